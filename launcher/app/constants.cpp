@@ -1,0 +1,45 @@
+#include "app/constants.h"
+
+// Host values come from the build (CMake cache variables ORVEX_HOST_*).
+#define ORVEX_HTTPS(host) QStringLiteral("https://" host)
+
+// Service group, in declaration order: LAUNCHER_VERSION precedes USER_AGENT,
+// which is built from it in this same translation unit.
+const QString LAUNCHER_VERSION = QStringLiteral("1.4.0");
+const QString USER_AGENT = QStringLiteral("ORVEX-Launcher/") + LAUNCHER_VERSION;
+const QString MANIFEST_NAME = QStringLiteral("patcher.json");
+const QString URL_HOME = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT);
+const QString URL_FORUMS = ORVEX_HTTPS(ORVEX_HOST_FORUMS "/");
+const QString URL_WIKI = ORVEX_HTTPS(ORVEX_HOST_WIKI "/wiki/Main_Page");
+const QString URL_ACCOUNT = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/account/");
+const QString URL_RELEASES = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/releases/");
+const QString URL_FAQ = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/help/faq/");
+const QString URL_RESET_PASSWORD = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/resetpass/");
+const QString URL_REGISTER = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/register/");
+const QString URL_PLAY = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT "/play/");
+const QString URL_LAUNCHER_API = ORVEX_HTTPS(ORVEX_HOST_API "/launcher/");
+const QString URL_LOGIN_API = ORVEX_HTTPS(ORVEX_HOST_API "/login/");
+const QString URL_DOWNLOAD = ORVEX_HTTPS(ORVEX_HOST_DOWNLOAD "/win32/");
+const QString URL_DOWNLOAD_DIST = ORVEX_HTTPS(ORVEX_HOST_DIST_PATTERN "/win64/");
+const QString GAME_EXECUTABLE = QStringLiteral("orvex.exe");
+const QString DIST_PRODUCTION = QStringLiteral("prod");
+
+// Window-text group
+const QString TEXT_LAUNCHER_UPDATE_TITLE = QStringLiteral("Launcher Update");
+const QString TEXT_LAUNCHER_UPDATE = QStringLiteral("There is an update available for the launcher.");
+const QString TEXT_CONNECT_FAILED = QStringLiteral("Couldn't connect to the account server.");
+const QString TEXT_INVALID_RESPONSE =
+    QStringLiteral("Received an invalid response from the account server.");
+const QString TEXT_OPEN_WRITE_FAILED = QStringLiteral("Couldn't open file for write: %1");
+const QString TEXT_OPEN_READ_FAILED = QStringLiteral("Couldn't open file for read: %1");
+const QString TEXT_EXTRACT_FAILED = QStringLiteral("Couldn't extract archive: %1");
+const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
+const QString TEXT_LOGIN = QStringLiteral("Login");
+const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");
+const QString TEXT_CHECKING_UPDATES = QStringLiteral("Checking for updates...");
+const QString TEXT_UPDATING_FILE = QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
+const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
+const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
+const QString GAME_API_FILE = QStringLiteral("game_api.txt");
+const QString GAME_API_OPENGL = QStringLiteral("pandagl");
+const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");

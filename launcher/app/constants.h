@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+// Every endpoint, file name and fixed text of the launcher. No other module
+// spells one of these values itself.
+
+// Service group
+extern const QString LAUNCHER_VERSION;
+extern const QString USER_AGENT;
+extern const QString MANIFEST_NAME;
+extern const QString URL_HOME;
+extern const QString URL_FORUMS;
+extern const QString URL_WIKI;
+extern const QString URL_ACCOUNT;
+extern const QString URL_RELEASES;
+extern const QString URL_FAQ;
+extern const QString URL_RESET_PASSWORD;
+extern const QString URL_REGISTER;
+extern const QString URL_PLAY;
+extern const QString URL_LAUNCHER_API;
+extern const QString URL_LOGIN_API;
+extern const QString URL_DOWNLOAD;
+extern const QString URL_DOWNLOAD_DIST;
+extern const QString GAME_EXECUTABLE;
+extern const QString DIST_PRODUCTION;
+
+// Window-text group
+extern const QString TEXT_LAUNCHER_UPDATE_TITLE;
+extern const QString TEXT_LAUNCHER_UPDATE;
+extern const QString TEXT_CONNECT_FAILED;
+extern const QString TEXT_INVALID_RESPONSE;
+extern const QString TEXT_OPEN_WRITE_FAILED;
+extern const QString TEXT_OPEN_READ_FAILED;
+extern const QString TEXT_EXTRACT_FAILED;
+extern const QString TEXT_NOT_AVAILABLE;
+extern const QString TEXT_LOGIN;
+extern const QString TEXT_VERIFYING_CREDENTIALS;
+extern const QString TEXT_CHECKING_UPDATES;
+extern const QString TEXT_UPDATING_FILE;
+extern const QString TEXT_STARTING_GAME;
+extern const QString TEXT_DISPLAY_OPTIONS;
+extern const QString GAME_API_FILE;
+extern const QString GAME_API_OPENGL;
+extern const QString GAME_API_DIRECTX9;
+
+// Not part of the fixed texts above: the launcher's own guard against a
+// service that stops sending. An exchange or transfer that receives no byte
+// for this long ends as failed.
+constexpr int NETWORK_INACTIVITY_TIMEOUT_MS = 30000;
