@@ -43,3 +43,5 @@ const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
 const QString GAME_API_FILE = QStringLiteral("game_api.txt");
 const QString GAME_API_OPENGL = QStringLiteral("pandagl");
 const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");
+
+const QString TEXT_CANNOT_DISPLAY_NEWS = QStringLiteral("Cannot display news");

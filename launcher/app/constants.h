@@ -48,3 +48,6 @@ extern const QString GAME_API_DIRECTX9;
 // service that stops sending. An exchange or transfer that receives no byte
 // for this long ends as failed.
 constexpr int NETWORK_INACTIVITY_TIMEOUT_MS = 30000;
+
+// Shown in the news page when the page cannot be fetched.
+extern const QString TEXT_CANNOT_DISPLAY_NEWS;
