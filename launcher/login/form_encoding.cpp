@@ -1,0 +1,25 @@
+#include "login/form_encoding.h"
+
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+
+// QUrlQuery takes a "%XX" in its input as an escape that is already done and
+// leaves "+" alone. Writing both as escapes first makes it keep them literally.
+QString protect(QString text)
+{
+    text.replace(QLatin1Char('%'), QLatin1String("%25"));
+    text.replace(QLatin1Char('+'), QLatin1String("%2B"));
+    return text;
+}
+
+} // namespace
+
+QByteArray encode_form(const QList<QPair<QString, QString>> &items)
+{
+    QUrlQuery query;
+    for (const auto &item : items)
+        query.addQueryItem(protect(item.first), protect(item.second));
+    return query.toString(QUrl::FullyEncoded).toUtf8();
+}
