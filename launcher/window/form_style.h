@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QFont>
+#include <QPalette>
+#include <QString>
+
+// Fonts, palettes and style sheets of the launcher window's form.
+
+QFont window_font();
+QFont line_edit_font();
+QFont graphics_label_font();
+QFont radio_font();
+
+QPalette web_view_palette();
+QPalette graphics_label_palette();
+QPalette radio_palette();
+
+// The style sheet of an image button: normal, hover and pressed images named
+// "<image>_NORMAL", "_ROLLOVER" and "_DOWN" plus the extension.
+QString image_button_style(const QString &object_name, const QString &image,
+                           const QString &extension);
+
+extern const char STYLE_LAUNCHER_WINDOW[];
+extern const char STYLE_LABEL_STATUS[];
+extern const char STYLE_PROGRESS_BAR[];
+extern const char STYLE_LINE_EDIT_PASSWORD[];
+extern const char STYLE_LABEL_SERVER_VERSION[];
+extern const char STYLE_LABEL_LAUNCHER_VERSION[];
+extern const char STYLE_LINE_EDIT_USERNAME[];
+extern const char STYLE_LABEL_NAME_PASS[];
+extern const char STYLE_PLAY_DISABLED[];

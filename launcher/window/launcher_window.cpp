@@ -1,0 +1,109 @@
+#include "window/launcher_window.h"
+
+#include "app/constants.h"
+#include "login/login_client.h"
+#include "news/news_display.h"
+#include "updater/updater.h"
+#include "window/launcher_form.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThreadPool>
+#include <QWebPage>
+#include <QWebView>
+#include <QtConcurrent>
+
+LauncherWindow::LauncherWindow(QWidget *parent)
+    : DraggableWindow(parent),
+      form(new LauncherForm),
+      login_client(new LoginClient(QUrl(URL_LOGIN_API, QUrl::TolerantMode))),
+      updater(new Updater(QUrl(URL_DOWNLOAD, QUrl::TolerantMode))),
+      news_display(new NewsDisplay(QUrl(URL_LAUNCHER_API, QUrl::TolerantMode)))
+{
+    // Connect before starting each task, so no result is missed.
+    connect(news_display, &NewsDisplay::display_news, this, &LauncherWindow::display_news);
+    news_task = QtConcurrent::run(QThreadPool::globalInstance(), news_display,
+                                  &NewsDisplay::fetch_news);
+
+    connect(updater, &Updater::got_manifest, this, &LauncherWindow::handle_manifest);
+    startup_manifest_task = QtConcurrent::run(QThreadPool::globalInstance(), updater,
+                                              &Updater::read_manifest, false, MANIFEST_NAME);
+
+    form->setup_ui(this);
+    apply_display_scaling();
+
+    form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateExternalLinks);
+    connect(form->webView, &QWebView::linkClicked, this, &LauncherWindow::link_clicked_webview);
+    connect(form->webView, &QWebView::selectionChanged, this,
+            &LauncherWindow::sel_changed_webview);
+
+    setWindowFlags(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    load_graphics_choice();
+    hide_options_panel();
+    show_login_panel();
+    form->line_edit_username->setFocus(Qt::OtherFocusReason);
+
+    connect(updater, &Updater::download_error, this, &LauncherWindow::download_error);
+    connect(updater, &Updater::download_progress, this, &LauncherWindow::download_progress);
+    connect(updater, &Updater::update_finished, this, &LauncherWindow::update_finished);
+}
+
+LauncherWindow::~LauncherWindow()
+{
+    // Tasks still running on the pool use the updater and the news object.
+    wait_for_updater_tasks();
+    news_task.waitForFinished();
+    delete form;
+    delete login_client;
+    delete updater;
+    delete news_display;
+}
+
+void LauncherWindow::wait_for_updater_tasks()
+{
+    startup_manifest_task.waitForFinished();
+}
+
+void LauncherWindow::show_login_panel()
+{
+    form->label_status->setText(TEXT_LOGIN);
+    form->progress_bar->hide();
+    form->push_button_play->setEnabled(true);
+    form->push_button_play->show();
+    form->push_button_forgot_pw->show();
+    form->push_button_create_acct->show();
+    form->line_edit_username->setEnabled(true);
+    form->line_edit_username->setMaxLength(64);
+    form->line_edit_username->show();
+    form->line_edit_password->setEnabled(true);
+    form->line_edit_password->setMaxLength(64);
+    form->line_edit_password->clear();
+    form->line_edit_password->show();
+    form->label_name_pass->show();
+}
+
+void LauncherWindow::hide_login_panel(bool show_progress)
+{
+    form->label_status->clear();
+    form->progress_bar->setVisible(show_progress);
+    form->push_button_play->hide();
+    form->push_button_forgot_pw->hide();
+    form->push_button_create_acct->hide();
+    form->line_edit_username->hide();
+    form->line_edit_password->hide();
+    form->label_name_pass->hide();
+}
+
+void LauncherWindow::on_push_button_close_clicked()
+{
+    close();
+}
+
+void LauncherWindow::on_push_button_minimize_clicked()
+{
+    setWindowState(Qt::WindowMinimized);
+}

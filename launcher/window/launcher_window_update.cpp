@@ -1,0 +1,101 @@
+// The update road: version labels, the launcher-update prompt, the manifest
+// reads before play, and the updater's progress, errors and end.
+#include "window/launcher_window.h"
+
+#include "app/constants.h"
+#include "updater/updater.h"
+#include "window/launcher_form.h"
+#include "window/progress_scale.h"
+
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <cstdio>
+#include <cstdlib>
+
+void LauncherWindow::run_manifest_task(const std::function<QFuture<void>()> &start_task)
+{
+    // No two tasks may run on the updater at once: the start-up read may still be going.
+    wait_for_updater_tasks();
+    QEventLoop loop;
+    connect(updater, &Updater::manifest_read, &loop, &QEventLoop::quit);
+    QFuture<void> task = start_task();
+    loop.exec();
+    // File checking goes on in the pool thread; the window waits for it.
+    task.waitForFinished();
+}
+
+void LauncherWindow::check_for_updates()
+{
+    form->push_button_options->setEnabled(false);
+
+    run_manifest_task([this] {
+        return QtConcurrent::run(QThreadPool::globalInstance(), updater, &Updater::read_manifest,
+                                 true, MANIFEST_NAME);
+    });
+
+    const QString dist = login_result.dist;
+    if (dist != DIST_PRODUCTION) {
+        const QUrl base(URL_DOWNLOAD_DIST.arg(dist), QUrl::TolerantMode);
+        run_manifest_task([this, base] {
+            return QtConcurrent::run(QThreadPool::globalInstance(), updater,
+                                     &Updater::read_extra_manifest, base, MANIFEST_NAME);
+        });
+    }
+
+    // With nothing to update this starts the game from within the call.
+    updater->start_update();
+}
+
+void LauncherWindow::handle_manifest()
+{
+    const QString server_version = updater->get_server_version();
+    const QString launcher_version = updater->get_launcher_version();
+    form->label_server_version->setText(
+        server_version.isEmpty() ? TEXT_NOT_AVAILABLE : QStringLiteral("Server v") + server_version);
+    form->label_launcher_version->setText(launcher_version.isEmpty()
+                                              ? TEXT_NOT_AVAILABLE
+                                              : QStringLiteral("Launcher v") + launcher_version);
+
+    // Any other published version counts as an update, older ones included.
+    if (launcher_version.isEmpty() || launcher_version == LAUNCHER_VERSION)
+        return;
+    QMessageBox prompt;
+    prompt.setWindowTitle(TEXT_LAUNCHER_UPDATE_TITLE);
+    prompt.setText(TEXT_LAUNCHER_UPDATE);
+    prompt.setIcon(QMessageBox::Critical);
+    QPushButton *update_button = prompt.addButton(tr("Update"), QMessageBox::YesRole);
+    prompt.exec();
+    if (prompt.clickedButton() == update_button)
+        QDesktopServices::openUrl(QUrl(URL_PLAY, QUrl::TolerantMode));
+    // Ends the process at once: the event loop is not resumed, and pool tasks
+    // still waiting on the network must not hold the exit up.
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+void LauncherWindow::download_progress(qint64 bytes_read, qint64 bytes_total, QString status)
+{
+    form->label_status->setText(status);
+    const ProgressBarRange range = progress_bar_range(bytes_read, bytes_total);
+    form->progress_bar->setMaximum(range.maximum);
+    form->progress_bar->setValue(range.value);
+}
+
+void LauncherWindow::download_error(int error_code, QString error_string)
+{
+    form->label_status->setText(QString::number(error_code) + QStringLiteral(": ") + error_string);
+}
+
+void LauncherWindow::update_finished(bool success)
+{
+    // After a failure the error stays on screen; the player can only close the launcher.
+    if (success)
+        start_game();
+}

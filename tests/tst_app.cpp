@@ -1,0 +1,71 @@
+// Constants and the development-CA hook of the application shell.
+#include "app/constants.h"
+
+#include <QUrl>
+#include <QtTest>
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void user_agent_carries_the_version()
+    {
+        QCOMPARE(USER_AGENT, QStringLiteral("ORVEX-Launcher/1.4.0"));
+        QVERIFY(USER_AGENT.endsWith(LAUNCHER_VERSION));
+    }
+
+    void updating_text_has_real_line_breaks()
+    {
+        const QStringList lines = TEXT_UPDATING_FILE.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), QStringLiteral("Updating file %1 of %2..."));
+        QCOMPARE(lines.at(1), QStringLiteral("%8"));
+        QCOMPARE(lines.at(2), QStringLiteral("[%3/%4%5 @ %6%7]"));
+    }
+
+    void every_address_is_https_with_its_exact_path_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("home") << URL_HOME << QString();
+        QTest::newRow("forums") << URL_FORUMS << QStringLiteral("/");
+        QTest::newRow("wiki") << URL_WIKI << QStringLiteral("/wiki/Main_Page");
+        QTest::newRow("account") << URL_ACCOUNT << QStringLiteral("/account/");
+        QTest::newRow("releases") << URL_RELEASES << QStringLiteral("/releases/");
+        QTest::newRow("faq") << URL_FAQ << QStringLiteral("/help/faq/");
+        QTest::newRow("reset") << URL_RESET_PASSWORD << QStringLiteral("/resetpass/");
+        QTest::newRow("register") << URL_REGISTER << QStringLiteral("/register/");
+        QTest::newRow("play") << URL_PLAY << QStringLiteral("/play/");
+        QTest::newRow("news") << URL_LAUNCHER_API << QStringLiteral("/launcher/");
+        QTest::newRow("login") << URL_LOGIN_API << QStringLiteral("/login/");
+        QTest::newRow("download") << URL_DOWNLOAD << QStringLiteral("/win32/");
+    }
+
+    void every_address_is_https_with_its_exact_path()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, path);
+        const QUrl url(address, QUrl::TolerantMode);
+        QVERIFY(url.isValid());
+        QCOMPARE(url.scheme(), QStringLiteral("https"));
+        if (path.isEmpty()) // the bare site root, without a trailing slash
+            QVERIFY2(url.path().isEmpty() && !address.endsWith(QLatin1Char('/')), qPrintable(address));
+        else
+            QVERIFY2(url.path().endsWith(path), qPrintable(address));
+    }
+
+    void distribution_pattern_yields_the_distribution_base()
+    {
+        QVERIFY(URL_DOWNLOAD_DIST.contains(QStringLiteral("%1")));
+        const QUrl base(URL_DOWNLOAD_DIST.arg(QStringLiteral("qa")), QUrl::TolerantMode);
+        QVERIFY(base.isValid());
+        QVERIFY(base.toString().contains(QStringLiteral("qa")));
+        QVERIFY(base.path().endsWith(QStringLiteral("/win64/")));
+        // The manifest name is appended by plain concatenation.
+        QVERIFY((base.toString() + MANIFEST_NAME).endsWith(QStringLiteral("/win64/patcher.json")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "tst_app.moc"
