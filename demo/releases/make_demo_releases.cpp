@@ -69,6 +69,7 @@ bool write(const QString &path, const QByteArray &bytes)
 
 bool copy_game(const QString &game, const QString &target)
 {
+    QDir().mkpath(QFileInfo(target).absolutePath());
     QFile::remove(target);
     if (!QFile::copy(game, target)) {
         std::fprintf(stderr, "make_demo_releases: cannot copy %s\n", qPrintable(game));
