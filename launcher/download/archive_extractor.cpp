@@ -31,8 +31,7 @@ public:
         : archive_path(archive_path),
           target_path(target_path),
           archive_name(QFileInfo(archive_path).fileName())
-    {
-    }
+    {}
 
     ~ExtractJob()
     {
@@ -71,8 +70,7 @@ private:
 
 bool ExtractJob::open_stream()
 {
-    handle = BZ2_bzReadOpen(&error, input, 0, 0, unused_count > 0 ? unused : nullptr,
-                            unused_count);
+    handle = BZ2_bzReadOpen(&error, input, 0, 0, unused_count > 0 ? unused : nullptr, unused_count);
     if (error == BZ_OK)
         return true;
     // A failed open still leaves a handle to release in some library versions.
@@ -163,7 +161,7 @@ ExtractOutcome ExtractJob::run()
     }
 }
 
-}  // namespace
+} // namespace
 
 ExtractOutcome extract_archive(const QString &archive_path, const QString &target_path)
 {

@@ -6,7 +6,8 @@
 // otherwise 903 (archive unreadable), 902 (target unwritable), 904 (short
 // write) or a negative libbzip2 error code, with the matching message on the
 // archive's file name.
-struct ExtractOutcome {
+struct ExtractOutcome
+{
     int code = 0;
     QString text;
 };

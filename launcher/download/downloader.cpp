@@ -19,8 +19,7 @@ const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
 
 Downloader::Downloader(const QString &url, const QString &file_path, bool compressed)
     : url(url), file_path(file_path), compressed(compressed)
-{
-}
+{}
 
 Downloader::~Downloader()
 {
@@ -39,8 +38,8 @@ void Downloader::download()
     if (!output_file->open(QIODevice::WriteOnly)) {
         delete output_file;
         output_file = nullptr;
-        emit download_error(902, TEXT_OPEN_WRITE_FAILED.arg(QFileInfo(file_path).fileName(), 0,
-                                                             QLatin1Char(' ')));
+        emit download_error(
+            902, TEXT_OPEN_WRITE_FAILED.arg(QFileInfo(file_path).fileName(), 0, QLatin1Char(' ')));
         return;
     }
 

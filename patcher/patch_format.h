@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+// A patch file turns a file with one hash text into a file with another. It
+// is a fixed header followed by one zstd frame compressed with the old file as
+// its prefix dictionary, so every part of the old content can be referenced.
+//
+// Header (little-endian), PatchHeader::SIZE bytes:
+//   0  magic "ORVXPTCH"
+//   8  uint32 format version
+//  12  7 ASCII characters: hash text of the source file
+//  19  7 ASCII characters: hash text of the result file
+//  26  uint64 size of the source file
+//  34  uint64 size of the result file
+struct PatchHeader
+{
+    static constexpr char MAGIC[] = "ORVXPTCH";
+    static constexpr int MAGIC_LENGTH = 8;
+    static constexpr std::uint32_t FORMAT_VERSION = 1;
+    static constexpr int SIZE = 42;
+
+    std::uint32_t version = FORMAT_VERSION;
+    QByteArray source_hash;
+    QByteArray result_hash;
+    std::uint64_t source_size = 0;
+    std::uint64_t result_size = 0;
+
+    QByteArray encode() const;
+    // Reads a header from the first SIZE bytes; false when they are too few or
+    // do not start with the magic. The version is read but not judged here.
+    static bool decode(const char *data, std::size_t size, PatchHeader *header);
+};
+
+// Why a patch operation failed; each has its own exit status in the program.
+enum class PatchError {
+    None = 0,
+    Unreadable = 3,  // the patch or the old file cannot be read
+    WrongSource = 4, // the target is not the file the patch was made for
+    Corrupt = 5,     // the patch is damaged, truncated or of another format
+    WriteFailed = 6, // the result cannot be written
+    Internal = 7,    // the compressor failed
+};
+
+struct PatchResult
+{
+    bool ok = false;
+    QString message;
+    PatchError error = PatchError::None;
+};
+
+// Compression level that favours the smallest patch: patches are made once
+// and fetched by every player.
+constexpr int DEFAULT_PATCH_LEVEL = 19;
+
+// Builds in *patch a patch that turns old_data into new_data.
+PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
+                       int level = DEFAULT_PATCH_LEVEL);
+
+// The same for files; writes the patch to patch_path. Memory is about the
+// size of the old and new file together.
+PatchResult make_patch_file(const QString &old_path, const QString &new_path,
+                            const QString &patch_path, int level = DEFAULT_PATCH_LEVEL);
+
+// Applies the patch at patch_path to target_path in place. The target must
+// have the patch's source hash; the result must have its result hash. The
+// result goes to a temporary file beside the target that replaces it only on
+// success, so a failure leaves the target as it was.
+PatchResult apply_patch_file(const QString &patch_path, const QString &target_path);
