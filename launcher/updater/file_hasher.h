@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The hash text that identifies a file's content: the first 7 characters of
+// the lowercase hexadecimal SHA-256 digest of its bytes, "" for a file that
+// cannot be opened for reading.
+class FileHasher
+{
+public:
+    static constexpr int HASH_TEXT_LENGTH = 7;
+
+    // Hash text of one file (absolute, or relative to the working directory).
+    // Reads in blocks of a fixed size, so memory does not grow with the file;
+    // a read error ends the reading and the bytes read so far count.
+    static QString hash_text(const QString &path);
+
+    // Hash texts of many files, in the order of `paths`, computed on the
+    // calling thread together with the free threads of the global pool.
+    static QStringList hash_texts(const QStringList &paths);
+
+    // Hash text of bytes in memory.
+    static QString hash_text_of(const QByteArray &data);
+};

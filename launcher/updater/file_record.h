@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QQueue>
+#include <QString>
+#include <QUrl>
+
+// One patch of a chain: the patch's full name as the manifest lists it and the
+// hash text the file has once this patch has been applied.
+struct PatchStep {
+    QString patch_name;
+    QString result_hash;
+};
+
+// One file of the update plan. An empty patch chain means the whole file is
+// downloaded; otherwise its patches are applied front first.
+struct FileRecord {
+    QUrl base_url;
+    QString name;
+    QString local_hash;
+    QString expected_hash;
+    QQueue<PatchStep> patch_chain;
+
+    // Records stand for files: two records are equal when their names are.
+    bool operator==(const FileRecord &other) const { return name == other.name; }
+    bool operator!=(const FileRecord &other) const { return !(*this == other); }
+};

@@ -1,0 +1,81 @@
+#include "updater/safe_path.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace safe_path {
+
+namespace {
+
+bool has_forbidden_character(const QString &text)
+{
+    return text.contains(QChar(0)) || text.contains(QLatin1Char('\\')) ||
+           text.contains(QLatin1Char(':'));
+}
+
+bool is_inside(const QString &canonical_root, const QString &canonical_path)
+{
+    if (canonical_path == canonical_root)
+        return true;
+    const QString prefix = canonical_root.endsWith(QLatin1Char('/'))
+                               ? canonical_root
+                               : canonical_root + QLatin1Char('/');
+    return canonical_path.startsWith(prefix);
+}
+
+} // namespace
+
+bool is_relative_path(const QString &path)
+{
+    if (path.isEmpty() || has_forbidden_character(path))
+        return false;
+    // A leading "/" shows up as an empty first segment.
+    const QStringList segments = path.split(QLatin1Char('/'));
+    for (const QString &segment : segments) {
+        if (segment.isEmpty() || segment == QLatin1String(".."))
+            return false;
+    }
+    return true;
+}
+
+bool is_plain_file_name(const QString &name)
+{
+    return !name.isEmpty() && !has_forbidden_character(name) && !name.contains(QLatin1Char('/')) &&
+           !name.contains(QLatin1String(".."));
+}
+
+bool stays_inside(const QDir &root, const QString &relative)
+{
+    const QString canonical_root = root.canonicalPath();
+    if (canonical_root.isEmpty())
+        return false;
+    // Walk the segments from the root; once one does not exist, nothing below
+    // it can be a link, and the lexical rules keep the rest inside.
+    QString current = canonical_root;
+    const QStringList segments = relative.split(QLatin1Char('/'));
+    for (const QString &segment : segments) {
+        if (segment == QLatin1String("."))
+            continue;
+        const QString next = current + QLatin1Char('/') + segment;
+        const QFileInfo info(next);
+        if (info.isSymLink()) {
+            const QString target = info.canonicalFilePath();
+            if (target.isEmpty() || !is_inside(canonical_root, target))
+                return false;
+            current = target;
+        } else if (!info.exists()) {
+            return true;
+        } else {
+            current = next;
+        }
+    }
+    return true;
+}
+
+bool is_safe_inside(const QDir &root, const QString &relative)
+{
+    return is_relative_path(relative) && stays_inside(root, relative);
+}
+
+} // namespace safe_path

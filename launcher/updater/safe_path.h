@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+class QDir;
+
+// Rules for names that arrive over the network (manifest keys, "path" values,
+// patch names, the game executable's name) before they become local paths.
+// Nothing a manifest says may create, read or write anything outside the
+// launcher's working directory.
+namespace safe_path {
+
+// A relative path made of "/"-separated segments: not empty, no NUL, no
+// backslash, no colon (drive letters, alternate streams), no leading "/", no
+// empty segment and no ".." segment.
+bool is_relative_path(const QString &path);
+
+// A plain file name: not empty, without "/", "\", "..", ":" or NUL.
+bool is_plain_file_name(const QString &name);
+
+// True when `relative` (already accepted by is_relative_path) stays inside
+// `root` once symbolic links on the way are followed: every existing segment
+// that is a link must resolve to a place inside root; a dangling link is
+// refused, as its target could be created outside later.
+bool stays_inside(const QDir &root, const QString &relative);
+
+// Both checks above, against `root`.
+bool is_safe_inside(const QDir &root, const QString &relative);
+
+} // namespace safe_path

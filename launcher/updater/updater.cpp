@@ -1,0 +1,36 @@
+#include "updater/updater.h"
+
+#include "download/downloader.h"
+
+Updater::Updater(const QUrl &base_url) : base_url(base_url) {}
+
+Updater::~Updater()
+{
+    delete_downloader();
+}
+
+QString Updater::get_launcher_version() const
+{
+    return launcher_version;
+}
+
+QString Updater::get_server_version() const
+{
+    return server_version;
+}
+
+QString Updater::get_exec_name() const
+{
+    return exec_name;
+}
+
+// Cuts every connection from the downloader first, so nothing it still emits
+// reaches this object, then deletes it.
+void Updater::delete_downloader()
+{
+    if (!downloader)
+        return;
+    disconnect(downloader, nullptr, this, nullptr);
+    delete downloader;
+    downloader = nullptr;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "app/constants.h"
+#include "updater/file_record.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <QUrl>
+
+class Downloader;
+
+// Keeps the game installation current against the manifest of the download
+// service. read_manifest and read_extra_manifest run as tasks on the global
+// thread pool (QtConcurrent::run); everything else runs on the thread the
+// Updater lives on. While a task runs, the caller leaves the Updater alone
+// until the task's future has finished: no two tasks may overlap, and the
+// Updater may not be deleted under a running task.
+class Updater : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Updater(const QUrl &base_url);
+    ~Updater() override;
+
+    QString get_launcher_version() const;
+    QString get_server_version() const;
+    QString get_exec_name() const;
+
+    // The update plan and its counters, for inspection.
+    const QQueue<FileRecord> &get_file_queue() const { return file_queue; }
+    qint64 get_current_step() const { return current_step; }
+    qint64 get_total_steps() const { return total_steps; }
+
+    // Inactivity limit of every exchange this Updater makes (manifest fetches
+    // and downloads): a server that sends nothing for this long ends the
+    // exchange as failed. Set it while no task runs.
+    void set_network_timeout(int ms) { network_timeout_ms = ms; }
+
+    // Task: resets the manifest state, fetches base_url + manifest_name, reads
+    // the versions and "exec" and, when check_files is set, verifies the game
+    // files into the plan. Emits manifest_read() after the fetch and
+    // got_manifest() at its very end, whatever happened.
+    void read_manifest(bool check_files, const QString &manifest_name);
+    // Task: fetches base + manifest_name and, when it arrives, reads "exec" and
+    // verifies its files against base, adding to the plan without resetting.
+    void read_extra_manifest(const QUrl &base, const QString &manifest_name);
+
+    // Reads a manifest document into the members; verifies its files against
+    // base when check_files is set.
+    void parse_manifest(const QByteArray &data, const QUrl &base, bool check_files);
+    // Checks every listed file and queues a record for each stale one.
+    void verify_files(const QJsonObject &files, const QUrl &base);
+
+    static bool file_is_current(const QString &path, const QString &expected_hash,
+                                QString &local_hash);
+    static QString file_hash(const QString &path);
+    static void plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
+                                 const QString &expected_hash, const QJsonArray &patches);
+
+    // Works through the plan step by step; ends with update_finished().
+    void start_update();
+
+signals:
+    void download_error(int error_code, const QString &what);
+    void download_progress(qint64 bytes_read, qint64 bytes_total, const QString &status);
+    void manifest_read();
+    void got_manifest();
+    void update_finished(bool success);
+
+private slots:
+    void handle_download_error(int error_code, const QString &what);
+    void download_progress(qint64 bytes_read, qint64 bytes_total);
+    void download_finished();
+
+private:
+    bool fetch_manifest(const QUrl &url, QByteArray &data);
+    // Takes "exec" from a manifest object if it names a safe local file.
+    void read_exec_name(const QJsonObject &manifest);
+    void start_next_download(const FileRecord &record);
+    // Starts the step at the front of the plan from the event loop, so that
+    // steps do not nest inside the previous step's completion.
+    void schedule_next_download();
+    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
+    void delete_downloader();
+
+    QUrl base_url;
+    QString launcher_version;
+    QString server_version;
+    QString exec_name = GAME_EXECUTABLE;
+    QQueue<FileRecord> file_queue;
+    qint64 current_step = 0;
+    qint64 total_steps = 0;
+    QElapsedTimer download_timer;
+    QString current_file_name;
+    Downloader *downloader = nullptr;
+    int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
+};

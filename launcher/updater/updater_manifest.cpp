@@ -1,0 +1,98 @@
+#include "updater/updater.h"
+
+#include "updater/safe_path.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+const QString KEY_SERVER_VERSION = QStringLiteral("server-version");
+const QString KEY_LAUNCHER_VERSION = QStringLiteral("launcher-version");
+const QString KEY_EXEC = QStringLiteral("exec");
+const QString KEY_FILES = QStringLiteral("files");
+
+QUrl manifest_url(const QUrl &base, const QString &manifest_name)
+{
+    // Plain concatenation: the base ends in "/".
+    return QUrl(base.toString() + manifest_name, QUrl::TolerantMode);
+}
+
+} // namespace
+
+// One blocking GET on the calling thread, ended by the reply or by the
+// inactivity limit. Emits manifest_read() whatever the outcome.
+bool Updater::fetch_manifest(const QUrl &url, QByteArray &data)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
+    request.setTransferTimeout(network_timeout_ms);
+
+    QNetworkAccessManager manager;
+    QEventLoop loop;
+    connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit);
+    QNetworkReply *reply = manager.get(request);
+    if (!reply->isFinished())
+        loop.exec();
+
+    const bool success = reply->error() == QNetworkReply::NoError;
+    if (success)
+        data = reply->readAll();
+    delete reply;
+
+    emit manifest_read();
+    return success;
+}
+
+void Updater::read_manifest(bool check_files, const QString &manifest_name)
+{
+    server_version = QString();
+    launcher_version = QString();
+    file_queue.clear();
+    total_steps = 0;
+    exec_name = GAME_EXECUTABLE;
+
+    QByteArray data;
+    if (fetch_manifest(manifest_url(base_url, manifest_name), data))
+        parse_manifest(data, base_url, check_files);
+    emit got_manifest();
+}
+
+void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name)
+{
+    QByteArray data;
+    if (!fetch_manifest(manifest_url(base, manifest_name), data))
+        return;
+    const QJsonObject manifest = QJsonDocument::fromJson(data).object();
+    read_exec_name(manifest);
+    if (manifest.contains(KEY_FILES))
+        verify_files(manifest.value(KEY_FILES).toObject(), base);
+}
+
+void Updater::parse_manifest(const QByteArray &data, const QUrl &base, bool check_files)
+{
+    // A document that does not parse, or is no object, reads as an empty one.
+    const QJsonObject manifest = QJsonDocument::fromJson(data).object();
+    if (manifest.contains(KEY_SERVER_VERSION))
+        server_version = manifest.value(KEY_SERVER_VERSION).toString();
+    if (manifest.contains(KEY_LAUNCHER_VERSION))
+        launcher_version = manifest.value(KEY_LAUNCHER_VERSION).toString();
+    read_exec_name(manifest);
+    if (check_files && manifest.contains(KEY_FILES))
+        verify_files(manifest.value(KEY_FILES).toObject(), base);
+}
+
+// The executable is started later by name; one that is not a relative path
+// inside the working directory is ignored and the previous name stays.
+void Updater::read_exec_name(const QJsonObject &manifest)
+{
+    if (!manifest.contains(KEY_EXEC))
+        return;
+    const QString name = manifest.value(KEY_EXEC).toString();
+    if (safe_path::is_safe_inside(QDir::current(), name))
+        exec_name = name;
+}
