@@ -25,7 +25,7 @@ struct PatchName {
 
     // Builds a name with this layout: `stem`, ".", the source hash text, "_",
     // the result hash text and ".patch". Both hash texts must have 7
-    // characters and the stem at least one.
+    // characters; the dot makes even an empty stem long enough.
     static QString compose(const QString &stem, const QString &source_hash,
                            const QString &result_hash);
 };
