@@ -122,17 +122,17 @@ private slots:
         QTest::addColumn<int>("local");
         QTest::addColumn<QStringList>("expected_chain"); // always towards H3
         QTest::newRow("direct listed last")
-            << QStringList{"12", "23", "13"} << 1 << QStringList{"13"};
+            << QStringList {"12", "23", "13"} << 1 << QStringList {"13"};
         QTest::newRow("direct listed first")
-            << QStringList{"13", "12", "23"} << 1 << QStringList{"13"};
+            << QStringList {"13", "12", "23"} << 1 << QStringList {"13"};
         QTest::newRow("tie, H2 first")
-            << QStringList{"12", "14", "23", "43"} << 1 << QStringList{"12", "23"};
+            << QStringList {"12", "14", "23", "43"} << 1 << QStringList {"12", "23"};
         QTest::newRow("tie, H4 first")
-            << QStringList{"14", "12", "23", "43"} << 1 << QStringList{"14", "43"};
-        QTest::newRow("no chain") << QStringList{"12"} << 1 << QStringList{};
-        QTest::newRow("missing local file") << QStringList{"13"} << 0 << QStringList{};
+            << QStringList {"14", "12", "23", "43"} << 1 << QStringList {"14", "43"};
+        QTest::newRow("no chain") << QStringList {"12"} << 1 << QStringList {};
+        QTest::newRow("missing local file") << QStringList {"13"} << 0 << QStringList {};
         QTest::newRow("cycle on the way")
-            << QStringList{"12", "21", "24", "42", "43"} << 1 << QStringList{"12", "24", "43"};
+            << QStringList {"12", "21", "24", "42", "43"} << 1 << QStringList {"12", "24", "43"};
     }
     void plan_cases()
     {
@@ -169,7 +169,7 @@ private slots:
         QFETCH(QJsonValue, entry);
         QFETCH(bool, used);
         QQueue<PatchStep> chain;
-        Updater::plan_patch_chain(chain, h(1), h(3), QJsonArray{entry});
+        Updater::plan_patch_chain(chain, h(1), h(3), QJsonArray {entry});
         QCOMPARE(chain.size(), used ? 1 : 0);
     }
 
@@ -187,8 +187,9 @@ private slots:
                                   to_h1.toUtf8() + R"("]},
             "deep/er/file": {"hash": "2222222", "path": "deep/er"}, "none": {"path": ""}})"),
                              QUrl("https://a.example/"));
-        QCOMPARE(queued_names(updater), QStringList({"deep/er/file@a.example", "full@a.example",
-                                                     "stale@a.example", "upper@a.example"}));
+        QCOMPARE(queued_names(updater),
+                 QStringList({"deep/er/file@a.example", "full@a.example", "stale@a.example",
+                              "upper@a.example"}));
         QVERIFY(QFileInfo("deep/er").isDir());
         QCOMPARE(updater.get_file_queue()[0].local_hash, QString());
         QCOMPARE(updater.get_file_queue()[2].local_hash, QString("ba7816b"));
@@ -226,14 +227,14 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QString, path);
-        QJsonObject files{{key, QJsonObject{{"path", path}, {"hash", "1234567"}}}};
+        QJsonObject files {{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}};
         Updater updater(QUrl("https://a.example/"));
         updater.verify_files(files, QUrl("https://a.example/"));
         QVERIFY(updater.get_file_queue().isEmpty());
         QCOMPARE(QDir(root->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList{"work"});
+                 QStringList {"work"});
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                 QStringList{"link"});
+                 QStringList {"link"});
     }
 
     void unsafe_exec_keeps_name_data()
@@ -258,7 +259,7 @@ private slots:
         QFETCH(QString, exec);
         QFETCH(QString, expected);
         Updater updater(QUrl("https://a.example/"));
-        updater.parse_manifest(QJsonDocument(QJsonObject{{"exec", exec}}).toJson(), QUrl(), true);
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), QUrl(), true);
         QCOMPARE(updater.get_exec_name(), expected);
     }
 };

@@ -60,9 +60,10 @@ private slots:
         const QString resolved = ::resolve_program(name);
         QFile::remove(app_copy);
         QFile::remove(work_copy);
-        QCOMPARE(resolved, expected_folder == "app"    ? app_copy
-                           : expected_folder == "work" ? work_copy
-                                                       : name);
+        QCOMPARE(resolved,
+                 expected_folder == "app"        ? app_copy
+                     : expected_folder == "work" ? work_copy
+                                                 : name);
     }
 
     void name_with_directory_part_is_used_as_is()

@@ -6,14 +6,16 @@
 
 // One patch of a chain: the patch's full name as the manifest lists it and the
 // hash text the file has once this patch has been applied.
-struct PatchStep {
+struct PatchStep
+{
     QString patch_name;
     QString result_hash;
 };
 
 // One file of the update plan. An empty patch chain means the whole file is
 // downloaded; otherwise its patches are applied front first.
-struct FileRecord {
+struct FileRecord
+{
     QUrl base_url;
     QString name;
     QString local_hash;

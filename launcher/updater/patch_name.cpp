@@ -13,5 +13,5 @@ QString PatchName::compose(const QString &stem, const QString &source_hash,
                            const QString &result_hash)
 {
     return stem + QLatin1Char('.') + source_hash + QLatin1Char('_') + result_hash +
-           QStringLiteral(".patch");
+        QStringLiteral(".patch");
 }

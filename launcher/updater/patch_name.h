@@ -10,7 +10,8 @@
 // characters close it. At least one leading character comes first, so a usable
 // name has at least 22 characters; the leading part and the trailing six are
 // not interpreted.
-struct PatchName {
+struct PatchName
+{
     static constexpr int HASH_LENGTH = FileHasher::HASH_TEXT_LENGTH;
     static constexpr int MIN_LENGTH = 22;
     static constexpr int SOURCE_FROM_END = 21;

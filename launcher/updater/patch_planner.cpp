@@ -21,14 +21,15 @@ PatchGraph build_graph(const QJsonArray &patches)
         PatchName parsed;
         if (!PatchName::parse(name, parsed) || !safe_path::is_plain_file_name(name))
             continue;
-        graph[parsed.source_hash].append(PatchStep{name, parsed.result_hash});
+        graph[parsed.source_hash].append(PatchStep {name, parsed.result_hash});
     }
     return graph;
 }
 
 // A node of the search: the hash text reached and how (the edge taken and the
 // node it was taken from; -1 for the start).
-struct SearchNode {
+struct SearchNode
+{
     QString hash;
     int parent;
     PatchStep edge;
@@ -56,7 +57,7 @@ void PatchPlanner::plan(QQueue<PatchStep> &chain, const QString &local_hash,
     // reach was reached earlier, at no greater depth, so the chain found stays
     // the same and cycles end.
     std::vector<SearchNode> nodes;
-    nodes.push_back(SearchNode{local_hash, -1, PatchStep{}});
+    nodes.push_back(SearchNode {local_hash, -1, PatchStep {}});
     QSet<QString> expanded;
     for (size_t next = 0; next < nodes.size(); ++next) {
         const QString hash = nodes[next].hash;
@@ -67,7 +68,7 @@ void PatchPlanner::plan(QQueue<PatchStep> &chain, const QString &local_hash,
         if (edges == graph.constEnd())
             continue;
         for (const PatchStep &edge : *edges) {
-            nodes.push_back(SearchNode{edge.result_hash, int(next), edge});
+            nodes.push_back(SearchNode {edge.result_hash, int(next), edge});
             if (edge.result_hash == expected_hash) {
                 append_path(chain, nodes, int(nodes.size() - 1));
                 return;

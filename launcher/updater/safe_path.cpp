@@ -11,7 +11,7 @@ namespace {
 bool has_forbidden_character(const QString &text)
 {
     return text.contains(QChar(0)) || text.contains(QLatin1Char('\\')) ||
-           text.contains(QLatin1Char(':'));
+        text.contains(QLatin1Char(':'));
 }
 
 bool is_inside(const QString &canonical_root, const QString &canonical_path)
@@ -19,8 +19,8 @@ bool is_inside(const QString &canonical_root, const QString &canonical_path)
     if (canonical_path == canonical_root)
         return true;
     const QString prefix = canonical_root.endsWith(QLatin1Char('/'))
-                               ? canonical_root
-                               : canonical_root + QLatin1Char('/');
+        ? canonical_root
+        : canonical_root + QLatin1Char('/');
     return canonical_path.startsWith(prefix);
 }
 
@@ -42,7 +42,7 @@ bool is_relative_path(const QString &path)
 bool is_plain_file_name(const QString &name)
 {
     return !name.isEmpty() && !has_forbidden_character(name) && !name.contains(QLatin1Char('/')) &&
-           !name.contains(QLatin1String(".."));
+        !name.contains(QLatin1String(".."));
 }
 
 bool stays_inside(const QDir &root, const QString &relative)

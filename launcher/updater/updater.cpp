@@ -2,7 +2,7 @@
 
 #include "download/downloader.h"
 
-Updater::Updater(const QUrl &base_url) : base_url(base_url) {}
+Updater::Updater(const QUrl &base_url) : base_url(base_url) { }
 
 Updater::~Updater()
 {

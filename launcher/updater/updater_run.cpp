@@ -49,8 +49,8 @@ void Updater::start_next_download(const FileRecord &record)
         compressed = true;
     }
 
-    Downloader *transfer = new Downloader(record.base_url.toString() + remote_path, local_name,
-                                          compressed);
+    Downloader *transfer =
+        new Downloader(record.base_url.toString() + remote_path, local_name, compressed);
     transfer->set_transfer_timeout(network_timeout_ms);
     downloader = transfer;
     current_file_name = local_name;

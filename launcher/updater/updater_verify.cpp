@@ -15,7 +15,8 @@ const QString KEY_HASH = QStringLiteral("hash");
 const QString KEY_PATCHES = QStringLiteral("patches");
 
 // A listed file that passed the safety rules, waiting for its hash text.
-struct ListedFile {
+struct ListedFile
+{
     QString name;
     QString expected_hash;
     QJsonArray patches;
@@ -46,8 +47,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
                 continue;
             dir.mkpath(path);
         }
-        listed.append(ListedFile{key, entry.value(KEY_HASH).toString(),
-                                 entry.value(KEY_PATCHES).toArray()});
+        listed.append(
+            ListedFile {key, entry.value(KEY_HASH).toString(), entry.value(KEY_PATCHES).toArray()});
         local_paths.append(dir.absoluteFilePath(key));
     }
 
@@ -55,12 +56,11 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 
     for (int i = 0; i < listed.size(); ++i) {
         const ListedFile &file = listed[i];
-        file_queue.removeAll(FileRecord{QUrl(), file.name, QString(), QString(), {}});
+        file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
         if (local_hashes[i] == file.expected_hash)
             continue;
-        FileRecord record{base, file.name, local_hashes[i], file.expected_hash, {}};
-        plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash,
-                         file.patches);
+        FileRecord record {base, file.name, local_hashes[i], file.expected_hash, {}};
+        plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
         file_queue.enqueue(record);
     }
 }
