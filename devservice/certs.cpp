@@ -169,3 +169,14 @@ bool certificate_valid_for_days(const std::string &cert_pem, int days)
     return X509_cmp_current_time(X509_get0_notBefore(cert.get())) < 0
            && X509_cmp_time(X509_get0_notAfter(cert.get()), &later) > 0;
 }
+
+bool certificate_signed_by(const std::string &cert_pem, const std::string &ca_pem)
+{
+    BioPtr cbio = read_bio(cert_pem);
+    BioPtr abio = read_bio(ca_pem);
+    X509Ptr cert(cbio ? PEM_read_bio_X509(cbio.get(), nullptr, nullptr, nullptr) : nullptr);
+    X509Ptr ca(abio ? PEM_read_bio_X509(abio.get(), nullptr, nullptr, nullptr) : nullptr);
+    const bool ok = cert && ca && X509_verify(cert.get(), X509_get0_pubkey(ca.get())) == 1;
+    ERR_clear_error();
+    return ok;
+}

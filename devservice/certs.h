@@ -22,3 +22,6 @@ bool make_server_certificate(const PemPair &ca, PemPair *server, std::string *er
 // True when the PEM certificate parses and is valid now and for at least the
 // given number of days.
 bool certificate_valid_for_days(const std::string &cert_pem, int days);
+
+// True when the PEM certificate carries a valid signature of the PEM CA.
+bool certificate_signed_by(const std::string &cert_pem, const std::string &ca_pem);
