@@ -1,0 +1,148 @@
+#include "app/constants.h"
+#include "updater/updater.h"
+
+#include "https_fixture.h"
+
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QtTest>
+
+namespace {
+
+const QByteArray MANIFEST = R"({"server-version": "7.2", "launcher-version": "1.4.0",
+    "exec": "game.exe", "files": {"stale.dat": {"hash": "1234567", "path": "made/here"}}})";
+
+FixtureResponse json_response(const QByteArray &body)
+{
+    FixtureResponse response;
+    response.headers = {{"Content-Type", "application/json"}};
+    response.body = body;
+    return response;
+}
+
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private:
+    HttpsFixture fixture;
+    QTemporaryDir work;
+    QStringList signals_seen; // written by the tasks, read after they finished
+
+    QString base(const char *folder = "win32") const
+    {
+        return fixture.base_url() + "/" + folder + "/";
+    }
+    void watch(Updater &updater)
+    {
+        signals_seen.clear();
+        connect(&updater, &Updater::manifest_read, [this] { signals_seen << "manifest_read"; });
+        connect(&updater, &Updater::got_manifest, [this] { signals_seen << "got_manifest"; });
+    }
+    // As the window does: on the global pool, then wait for the future.
+    static void read(Updater &updater, bool check_files)
+    {
+        QtConcurrent::run(&updater, &Updater::read_manifest, check_files, MANIFEST_NAME)
+            .waitForFinished();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(work.isValid());
+        QVERIFY(QDir::setCurrent(work.path()));
+        QVERIFY(fixture.start());
+        fixture.route("GET", "/win32/patcher.json", json_response(MANIFEST));
+    }
+
+    void failed_fetch_resets_and_still_emits_got_manifest_data()
+    {
+        QTest::addColumn<QString>("base_url");
+        QTest::addColumn<int>("delay_ms");
+        QTest::newRow("not found") << "/missing/" << 0;
+        QTest::newRow("silent server times out") << "/silent/" << 60000;
+        QTest::newRow("connection refused") << "https://127.0.0.1:1/" << 0;
+    }
+    void failed_fetch_resets_and_still_emits_got_manifest()
+    {
+        QFETCH(QString, base_url);
+        QFETCH(int, delay_ms);
+        FixtureResponse silent = json_response(MANIFEST);
+        silent.delay_before_headers_ms = delay_ms;
+        fixture.route("GET", "/silent/patcher.json", silent);
+
+        Updater updater {QUrl(base())};
+        read(updater, true);
+        QCOMPARE(updater.get_file_queue().size(), 1);
+
+        Updater failing(base_url.startsWith("/") ? QUrl(fixture.base_url() + base_url) : base_url);
+        failing.set_network_timeout(300);
+        watch(failing);
+        read(failing, true);
+        QCOMPARE(signals_seen, QStringList({"manifest_read", "got_manifest"}));
+        QCOMPARE(failing.get_server_version(), QString());
+        QCOMPARE(failing.get_launcher_version(), QString());
+        QCOMPARE(failing.get_exec_name(), QString("orvex.exe"));
+        QVERIFY(failing.get_file_queue().isEmpty());
+    }
+
+    void later_read_without_checks_discards_plan()
+    {
+        Updater updater {QUrl(base())};
+        read(updater, true);
+        QCOMPARE(updater.get_file_queue().size(), 1);
+        QVERIFY(QDir("made/here").exists());
+        QVERIFY(QDir("made").removeRecursively());
+
+        read(updater, false);
+        QVERIFY(updater.get_file_queue().isEmpty());
+        QVERIFY(!QDir("made").exists()); // no file examined, no directory made
+        QCOMPARE(updater.get_server_version(), QString("7.2"));
+        QCOMPARE(updater.get_launcher_version(), QString("1.4.0"));
+        QCOMPARE(updater.get_exec_name(), QString("game.exe"));
+    }
+
+    void play_flow_signal_order_and_extra_manifest()
+    {
+        fixture.route("GET", "/win64/patcher.json",
+                      json_response(R"({"server-version": "9", "exec": "game64.exe",
+                          "files": {"extra.dat": {"hash": "7654321"}}})"));
+        fixture.clear_requests();
+        Updater updater {QUrl(base())};
+        watch(updater);
+        read(updater, true);
+        QtConcurrent::run(&updater, &Updater::read_extra_manifest, QUrl(base("win64")),
+                          MANIFEST_NAME)
+            .waitForFinished();
+        QCOMPARE(signals_seen, QStringList({"manifest_read", "got_manifest", "manifest_read"}));
+        QCOMPARE(updater.get_server_version(), QString("7.2"));
+        QCOMPARE(updater.get_exec_name(), QString("game64.exe"));
+        QCOMPARE(updater.get_file_queue().size(), 2);
+        QCOMPARE(updater.get_file_queue()[1].base_url, QUrl(base("win64")));
+
+        const QList<RecordedRequest> requests = fixture.requests();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[0].path, QByteArray("/win32/patcher.json"));
+        QCOMPARE(requests[1].path, QByteArray("/win64/patcher.json"));
+        QCOMPARE(requests[1].header("User-Agent"), USER_AGENT.toUtf8());
+    }
+
+    void failed_extra_fetch_changes_nothing()
+    {
+        Updater updater {QUrl(base())};
+        read(updater, true);
+        watch(updater);
+        QtConcurrent::run(&updater, &Updater::read_extra_manifest, QUrl(base("nowhere")),
+                          MANIFEST_NAME)
+            .waitForFinished();
+        QCOMPARE(signals_seen, QStringList {"manifest_read"});
+        QCOMPARE(updater.get_exec_name(), QString("game.exe"));
+        QCOMPARE(updater.get_file_queue().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdater)
+#include "tst_updater.moc"
