@@ -87,6 +87,8 @@ QLabel *LauncherForm::create_version_label(const char *name, int y, const char *
 
 void LauncherForm::setup_ui(QMainWindow *window)
 {
+    // The images are compiled into this static library; register them once.
+    Q_INIT_RESOURCE(launcher);
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("Launcher"));
     window->resize(806, 560);

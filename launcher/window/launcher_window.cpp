@@ -48,7 +48,8 @@ LauncherWindow::LauncherWindow(QWidget *parent)
     form->line_edit_username->setFocus(Qt::OtherFocusReason);
 
     connect(updater, &Updater::download_error, this, &LauncherWindow::download_error);
-    connect(updater, &Updater::download_progress, this, &LauncherWindow::download_progress);
+    connect(updater, qOverload<qint64, qint64, const QString &>(&Updater::download_progress), this,
+            &LauncherWindow::download_progress);
     connect(updater, &Updater::update_finished, this, &LauncherWindow::update_finished);
 }
 
