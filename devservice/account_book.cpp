@@ -59,12 +59,12 @@ bool AccountBook::load_json(const QByteArray &json, QString *error)
         const QJsonObject o = entry.toObject();
         Account a;
         QString why;
-        const bool ok = entry.isObject() && read_string(o, "username", true, &a.username, &why)
-                        && read_string(o, "password", true, &a.password, &why)
-                        && read_string(o, "two_step_token", false, &a.two_step_token, &why)
-                        && read_string(o, "cookie", false, &a.cookie, &why)
-                        && read_string(o, "gameserver", true, &a.gameserver, &why)
-                        && read_string(o, "dist", true, &a.dist, &why);
+        const bool ok = entry.isObject() && read_string(o, "username", true, &a.username, &why) &&
+            read_string(o, "password", true, &a.password, &why) &&
+            read_string(o, "two_step_token", false, &a.two_step_token, &why) &&
+            read_string(o, "cookie", false, &a.cookie, &why) &&
+            read_string(o, "gameserver", true, &a.gameserver, &why) &&
+            read_string(o, "dist", true, &a.dist, &why);
         if (!ok || read.contains(a.username)) {
             if (ok)
                 why = QStringLiteral("username given twice");

@@ -4,11 +4,12 @@
 #include <QString>
 
 // One account the service accepts.
-struct Account {
+struct Account
+{
     QString username;
     QString password;
     QString two_step_token; // "" when the account needs no second step
-    QString cookie;         // fixed play cookie; "" for a fresh random one per login
+    QString cookie; // fixed play cookie; "" for a fresh random one per login
     QString gameserver;
     QString dist;
 };

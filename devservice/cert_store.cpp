@@ -25,11 +25,11 @@ bool write_file(const QString &path, const std::string &data, bool secret, QStri
 {
     QSaveFile f(path);
     // QSaveFile writes a temporary file first; restrict it before any byte lands.
-    if (!f.open(QIODevice::WriteOnly)
-        || (secret && !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        || f.write(data.data(), static_cast<qint64>(data.size()))
-               != static_cast<qint64>(data.size())
-        || !f.commit()) {
+    if (!f.open(QIODevice::WriteOnly) ||
+        (secret && !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) ||
+        f.write(data.data(), static_cast<qint64>(data.size())) !=
+            static_cast<qint64>(data.size()) ||
+        !f.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
         return false;
     }
@@ -66,22 +66,22 @@ bool prepare_certificates(const QString &state_dir, CertPaths *paths, QString *e
             *error = QStringLiteral("cannot read the CA in %1").arg(state_dir);
             return false;
         }
-    } else if (!make_development_ca(&ca, &why) || !write_file(paths->ca_key, ca.key, true, error)
-               || !write_file(paths->ca_cert, ca.cert, false, error)) {
+    } else if (!make_development_ca(&ca, &why) || !write_file(paths->ca_key, ca.key, true, error) ||
+               !write_file(paths->ca_cert, ca.cert, false, error)) {
         if (!why.empty())
             *error = QString::fromStdString(why);
         return false;
     }
 
     PemPair server;
-    if (read_file(paths->server_cert, &server.cert) && read_file(paths->server_key, &server.key)
-        && certificate_valid_for_days(server.cert, RENEW_DAYS)
-        && certificate_signed_by(server.cert, ca.cert))
+    if (read_file(paths->server_cert, &server.cert) && read_file(paths->server_key, &server.key) &&
+        certificate_valid_for_days(server.cert, RENEW_DAYS) &&
+        certificate_signed_by(server.cert, ca.cert))
         return true;
     if (!make_server_certificate(ca, &server, &why)) {
         *error = QString::fromStdString(why);
         return false;
     }
-    return write_file(paths->server_key, server.key, true, error)
-           && write_file(paths->server_cert, server.cert, false, error);
+    return write_file(paths->server_key, server.key, true, error) &&
+        write_file(paths->server_cert, server.cert, false, error);
 }

@@ -3,7 +3,8 @@
 #include <QString>
 
 // Files of the service's certificates in its state folder.
-struct CertPaths {
+struct CertPaths
+{
     QString ca_cert;
     QString ca_key;
     QString server_cert;

@@ -16,7 +16,8 @@ constexpr long DAY_SECONDS = 24L * 60 * 60;
 constexpr long CA_VALID_DAYS = 3650;
 constexpr long SERVER_VALID_DAYS = 825;
 
-struct Deleter {
+struct Deleter
+{
     void operator()(X509 *p) const { X509_free(p); }
     void operator()(EVP_PKEY *p) const { EVP_PKEY_free(p); }
     void operator()(BIO *p) const { BIO_free(p); }
@@ -69,8 +70,8 @@ X509Ptr new_cert(const char *common_name, EVP_PKEY *key, long valid_days)
     if (!cert || X509_set_version(cert.get(), 2) != 1 || !set_random_serial(cert.get()))
         return nullptr;
     // Back-dated a day so that a clock a little behind still accepts it.
-    if (!X509_gmtime_adj(X509_getm_notBefore(cert.get()), -DAY_SECONDS)
-        || !X509_gmtime_adj(X509_getm_notAfter(cert.get()), valid_days * DAY_SECONDS))
+    if (!X509_gmtime_adj(X509_getm_notBefore(cert.get()), -DAY_SECONDS) ||
+        !X509_gmtime_adj(X509_getm_notAfter(cert.get()), valid_days * DAY_SECONDS))
         return nullptr;
     X509_NAME *name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
@@ -87,8 +88,8 @@ bool to_pem(X509 *cert, EVP_PKEY *key, PemPair *out)
 {
     BioPtr cbio(BIO_new(BIO_s_mem()));
     BioPtr kbio(BIO_new(BIO_s_mem()));
-    if (!cbio || !kbio || PEM_write_bio_X509(cbio.get(), cert) != 1
-        || PEM_write_bio_PrivateKey(kbio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
+    if (!cbio || !kbio || PEM_write_bio_X509(cbio.get(), cert) != 1 ||
+        PEM_write_bio_PrivateKey(kbio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
         return false;
     char *data = nullptr;
     long len = BIO_get_mem_data(cbio.get(), &data);
@@ -114,9 +115,9 @@ bool make_development_ca(PemPair *ca, std::string *error)
     if (!cert)
         return fail(error, "CA certificate");
     X509_set_issuer_name(cert.get(), X509_get_subject_name(cert.get()));
-    if (!add_ext(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0")
-        || !add_ext(cert.get(), cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign")
-        || !add_ext(cert.get(), cert.get(), NID_subject_key_identifier, "hash"))
+    if (!add_ext(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0") ||
+        !add_ext(cert.get(), cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign") ||
+        !add_ext(cert.get(), cert.get(), NID_subject_key_identifier, "hash"))
         return fail(error, "CA extensions");
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
         return fail(error, "CA signature");
@@ -143,13 +144,13 @@ bool make_server_certificate(const PemPair &ca, PemPair *server, std::string *er
     if (!cert)
         return fail(error, "server certificate");
     X509_set_issuer_name(cert.get(), X509_get_subject_name(ca_cert.get()));
-    if (!add_ext(cert.get(), ca_cert.get(), NID_basic_constraints, "critical,CA:FALSE")
-        || !add_ext(cert.get(), ca_cert.get(), NID_key_usage,
-                    "critical,digitalSignature,keyEncipherment")
-        || !add_ext(cert.get(), ca_cert.get(), NID_ext_key_usage, "serverAuth")
-        || !add_ext(cert.get(), ca_cert.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1")
-        || !add_ext(cert.get(), ca_cert.get(), NID_subject_key_identifier, "hash")
-        || !add_ext(cert.get(), ca_cert.get(), NID_authority_key_identifier, "keyid:always"))
+    if (!add_ext(cert.get(), ca_cert.get(), NID_basic_constraints, "critical,CA:FALSE") ||
+        !add_ext(cert.get(), ca_cert.get(), NID_key_usage,
+                 "critical,digitalSignature,keyEncipherment") ||
+        !add_ext(cert.get(), ca_cert.get(), NID_ext_key_usage, "serverAuth") ||
+        !add_ext(cert.get(), ca_cert.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1") ||
+        !add_ext(cert.get(), ca_cert.get(), NID_subject_key_identifier, "hash") ||
+        !add_ext(cert.get(), ca_cert.get(), NID_authority_key_identifier, "keyid:always"))
         return fail(error, "server extensions");
     if (X509_sign(cert.get(), ca_key.get(), EVP_sha256()) == 0)
         return fail(error, "server signature");
@@ -166,8 +167,8 @@ bool certificate_valid_for_days(const std::string &cert_pem, int days)
     if (!cert)
         return false;
     time_t later = time(nullptr) + static_cast<time_t>(days) * DAY_SECONDS;
-    return X509_cmp_current_time(X509_get0_notBefore(cert.get())) < 0
-           && X509_cmp_time(X509_get0_notAfter(cert.get()), &later) > 0;
+    return X509_cmp_current_time(X509_get0_notBefore(cert.get())) < 0 &&
+        X509_cmp_time(X509_get0_notAfter(cert.get()), &later) > 0;
 }
 
 bool certificate_signed_by(const std::string &cert_pem, const std::string &ca_pem)

@@ -6,9 +6,10 @@
 // certificate for "localhost" and 127.0.0.1 signed by it. Used by the local
 // service and by the test fixture, so neither needs the openssl command.
 
-struct PemPair {
+struct PemPair
+{
     std::string cert; // PEM certificate
-    std::string key;  // PEM private key (PKCS#8, unencrypted)
+    std::string key; // PEM private key (PKCS#8, unencrypted)
 };
 
 // Makes a self-signed CA certificate with a fresh key. Returns false and sets

@@ -54,8 +54,7 @@ void log_request(const httplib::Request &req, const httplib::Response &res)
 } // namespace
 
 DevService::DevService(const ServiceConfig &config, const AccountBook &accounts)
-    : config(config)
-    , login(accounts, LAUNCHER_VERSION)
+    : config(config), login(accounts, LAUNCHER_VERSION)
 {
     if (!config.serve_dir.isEmpty())
         files.add_mount("/win32/", config.serve_dir);
@@ -133,9 +132,9 @@ void DevService::post(const httplib::Request &req, httplib::Response &res) const
         plain(res, 404, "not found");
         return;
     }
-    const LoginAnswer a
-        = login.answer(QByteArray::fromStdString(req.get_header_value("Content-Type")),
-                       QByteArray::fromStdString(req.body));
+    const LoginAnswer a =
+        login.answer(QByteArray::fromStdString(req.get_header_value("Content-Type")),
+                     QByteArray::fromStdString(req.body));
     res.status = a.http_status;
     res.set_content(a.body.toStdString(), a.content_type.toStdString());
 }
@@ -180,7 +179,7 @@ void DevService::serve_file(const QByteArray &raw_path, httplib::Response &res) 
             if (!file->seek(static_cast<qint64>(offset)))
                 return false;
             const QByteArray piece = file->read(qMin(static_cast<qint64>(length), READ_CHUNK));
-            return !piece.isEmpty()
-                   && sink.write(piece.constData(), static_cast<size_t>(piece.size()));
+            return !piece.isEmpty() &&
+                sink.write(piece.constData(), static_cast<size_t>(piece.size()));
         });
 }

@@ -49,9 +49,9 @@ bool decode_form(const QByteArray &body, QHash<QString, QString> *fields)
     for (const QByteArray &item : body.split('&')) {
         const int eq = item.indexOf('=');
         QString key, value;
-        if (!decode_component(eq < 0 ? item : item.left(eq), &key)
-            || !decode_component(eq < 0 ? QByteArray() : item.mid(eq + 1), &value) || key.isEmpty()
-            || fields->contains(key)) {
+        if (!decode_component(eq < 0 ? item : item.left(eq), &key) ||
+            !decode_component(eq < 0 ? QByteArray() : item.mid(eq + 1), &value) || key.isEmpty() ||
+            fields->contains(key)) {
             fields->clear();
             return false;
         }

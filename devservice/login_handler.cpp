@@ -46,8 +46,7 @@ bool is_form(const QByteArray &content_type)
 } // namespace
 
 LoginHandler::LoginHandler(const AccountBook &accounts, const QString &accepted_version)
-    : accounts(accounts)
-    , accepted_version(accepted_version)
+    : accounts(accounts), accepted_version(accepted_version)
 {
 }
 

@@ -6,7 +6,8 @@
 #include <QString>
 
 // What the service sends back for one login request.
-struct LoginAnswer {
+struct LoginAnswer
+{
     int http_status = 200;
     QByteArray content_type;
     QByteArray body;

@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
                 service.port(), qPrintable(certs.ca_cert), accounts.size());
     std::fflush(stdout);
 
-    std::atomic<bool> signalled{false};
+    std::atomic<bool> signalled {false};
     std::thread waiter([&] {
         int sig = 0;
         sigwait(&stop_signals, &sig);

@@ -112,8 +112,8 @@ ConfigOutcome parse_service_config(const QStringList &arguments, ServiceConfig *
     config->news_file = parser.value(news);
     config->serve_dir = parser.value(serve);
     config->init_certs = parser.isSet(init_certs);
-    if (!parse_dists(parser.values(dist), &config->dists)
-        || !check_dir("--serve", config->serve_dir))
+    if (!parse_dists(parser.values(dist), &config->dists) ||
+        !check_dir("--serve", config->serve_dir))
         return ConfigOutcome::UsageError;
     for (auto it = config->dists.cbegin(); it != config->dists.cend(); ++it) {
         if (!check_dir(QStringLiteral("--dist ") + it.key(), it.value()))

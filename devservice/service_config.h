@@ -5,12 +5,13 @@
 #include <QStringList>
 
 // Everything the service is told on its command line.
-struct ServiceConfig {
+struct ServiceConfig
+{
     int port = 8443; // 0: any free port
     QString state_dir;
     QString accounts_file;
     QString news_file;
-    QString serve_dir;            // folder served at "/win32/", "" for none
+    QString serve_dir; // folder served at "/win32/", "" for none
     QMap<QString, QString> dists; // distribution name -> folder served at "/dist/<name>/win64/"
     bool init_certs = false;
 };

@@ -72,8 +72,8 @@ StaticFiles::Lookup StaticFiles::lookup(const QByteArray &raw_path, QString *fil
 
     const QByteArray raw_relative = raw_path.mid(mount->first.size());
     QByteArray relative;
-    if (raw_relative.contains('\\') || !percent_decode(raw_relative, &relative)
-        || relative.contains('\0') || relative.contains('\\'))
+    if (raw_relative.contains('\\') || !percent_decode(raw_relative, &relative) ||
+        relative.contains('\0') || relative.contains('\\'))
         return Lookup::BadPath;
     bool empty_segment = false;
     for (const QByteArray &segment : relative.split('/')) {
@@ -85,11 +85,11 @@ StaticFiles::Lookup StaticFiles::lookup(const QByteArray &raw_path, QString *fil
         return Lookup::NotFound;
 
     // Resolve links and check that the real file is still inside the folder.
-    const QString canonical
-        = QFileInfo(mount->second + QLatin1Char('/') + QFile::decodeName(relative))
-              .canonicalFilePath();
-    if (canonical.isEmpty() || !canonical.startsWith(mount->second + QLatin1Char('/'))
-        || !is_regular_file(canonical))
+    const QString canonical =
+        QFileInfo(mount->second + QLatin1Char('/') + QFile::decodeName(relative))
+            .canonicalFilePath();
+    if (canonical.isEmpty() || !canonical.startsWith(mount->second + QLatin1Char('/')) ||
+        !is_regular_file(canonical))
         return Lookup::NotFound;
     *file = canonical;
     return Lookup::Found;

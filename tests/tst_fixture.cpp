@@ -125,8 +125,8 @@ void TestFixture::unrouted_path_answers_404_and_is_recorded()
     fixture.route("GET", "/known", answer("x"));
     const FetchResult got = blocking_fetch("GET", QUrl(fixture.base_url() + "/unknown"));
     QCOMPARE(got.status, 404);
-    const FetchResult wrong_method
-        = blocking_fetch("POST", QUrl(fixture.base_url() + "/known"), "b");
+    const FetchResult wrong_method =
+        blocking_fetch("POST", QUrl(fixture.base_url() + "/known"), "b");
     QCOMPARE(wrong_method.status, 404);
     QCOMPARE(fixture.requests().size(), 2);
     QCOMPARE(fixture.requests()[0].path, QByteArray("/unknown"));

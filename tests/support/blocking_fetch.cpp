@@ -24,8 +24,8 @@ FetchResult blocking_fetch(const QByteArray &method, const QUrl &url, const QByt
     QBuffer upload;
     upload.setData(body);
     upload.open(QIODevice::ReadOnly);
-    QNetworkReply *reply
-        = manager.sendCustomRequest(request, method, body.isEmpty() ? nullptr : &upload);
+    QNetworkReply *reply =
+        manager.sendCustomRequest(request, method, body.isEmpty() ? nullptr : &upload);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())

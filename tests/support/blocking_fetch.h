@@ -7,11 +7,12 @@
 #include <QUrl>
 
 // The outcome of one exchange made by blocking_fetch.
-struct FetchResult {
+struct FetchResult
+{
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     int status = 0; // HTTP status, 0 when none arrived
     QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;    // response headers
+    QList<QPair<QByteArray, QByteArray>> headers; // response headers
     QByteArray header(const QByteArray &name) const; // case-insensitive, "" if none
 };
 

@@ -30,8 +30,8 @@ using Handler = std::function<FixtureResponse(const RecordedRequest &)>;
 bool is_connection_metadata(const std::string &name)
 {
     // The server library adds these to the received headers; no client sent them.
-    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR"
-           || name == "LOCAL_PORT";
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+        name == "LOCAL_PORT";
 }
 
 RecordedRequest record(const httplib::Request &req)
@@ -105,11 +105,11 @@ class HttpsFixture::Impl
 public:
     std::unique_ptr<httplib::SSLServer> server;
     std::thread thread;
-    std::atomic<bool> listen_returned{false};
+    std::atomic<bool> listen_returned {false};
     quint16 port = 0;
     std::shared_ptr<StopSignal> stop = std::make_shared<StopSignal>();
 
-    mutable std::mutex mutex;          // guards the members below
+    mutable std::mutex mutex; // guards the members below
     QHash<QByteArray, Handler> routes; // key: method + ' ' + path
     QList<QPair<QByteArray, QString>> directories;
     QList<RecordedRequest> requests;
@@ -122,7 +122,7 @@ public:
 Handler HttpsFixture::Impl::find_route(const RecordedRequest &r) const
 {
     const QByteArray decoded = QByteArray::fromPercentEncoding(r.path);
-    QList<QByteArray> methods{r.method};
+    QList<QByteArray> methods {r.method};
     if (r.method == "HEAD")
         methods.append("GET");
     std::lock_guard<std::mutex> lock(mutex);
@@ -171,10 +171,7 @@ void HttpsFixture::Impl::handle(const httplib::Request &req, httplib::Response &
     write_fixture_response(handler ? handler(r) : serve_file(r), stop, res);
 }
 
-HttpsFixture::HttpsFixture()
-    : impl(new Impl)
-{
-}
+HttpsFixture::HttpsFixture() : impl(new Impl) { }
 
 HttpsFixture::~HttpsFixture()
 {
@@ -208,8 +205,9 @@ bool HttpsFixture::start()
     server.set_keep_alive_max_count(1);
     server.set_keep_alive_timeout(2);
     Impl *d = impl.get();
-    const auto handler
-        = [d](const httplib::Request &req, httplib::Response &res) { d->handle(req, res); };
+    const auto handler = [d](const httplib::Request &req, httplib::Response &res) {
+        d->handle(req, res);
+    };
     const std::string any = "[\\s\\S]*";
     server.Get(any, handler);
     server.Post(any, handler);
@@ -229,10 +227,10 @@ bool HttpsFixture::start()
         d->listen_returned = true;
     });
     // stop() only takes effect on a running server, so wait until it runs.
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
-    while (!server.is_running() && !d->listen_returned
-           && std::chrono::steady_clock::now() < deadline)
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+    while (!server.is_running() && !d->listen_returned &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!server.is_running()) {
         stop();

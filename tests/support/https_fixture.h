@@ -9,9 +9,10 @@
 #include <memory>
 
 // One request as the fixture received it.
-struct RecordedRequest {
+struct RecordedRequest
+{
     QByteArray method;
-    QByteArray path;  // as sent on the request line, without the query, not decoded
+    QByteArray path; // as sent on the request line, without the query, not decoded
     QByteArray query; // the raw text after "?", "" when there is none
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // as received, ordered by name
@@ -21,16 +22,17 @@ struct RecordedRequest {
 };
 
 // What the fixture answers to one request.
-struct FixtureResponse {
+struct FixtureResponse
+{
     int status = 200;
     QList<QPair<QByteArray, QByteArray>> headers; // e.g. {"Content-Type","application/json"}
     QByteArray body;
     bool chunked = false; // body sent chunked, without Content-Length
     int delay_before_headers_ms = 0;
-    int stall_after_bytes = -1;  // send this many body bytes, then stall for stall_ms;
-    int stall_ms = 0;            // 0 stalls until the fixture stops
-    int close_after_bytes = -1;  // send this many body bytes, then close the connection
-    int trickle_chunk = 0;       // >0: send the body in chunks of this size ...
+    int stall_after_bytes = -1; // send this many body bytes, then stall for stall_ms;
+    int stall_ms = 0; // 0 stalls until the fixture stops
+    int close_after_bytes = -1; // send this many body bytes, then close the connection
+    int trickle_chunk = 0; // >0: send the body in chunks of this size ...
     int trickle_interval_ms = 0; //     ... with this pause between them
 };
 

@@ -26,8 +26,8 @@ bool send_body(const FixtureResponse &a, StopSignal &stop, size_t begin, size_t 
 {
     const size_t total = end - begin;
     const size_t limit = a.close_after_bytes >= 0
-                             ? std::min(total, static_cast<size_t>(a.close_after_bytes))
-                             : total;
+        ? std::min(total, static_cast<size_t>(a.close_after_bytes))
+        : total;
     const size_t step = a.trickle_chunk > 0 ? static_cast<size_t>(a.trickle_chunk) : total;
     bool stalled = a.stall_after_bytes < 0;
     size_t sent = 0;
