@@ -1,0 +1,362 @@
+#include "app/tls_setup.h"
+#include "blocking_fetch.h"
+#include "test_paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray FORM_TYPE = "application/x-www-form-urlencoded";
+
+bool write_file(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString devservice_program()
+{
+    return QDir(bin_dir()).filePath(QStringLiteral("devservice"));
+}
+
+} // namespace
+
+class TestDevservice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void login_answers_data();
+    void login_answers();
+    void malformed_login_is_refused_data();
+    void malformed_login_is_refused();
+    void each_login_gets_a_fresh_cookie();
+    void files_are_served_inside_their_folder_only_data();
+    void files_are_served_inside_their_folder_only();
+    void served_file_has_content_length_and_ranges();
+    void oversized_body_is_refused_and_service_keeps_serving();
+    void news_page_is_utf8_html();
+    void every_request_is_logged();
+    void help_documents_every_flag();
+    void init_certs_keeps_an_existing_ca();
+    void sigterm_stops_cleanly();
+
+private:
+    QUrl url(const QString &path) const { return QUrl(base + path); }
+    QByteArray raw_exchange(const QByteArray &request);
+    FetchResult login(const QByteArray &body)
+    {
+        return blocking_fetch("POST", url("/login/"), body, {{"Content-Type", FORM_TYPE}});
+    }
+
+    QTemporaryDir tmp;
+    QProcess service;
+    QString base;
+    quint16 port = 0;
+    QByteArray ca;
+    QByteArray log;
+};
+
+void TestDevservice::initTestCase()
+{
+    QVERIFY(tmp.isValid());
+    QDir dir(tmp.path());
+    QVERIFY(dir.mkpath("serve/sub") && dir.mkpath("qa"));
+    QVERIFY(write_file(dir.filePath("serve/patcher.json"), "{\"exec\":\"orvex.exe\"}"));
+    QVERIFY(write_file(dir.filePath("serve/sub/a b.bz2"), "nested"));
+    QVERIFY(write_file(dir.filePath("qa/patcher.json"), "qa manifest"));
+    QVERIFY(write_file(dir.filePath("secret"), "secret"));
+    QVERIFY(QFile::link(dir.filePath("secret"), dir.filePath("serve/escape")));
+    QByteArray big(300000, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7 % 251);
+    QVERIFY(write_file(dir.filePath("serve/big.bin"), big));
+
+    // The demo accounts plus one whose password needs "+" decoded correctly.
+    const QString example = QDir(source_dir()).filePath("devservice/accounts.example.json");
+    QJsonObject accounts = QJsonDocument::fromJson(read_file(example)).object();
+    QJsonArray list = accounts.value("accounts").toArray();
+    QVERIFY(list.size() >= 3);
+    list.append(QJsonObject {
+        {"username", "plus"}, {"password", "a+b c"}, {"gameserver", "gs:1"}, {"dist", "prod"}});
+    accounts.insert("accounts", list);
+    QVERIFY(write_file(dir.filePath("accounts.json"), QJsonDocument(accounts).toJson()));
+
+    service.setProgram(devservice_program());
+    service.setArguments({"--port", "0", "--state", dir.filePath("state"), "--accounts",
+                          dir.filePath("accounts.json"), "--serve", dir.filePath("serve"), "--dist",
+                          "qa=" + dir.filePath("qa")});
+    connect(&service, &QProcess::readyReadStandardError, this,
+            [this] { log += service.readAllStandardError(); });
+    service.start();
+    QVERIFY2(service.waitForStarted(), qPrintable(service.errorString()));
+    const QRegularExpression listening("https://127\\.0\\.0\\.1:(\\d+)/");
+    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine() || service.state() != QProcess::Running, 20000);
+    const QString line = QString::fromUtf8(service.readLine());
+    const QRegularExpressionMatch m = listening.match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line + log));
+    port = m.captured(1).toUShort();
+    base = QStringLiteral("https://127.0.0.1:%1").arg(port);
+    ca = read_file(dir.filePath("state/ca.pem"));
+    QVERIFY(ca.contains("BEGIN CERTIFICATE"));
+    trust_additional_ca(ca);
+}
+
+void TestDevservice::login_answers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("dist");
+    const QByteArray v = "&version=1.4.0";
+    QTest::newRow("accepted") << "username=player&password=salt&gtoken=" + v << 7 << "prod";
+    QTest::newRow("accepted, other dist") << "username=qa&password=tester&gtoken=" + v << 7 << "qa";
+    QTest::newRow("wrong password") << "username=player&password=salty&gtoken=" + v << 1 << "";
+    QTest::newRow("unknown user") << "username=nobody&password=salt&gtoken=" + v << 1 << "";
+    QTest::newRow("two-step, no token")
+        << "username=guarded&password=pepper&gtoken=" + v << 3 << "";
+    QTest::newRow("two-step, wrong token")
+        << "username=guarded&password=pepper&gtoken=111111" + v << 3 << "";
+    QTest::newRow("two-step, right token")
+        << "username=guarded&password=pepper&gtoken=246810" + v << 7 << "prod";
+    QTest::newRow("other launcher version")
+        << QByteArray("username=player&password=salt&gtoken=&version=1.3.9") << 4 << "";
+    QTest::newRow("%2B is a plus, %20 a space")
+        << "username=plus&password=a%2Bb%20c&gtoken=" + v << 7 << "prod";
+    QTest::newRow("+ is a space") << "username=plus&password=a%2Bb+c&gtoken=" + v << 7 << "prod";
+    QTest::newRow("a plain + is no plus") << "username=plus&password=a+b+c&gtoken=" + v << 1 << "";
+}
+
+void TestDevservice::login_answers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(QString, dist);
+    const FetchResult got = login(body);
+    QCOMPARE(got.status, 200);
+    QCOMPARE(got.header("Content-Type"), QByteArray("application/json"));
+    const QJsonObject answer = QJsonDocument::fromJson(got.body).object();
+    QCOMPARE(answer.value("status").toVariant(), QVariant(qlonglong(status)));
+    QVERIFY(answer.value("status").isDouble());
+    if (status == 7) {
+        QVERIFY(!answer.value("token").toString().isEmpty());
+        QVERIFY(!answer.value("gameserver").toString().isEmpty());
+        QCOMPARE(answer.value("dist").toString(), dist);
+        QVERIFY(!answer.contains("message"));
+    } else {
+        QVERIFY(!answer.value("message").toString().isEmpty());
+        QVERIFY(!answer.contains("token"));
+    }
+}
+
+void TestDevservice::malformed_login_is_refused_data()
+{
+    QTest::addColumn<QByteArray>("content_type");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("http_status");
+    const QByteArray ok = "username=player&password=salt&gtoken=&version=1.4.0";
+    QTest::newRow("bad escape") << FORM_TYPE
+                                << QByteArray("username=pl%zzayer&password=salt"
+                                              "&gtoken=&version=1.4.0")
+                                << 400;
+    QTest::newRow("cut escape") << FORM_TYPE << ok + "%4" << 400;
+    QTest::newRow("not utf-8") << FORM_TYPE << ok + "&x=%ff%fe" << 400;
+    QTest::newRow("missing version")
+        << FORM_TYPE << QByteArray("username=player&password=salt&gtoken=") << 400;
+    QTest::newRow("field twice") << FORM_TYPE << ok + "&password=other" << 400;
+    QTest::newRow("json body") << QByteArray("application/json") << QByteArray("{}") << 415;
+}
+
+void TestDevservice::malformed_login_is_refused()
+{
+    QFETCH(QByteArray, content_type);
+    QFETCH(QByteArray, body);
+    QFETCH(int, http_status);
+    const FetchResult got =
+        blocking_fetch("POST", url("/login/"), body, {{"Content-Type", content_type}});
+    QCOMPARE(got.status, http_status);
+    QVERIFY(!got.body.contains("token"));
+}
+
+void TestDevservice::each_login_gets_a_fresh_cookie()
+{
+    const QByteArray body = "username=player&password=salt&gtoken=&version=1.4.0";
+    const QString first =
+        QJsonDocument::fromJson(login(body).body).object().value("token").toString();
+    const QString second =
+        QJsonDocument::fromJson(login(body).body).object().value("token").toString();
+    QVERIFY(QRegularExpression("^[0-9a-f]{32}$").match(first).hasMatch());
+    QVERIFY(first != second);
+}
+
+QByteArray TestDevservice::raw_exchange(const QByteArray &request)
+{
+    // Exact bytes on the wire: a Qt client would normalise ".." away.
+    QSslSocket socket;
+    QSslConfiguration config = socket.sslConfiguration();
+    config.setCaCertificates(QSslCertificate::fromData(ca));
+    socket.setSslConfiguration(config);
+    socket.connectToHostEncrypted("127.0.0.1", port);
+    if (!socket.waitForEncrypted(20000))
+        return "no connection: " + socket.errorString().toUtf8();
+    socket.write(request);
+    QByteArray answer;
+    while (socket.waitForReadyRead(20000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+void TestDevservice::files_are_served_inside_their_folder_only_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("status_line");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("manifest") << QByteArray("/win32/patcher.json") << QByteArray("200")
+                              << QByteArray("{\"exec\":\"orvex.exe\"}");
+    QTest::newRow("nested, encoded space")
+        << QByteArray("/win32/sub/a%20b.bz2") << QByteArray("200") << QByteArray("nested");
+    QTest::newRow("distribution") << QByteArray("/dist/qa/win64/patcher.json") << QByteArray("200")
+                                  << QByteArray("qa manifest");
+    QTest::newRow("missing") << QByteArray("/win32/none.bz2") << QByteArray("404") << QByteArray();
+    QTest::newRow("unknown distribution")
+        << QByteArray("/dist/beta/win64/patcher.json") << QByteArray("404") << QByteArray();
+    QTest::newRow("folder, no listing")
+        << QByteArray("/win32/sub/") << QByteArray("404") << QByteArray();
+    QTest::newRow("raw dots") << QByteArray("/win32/../secret") << QByteArray("400")
+                              << QByteArray();
+    QTest::newRow("encoded dots") << QByteArray("/win32/%2e%2e/secret") << QByteArray("400")
+                                  << QByteArray();
+    QTest::newRow("encoded dots and slash")
+        << QByteArray("/win32/sub%2F%2E%2E%2F..%2fsecret") << QByteArray("400") << QByteArray();
+    QTest::newRow("dist climbing out")
+        << QByteArray("/dist/qa/win64/../../../secret") << QByteArray("400") << QByteArray();
+    QTest::newRow("symlink leaving the folder")
+        << QByteArray("/win32/escape") << QByteArray("404") << QByteArray();
+    QTest::newRow("bad escape") << QByteArray("/win32/%zz") << QByteArray("400") << QByteArray();
+}
+
+void TestDevservice::files_are_served_inside_their_folder_only()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, status_line);
+    QFETCH(QByteArray, body);
+    const QByteArray answer = raw_exchange("GET " + path +
+                                           " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                           "Connection: close\r\n\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + status_line + " "), answer.left(200));
+    QVERIFY(!answer.contains("secret"));
+    if (!body.isEmpty())
+        QVERIFY(answer.endsWith("\r\n\r\n" + body));
+}
+
+void TestDevservice::served_file_has_content_length_and_ranges()
+{
+    const QByteArray big = read_file(tmp.filePath("serve/big.bin"));
+    const FetchResult got = blocking_fetch("GET", url("/win32/big.bin"));
+    QCOMPARE(got.status, 200);
+    QCOMPARE(got.header("Content-Length"), QByteArray::number(big.size()));
+    QVERIFY(got.body == big);
+    const FetchResult part = blocking_fetch("GET", url("/win32/big.bin"), QByteArray(),
+                                            {{"Range", "bytes=70000-70009"}});
+    QCOMPARE(part.status, 206);
+    QVERIFY(part.body == big.mid(70000, 10));
+}
+
+void TestDevservice::oversized_body_is_refused_and_service_keeps_serving()
+{
+    const QByteArray body(64 * 1024 + 1, 'a');
+    const QByteArray answer =
+        raw_exchange("POST /login/ HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                     "Content-Type: application/x-www-form-urlencoded\r\n"
+                     "Content-Length: " +
+                     QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    QVERIFY2(answer.startsWith("HTTP/1.1 413 "), answer.left(200));
+    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
+}
+
+void TestDevservice::news_page_is_utf8_html()
+{
+    const FetchResult got = blocking_fetch("GET", url("/launcher/"));
+    QCOMPARE(got.status, 200);
+    QCOMPARE(got.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
+    QCOMPARE(got.body, read_file(QDir(source_dir()).filePath("devservice/news.html")));
+    const QString text = QString::fromUtf8(got.body);
+    QCOMPARE(text.toUtf8(), got.body); // valid UTF-8
+    QVERIFY(std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0x7f; }));
+    QVERIFY(text.contains("href=\"https://"));
+}
+
+void TestDevservice::every_request_is_logged()
+{
+    blocking_fetch("GET", url("/win32/patcher.json?probe=1"));
+    blocking_fetch("GET", url("/win32/absent.bz2"));
+    QTRY_VERIFY(log.contains("GET /win32/patcher.json?probe=1 200 20\n"));
+    QTRY_VERIFY(log.contains("GET /win32/absent.bz2 404 "));
+}
+
+void TestDevservice::help_documents_every_flag()
+{
+    QProcess help;
+    help.start(devservice_program(), {"--help"});
+    QVERIFY(help.waitForFinished(20000));
+    QCOMPARE(help.exitCode(), 0);
+    const QByteArray text = help.readAllStandardOutput();
+    for (const char *flag : {"--port", "--state", "--accounts", "--news", "--serve", "--dist",
+                             "--init-certs", "--help"})
+        QVERIFY2(text.contains(flag), flag);
+    QProcess bad;
+    bad.start(devservice_program(), {"--dist", "no-folder-given"});
+    QVERIFY(bad.waitForFinished(20000));
+    QCOMPARE(bad.exitCode(), 2);
+}
+
+void TestDevservice::init_certs_keeps_an_existing_ca()
+{
+    const QString state = tmp.filePath("fresh-state");
+    QByteArray first_ca;
+    for (int run = 0; run < 2; ++run) {
+        QProcess init;
+        init.start(devservice_program(), {"--state", state, "--init-certs"});
+        QVERIFY(init.waitForFinished(20000));
+        QCOMPARE(init.exitCode(), 0);
+        const QString printed = QString::fromUtf8(init.readAllStandardOutput()).trimmed();
+        QCOMPARE(QFileInfo(printed).canonicalFilePath(),
+                 QFileInfo(state + "/ca.pem").canonicalFilePath());
+        if (run == 0)
+            first_ca = read_file(printed);
+        QCOMPARE(read_file(printed), first_ca);
+    }
+    for (const char *key : {"ca.key", "server.key"}) {
+        QCOMPARE(QFile::permissions(state + "/" + key) & 0x0077, QFileDevice::Permissions());
+        QVERIFY(read_file(state + "/" + key).contains("PRIVATE KEY"));
+    }
+}
+
+void TestDevservice::sigterm_stops_cleanly()
+{
+    service.terminate();
+    QVERIFY(service.waitForFinished(20000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(log.contains("devservice: stopped"));
+}
+
+QTEST_GUILESS_MAIN(TestDevservice)
+#include "tst_devservice.moc"
