@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 
 #include <atomic>
 #include <chrono>
@@ -236,7 +238,12 @@ bool HttpsFixture::start()
         stop();
         return false;
     }
-    trust_additional_ca(ca_pem());
+    // Loading the system CAs is slow; the shared CA needs trusting only once,
+    // unless something has replaced the default configuration since.
+    const QList<QSslCertificate> ours = QSslCertificate::fromData(ca_pem());
+    if (ours.isEmpty() ||
+        !QSslConfiguration::defaultConfiguration().caCertificates().contains(ours.first()))
+        trust_additional_ca(ca_pem());
     return true;
 }
 
