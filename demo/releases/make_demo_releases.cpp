@@ -5,6 +5,8 @@
 //   data/textures.pak         changed in v2
 //   data/sounds.pak           unchanged
 //   data/quests/chapter2.dat  added in v2
+// and OUT/qa, the files that only the "qa" distribution adds:
+//   data/qa/overlay.dat
 // The content is pseudo-random but fixed, so every run writes the same bytes.
 #include <QCoreApplication>
 #include <QDir>
@@ -86,7 +88,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() != 3) {
         std::fprintf(stderr, "usage: make_demo_releases OUT_DIR GAME_EXECUTABLE\n"
-                             "Writes OUT_DIR/v1 and OUT_DIR/v2, two releases of the demo game.\n");
+                             "Writes OUT_DIR/v1 and OUT_DIR/v2, two releases of the demo game, and\n"
+                             "OUT_DIR/qa, the files of the qa distribution.\n");
         return 2;
     }
     const QString out = args.at(1);
@@ -106,5 +109,6 @@ int main(int argc, char **argv)
          write(out + "/v2/data/textures.pak", change_regions(textures, 12, 40)) &&
          write(out + "/v2/data/sounds.pak", sounds) &&
          write(out + "/v2/data/quests/chapter2.dat", make_data(4, mib, "quest"));
+    ok = ok && write(out + "/qa/data/qa/overlay.dat", make_data(5, mib / 4, "overlay"));
     return ok ? 0 : 1;
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// The demo set-up the end-to-end tests share: two published releases of the
+// demo game and a qa distribution, the local service, and the real launcher
+// started in an install folder.
+class DemoSession
+{
+public:
+    DemoSession();
+    ~DemoSession();
+
+    // Makes the releases and publishes them under `root`. Once per suite.
+    bool publish(const QString &root);
+
+    // An install folder: empty, or holding release 1.
+    QString make_install(const QString &name, bool with_release_1);
+
+    // Starts devservice on the build's port; without downloads, the download
+    // base answers 404 for everything, the manifest included.
+    bool start_service(bool serve_downloads);
+    // Stops it and returns the lines it logged ("METHOD PATH STATUS BYTES").
+    QStringList stop_service();
+    QStringList service_log() const;
+
+    // Starts the launcher in the install folder; the stand-in game writes its
+    // report to `record_path` and quits at once.
+    bool start_launcher(const QString &install_dir, const QString &record_path);
+    QString launcher_window() const { return window_id; }
+    // Types name and password into the form and presses Return.
+    void log_in(const QString &name, const QString &password);
+    // Clicks the close button and returns the launcher's exit status (-1 if it did not end).
+    int close_launcher();
+    bool launcher_running() const;
+
+    // Hash texts of the install folder's files that differ from the manifest.
+    QStringList files_differing_from(const QString &manifest_path, const QString &install_dir) const;
+    static QJsonObject read_json(const QString &path);
+    static bool wait_for_file(const QString &path, int timeout_ms);
+
+    QString published_v2() const { return root + QStringLiteral("/published/v2"); }
+    QString published_qa() const { return root + QStringLiteral("/published/qa"); }
+
+private:
+    bool run_tool(const QString &program, const QStringList &arguments);
+
+    QString bin;
+    QString root;
+    QString state_dir;
+    int port;
+    std::unique_ptr<QProcess> service;
+    std::unique_ptr<QProcess> launcher;
+    QString window_id;
+    mutable QByteArray service_output;
+};

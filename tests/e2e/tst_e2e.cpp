@@ -1,0 +1,187 @@
+// The whole job, as a player meets it: the real launcher of a development
+// build against the real local service, driven on an X display.
+#include "demo_session.h"
+#include "x_driver.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QtTest>
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    DemoSession session;
+    QString root;
+    int run_number = 0;
+
+    QString record_path() const
+    {
+        return root + QStringLiteral("/record-%1.json").arg(run_number);
+    }
+
+    static bool logged(const QStringList &log, const QString &request)
+    {
+        for (const QString &line : log)
+            if (line.startsWith(request + QLatin1Char(' ')))
+                return true;
+        return false;
+    }
+
+    static int count_containing(const QStringList &log, const QString &text)
+    {
+        int count = 0;
+        for (const QString &line : log)
+            count += line.contains(text) ? 1 : 0;
+        return count;
+    }
+
+    // Starts the launcher in `install`, logs in, and waits for the game's
+    // report. Returns the report, empty if the game never ran.
+    QJsonObject play(const QString &install, const QString &name, const QString &password,
+                     const QString &token = QString())
+    {
+        ++run_number;
+        if (!session.start_launcher(install, record_path()))
+            return {};
+        session.log_in(name, password);
+        if (!token.isNull()) {
+            if (XDriver::wait_for_window(QStringLiteral("^Two step required$"), 20000).isEmpty())
+                return {};
+            XDriver::type(token);
+            XDriver::key(QStringLiteral("Return"));
+        }
+        if (!DemoSession::wait_for_file(record_path(), 120000))
+            return {};
+        return DemoSession::read_json(record_path());
+    }
+
+    // After the game the window is back, and its close button ends the launcher with status 0.
+    void expect_window_back_and_close()
+    {
+        QVERIFY(!XDriver::wait_for_window(QStringLiteral("^Saltmarch$"), 20000).isEmpty());
+        QVERIFY(session.launcher_running());
+        QCOMPARE(session.close_launcher(), 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display (scripts/test runs the suites under Xvfb)");
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs xdotool (scripts/setup installs it)");
+        root = QDir::currentPath() + QStringLiteral("/session");
+        QDir(root).removeRecursively();
+        QVERIFY(QDir().mkpath(root));
+        QVERIFY(session.publish(root));
+    }
+
+    void fresh_install_fetches_every_file_whole()
+    {
+        const QString install = session.make_install(QStringLiteral("fresh"), false);
+        QVERIFY(session.start_service(true));
+        const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
+        QVERIFY2(!record.isEmpty(), "the game did not start");
+        expect_window_back_and_close();
+        const QStringList log = session.stop_service();
+
+        QCOMPARE(record.value(QStringLiteral("ORVEX_DIST")).toString(), QStringLiteral("PROD"));
+        QVERIFY(record.value(QStringLiteral("ORVEX_DEV")).isNull());
+        QCOMPARE(record.value(QStringLiteral("ORVEX_GAMESERVER")).toString(),
+                 QStringLiteral("127.0.0.1:7198"));
+        QVERIFY(record.value(QStringLiteral("ORVEX_PLAYCOOKIE")).toString().size() >= 8);
+        QCOMPARE(record.value(QStringLiteral("game_api")).toString(), QStringLiteral("pandagl"));
+        QVERIFY(logged(log, QStringLiteral("GET /win32/data/terrain.pak.bz2 200")));
+        QVERIFY(logged(log, QStringLiteral("GET /win32/orvex.exe.bz2 200")));
+        QCOMPARE(count_containing(log, QStringLiteral("/patches/")), 0);
+        const QStringList differing =
+            session.files_differing_from(session.published_v2() + QStringLiteral("/patcher.json"), install);
+        QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
+    }
+
+    void update_from_release_1_applies_patches()
+    {
+        const QString install = session.make_install(QStringLiteral("patched"), true);
+        QVERIFY(session.start_service(true));
+        const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
+        QVERIFY2(!record.isEmpty(), "the game did not start");
+        expect_window_back_and_close();
+        const QStringList log = session.stop_service();
+
+        QVERIFY2(count_containing(log, QStringLiteral("GET /win32/patches/")) >= 2,
+                 qPrintable(log.join(QLatin1Char('\n'))));
+        QCOMPARE(count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")), 0);
+        QCOMPARE(count_containing(log, QStringLiteral("/win32/data/sounds.pak.bz2")), 0);
+        QVERIFY(logged(log, QStringLiteral("GET /win32/data/quests/chapter2.dat.bz2 200")));
+        const QStringList differing =
+            session.files_differing_from(session.published_v2() + QStringLiteral("/patcher.json"), install);
+        QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
+        // No patch file is left behind in the install folder.
+        QCOMPARE(QDir(install).entryList({QStringLiteral("*.patch")}, QDir::Files).size(), 0);
+    }
+
+    void refused_login_stays_on_the_form()
+    {
+        const QString install = session.make_install(QStringLiteral("refused"), true);
+        QVERIFY(session.start_service(true));
+        ++run_number;
+        QVERIFY(session.start_launcher(install, record_path()));
+        session.log_in(QStringLiteral("player"), QStringLiteral("wrong"));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(session.service_log(), QStringLiteral("POST /login/ 200")), 20000);
+        QTest::qWait(2000);
+        QVERIFY(!QFile::exists(record_path()));
+        QVERIFY(XDriver::is_visible(session.launcher_window()));
+        QCOMPARE(session.close_launcher(), 0);
+        const QStringList log = session.stop_service();
+        // Only the start-up version read reached the download service.
+        QCOMPARE(count_containing(log, QStringLiteral(" /win32/")), 1);
+        QVERIFY(logged(log, QStringLiteral("GET /win32/patcher.json 200")));
+    }
+
+    void two_step_account_asks_for_the_token()
+    {
+        const QString install = session.make_install(QStringLiteral("two-step"), true);
+        QVERIFY(session.start_service(true));
+        const QJsonObject record =
+            play(install, QStringLiteral("guarded"), QStringLiteral("pepper"), QStringLiteral("246810"));
+        QVERIFY2(!record.isEmpty(), "the game did not start");
+        expect_window_back_and_close();
+        const QStringList log = session.stop_service();
+        QCOMPARE(count_containing(log, QStringLiteral("POST /login/")), 2);
+    }
+
+    void qa_distribution_reads_its_own_manifest()
+    {
+        const QString install = session.make_install(QStringLiteral("qa"), true);
+        QVERIFY(session.start_service(true));
+        const QJsonObject record = play(install, QStringLiteral("qa"), QStringLiteral("tester"));
+        QVERIFY2(!record.isEmpty(), "the game did not start");
+        expect_window_back_and_close();
+        const QStringList log = session.stop_service();
+
+        QCOMPARE(record.value(QStringLiteral("ORVEX_DIST")).toString(), QStringLiteral("QA"));
+        QCOMPARE(record.value(QStringLiteral("ORVEX_DEV")).toString(), QStringLiteral("YES"));
+        QVERIFY(logged(log, QStringLiteral("GET /dist/qa/win64/patcher.json 200")));
+        QVERIFY(logged(log, QStringLiteral("GET /dist/qa/win64/data/qa/overlay.dat.bz2 200")));
+        const QStringList differing =
+            session.files_differing_from(session.published_qa() + QStringLiteral("/patcher.json"), install);
+        QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
+    }
+
+    void unreachable_downloads_start_the_game_from_local_files()
+    {
+        const QString install = session.make_install(QStringLiteral("offline"), true);
+        QVERIFY(session.start_service(false));
+        const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
+        QVERIFY2(!record.isEmpty(), "the game did not start");
+        expect_window_back_and_close();
+        session.stop_service();
+        const QStringList differing = session.files_differing_from(
+            root + QStringLiteral("/published/v1/patcher.json"), install);
+        QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
