@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -45,7 +46,8 @@ void log_request(const httplib::Request &req, const httplib::Response &res)
     const QByteArray path = QByteArray::fromStdString(req.target.empty() ? req.path : req.target)
                                 .toPercentEncoding("/?&=%:;,+@!$'()*~[]");
     const std::string length = res.get_header_value("Content-Length");
-    const size_t bytes = length.empty() ? res.body.size() : std::stoull(length);
+    const size_t bytes =
+        length.empty() ? res.body.size() : std::strtoull(length.c_str(), nullptr, 10);
     std::fprintf(stderr, "%s %s %d %zu\n",
                  QByteArray::fromStdString(req.method).toPercentEncoding().constData(),
                  path.constData(), res.status, bytes);
