@@ -6,6 +6,9 @@
 
 #include <QFile>
 
+#include <chrono>
+#include <thread>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -175,12 +178,15 @@ void DevService::serve_file(const QByteArray &raw_path, httplib::Response &res) 
         return;
     }
     // Streamed in pieces; the server library answers Range requests from it.
+    const qint64 rate = static_cast<qint64>(config.rate_kib) * 1024;
     res.set_content_provider(
         static_cast<size_t>(file->size()), media_type(name),
-        [file](size_t offset, size_t length, httplib::DataSink &sink) {
+        [file, rate](size_t offset, size_t length, httplib::DataSink &sink) {
             if (!file->seek(static_cast<qint64>(offset)))
                 return false;
             const QByteArray piece = file->read(qMin(static_cast<qint64>(length), READ_CHUNK));
+            if (rate > 0) // pace the transfer: one piece, then its share of a second
+                std::this_thread::sleep_for(std::chrono::milliseconds(piece.size() * 1000 / rate));
             return !piece.isEmpty() &&
                 sink.write(piece.constData(), static_cast<size_t>(piece.size()));
         });

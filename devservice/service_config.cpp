@@ -84,10 +84,14 @@ ConfigOutcome parse_service_config(const QStringList &arguments, ServiceConfig *
                                   QStringLiteral("Folder served at /dist/NAME/win64/ for the "
                                                  "distribution NAME. Repeatable."),
                                   QStringLiteral("NAME=DIR"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+                                  QStringLiteral("Limit each download to this many KiB per second "
+                                                 "(0: no limit), so an update can be watched."),
+                                  QStringLiteral("KIB"), QStringLiteral("0"));
     const QCommandLineOption init_certs(
         QStringLiteral("init-certs"),
         QStringLiteral("Make the certificates if missing, print the CA file's path and exit."));
-    parser.addOptions({help, port, state, accounts, news, serve, dist, init_certs});
+    parser.addOptions({help, port, state, accounts, news, serve, dist, rate, init_certs});
 
     if (!parser.parse(arguments)) {
         fail(parser.errorText());
@@ -105,6 +109,11 @@ ConfigOutcome parse_service_config(const QStringList &arguments, ServiceConfig *
     config->port = parser.value(port).toInt(&ok);
     if (!ok || config->port < 0 || config->port > 65535) {
         fail(QStringLiteral("--port wants a number from 0 to 65535"));
+        return ConfigOutcome::UsageError;
+    }
+    config->rate_kib = parser.value(rate).toInt(&ok);
+    if (!ok || config->rate_kib < 0) {
+        fail(QStringLiteral("--rate wants a number of KiB per second, 0 for no limit"));
         return ConfigOutcome::UsageError;
     }
     config->state_dir = parser.value(state);

@@ -13,6 +13,7 @@ struct ServiceConfig
     QString news_file;
     QString serve_dir; // folder served at "/win32/", "" for none
     QMap<QString, QString> dists; // distribution name -> folder served at "/dist/<name>/win64/"
+    int rate_kib = 0; // download rate limit in KiB/s per transfer, 0 for none
     bool init_certs = false;
 };
 
