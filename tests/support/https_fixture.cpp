@@ -180,7 +180,7 @@ HttpsFixture::~HttpsFixture()
     stop();
 }
 
-bool HttpsFixture::start()
+bool HttpsFixture::start(quint16 wanted_port)
 {
     if (impl->server)
         return false;
@@ -218,7 +218,9 @@ bool HttpsFixture::start()
     server.Delete(any, handler);
     server.Options(any, handler);
 
-    const int port = server.bind_to_any_port("127.0.0.1");
+    const int port = wanted_port == 0 ? server.bind_to_any_port("127.0.0.1")
+                     : server.bind_to_port("127.0.0.1", wanted_port) ? wanted_port
+                                                                    : -1;
     if (port <= 0) {
         impl->server.reset();
         return false;

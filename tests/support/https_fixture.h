@@ -50,7 +50,8 @@ public:
     HttpsFixture(const HttpsFixture &) = delete;
     HttpsFixture &operator=(const HttpsFixture &) = delete;
 
-    bool start();
+    // Listens on the given port of 127.0.0.1, or on an ephemeral one for 0.
+    bool start(quint16 port = 0);
     // Stops the server; afterwards its port refuses connections. Idempotent.
     void stop();
     quint16 port() const;
