@@ -96,7 +96,7 @@ QString DemoSession::make_install(const QString &name, bool with_release_1)
     return dir;
 }
 
-bool DemoSession::start_service(bool serve_downloads)
+bool DemoSession::start_service(const QString &downloads, const QString &qa_downloads)
 {
     service = std::make_unique<QProcess>();
     const QString source = qEnvironmentVariable("ORVEX_SOURCE_DIR");
@@ -104,9 +104,10 @@ bool DemoSession::start_service(bool serve_downloads)
                           state_dir, QStringLiteral("--accounts"),
                           source + QStringLiteral("/devservice/accounts.example.json"),
                           QStringLiteral("--news"), source + QStringLiteral("/devservice/news.html")};
-    if (serve_downloads)
-        arguments << QStringLiteral("--serve") << published_v2() << QStringLiteral("--dist")
-                  << QStringLiteral("qa=") + published_qa();
+    if (!downloads.isEmpty())
+        arguments << QStringLiteral("--serve") << downloads;
+    if (!qa_downloads.isEmpty())
+        arguments << QStringLiteral("--dist") << QStringLiteral("qa=") + qa_downloads;
     service_output.clear();
     service->start(bin + QStringLiteral("/devservice"), arguments);
     if (!service->waitForStarted(10000))
@@ -183,7 +184,12 @@ bool DemoSession::launcher_running() const
 int DemoSession::close_launcher()
 {
     XDriver::click(window_id, CLOSE_BUTTON);
-    if (!launcher->waitForFinished(15000))
+    return wait_for_launcher_exit(15000);
+}
+
+int DemoSession::wait_for_launcher_exit(int timeout_ms)
+{
+    if (!launcher->waitForFinished(timeout_ms))
         return -1;
     return launcher->exitStatus() == QProcess::NormalExit ? launcher->exitCode() : -1;
 }

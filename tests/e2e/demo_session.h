@@ -22,9 +22,10 @@ public:
     // An install folder: empty, or holding release 1.
     QString make_install(const QString &name, bool with_release_1);
 
-    // Starts devservice on the build's port; without downloads, the download
-    // base answers 404 for everything, the manifest included.
-    bool start_service(bool serve_downloads);
+    // Starts devservice on the build's port, serving `downloads` at the
+    // production base and `qa_downloads` for the qa distribution. Without
+    // downloads the base answers 404 for everything, the manifest included.
+    bool start_service(const QString &downloads, const QString &qa_downloads = QString());
     // Stops it and returns the lines it logged ("METHOD PATH STATUS BYTES").
     QStringList stop_service();
     QStringList service_log() const;
@@ -37,6 +38,8 @@ public:
     void log_in(const QString &name, const QString &password);
     // Clicks the close button and returns the launcher's exit status (-1 if it did not end).
     int close_launcher();
+    // Waits for the launcher to end by itself; its exit status, or -1.
+    int wait_for_launcher_exit(int timeout_ms);
     bool launcher_running() const;
 
     // Hash texts of the install folder's files that differ from the manifest.

@@ -4,6 +4,7 @@
 #include "x_driver.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -80,7 +81,7 @@ private slots:
     void fresh_install_fetches_every_file_whole()
     {
         const QString install = session.make_install(QStringLiteral("fresh"), false);
-        QVERIFY(session.start_service(true));
+        QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
         const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
@@ -103,7 +104,7 @@ private slots:
     void update_from_release_1_applies_patches()
     {
         const QString install = session.make_install(QStringLiteral("patched"), true);
-        QVERIFY(session.start_service(true));
+        QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
         const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
@@ -124,7 +125,7 @@ private slots:
     void refused_login_stays_on_the_form()
     {
         const QString install = session.make_install(QStringLiteral("refused"), true);
-        QVERIFY(session.start_service(true));
+        QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
         ++run_number;
         QVERIFY(session.start_launcher(install, record_path()));
         session.log_in(QStringLiteral("player"), QStringLiteral("wrong"));
@@ -142,7 +143,7 @@ private slots:
     void two_step_account_asks_for_the_token()
     {
         const QString install = session.make_install(QStringLiteral("two-step"), true);
-        QVERIFY(session.start_service(true));
+        QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
         const QJsonObject record =
             play(install, QStringLiteral("guarded"), QStringLiteral("pepper"), QStringLiteral("246810"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
@@ -154,7 +155,7 @@ private slots:
     void qa_distribution_reads_its_own_manifest()
     {
         const QString install = session.make_install(QStringLiteral("qa"), true);
-        QVERIFY(session.start_service(true));
+        QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
         const QJsonObject record = play(install, QStringLiteral("qa"), QStringLiteral("tester"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
@@ -172,7 +173,7 @@ private slots:
     void unreachable_downloads_start_the_game_from_local_files()
     {
         const QString install = session.make_install(QStringLiteral("offline"), true);
-        QVERIFY(session.start_service(false));
+        QVERIFY(session.start_service(QString()));
         const QJsonObject record = play(install, QStringLiteral("player"), QStringLiteral("salt"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
@@ -180,6 +181,34 @@ private slots:
         const QStringList differing = session.files_differing_from(
             root + QStringLiteral("/published/v1/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
+    }
+
+    void outdated_launcher_prompts_and_exits_with_status_1_data()
+    {
+        QTest::addColumn<QString>("published_version");
+        QTest::newRow("newer") << "1.4.1";
+        QTest::newRow("older") << "1.3.9";
+        QTest::newRow("trailing blank") << "1.4.0 ";
+    }
+
+    void outdated_launcher_prompts_and_exits_with_status_1()
+    {
+        QFETCH(QString, published_version);
+        const QString downloads = root + QStringLiteral("/outdated-") + QString::number(++run_number);
+        QVERIFY(QDir().mkpath(downloads));
+        QFile manifest(downloads + QStringLiteral("/patcher.json"));
+        QVERIFY(manifest.open(QIODevice::WriteOnly));
+        manifest.write(QJsonDocument(QJsonObject{{"server-version", "2.0"},
+                                                 {"launcher-version", published_version}})
+                           .toJson());
+        manifest.close();
+        QVERIFY(session.start_service(downloads));
+        const QString install = session.make_install(QStringLiteral("outdated"), false);
+        QVERIFY(session.start_launcher(install, record_path()));
+        QVERIFY(!XDriver::wait_for_window(QStringLiteral("^Launcher Update$"), 20000).isEmpty());
+        XDriver::key(QStringLiteral("Return"));
+        QCOMPARE(session.wait_for_launcher_exit(20000), 1);
+        session.stop_service();
     }
 };
 
