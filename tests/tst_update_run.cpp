@@ -1,0 +1,283 @@
+#include "updater/file_hasher.h"
+#include "updater/patch_name.h"
+#include "updater/progress_text.h"
+#include "updater/updater.h"
+
+#include "bz2_util.h"
+#include "https_fixture.h"
+#include "patch_format.h"
+#include "test_paths.h"
+
+#include <QJsonDocument>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+void write_file(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+FixtureResponse body(const QByteArray &data)
+{
+    FixtureResponse response;
+    response.body = data;
+    return response;
+}
+
+// What one run reported, in order.
+struct RunLog
+{
+    QStringList finished;
+    QList<int> errors;
+    QStringList statuses;
+    quintptr stack_low = ~quintptr(0);
+    quintptr stack_high = 0;
+};
+
+} // namespace
+
+class TestUpdateRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    HttpsFixture fixture;
+    std::unique_ptr<QTemporaryDir> work;
+    QString prefix; // a fresh server folder for every case
+
+    QUrl base() const { return QUrl(fixture.base_url() + prefix); }
+    QByteArray at(const QString &path) const { return (prefix + path).toUtf8(); }
+
+    // Starts the update from the event loop, as the window does, waits for its
+    // end and lets any stray queued work run before returning.
+    static RunLog run_update(Updater &updater)
+    {
+        RunLog log;
+        QEventLoop loop;
+        connect(&updater, &Updater::update_finished, &loop, [&](bool success) {
+            log.finished << (success ? "true" : "false");
+            loop.quit();
+        });
+        connect(&updater, &Updater::download_error, &loop,
+                [&](int code, const QString &) { log.errors << code; });
+        connect(&updater, qOverload<qint64, qint64, const QString &>(&Updater::download_progress),
+                &loop, [&](qint64, qint64, const QString &status) {
+                    volatile char marker = 0;
+                    log.stack_low = qMin(log.stack_low, quintptr(&marker));
+                    log.stack_high = qMax(log.stack_high, quintptr(&marker));
+                    log.statuses << status;
+                });
+        QMetaObject::invokeMethod(
+            &loop, [&] { updater.start_update(); }, Qt::QueuedConnection);
+        QTimer::singleShot(240000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QTest::qWait(100);
+        return log;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(fixture.start()); }
+
+    void init()
+    {
+        work = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(work->path()));
+        QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
+        fixture.clear_requests();
+        static int round = 0;
+        prefix = QString("/run%1/").arg(++round);
+    }
+
+    void empty_plan_finishes_at_once()
+    {
+        Updater updater(base());
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.finished, QStringList {"true"});
+        QVERIFY(log.statuses.isEmpty());
+        QVERIFY(fixture.requests().isEmpty());
+    }
+
+    void patch_steps_data()
+    {
+        QTest::addColumn<QStringList>("chain"); // "01": from version 0 to version 1
+        QTest::addColumn<QString>("broken");
+        QTest::addColumn<QStringList>("expected"); // request, then game.dat's version then
+        QTest::addColumn<qint64>("total_steps");
+        QTest::newRow("two patches") << QStringList {"01", "12"} << ""
+                                     << QStringList {"p01 v0", "p12 v1", "other v2"} << 3LL;
+        QTest::newRow("first of two fails") << QStringList {"01", "12"} << "01"
+                                            << QStringList {"p01 v0", "other v0", "game v0"} << 3LL;
+        QTest::newRow("only patch fails")
+            << QStringList {"02"} << "02" << QStringList {"p02 v0", "other v0", "game v0"} << 3LL;
+    }
+    void patch_steps()
+    {
+        QFETCH(QStringList, chain);
+        QFETCH(QString, broken);
+        QFETCH(QStringList, expected);
+        QFETCH(qint64, total_steps);
+        QList<QByteArray> versions;
+        QStringList hashes;
+        for (const char *tail : {"zero", "one", "two"}) {
+            versions << QByteArray(20000, 'a') + tail;
+            hashes << FileHasher::hash_text_of(versions.last());
+        }
+        QMutex mutex;
+        QStringList seen;
+        auto serve = [&](const QByteArray &path, const QString &label, const QByteArray &data) {
+            fixture.route("GET", path, [&, label, data](const RecordedRequest &) {
+                QMutexLocker lock(&mutex);
+                seen << label + " v" +
+                        QString::number(hashes.indexOf(FileHasher::hash_text("game.dat")));
+                return body(data);
+            });
+        };
+        QJsonArray patch_names;
+        for (const QString &code : chain) {
+            const int from = code[0].digitValue(), to = code[1].digitValue();
+            const QString name = PatchName::compose("game.dat", hashes[from], hashes[to]);
+            QByteArray patch = "broken";
+            if (code != broken)
+                QVERIFY(make_patch(versions[from], versions[to], &patch).ok);
+            serve(at("patches/" + name + ".bz2"), "p" + code, patch);
+            patch_names.append(name);
+        }
+        serve(at("other.dat.bz2"), "other", bz2_compress("other"));
+        serve(at("game.dat.bz2"), "game", bz2_compress(versions[2]));
+        write_file("game.dat", versions[0]);
+
+        Updater updater(base());
+        updater.parse_manifest(
+            QJsonDocument(
+                QJsonObject {
+                    {"files",
+                     QJsonObject {
+                         {"game.dat", QJsonObject {{"hash", hashes[2]}, {"patches", patch_names}}},
+                         {"other.dat", QJsonObject {{"hash", "1234567"}}}}}})
+                .toJson(),
+            base(), true);
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.finished, QStringList {"true"});
+        QCOMPARE(seen, expected);
+        QCOMPARE(updater.get_total_steps(), total_steps);
+        QCOMPARE(read_file("game.dat"), versions[2]);
+        QCOMPARE(read_file("other.dat"), QByteArray("other"));
+        QCOMPARE(QDir().entryList(QDir::Files),
+                 QStringList({"game.dat", "other.dat", "patcher.exe"}));
+    }
+
+    void transfer_error_ends_run_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("code");
+        QTest::newRow("unwritable target") << "a/missing.dat" << 902;
+        QTest::newRow("damaged archive") << "a.dat" << -5; // not a bzip2 stream
+    }
+    void transfer_error_ends_run()
+    {
+        QFETCH(QString, first);
+        QFETCH(int, code);
+        fixture.route("GET", at("a.dat.bz2"), body("not bzip2"));
+        fixture.route("GET", at("b.dat.bz2"), body(bz2_compress("b")));
+        Updater updater(base());
+        updater.verify_files(QJsonObject {{first, QJsonObject {{"hash", "1234567"}}},
+                                          {"b.dat", QJsonObject {{"hash", "1234567"}}}},
+                             base());
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.errors, QList<int> {code});
+        QCOMPARE(log.finished, QStringList {"false"});
+        for (const RecordedRequest &request : fixture.requests())
+            QCOMPARE(request.path, at("a.dat.bz2"));
+        QVERIFY(!QFile::exists("b.dat"));
+    }
+
+    void many_steps_run_without_stack_growth_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("patched"); // patch steps finish inside their own transfer
+        QTest::newRow("5000 one-byte files") << 5000 << false;
+        QTest::newRow("300 patches") << 300 << true;
+    }
+    void many_steps_run_without_stack_growth()
+    {
+        QFETCH(int, count);
+        QFETCH(bool, patched);
+        QTemporaryDir served;
+        QVERIFY(QDir(served.path()).mkpath("patches"));
+        QByteArray patch;
+        QVERIFY(make_patch("a", "b", &patch).ok);
+        const QString from = FileHasher::hash_text_of("a"), to = FileHasher::hash_text_of("b");
+        QJsonObject files;
+        QStringList expected_paths;
+        for (int i = 0; i < count; ++i) {
+            const QString name = QString("f%1.dat").arg(i, 4, 10, QChar('0'));
+            QString remote = name;
+            if (patched) {
+                write_file(name, "a");
+                remote = "patches/" + PatchName::compose(name, from, to);
+                write_file(served.filePath(remote + ".bz2"), patch);
+            } else {
+                write_file(served.filePath(name + ".bz2"), bz2_compress("b"));
+            }
+            files.insert(name, QJsonObject {{"hash", to}, {"patches", QJsonArray {remote.mid(8)}}});
+            expected_paths << at(remote + ".bz2");
+        }
+        fixture.serve_directory(prefix.toUtf8(), served.path());
+        Updater updater(base());
+        updater.verify_files(files, base());
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.errors, QList<int> {});
+        QCOMPARE(log.finished, QStringList {"true"});
+        QStringList paths;
+        for (const RecordedRequest &request : fixture.requests())
+            paths << request.path;
+        QCOMPARE(paths, expected_paths);
+        QVERIFY(log.statuses.last().startsWith(QString("Updating file %1 of %1...").arg(count)));
+        QCOMPARE(read_file(files.keys().last()), QByteArray("b"));
+        QVERIFY2(log.stack_high - log.stack_low < 64 * 1024,
+                 qPrintable(QString::number(log.stack_high - log.stack_low)));
+    }
+
+    void status_text_data()
+    {
+        QTest::addColumn<qint64>("read");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<qint64>("elapsed_ms");
+        QTest::addColumn<QString>("amounts");
+        QTest::newRow("worked example")
+            << 1536000LL << 3145728LL << 2000LL << "[1.5/3MB @ 750kB/s]";
+        QTest::newRow("below 1024") << 512LL << 1023LL << 1000LL << "[512/1023B @ 512B/s]";
+        QTest::newRow("1024 is kB") << 512LL << 1024LL << 1000LL << "[0.5/1kB @ 512B/s]";
+        QTest::newRow("just below MB") << 0LL << 1048575LL << 1000LL << "[0/1024kB @ 0B/s]";
+        QTest::newRow("1048576 is MB") << 1048576LL << 1048576LL << 1000LL << "[1/1MB @ 1MB/s]";
+        QTest::newRow("unknown total")
+            << 5242880LL << -1LL << 1000LL << "[5.24288e+06/-1B @ 5MB/s]";
+        QTest::newRow("no time, bytes") << 10LL << 100LL << 0LL << "[10/100B @ infMB/s]";
+        QTest::newRow("no time, no bytes") << 0LL << 100LL << 0LL << "[0/100B @ nanB/s]";
+    }
+    void status_text()
+    {
+        QFETCH(qint64, read);
+        QFETCH(qint64, total);
+        QFETCH(qint64, elapsed_ms);
+        QFETCH(QString, amounts);
+        QCOMPARE(ProgressText::format(3, 12, read, total, elapsed_ms, "data/%1 50%.pak"),
+                 "Updating file 3 of 12...\ndata/%1 50%.pak\n" + amounts);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateRun)
+#include "tst_update_run.moc"
