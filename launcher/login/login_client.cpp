@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -83,7 +84,11 @@ LoginResult LoginClient::parse_response(const QByteArray &body)
     if (!answer.contains(QLatin1String("status")))
         return result;
 
-    const int status = answer.value(QLatin1String("status")).toInt(0);
+    int status = answer.value(QLatin1String("status")).toInt(0);
+    // A status whose code would not fit in an int is no status the service
+    // uses; it counts as 0 like any other unusable value.
+    if (status > std::numeric_limits<int>::max() - CODE_BASE)
+        status = 0;
     result.success = status == STATUS_ACCEPTED;
     result.code = CODE_BASE + status;
 
