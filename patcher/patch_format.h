@@ -51,11 +51,24 @@ struct PatchResult
     bool ok = false;
     QString message;
     PatchError error = PatchError::None;
+
+    static PatchResult success() { return {true, QString(), PatchError::None}; }
+    static PatchResult failure(PatchError error, const QString &message)
+    {
+        return {false, message, error};
+    }
 };
 
-// Compression level that favours the smallest patch: patches are made once
-// and fetched by every player.
-constexpr int DEFAULT_PATCH_LEVEL = 19;
+// Window (log2) that reaches from the end of the new content back to the
+// start of the old one, capped at upper_bound. The maker sets it and the
+// applier raises its limit to it.
+int patch_window_log(std::uint64_t old_size, std::uint64_t new_size, int upper_bound);
+
+// Compression level of patches. Patches are made once and fetched by every
+// player, so size matters more than time; but the optimal-parser levels above
+// this gain a few percent at best against a large prefix and can take minutes
+// (and even grow the patch) on repetitive data.
+constexpr int DEFAULT_PATCH_LEVEL = 12;
 
 // Builds in *patch a patch that turns old_data into new_data.
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,

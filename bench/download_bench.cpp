@@ -1,0 +1,138 @@
+// Transfer rate of the launcher's Downloader against `curl -o` on the same
+// URL over loopback, and the Downloader's peak memory at two file sizes.
+//   bench_download [WORK_DIR [SIZE_MIB]]
+// The files are served by the HTTPS test fixture in a child process, so the
+// measured process holds only the client.
+#include "bench_util.h"
+#include "download/downloader.h"
+#include "https_fixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int RUNS = 3;
+
+// Child mode: serve DIR under /files/ and print the base URL, until stdin closes.
+int serve_child(const QString &dir, const QString &ca_path)
+{
+    HttpsFixture fixture;
+    fixture.serve_directory("/files/", dir);
+    QFile ca(ca_path);
+    if (!fixture.start() || !ca.open(QIODevice::WriteOnly) || ca.write(fixture.ca_pem()) < 0)
+        return 1;
+    ca.close();
+    std::printf("%s/files/\n", qPrintable(fixture.base_url()));
+    std::fflush(stdout);
+    QTextStream(stdin).readAll();
+    return 0;
+}
+
+// Child mode: one uncompressed transfer of URL (the Downloader appends
+// ".bz2") to TARGET; prints the seconds it took.
+int fetch_child(const QString &url, const QString &target, const QString &ca_path)
+{
+    QFile ca(ca_path);
+    if (!ca.open(QIODevice::ReadOnly))
+        return 1;
+    // Only the service's CA, as curl gets it with --cacert: loading the system
+    // store would add its fixed cost to the transfer.
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
+    QSslConfiguration::setDefaultConfiguration(config);
+    Downloader downloader(url, target, false);
+    bool finished = false;
+    QObject::connect(&downloader, &Downloader::download_finished, [&] { finished = true; });
+    QElapsedTimer timer;
+    timer.start();
+    downloader.download();
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (!finished)
+        return 1;
+    std::printf("%f\n", seconds);
+    return 0;
+}
+
+struct Measured
+{
+    double seconds = 1e300;
+    double memory = 0;
+};
+
+bool fetch(const QString &url, const QString &target, const QString &ca, qint64 size, Measured *m)
+{
+    const RunResult child = run_shell(
+        shell_command({QCoreApplication::applicationFilePath(), "--fetch", url, target, ca}));
+    if (!child.ok || QFileInfo(target).size() != size)
+        return false;
+    m->seconds = qMin(m->seconds, child.output.toDouble());
+    m->memory = child.peak_mib;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == "--serve")
+        return serve_child(args[2], args[3]);
+    if (args.size() == 5 && args[1] == "--fetch")
+        return fetch_child(args[2], args[3], args[4]);
+
+    const QString work = args.size() > 1 ? args[1] : QDir::tempPath() + "/orvex-bench";
+    const qint64 size = (args.size() > 2 ? args[2].toLongLong() : 200) << 20;
+    const QString served = work + "/served";
+    QDir().mkpath(served);
+    if (!ensure_random_file(served + "/big.bz2", size, 3)
+        || !ensure_random_file(served + "/small.bz2", size / 10, 4))
+        return 1;
+
+    const QString ca = work + "/bench-ca.pem";
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(app.applicationFilePath(), {"--serve", served, ca});
+    if (!server.waitForReadyRead(30000)) {
+        std::fprintf(stderr, "the file server did not start\n");
+        return 1;
+    }
+    const QString base = QString::fromLatin1(server.readLine()).trimmed();
+    const QString target = work + "/download-out.dat";
+
+    Measured ours, ours_small, curl;
+    for (int run = 0; run < RUNS; ++run) {
+        if (!fetch(base + "big", target, ca, size, &ours)) {
+            std::fprintf(stderr, "the Downloader transfer failed\n");
+            return 1;
+        }
+        const RunResult reference = run_shell(shell_command(
+            {"curl", "-sS", "--fail", "-o", target, "--cacert", ca, base + "big.bz2"}));
+        if (!reference.ok)
+            return 1;
+        curl.seconds = qMin(curl.seconds, reference.seconds);
+    }
+    if (!fetch(base + "small", target, ca, size / 10, &ours_small))
+        return 1;
+    QFile::remove(target);
+    server.closeWriteChannel();
+    server.waitForFinished(10000);
+
+    const double mib = double(size) / (1 << 20);
+    std::printf("download %.0f MiB: launcher %s MiB/s, curl %s MiB/s, ratio %s (target >= 0.8)\n",
+                mib, qPrintable(fixed(mib / ours.seconds)), qPrintable(fixed(mib / curl.seconds)),
+                qPrintable(fixed(curl.seconds / ours.seconds)));
+    std::printf("download peak memory: %s MiB for %.0f MiB, %s MiB for %.0f MiB\n",
+                qPrintable(fixed(ours.memory)), mib, qPrintable(fixed(ours_small.memory)),
+                mib / 10);
+    return 0;
+}

@@ -1,0 +1,127 @@
+#include "file_view.h"
+#include "hash_text.h"
+#include "patch_format.h"
+
+#include <QSaveFile>
+
+#include <zstd.h>
+
+#include <future>
+#include <memory>
+
+namespace {
+
+struct DCtxDeleter
+{
+    void operator()(ZSTD_DCtx *ctx) const { ZSTD_freeDCtx(ctx); }
+};
+
+QByteArray hash_bytes(const char *data, std::size_t size)
+{
+    return hash_text(data, size).toLatin1();
+}
+
+// Decodes the frame with the target as prefix into *out. The target's hash is
+// computed on another thread meanwhile; a wrong source is reported as such
+// even when the frame then failed to decode.
+PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const FileView &target,
+                         std::unique_ptr<char[]> *out)
+{
+    if (header.source_size != target.size())
+        return PatchResult::failure(PatchError::WrongSource,
+                                    QStringLiteral("target has %1 bytes, the patch applies to %2")
+                                        .arg(target.size())
+                                        .arg(header.source_size));
+    auto source_hash = std::async(std::launch::async, hash_bytes, target.data(), target.size());
+
+    const char *frame = patch.data() + PatchHeader::SIZE;
+    const std::size_t frame_size = patch.size() - PatchHeader::SIZE;
+    const std::size_t result_size = std::size_t(header.result_size);
+    bool out_of_memory = false;
+    bool decoded = false;
+    if (ZSTD_findFrameCompressedSize(frame, frame_size) == frame_size
+        && ZSTD_getFrameContentSize(frame, frame_size) == header.result_size) {
+        std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
+        out->reset(new (std::nothrow) char[result_size ? result_size : 1]);
+        out_of_memory = !dctx || !*out;
+        if (!out_of_memory) {
+            const int window_log = patch_window_log(
+                target.size(), result_size, ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound);
+            ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window_log);
+            const std::size_t ref = ZSTD_DCtx_refPrefix(dctx.get(), target.data(), target.size());
+            const std::size_t written
+                = ZSTD_isError(ref)
+                      ? ref
+                      : ZSTD_decompressDCtx(dctx.get(), out->get(), result_size, frame, frame_size);
+            decoded = !ZSTD_isError(written) && written == result_size;
+        }
+    }
+
+    const QByteArray target_hash = source_hash.get();
+    if (target_hash != header.source_hash)
+        return PatchResult::failure(
+            PatchError::WrongSource,
+            QStringLiteral("target has hash %1, the patch applies to %2")
+                .arg(QString::fromLatin1(target_hash), QString::fromLatin1(header.source_hash)));
+    if (out_of_memory)
+        return PatchResult::failure(PatchError::Internal, QStringLiteral("out of memory"));
+    if (!decoded)
+        return PatchResult::failure(PatchError::Corrupt,
+                                    QStringLiteral("patch data is truncated or damaged"));
+    return PatchResult::success();
+}
+
+// Writes the result to a temporary file beside the target while its hash is
+// checked on another thread; the file replaces the target only when the hash
+// is the expected one.
+PatchResult write_result(const QString &target_path, const char *data, std::size_t size,
+                         const QByteArray &expected_hash)
+{
+    auto result_hash = std::async(std::launch::async, hash_bytes, data, size);
+    QSaveFile out(target_path);
+    const bool written
+        = out.open(QIODevice::WriteOnly) && out.write(data, qint64(size)) == qint64(size);
+    const QByteArray hash = result_hash.get();
+    if (hash != expected_hash)
+        return PatchResult::failure(
+            PatchError::Corrupt,
+            QStringLiteral("result has hash %1 instead of %2")
+                .arg(QString::fromLatin1(hash), QString::fromLatin1(expected_hash)));
+    if (!written || !out.commit())
+        return PatchResult::failure(
+            PatchError::WriteFailed,
+            QStringLiteral("cannot write %1: %2").arg(target_path, out.errorString()));
+    return PatchResult::success();
+}
+
+} // namespace
+
+// Everything is checked in memory first; only a result with the expected hash
+// is written, through a temporary file that replaces the target at the end.
+PatchResult apply_patch_file(const QString &patch_path, const QString &target_path)
+{
+    FileView patch;
+    FileView target;
+    if (!patch.open(patch_path))
+        return PatchResult::failure(PatchError::Unreadable,
+                                    QStringLiteral("cannot read patch %1").arg(patch_path));
+    if (!target.open(target_path))
+        return PatchResult::failure(PatchError::Unreadable,
+                                    QStringLiteral("cannot read target %1").arg(target_path));
+    PatchHeader header;
+    if (!PatchHeader::decode(patch.data(), patch.size(), &header))
+        return PatchResult::failure(PatchError::Corrupt, QStringLiteral("not a patch file"));
+    if (header.version != PatchHeader::FORMAT_VERSION)
+        return PatchResult::failure(
+            PatchError::Corrupt,
+            QStringLiteral("unsupported patch format version %1").arg(header.version));
+
+    std::unique_ptr<char[]> result;
+    const PatchResult decoded = decode_patch(header, patch, target, &result);
+    if (!decoded.ok)
+        return decoded;
+    target.close();
+    patch.close();
+    return write_result(target_path, result.get(), std::size_t(header.result_size),
+                        header.result_hash);
+}
