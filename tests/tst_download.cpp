@@ -126,6 +126,10 @@ void TestDownload::compressed_body_data()
 
     const QByteArray data = patterned(300000);
     QTest::newRow("valid archive") << bz2_compress(data) << 0 << data;
+    // More than the reply may buffer ahead of the disk: the transfer pauses
+    // and resumes as the body is written.
+    const QByteArray large = patterned(4 << 20);
+    QTest::newRow("archive larger than the read buffer") << bz2_compress(large) << 0 << large;
     const QByteArray pages = patterned(4096 * 5);
     QTest::newRow("output of exactly 5 buffers") << bz2_compress(pages) << 0 << pages;
     QTest::newRow("html error page")

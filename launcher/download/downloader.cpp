@@ -15,6 +15,7 @@
 
 namespace {
 const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
+constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
 }
 
 Downloader::Downloader(const QString &url, const QString &file_path, bool compressed)
@@ -49,6 +50,9 @@ void Downloader::download()
 
     auto manager = std::make_unique<QNetworkAccessManager>();
     reply = manager->get(request);
+    // Bounds what the network thread may hold ahead of the disk writes, so
+    // memory does not grow with the file when the disk is the slower side.
+    reply->setReadBufferSize(READ_BUFFER_SIZE);
     connect(reply, &QNetworkReply::readyRead, this, &Downloader::readyRead);
     connect(reply, &QNetworkReply::downloadProgress, this, &Downloader::downloadProgress);
     {
