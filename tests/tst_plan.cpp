@@ -1,4 +1,4 @@
-#include "updater/file_hasher.h"
+#include "support/test_files.h"
 #include "updater/patch_name.h"
 #include "updater/updater.h"
 
@@ -11,13 +11,27 @@
 
 namespace {
 
-// Hash text number n: "1111111" for 1 and so on.
+// Hash text number n ("1111111" for 1); 0 is the hash text of a missing file.
 QString h(int n)
 {
     return n ? QString(7, QChar('0' + n)) : QString();
 }
 
-// Patches written as "12" (from H1 to H2).
+// Plans from H<local> to H3 over patches written "12" (from H1 to H2); the
+// chain comes back in the same notation.
+QStringList plan(const QJsonArray &patches, int local = 1)
+{
+    QQueue<PatchStep> chain;
+    Updater::plan_patch_chain(chain, h(local), h(3), patches);
+    QStringList codes;
+    for (const PatchStep &step : chain) {
+        PatchName parsed;
+        PatchName::parse(step.patch_name, parsed);
+        codes << parsed.source_hash.left(1) + step.result_hash.left(1);
+    }
+    return codes;
+}
+
 QJsonArray patches(const QStringList &codes)
 {
     QJsonArray array;
@@ -26,36 +40,18 @@ QJsonArray patches(const QStringList &codes)
     return array;
 }
 
-QStringList chain_codes(const QQueue<PatchStep> &chain)
+QStringList queued(const Updater &updater)
 {
-    QStringList codes;
-    for (const PatchStep &step : chain) {
-        PatchName parsed;
-        if (PatchName::parse(step.patch_name, parsed) && parsed.result_hash == step.result_hash)
-            codes << QString(parsed.source_hash[0]) + parsed.result_hash[0];
-    }
-    return codes;
-}
-
-void write_file(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QJsonObject json(const QByteArray &text)
-{
-    return QJsonDocument::fromJson(text).object();
-}
-
-QStringList queued_names(const Updater &updater)
-{
-    QStringList names;
+    QStringList records;
     for (const FileRecord &record : updater.get_file_queue())
-        names << record.name + "@" + record.base_url.host();
-    return names;
+        records << QString("%1@%2 %3 %4")
+                       .arg(record.name, record.base_url.host(), record.local_hash)
+                       .arg(record.patch_chain.size());
+    return records;
 }
+
+const QUrl A("https://a.example/");
+const QUrl B("https://b.example/");
 
 } // namespace
 
@@ -64,160 +60,105 @@ class TestPlan : public QObject
     Q_OBJECT
 
 private:
-    // Every case runs in root/work, so that anything escaping lands in root.
+    // Every case runs in root/work, beside a link back to root: anything that
+    // escapes the working directory lands in root.
     std::unique_ptr<QTemporaryDir> root;
 
 private slots:
     void init()
     {
         root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(root->path()).mkpath("work"));
-        QVERIFY(QDir::setCurrent(root->path() + "/work"));
+        QVERIFY(QDir(root->path()).mkpath("work") && QDir::setCurrent(root->path() + "/work"));
         QVERIFY(QFile::link(root->path(), "link"));
     }
 
-    void hash_texts_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << QByteArray() << "e3b0c44";
-        QTest::newRow("abc") << QByteArray("abc") << "ba7816b";
-        const QByteArray big = QByteArray(700001, 'q') + "tail";
-        QTest::newRow("over several read blocks")
-            << big
-            << QString(QCryptographicHash::hash(big, QCryptographicHash::Sha256).toHex().left(7));
-    }
     void hash_texts()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, expected);
-        write_file("file.bin", content);
-        QCOMPARE(Updater::file_hash("file.bin"), expected);
-        QCOMPARE(FileHasher::hash_text_of(content), expected);
-    }
-
-    void unreadable_file_hashes_empty()
-    {
-        QCOMPARE(Updater::file_hash("missing.bin"), QString());
-        QCOMPARE(Updater::file_hash("."), QString());
-    }
-
-    void parallel_hashes_keep_input_order()
-    {
-        QStringList paths;
-        for (int i = 0; i < 60; ++i) {
-            paths << QString("f%1").arg(i);
-            if (i % 7 != 3)
-                write_file(paths.last(), QByteArray::number(i));
+        const QByteArray big = QByteArray(700001, 'q') + "over several read blocks";
+        for (const QByteArray &content : {QByteArray(), QByteArray("abc"), big}) {
+            QVERIFY(write_file("file", content));
+            QCOMPARE(Updater::file_hash("file"),
+                     QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().left(7));
         }
-        QStringList sequential;
-        for (const QString &path : paths)
-            sequential << FileHasher::hash_text(path);
-        QCOMPARE(FileHasher::hash_texts(paths), sequential);
+        QCOMPARE(Updater::file_hash("missing"), QString());
+        QCOMPARE(Updater::file_hash("."), QString()); // a directory does not open
     }
 
     void plan_cases_data()
     {
-        QTest::addColumn<QStringList>("patch_codes");
-        QTest::addColumn<int>("local");
-        QTest::addColumn<QStringList>("expected_chain"); // always towards H3
-        QTest::newRow("direct listed last")
-            << QStringList {"12", "23", "13"} << 1 << QStringList {"13"};
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<QStringList>("chain");
+        QTest::newRow("direct listed last") << QStringList {"12", "23", "13"} << QStringList {"13"};
         QTest::newRow("direct listed first")
-            << QStringList {"13", "12", "23"} << 1 << QStringList {"13"};
+            << QStringList {"13", "12", "23"} << QStringList {"13"};
         QTest::newRow("tie, H2 first")
-            << QStringList {"12", "14", "23", "43"} << 1 << QStringList {"12", "23"};
+            << QStringList {"12", "14", "23", "43"} << QStringList {"12", "23"};
         QTest::newRow("tie, H4 first")
-            << QStringList {"14", "12", "23", "43"} << 1 << QStringList {"14", "43"};
-        QTest::newRow("no chain") << QStringList {"12"} << 1 << QStringList {};
-        QTest::newRow("missing local file") << QStringList {"13"} << 0 << QStringList {};
+            << QStringList {"14", "12", "23", "43"} << QStringList {"14", "43"};
+        QTest::newRow("no chain") << QStringList {"12"} << QStringList {};
         QTest::newRow("cycle on the way")
-            << QStringList {"12", "21", "24", "42", "43"} << 1 << QStringList {"12", "24", "43"};
+            << QStringList {"12", "21", "24", "42", "43"} << QStringList {"12", "24", "43"};
     }
     void plan_cases()
     {
-        QFETCH(QStringList, patch_codes);
-        QFETCH(int, local);
-        QFETCH(QStringList, expected_chain);
-        QQueue<PatchStep> chain;
-        Updater::plan_patch_chain(chain, h(local), h(3), patches(patch_codes));
-        QCOMPARE(chain_codes(chain), expected_chain);
+        QFETCH(QStringList, codes);
+        QFETCH(QStringList, chain);
+        QCOMPARE(plan(patches(codes)), chain);
+        QCOMPARE(plan(patches(codes), 0), QStringList()); // a missing file has no chain
     }
 
     void patch_cycle_without_target_ends()
     {
-        QQueue<PatchStep> chain;
-        Updater::plan_patch_chain(chain, h(1), h(3), patches({"12", "21", "24", "41", "11"}));
-        QVERIFY(chain.isEmpty());
+        QCOMPARE(plan(patches({"12", "21", "24", "41", "11"})), QStringList());
     }
 
-    void ignored_patch_entries_data()
-    {
-        QTest::addColumn<QJsonValue>("entry");
-        QTest::addColumn<bool>("used");
-        const QString name = PatchName::compose("", h(1), h(3)); // 22 characters
-        QTest::newRow("22 characters") << QJsonValue(name) << true;
-        QTest::newRow("21 characters") << QJsonValue(name.mid(1)) << false;
-        QTest::newRow("not a string") << QJsonValue(42) << false;
-        QTest::newRow("slash") << QJsonValue("/" + name) << false;
-        QTest::newRow("backslash") << QJsonValue("\\" + name) << false;
-        QTest::newRow("dot dot") << QJsonValue(".." + name) << false;
-        QTest::newRow("nul") << QJsonValue(QChar(0) + name) << false;
-    }
     void ignored_patch_entries()
     {
-        QFETCH(QJsonValue, entry);
-        QFETCH(bool, used);
-        QQueue<PatchStep> chain;
-        Updater::plan_patch_chain(chain, h(1), h(3), QJsonArray {entry});
-        QCOMPARE(chain.size(), used ? 1 : 0);
+        const QString name = PatchName::compose("", h(1), h(3)); // 22 characters
+        QCOMPARE(plan({name}), QStringList {"13"});
+        for (const QJsonValue &entry :
+             {QJsonValue(name.mid(1)), QJsonValue(42), QJsonValue("/" + name),
+              QJsonValue("\\" + name), QJsonValue(".." + name), QJsonValue(QChar(0) + name)})
+            QCOMPARE(plan(QJsonArray {entry}), QStringList());
     }
 
     void verification_outcomes()
     {
         for (const char *name : {"same", "upper", "full", "stale"})
-            write_file(name, "abc");
-        const QString to_h1 = PatchName::compose("stale", "ba7816b", h(1));
-        Updater updater(QUrl("https://a.example/"));
-        updater.verify_files(json(R"({
-            "same": {"hash": "ba7816b"}, "absent": {}, "not-object": 5,
-            "upper": {"hash": "BA7816B"},
+            QVERIFY(write_file(name, "abc"));
+        QVERIFY(write_file("empty", ""));
+        Updater updater(A);
+        updater.parse_manifest(R"({"files": {
+            "same": {"hash": "ba7816b"}, "absent": {}, "not-object": 5, "empty": {"hash": "1"},
+            "upper": {"hash": "BA7816B"}, "deep/er/file": {"hash": "2", "path": "deep/er"},
             "full": {"hash": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-            "stale": {"hash": "1111111", "patches": [")" +
-                                  to_h1.toUtf8() + R"("]},
-            "deep/er/file": {"hash": "2222222", "path": "deep/er"}, "none": {"path": ""}})"),
-                             QUrl("https://a.example/"));
-        QCOMPARE(queued_names(updater),
-                 QStringList({"deep/er/file@a.example", "full@a.example", "stale@a.example",
-                              "upper@a.example"}));
+            "stale": {"hash": "1111111", "patches": ["stale.ba7816b_1111111.patch"]}}})",
+                               A, true);
+        QCOMPARE(queued(updater),
+                 QStringList({"deep/er/file@a.example  0", "empty@a.example e3b0c44 0",
+                              "full@a.example ba7816b 0", "stale@a.example ba7816b 1",
+                              "upper@a.example ba7816b 0"}));
         QVERIFY(QFileInfo("deep/er").isDir());
-        QCOMPARE(updater.get_file_queue()[0].local_hash, QString());
-        QCOMPARE(updater.get_file_queue()[2].local_hash, QString("ba7816b"));
-        QCOMPARE(updater.get_file_queue()[2].patch_chain.size(), 1);
-        QCOMPARE(updater.get_file_queue()[2].patch_chain[0].patch_name, to_h1);
     }
 
     void later_manifest_decides_again()
     {
-        write_file("x", "abc");
-        Updater updater(QUrl("https://a.example/"));
-        updater.verify_files(json(R"({"x": {"hash": "1111111"}, "y": {"hash": "1111111"},
-                                      "z": {"hash": "1111111"}})"),
-                             QUrl("https://a.example/"));
-        updater.verify_files(json(R"({"x": {"hash": "ba7816b"}, "y": {"hash": "2222222"}})"),
-                             QUrl("https://b.example/"));
-        QCOMPARE(queued_names(updater), QStringList({"z@a.example", "y@b.example"}));
+        QVERIFY(write_file("x", "abc"));
+        Updater updater(A);
+        const QJsonObject stale {{"hash", "1"}};
+        updater.verify_files({{"x", stale}, {"y", stale}, {"z", stale}}, A);
+        updater.verify_files({{"x", QJsonObject {{"hash", "ba7816b"}}}, {"y", stale}}, B);
+        QCOMPARE(queued(updater), QStringList({"z@a.example  0", "y@b.example  0"}));
     }
 
     void unsafe_names_touch_nothing_outside_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("path");
-        const QString outside = QDir::current().absoluteFilePath("../escape");
-        const QStringList bad = {
-            outside,         "../escape", "a/../../escape", "C:escape",
-            "a\\..\\escape", "a//escape", "escape/",        QString("esc") + QChar(0) + "ape",
-            "link/escape"};
+        QStringList bad = QString("../escape|a/../../escape|C:escape|a\\..\\escape|a//escape|"
+                                  "escape/|link/escape")
+                              .split('|');
+        bad << QDir::current().absoluteFilePath("../escape") << QString("esc") + QChar(0) + "ape";
         for (const QString &name : bad) {
             QTest::newRow(qPrintable("key " + name)) << name << "";
             QTest::newRow(qPrintable("path " + name)) << "ok" << name;
@@ -227,9 +168,8 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QString, path);
-        QJsonObject files {{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}};
-        Updater updater(QUrl("https://a.example/"));
-        updater.verify_files(files, QUrl("https://a.example/"));
+        Updater updater(A);
+        updater.verify_files({{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
         QVERIFY(updater.get_file_queue().isEmpty());
         QCOMPARE(QDir(root->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList {"work"});
@@ -237,30 +177,17 @@ private slots:
                  QStringList {"link"});
     }
 
-    void unsafe_exec_keeps_name_data()
-    {
-        QTest::addColumn<QString>("exec");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "game.exe"
-                               << "game.exe";
-        QTest::newRow("subfolder") << "bin/game.exe"
-                                   << "bin/game.exe";
-        QTest::newRow("absolute") << "/bin/sh"
-                                  << "orvex.exe";
-        QTest::newRow("parent") << "../game.exe"
-                                << "orvex.exe";
-        QTest::newRow("drive") << "C:\\game.exe"
-                               << "orvex.exe";
-        QTest::newRow("through link") << "link/game.exe"
-                                      << "orvex.exe";
-    }
     void unsafe_exec_keeps_name()
     {
-        QFETCH(QString, exec);
-        QFETCH(QString, expected);
-        Updater updater(QUrl("https://a.example/"));
-        updater.parse_manifest(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), QUrl(), true);
-        QCOMPARE(updater.get_exec_name(), expected);
+        for (const QString &exec : QString("game.exe|bin/game.exe|/bin/sh|../game.exe|C:\\game.exe|"
+                                           "link/game.exe|")
+                                       .split('|')) {
+            Updater updater(A);
+            updater.parse_manifest(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A, true);
+            QCOMPARE(updater.get_exec_name(),
+                     exec.startsWith("game") || exec.startsWith("bin") ? exec
+                                                                       : QString("orvex.exe"));
+        }
     }
 };
 

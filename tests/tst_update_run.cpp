@@ -6,9 +6,9 @@
 #include "bz2_util.h"
 #include "https_fixture.h"
 #include "patch_format.h"
+#include "support/test_files.h"
 #include "test_paths.h"
 
-#include <QJsonDocument>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,19 +17,6 @@
 
 namespace {
 
-void write_file(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 FixtureResponse body(const QByteArray &data)
 {
     FixtureResponse response;
@@ -37,14 +24,13 @@ FixtureResponse body(const QByteArray &data)
     return response;
 }
 
-// What one run reported, in order.
+// What one run reported: "error <code>" and "finished <success>" in order,
+// the status texts, and the span of stack addresses the progress came from.
 struct RunLog
 {
-    QStringList finished;
-    QList<int> errors;
+    QStringList events;
     QStringList statuses;
-    quintptr stack_low = ~quintptr(0);
-    quintptr stack_high = 0;
+    quintptr stack_low = ~quintptr(0), stack_high = 0;
 };
 
 } // namespace
@@ -60,6 +46,13 @@ private:
 
     QUrl base() const { return QUrl(fixture.base_url() + prefix); }
     QByteArray at(const QString &path) const { return (prefix + path).toUtf8(); }
+    QStringList requested() const
+    {
+        QStringList paths;
+        for (const RecordedRequest &request : fixture.requests())
+            paths << QString(request.path).mid(prefix.size());
+        return paths;
+    }
 
     // Starts the update from the event loop, as the window does, waits for its
     // end and lets any stray queued work run before returning.
@@ -68,11 +61,11 @@ private:
         RunLog log;
         QEventLoop loop;
         connect(&updater, &Updater::update_finished, &loop, [&](bool success) {
-            log.finished << (success ? "true" : "false");
+            log.events << QString("finished %1").arg(success);
             loop.quit();
         });
         connect(&updater, &Updater::download_error, &loop,
-                [&](int code, const QString &) { log.errors << code; });
+                [&](int code, const QString &) { log.events << QString("error %1").arg(code); });
         connect(&updater, qOverload<qint64, qint64, const QString &>(&Updater::download_progress),
                 &loop, [&](qint64, qint64, const QString &status) {
                     volatile char marker = 0;
@@ -105,17 +98,16 @@ private slots:
     {
         Updater updater(base());
         const RunLog log = run_update(updater);
-        QCOMPARE(log.finished, QStringList {"true"});
-        QVERIFY(log.statuses.isEmpty());
-        QVERIFY(fixture.requests().isEmpty());
+        QCOMPARE(log.events, QStringList {"finished 1"});
+        QVERIFY(log.statuses.isEmpty() && fixture.requests().isEmpty());
     }
 
     void patch_steps_data()
     {
         QTest::addColumn<QStringList>("chain"); // "01": from version 0 to version 1
         QTest::addColumn<QString>("broken");
-        QTest::addColumn<QStringList>("expected"); // request, then game.dat's version then
-        QTest::addColumn<qint64>("total_steps");
+        QTest::addColumn<QStringList>("expected"); // request, and game.dat's version by then
+        QTest::addColumn<qint64>("total_steps"); // 2 or 3 when planned
         QTest::newRow("two patches") << QStringList {"01", "12"} << ""
                                      << QStringList {"p01 v0", "p12 v1", "other v2"} << 3LL;
         QTest::newRow("first of two fails") << QStringList {"01", "12"} << "01"
@@ -137,40 +129,31 @@ private slots:
         }
         QMutex mutex;
         QStringList seen;
-        auto serve = [&](const QByteArray &path, const QString &label, const QByteArray &data) {
-            fixture.route("GET", path, [&, label, data](const RecordedRequest &) {
+        auto serve = [&](const QString &path, const QString &label, const QByteArray &data) {
+            fixture.route("GET", at(path), [&, label, data](const RecordedRequest &) {
                 QMutexLocker lock(&mutex);
-                seen << label + " v" +
-                        QString::number(hashes.indexOf(FileHasher::hash_text("game.dat")));
+                const int version = hashes.indexOf(FileHasher::hash_text("game.dat"));
+                seen << label + " v" + QString::number(version);
                 return body(data);
             });
         };
-        QJsonArray patch_names;
+        QJsonArray names;
         for (const QString &code : chain) {
             const int from = code[0].digitValue(), to = code[1].digitValue();
-            const QString name = PatchName::compose("game.dat", hashes[from], hashes[to]);
+            names.append(PatchName::compose("game.dat", hashes[from], hashes[to]));
             QByteArray patch = "broken";
-            if (code != broken)
-                QVERIFY(make_patch(versions[from], versions[to], &patch).ok);
-            serve(at("patches/" + name + ".bz2"), "p" + code, patch);
-            patch_names.append(name);
+            QVERIFY(code == broken || make_patch(versions[from], versions[to], &patch).ok);
+            serve("patches/" + names.last().toString() + ".bz2", "p" + code, patch);
         }
-        serve(at("other.dat.bz2"), "other", bz2_compress("other"));
-        serve(at("game.dat.bz2"), "game", bz2_compress(versions[2]));
-        write_file("game.dat", versions[0]);
+        serve("other.dat.bz2", "other", bz2_compress("other"));
+        serve("game.dat.bz2", "game", bz2_compress(versions[2]));
+        QVERIFY(write_file("game.dat", versions[0]));
 
         Updater updater(base());
-        updater.parse_manifest(
-            QJsonDocument(
-                QJsonObject {
-                    {"files",
-                     QJsonObject {
-                         {"game.dat", QJsonObject {{"hash", hashes[2]}, {"patches", patch_names}}},
-                         {"other.dat", QJsonObject {{"hash", "1234567"}}}}}})
-                .toJson(),
-            base(), true);
-        const RunLog log = run_update(updater);
-        QCOMPARE(log.finished, QStringList {"true"});
+        updater.verify_files({{"game.dat", QJsonObject {{"hash", hashes[2]}, {"patches", names}}},
+                              {"other.dat", QJsonObject {{"hash", "1234567"}}}},
+                             base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
         QCOMPARE(seen, expected);
         QCOMPARE(updater.get_total_steps(), total_steps);
         QCOMPARE(read_file("game.dat"), versions[2]);
@@ -182,26 +165,26 @@ private slots:
     void transfer_error_ends_run_data()
     {
         QTest::addColumn<QString>("first");
-        QTest::addColumn<int>("code");
-        QTest::newRow("unwritable target") << "a/missing.dat" << 902;
-        QTest::newRow("damaged archive") << "a.dat" << -5; // not a bzip2 stream
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QStringList>("requests");
+        QTest::newRow("unwritable target") << "a/missing.dat"
+                                           << "error 902" << QStringList {};
+        QTest::newRow("damaged archive") << "a.dat"
+                                         << "error -5" << QStringList {"a.dat.bz2"};
     }
     void transfer_error_ends_run()
     {
         QFETCH(QString, first);
-        QFETCH(int, code);
+        QFETCH(QString, error);
+        QFETCH(QStringList, requests);
         fixture.route("GET", at("a.dat.bz2"), body("not bzip2"));
         fixture.route("GET", at("b.dat.bz2"), body(bz2_compress("b")));
         Updater updater(base());
-        updater.verify_files(QJsonObject {{first, QJsonObject {{"hash", "1234567"}}},
-                                          {"b.dat", QJsonObject {{"hash", "1234567"}}}},
+        updater.verify_files({{first, QJsonObject {{"hash", "1234567"}}},
+                              {"b.dat", QJsonObject {{"hash", "1234567"}}}},
                              base());
-        const RunLog log = run_update(updater);
-        QCOMPARE(log.errors, QList<int> {code});
-        QCOMPARE(log.finished, QStringList {"false"});
-        for (const RecordedRequest &request : fixture.requests())
-            QCOMPARE(request.path, at("a.dat.bz2"));
-        QVERIFY(!QFile::exists("b.dat"));
+        QCOMPARE(run_update(updater).events, QStringList({error, "finished 0"}));
+        QCOMPARE(requested(), requests);
     }
 
     void many_steps_run_without_stack_growth_data()
@@ -221,30 +204,25 @@ private slots:
         QVERIFY(make_patch("a", "b", &patch).ok);
         const QString from = FileHasher::hash_text_of("a"), to = FileHasher::hash_text_of("b");
         QJsonObject files;
-        QStringList expected_paths;
+        QStringList expected;
         for (int i = 0; i < count; ++i) {
             const QString name = QString("f%1.dat").arg(i, 4, 10, QChar('0'));
-            QString remote = name;
-            if (patched) {
-                write_file(name, "a");
-                remote = "patches/" + PatchName::compose(name, from, to);
-                write_file(served.filePath(remote + ".bz2"), patch);
-            } else {
-                write_file(served.filePath(name + ".bz2"), bz2_compress("b"));
-            }
-            files.insert(name, QJsonObject {{"hash", to}, {"patches", QJsonArray {remote.mid(8)}}});
-            expected_paths << at(remote + ".bz2");
+            const QString patch_name = PatchName::compose(name, from, to);
+            QVERIFY(write_file(name, "a"));
+            expected << (patched ? "patches/" + patch_name : name) + ".bz2";
+            QVERIFY(
+                write_file(served.filePath(expected.last()), patched ? patch : bz2_compress("b")));
+            files.insert(
+                name,
+                QJsonObject {{"hash", to},
+                             {"patches", patched ? QJsonArray {patch_name} : QJsonArray()}});
         }
         fixture.serve_directory(prefix.toUtf8(), served.path());
         Updater updater(base());
         updater.verify_files(files, base());
         const RunLog log = run_update(updater);
-        QCOMPARE(log.errors, QList<int> {});
-        QCOMPARE(log.finished, QStringList {"true"});
-        QStringList paths;
-        for (const RecordedRequest &request : fixture.requests())
-            paths << request.path;
-        QCOMPARE(paths, expected_paths);
+        QCOMPARE(log.events, QStringList {"finished 1"});
+        QCOMPARE(requested(), expected);
         QVERIFY(log.statuses.last().startsWith(QString("Updating file %1 of %1...").arg(count)));
         QCOMPARE(read_file(files.keys().last()), QByteArray("b"));
         QVERIFY2(log.stack_high - log.stack_low < 64 * 1024,
