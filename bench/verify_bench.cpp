@@ -104,8 +104,8 @@ int main(int argc, char **argv)
     QStringList many;
     qint64 many_bytes = 0;
     for (int i = 0; i < MANY_COUNT; ++i) {
-        // Sizes from 8 KiB to 1016 KiB, 512 KiB on average: 1 GiB in all.
-        const qint64 size = 8 * 1024 + (i * 7919 % MANY_COUNT) * (1008 * 1024) / (MANY_COUNT - 1);
+        // Sizes from 8 KiB to 1040 KiB, 524 KiB on average: 1 GiB in all.
+        const qint64 size = 8 * 1024 + (i * 7919 % MANY_COUNT) * (1032 * 1024) / (MANY_COUNT - 1);
         many << QString("file%1.pak").arg(i, 4, 10, QChar('0'));
         many_bytes += size;
         if (!ensure_random_file(many_dir + "/" + many.last(), size, quint32(i)))

@@ -45,7 +45,9 @@ QString FileHasher::hash_text(const QString &path)
     DigestContext context = new_sha256_context();
     if (!context)
         return QString();
-    std::vector<char> buffer(READ_BLOCK_SIZE);
+    // One buffer per thread for all the files it hashes: a fresh block of
+    // this size per file would cost a mapping and its page faults each time.
+    thread_local std::vector<char> buffer(READ_BLOCK_SIZE);
     for (;;) {
         const qint64 got = file.read(buffer.data(), READ_BLOCK_SIZE);
         if (got <= 0)
