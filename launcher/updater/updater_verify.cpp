@@ -5,6 +5,7 @@
 #include "updater/safe_path.h"
 
 #include <QDir>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
@@ -54,9 +55,14 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 
     const QStringList local_hashes = FileHasher::hash_texts(local_paths);
 
+    // Names planned by an earlier manifest; keys are unique within this one.
+    QSet<QString> planned;
+    for (const FileRecord &record : qAsConst(file_queue))
+        planned.insert(record.name);
     for (int i = 0; i < listed.size(); ++i) {
         const ListedFile &file = listed[i];
-        file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
+        if (planned.contains(file.name))
+            file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
         if (local_hashes[i] == file.expected_hash)
             continue;
         FileRecord record {base, file.name, local_hashes[i], file.expected_hash, {}};
