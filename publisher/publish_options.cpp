@@ -1,0 +1,85 @@
+#include "publish_options.h"
+
+#include "app/constants.h"
+
+#include <QCommandLineParser>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+bool read_count(const QCommandLineParser &parser, const QString &name, int minimum, int *value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    *value = parser.value(name).toInt(&ok);
+    if (ok && *value >= minimum)
+        return true;
+    std::fprintf(stderr, "publisher: --%s needs a number of at least %d\n", qPrintable(name),
+                 minimum);
+    return false;
+}
+
+} // namespace
+
+OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOptions *options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Turns a game release folder into the tree the launcher updates from: the manifest "
+        "patcher.json, one bzip2 archive <file>.bz2 per file and, from earlier versions, "
+        "patches/<patch name>.bz2.");
+    parser.addHelpOption();
+    parser.addOptions({
+        {"release", "The release folder: the game as installed.", "dir"},
+        {"out", "The output folder (created if missing; may be the newest --previous).", "dir"},
+        {"previous",
+         "An earlier output or release folder. Repeat for several, newest first: patches are "
+         "made from each of the first --patch-history of them, and the patches of the first "
+         "earlier output are kept where they still lead here within that many steps.",
+         "dir"},
+        {"server-version", "The \"server-version\" text of the manifest.", "text"},
+        {"launcher-version", "The \"launcher-version\" text of the manifest.", "text"},
+        {"exec", QString("The game executable's file name (default %1).").arg(GAME_EXECUTABLE),
+         "name"},
+        {"patch-history",
+         "How many versions back a player may be and still update by patches "
+         "(default 3; 0 makes no patches).",
+         "n"},
+        {"jobs", "Files worked on at the same time (default: the number of cores).", "n"},
+        {"patch-level", "Compression level of the patches (1-19; default 12).", "n"},
+    });
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "publisher: %s\n", qPrintable(parser.errorText()));
+        return OptionsOutcome::UsageError;
+    }
+    if (parser.isSet("help")) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return OptionsOutcome::Exit;
+    }
+    for (const char *required : {"release", "out", "server-version", "launcher-version"}) {
+        if (!parser.isSet(required)) {
+            std::fprintf(stderr, "publisher: --%s is required (see --help)\n", required);
+            return OptionsOutcome::UsageError;
+        }
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "publisher: unexpected argument %s\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return OptionsOutcome::UsageError;
+    }
+    options->release_dir = parser.value("release");
+    options->out_dir = parser.value("out");
+    options->previous = parser.values("previous");
+    options->server_version = parser.value("server-version");
+    options->launcher_version = parser.value("launcher-version");
+    options->exec_name = parser.isSet("exec") ? parser.value("exec") : GAME_EXECUTABLE;
+    options->jobs = qMax(1, QThread::idealThreadCount());
+    if (!read_count(parser, "patch-history", 0, &options->patch_history)
+        || !read_count(parser, "jobs", 1, &options->jobs)
+        || !read_count(parser, "patch-level", 1, &options->patch_level))
+        return OptionsOutcome::UsageError;
+    return OptionsOutcome::Run;
+}

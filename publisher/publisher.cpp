@@ -1,0 +1,158 @@
+#include "publisher.h"
+
+#include "app/constants.h"
+#include "release_scan.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <unistd.h>
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "publisher: %s\n", qPrintable(message));
+    return 1;
+}
+
+QString mib(qint64 bytes)
+{
+    return QStringLiteral("%1 MiB").arg(double(bytes) / (1 << 20), 0, 'f', 1);
+}
+
+QString describe(const FileOutcome &outcome)
+{
+    QStringList parts;
+    parts.append(outcome.compressed
+                     ? QStringLiteral("compressed to %1").arg(mib(outcome.archive_bytes))
+                     : QStringLiteral("unchanged, archive reused"));
+    if (outcome.patches_made > 0)
+        parts.append(QStringLiteral("%1 patch(es) made").arg(outcome.patches_made));
+    if (outcome.patches_kept > 0)
+        parts.append(QStringLiteral("%1 patch(es) kept").arg(outcome.patches_kept));
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+Publisher::Publisher(const PublishOptions &options)
+    : options(options), terminal(isatty(STDOUT_FILENO) != 0)
+{}
+
+int Publisher::run()
+{
+    QElapsedTimer timer;
+    timer.start();
+    QVector<ReleaseFile> files;
+    QString error;
+    if (!scan_release(options.release_dir, &files, &error))
+        return fail(error);
+    QList<PreviousVersion> previous;
+    for (const QString &dir : options.previous) {
+        PreviousVersion version;
+        if (!version.load(dir, &error))
+            return fail(error);
+        previous.append(version);
+    }
+    options.out_dir = QDir(options.out_dir).absolutePath();
+    QTemporaryDir scratch;
+    if (!QDir().mkpath(options.out_dir + QStringLiteral("/patches")) || !scratch.isValid())
+        return fail(QStringLiteral("cannot create the output folder %1").arg(options.out_dir));
+    if (!std::any_of(files.cbegin(), files.cend(),
+                     [&](const ReleaseFile &f) { return f.key == options.exec_name; }))
+        std::fprintf(stderr, "publisher: warning: the release has no file %s\n",
+                     qPrintable(options.exec_name));
+
+    // Largest first, so one big file does not start last and run alone.
+    QVector<int> order(files.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return files[a].size > files[b].size; });
+
+    const FilePublisher publisher(options, previous, scratch.path());
+    QVector<FileOutcome> outcomes(files.size());
+    QThreadPool pool;
+    pool.setMaxThreadCount(options.jobs);
+    for (int index : order) {
+        QtConcurrent::run(&pool, [&, index] {
+            outcomes[index] = publisher.publish(files[index], index);
+            report_progress(outcomes[index], files.size());
+        });
+    }
+    pool.waitForDone();
+
+    QStringList errors;
+    for (const FileOutcome &outcome : outcomes) {
+        if (!outcome.error.isEmpty())
+            errors.append(outcome.key + ": " + outcome.error);
+    }
+    if (!errors.isEmpty())
+        return fail(QStringLiteral("nothing published; %1").arg(errors.join("; ")));
+    if (!write_manifest(outcomes, &error))
+        return fail(error);
+    print_summary(outcomes, double(timer.elapsed()) / 1000.0);
+    return 0;
+}
+
+bool Publisher::write_manifest(const QVector<FileOutcome> &outcomes, QString *error) const
+{
+    QJsonObject files;
+    for (const FileOutcome &outcome : outcomes)
+        files.insert(outcome.key, outcome.entry);
+    const QJsonObject manifest{{"server-version", options.server_version},
+                               {"launcher-version", options.launcher_version},
+                               {"exec", options.exec_name},
+                               {"files", files}};
+    QSaveFile out(options.out_dir + QLatin1Char('/') + MANIFEST_NAME);
+    const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
+    if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString());
+    return false;
+}
+
+void Publisher::report_progress(const FileOutcome &outcome, int total)
+{
+    std::lock_guard<std::mutex> lock(print_mutex);
+    ++done;
+    if (!terminal)
+        return;
+    const QString status = outcome.error.isEmpty() ? describe(outcome) : "FAILED: " + outcome.error;
+    std::printf("[%*d/%d] %s  %s  %s\n", int(QString::number(total).size()), done, total,
+                qPrintable(outcome.key), qPrintable(mib(outcome.size)), qPrintable(status));
+    for (const QString &note : outcome.notes)
+        std::printf("        %s\n", qPrintable(note));
+    std::fflush(stdout);
+}
+
+void Publisher::print_summary(const QVector<FileOutcome> &outcomes, double seconds) const
+{
+    qint64 bytes = 0, archive_bytes = 0;
+    int compressed = 0, made = 0, kept = 0, listed = 0;
+    for (const FileOutcome &outcome : outcomes) {
+        bytes += outcome.size;
+        archive_bytes += outcome.archive_bytes;
+        compressed += outcome.compressed ? 1 : 0;
+        made += outcome.patches_made;
+        kept += outcome.patches_kept;
+        listed += outcome.entry.value("patches").toArray().size();
+        if (!terminal) {
+            for (const QString &note : outcome.notes)
+                std::printf("%s: %s\n", qPrintable(outcome.key), qPrintable(note));
+        }
+    }
+    std::printf("published %d files, %s in %s of archives (%d compressed, %d reused); "
+                "%d patches listed (%d made, %d kept); %.1f s\n",
+                int(outcomes.size()), qPrintable(mib(bytes)), qPrintable(mib(archive_bytes)),
+                compressed, int(outcomes.size()) - compressed, listed, made, kept, seconds);
+}
