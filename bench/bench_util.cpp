@@ -38,6 +38,8 @@ RunResult run_shell(const QString &command)
         return result;
     result.seconds = double(timer.nsecsElapsed()) / 1e9;
     result.peak_mib = double(usage.ru_maxrss) / 1024.0;
+    result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     result.output = QString::fromLocal8Bit(output).trimmed();
     return result;

@@ -12,6 +12,7 @@ struct RunResult
     bool ok = false; // exit status 0
     double seconds = 0;
     double peak_mib = 0;
+    double cpu_seconds = 0; // user and system time of all its processes
     QString output; // trimmed
 };
 
