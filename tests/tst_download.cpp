@@ -53,6 +53,7 @@ class TestDownload : public QObject
 
 private slots:
     void initTestCase();
+    void meta_object_order();
     void init();
     void compressed_body_data();
     void compressed_body();
@@ -84,6 +85,26 @@ private:
 void TestDownload::initTestCase()
 {
     QVERIFY(fixture.start());
+}
+
+// Receivers and the updater's connections rely on this order of the
+// downloader's signals and slots.
+void TestDownload::meta_object_order()
+{
+    const QMetaObject &meta = Downloader::staticMetaObject;
+    const QList<QByteArray> expected = {"download_error(int,QString)",
+                                        "download_progress(qlonglong,qlonglong)",
+                                        "download_finished()",
+                                        "extract_finished()",
+                                        "readyRead()",
+                                        "downloadProgress(qlonglong,qlonglong)"};
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + i);
+        QCOMPARE(method.methodSignature(), expected[i]);
+        QCOMPARE(method.methodType(), i < 4 ? QMetaMethod::Signal : QMetaMethod::Slot);
+    }
+    QCOMPARE(meta.method(meta.methodOffset() + 4).access(), QMetaMethod::Private);
 }
 
 void TestDownload::init()
