@@ -6,7 +6,8 @@
 #include <QString>
 
 // Renders key/value pairs, in the given order, as an
-// application/x-www-form-urlencoded body: "k1=v1&k2=v2".
+// application/x-www-form-urlencoded body: "k1=v1&k2=v2". An empty value, null
+// or not, still gets its "=".
 //
 // Space becomes "%20", "&" "%26", "=" "%3D", "#" "%23", text outside ASCII
 // percent-encoded UTF-8. Two characters get extra care because a form decoder
