@@ -13,6 +13,7 @@
 
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 

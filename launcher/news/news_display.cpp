@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 
 #include <memory>
+#include <utility>
 
 NewsDisplay::NewsDisplay(QUrl news_url) : news_url(std::move(news_url)) {}
 
