@@ -1,7 +1,8 @@
 // Transfer rate of the launcher's Downloader against `curl -o` on the same
 // URL over loopback, and the Downloader's peak memory at two file sizes.
 //   bench_download [WORK_DIR [SIZE_MIB]]
-// The files are served by the HTTPS test fixture in a child process, so the
+// The files are served by the development service (bin/devservice) when it
+// is built, else by the HTTPS test fixture in a child process; either way the
 // measured process holds only the client.
 #include "bench_util.h"
 #include "download/downloader.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTextStream>
@@ -98,15 +100,34 @@ int main(int argc, char **argv)
         || !ensure_random_file(served + "/small.bz2", size / 10, 4))
         return 1;
 
-    const QString ca = work + "/bench-ca.pem";
+    // The development service when it is built, else the fixture in a child.
+    QString ca = work + "/bench-ca.pem";
+    QString base;
     QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(app.applicationFilePath(), {"--serve", served, ca});
+    const QString service = app.applicationDirPath() + "/devservice";
+    if (QFileInfo(service).isExecutable()) {
+        server.setStandardErrorFile(QProcess::nullDevice()); // a line per request
+        server.start(service,
+                     {"--port", "0", "--state", work + "/devservice-state", "--serve", served});
+    } else {
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(app.applicationFilePath(), {"--serve", served, ca});
+    }
     if (!server.waitForReadyRead(30000)) {
         std::fprintf(stderr, "the file server did not start\n");
         return 1;
     }
-    const QString base = QString::fromLatin1(server.readLine()).trimmed();
+    const QString line = QString::fromLocal8Bit(server.readLine()).trimmed();
+    // devservice: "devservice: listening on https://127.0.0.1:PORT/ (CA FILE, ...)"
+    const QRegularExpressionMatch match
+        = QRegularExpression("listening on (\\S+) \\(CA ([^,]+),").match(line);
+    if (match.hasMatch()) {
+        base = match.captured(1) + "win32/";
+        ca = match.captured(2);
+    } else {
+        base = line;
+    }
+    std::printf("serving with %s\n", match.hasMatch() ? "devservice" : "the test fixture");
     const QString target = work + "/download-out.dat";
 
     Measured ours, ours_small, curl;
@@ -124,7 +145,8 @@ int main(int argc, char **argv)
     if (!fetch(base + "small", target, ca, size / 10, &ours_small))
         return 1;
     QFile::remove(target);
-    server.closeWriteChannel();
+    server.closeWriteChannel(); // ends the fixture child
+    server.terminate();         // ends devservice
     server.waitForFinished(10000);
 
     const double mib = double(size) / (1 << 20);
