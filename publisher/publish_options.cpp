@@ -9,16 +9,17 @@
 
 namespace {
 
-bool read_count(const QCommandLineParser &parser, const QString &name, int minimum, int *value)
+bool read_count(const QCommandLineParser &parser, const QString &name, int minimum, int maximum,
+                int *value)
 {
     if (!parser.isSet(name))
         return true;
     bool ok = false;
     *value = parser.value(name).toInt(&ok);
-    if (ok && *value >= minimum)
+    if (ok && *value >= minimum && *value <= maximum)
         return true;
-    std::fprintf(stderr, "publisher: --%s needs a number of at least %d\n", qPrintable(name),
-                 minimum);
+    std::fprintf(stderr, "publisher: --%s needs a number from %d to %d\n", qPrintable(name),
+                 minimum, maximum);
     return false;
 }
 
@@ -34,7 +35,11 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     parser.addHelpOption();
     parser.addOptions({
         {"release", "The release folder: the game as installed.", "dir"},
-        {"out", "The output folder (created if missing; may be the newest --previous).", "dir"},
+        {"out",
+         "The output folder (created if missing). It may be the newest --previous, but then "
+         "archives change before the manifest does: better publish into a new folder and "
+         "switch the server to it.",
+         "dir"},
         {"previous",
          "An earlier output or release folder. Repeat for several, newest first: patches are "
          "made from each of the first --patch-history of them, and the patches of the first "
@@ -77,9 +82,9 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->launcher_version = parser.value("launcher-version");
     options->exec_name = parser.isSet("exec") ? parser.value("exec") : GAME_EXECUTABLE;
     options->jobs = qMax(1, QThread::idealThreadCount());
-    if (!read_count(parser, "patch-history", 0, &options->patch_history)
-        || !read_count(parser, "jobs", 1, &options->jobs)
-        || !read_count(parser, "patch-level", 1, &options->patch_level))
+    if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history)
+        || !read_count(parser, "jobs", 1, 1024, &options->jobs)
+        || !read_count(parser, "patch-level", 1, 19, &options->patch_level))
         return OptionsOutcome::UsageError;
     return OptionsOutcome::Run;
 }

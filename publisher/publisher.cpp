@@ -55,6 +55,9 @@ int Publisher::run()
     timer.start();
     QVector<ReleaseFile> files;
     QString error;
+    const QString release = QDir(options.release_dir).absolutePath() + QLatin1Char('/');
+    if ((QDir(options.out_dir).absolutePath() + QLatin1Char('/')).startsWith(release))
+        return fail(QStringLiteral("the output folder must not lie inside the release folder"));
     if (!scan_release(options.release_dir, &files, &error))
         return fail(error);
     QList<PreviousVersion> previous;
