@@ -63,6 +63,7 @@ void Downloader::download()
 
     // Whatever body arrived, an error page or a cut transfer included, is what
     // the file holds: the extraction or the caller's hash check catches it.
+    readyRead(); // anything the reply still holds
     delete reply;
     reply = nullptr;
     output_file->close();
