@@ -45,3 +45,5 @@ const QString GAME_API_OPENGL = QStringLiteral("pandagl");
 const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");
 
 const QString TEXT_CANNOT_DISPLAY_NEWS = QStringLiteral("Cannot display news");
+
+const QString PATCH_PROGRAM = QStringLiteral("patcher.exe");

@@ -51,3 +51,6 @@ constexpr int NETWORK_INACTIVITY_TIMEOUT_MS = 30000;
 
 // Shown in the news page when the page cannot be fetched.
 extern const QString TEXT_CANNOT_DISPLAY_NEWS;
+
+// The patch program, started by bare name beside the launcher.
+extern const QString PATCH_PROGRAM;

@@ -9,8 +9,6 @@
 
 namespace {
 
-// The patch program, started by bare name: it lies beside the launcher.
-const QString PATCH_PROGRAM = QStringLiteral("patcher.exe");
 // Folder of the patches under a manifest's base URL.
 const QString PATCH_FOLDER = QStringLiteral("patches/");
 
