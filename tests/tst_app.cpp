@@ -50,7 +50,8 @@ private slots:
         QVERIFY(url.isValid());
         QCOMPARE(url.scheme(), QStringLiteral("https"));
         if (path.isEmpty()) // the bare site root, without a trailing slash
-            QVERIFY2(url.path().isEmpty() && !address.endsWith(QLatin1Char('/')), qPrintable(address));
+            QVERIFY2(url.path().isEmpty() && !address.endsWith(QLatin1Char('/')),
+                     qPrintable(address));
         else
             QVERIFY2(url.path().endsWith(path), qPrintable(address));
     }

@@ -18,7 +18,8 @@
 
 namespace {
 
-const char *const GAME_VARIABLES[] = {"ORVEX_PLAYCOOKIE", "ORVEX_GAMESERVER", "ORVEX_DIST", "ORVEX_DEV"};
+const char *const GAME_VARIABLES[] = {"ORVEX_PLAYCOOKIE", "ORVEX_GAMESERVER", "ORVEX_DIST",
+                                      "ORVEX_DEV"};
 
 FixtureResponse json_answer(const QJsonObject &object)
 {
@@ -36,7 +37,8 @@ FixtureResponse not_found()
     return response;
 }
 
-QJsonObject accepted(const QString &dist, const QString &game_server = QStringLiteral("gs.example:7198"))
+QJsonObject accepted(const QString &dist,
+                     const QString &game_server = QStringLiteral("gs.example:7198"))
 {
     return {{"status", 7}, {"token", "cookie-1234"}, {"gameserver", game_server}, {"dist", dist}};
 }
@@ -119,7 +121,7 @@ private slots:
         write_game(GAME_EXECUTABLE);
         fixture.route("POST", "/login/", json_answer(accepted(QStringLiteral("prod"))));
         fixture.route("GET", "/win32/patcher.json", not_found());
-        fixture.route("GET", "/launcher/", FixtureResponse{});
+        fixture.route("GET", "/launcher/", FixtureResponse {});
         fixture.clear_requests();
     }
 
@@ -209,8 +211,10 @@ private slots:
         QTest::addColumn<QString>("dist");
         QTest::addColumn<QString>("dist_manifest");
         QTest::newRow("prod") << "prod" << QString();
-        QTest::newRow("PROD is another dist") << "PROD" << "GET /dist/PROD/win64/patcher.json";
-        QTest::newRow("qa") << "qa" << "GET /dist/qa/win64/patcher.json";
+        QTest::newRow("PROD is another dist") << "PROD"
+                                              << "GET /dist/PROD/win64/patcher.json";
+        QTest::newRow("qa") << "qa"
+                            << "GET /dist/qa/win64/patcher.json";
     }
 
     void distribution_manifest_is_read_for_every_other_dist()
@@ -232,11 +236,13 @@ private slots:
         QTest::addColumn<QJsonObject>("manifest");
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("launcher");
-        QTest::newRow("current") << QJsonObject{{"server-version", "2.1"}, {"launcher-version", "1.4.0"}}
-                                 << "Server v2.1" << "Launcher v1.4.0";
-        QTest::newRow("empty") << QJsonObject{{"server-version", ""}, {"launcher-version", ""}}
+        QTest::newRow("current") << QJsonObject {{"server-version", "2.1"},
+                                                 {"launcher-version", "1.4.0"}}
+                                 << "Server v2.1"
+                                 << "Launcher v1.4.0";
+        QTest::newRow("empty") << QJsonObject {{"server-version", ""}, {"launcher-version", ""}}
                                << TEXT_NOT_AVAILABLE << TEXT_NOT_AVAILABLE;
-        QTest::newRow("missing") << QJsonObject{} << TEXT_NOT_AVAILABLE << TEXT_NOT_AVAILABLE;
+        QTest::newRow("missing") << QJsonObject {} << TEXT_NOT_AVAILABLE << TEXT_NOT_AVAILABLE;
     }
 
     void version_labels_without_prompt()
@@ -255,11 +261,12 @@ private slots:
 
     void failed_update_keeps_the_error_and_no_login_control()
     {
-        const QJsonObject manifest{{"launcher-version", "1.4.0"},
-                                   {"files",
-                                    QJsonObject{{"data/a.bin", QJsonObject{{"path", "data"},
-                                                                           {"hash", "abcdef0"},
-                                                                           {"patches", QJsonArray()}}}}}};
+        const QJsonObject manifest {{"launcher-version", "1.4.0"},
+                                    {"files",
+                                     QJsonObject {{"data/a.bin",
+                                                   QJsonObject {{"path", "data"},
+                                                                {"hash", "abcdef0"},
+                                                                {"patches", QJsonArray()}}}}}};
         fixture.route("GET", "/win32/patcher.json", json_answer(manifest));
         FixtureResponse page;
         page.body = "<html>no archive here</html>";
@@ -271,8 +278,9 @@ private slots:
         QTRY_COMPARE(status->text(), QStringLiteral("-5: Couldn't extract archive: a.bin.bz2"));
         QTest::qWait(200);
         QCOMPARE(status->text(), QStringLiteral("-5: Couldn't extract archive: a.bin.bz2"));
-        for (const char *name : {"push_button_play", "line_edit_username", "line_edit_password",
-                                 "label_name_pass", "push_button_forgot_pw", "push_button_create_acct"})
+        for (const char *name :
+             {"push_button_play", "line_edit_username", "line_edit_password", "label_name_pass",
+              "push_button_forgot_pw", "push_button_create_acct"})
             QVERIFY2(child<QWidget>(window, name)->isHidden(), name);
         QVERIFY(!child<QProgressBar>(window, "progress_bar")->isHidden());
         QVERIFY(!child<QPushButton>(window, "push_button_options")->isEnabled());
@@ -291,7 +299,8 @@ private slots:
             maximum_seen = bar->maximum();
         });
         QVERIFY(QMetaObject::invokeMethod(&window, "download_progress", Q_ARG(qint64, 300),
-                                          Q_ARG(qint64, 1000), Q_ARG(QString, QStringLiteral("step"))));
+                                          Q_ARG(qint64, 1000),
+                                          Q_ARG(QString, QStringLiteral("step"))));
         QCOMPARE(status_seen, QStringLiteral("step"));
         QCOMPARE(maximum_seen, 1000);
         QCOMPARE(bar->value(), 300);
@@ -302,9 +311,12 @@ private slots:
         QTest::addColumn<QString>("dist");
         QTest::addColumn<QString>("shown_dist");
         QTest::addColumn<bool>("dev");
-        QTest::newRow("prod") << "prod" << "PROD" << false;
-        QTest::newRow("qa") << "qa" << "QA" << true;
-        QTest::newRow("Prod is not production") << "Prod" << "PROD" << true;
+        QTest::newRow("prod") << "prod"
+                              << "PROD" << false;
+        QTest::newRow("qa") << "qa"
+                            << "QA" << true;
+        QTest::newRow("Prod is not production") << "Prod"
+                                                << "PROD" << true;
     }
 
     void game_receives_the_session_environment()

@@ -90,10 +90,12 @@ private slots:
         LauncherWindow window;
         QCOMPARE(child<QLabel>(window, "label_status")->text(), TEXT_LOGIN);
         QVERIFY(child<QProgressBar>(window, "progress_bar")->isHidden());
-        for (const char *name : {"label_graphics", "radio_opengl", "radio_directx9", "push_button_continue"})
+        for (const char *name :
+             {"label_graphics", "radio_opengl", "radio_directx9", "push_button_continue"})
             QVERIFY2(child<QWidget>(window, name)->isHidden(), name);
-        for (const char *name : {"push_button_play", "line_edit_username", "line_edit_password",
-                                 "label_name_pass", "push_button_forgot_pw", "push_button_create_acct"})
+        for (const char *name :
+             {"push_button_play", "line_edit_username", "line_edit_password", "label_name_pass",
+              "push_button_forgot_pw", "push_button_create_acct"})
             QVERIFY2(!child<QWidget>(window, name)->isHidden(), name);
         // Beside the login form, but disabled until a login has failed or a game has run.
         auto *options = child<QPushButton>(window, "push_button_options");
@@ -126,9 +128,10 @@ private slots:
     void every_image_resource_loads()
     {
         LauncherWindow window; // registers the compiled-in resources
-        for (const char *name : {":/ICON/assets/ICON.ico", ":/JPEG/assets/account_name.jpg",
-                                 ":/JPEG/assets/PLAY_DISABLED.jpg", ":/JPEG/assets/CLOSE_ROLLOVER.png",
-                                 ":/JPEG/assets/FORGOT_DOWN.jpg", ":/JPEG/assets/CONTINUE_NORMAL.jpg"})
+        for (const char *name :
+             {":/ICON/assets/ICON.ico", ":/JPEG/assets/account_name.jpg",
+              ":/JPEG/assets/PLAY_DISABLED.jpg", ":/JPEG/assets/CLOSE_ROLLOVER.png",
+              ":/JPEG/assets/FORGOT_DOWN.jpg", ":/JPEG/assets/CONTINUE_NORMAL.jpg"})
             QVERIFY2(!QImage(QString::fromLatin1(name)).isNull(), name);
         const QImage background(QStringLiteral(":/JPEG/assets/BACKGROUND.png"));
         QCOMPARE(background.size(), QSize(806, 560));
@@ -142,16 +145,19 @@ private slots:
         LauncherWindow window;
         window.move(100, 100);
         const QPoint start = window.pos();
-        send_mouse(window, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton);
+        send_mouse(window, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton,
+                   Qt::LeftButton);
         send_mouse(window, QEvent::MouseMove, QPoint(25, 3), Qt::NoButton, Qt::LeftButton);
         QCOMPARE(window.pos(), start + QPoint(15, -7));
         // A right click during the drag neither ends nor disturbs it.
         send_mouse(window, QEvent::MouseButtonPress, QPoint(10, 10), Qt::RightButton,
                    Qt::LeftButton | Qt::RightButton);
-        send_mouse(window, QEvent::MouseButtonRelease, QPoint(10, 10), Qt::RightButton, Qt::LeftButton);
+        send_mouse(window, QEvent::MouseButtonRelease, QPoint(10, 10), Qt::RightButton,
+                   Qt::LeftButton);
         send_mouse(window, QEvent::MouseMove, QPoint(11, 10), Qt::NoButton, Qt::LeftButton);
         QCOMPARE(window.pos(), start + QPoint(16, -7));
-        send_mouse(window, QEvent::MouseButtonRelease, QPoint(11, 10), Qt::LeftButton, Qt::NoButton);
+        send_mouse(window, QEvent::MouseButtonRelease, QPoint(11, 10), Qt::LeftButton,
+                   Qt::NoButton);
         send_mouse(window, QEvent::MouseMove, QPoint(50, 50), Qt::NoButton, Qt::NoButton);
         QCOMPARE(window.pos(), start + QPoint(16, -7));
     }
@@ -161,7 +167,8 @@ private slots:
         LauncherWindow window;
         window.move(100, 100);
         const QPoint start = window.pos();
-        send_mouse(window, QEvent::MouseButtonPress, QPoint(10, 10), Qt::RightButton, Qt::RightButton);
+        send_mouse(window, QEvent::MouseButtonPress, QPoint(10, 10), Qt::RightButton,
+                   Qt::RightButton);
         send_mouse(window, QEvent::MouseMove, QPoint(40, 40), Qt::NoButton, Qt::RightButton);
         QCOMPARE(window.pos(), start);
         // The line edit consumes the press, so the window never starts a drag.
@@ -174,7 +181,8 @@ private slots:
     {
         LauncherWindow window;
         window.show();
-        QTimer::singleShot(0, &window, [&] { child<QPushButton>(window, "push_button_close")->click(); });
+        QTimer::singleShot(0, &window,
+                           [&] { child<QPushButton>(window, "push_button_close")->click(); });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(!window.isVisible());
@@ -215,8 +223,10 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("first start") << false << QByteArray() << true << QByteArray("pandagl");
         QTest::newRow("pandagl") << true << QByteArray("pandagl") << true << QByteArray("pandagl");
-        QTest::newRow("pandadx9") << true << QByteArray("pandadx9") << false << QByteArray("pandadx9");
-        QTest::newRow("line feed") << true << QByteArray("pandagl\n") << false << QByteArray("pandagl\n");
+        QTest::newRow("pandadx9") << true << QByteArray("pandadx9") << false
+                                  << QByteArray("pandadx9");
+        QTest::newRow("line feed")
+            << true << QByteArray("pandagl\n") << false << QByteArray("pandagl\n");
         QTest::newRow("empty") << true << QByteArray() << false << QByteArray();
         QTest::newRow("other") << true << QByteArray("vulkan") << false << QByteArray("vulkan");
     }
@@ -247,7 +257,8 @@ private slots:
         child<QRadioButton>(window, "radio_opengl")->click();
         child<QRadioButton>(window, "radio_directx9")->click();
         child<QRadioButton>(window, "radio_opengl")->click();
-        QCOMPARE(read_file(GAME_API_FILE), QByteArray("pandadx9\r\nextra")); // toggling writes nothing
+        QCOMPARE(read_file(GAME_API_FILE),
+                 QByteArray("pandadx9\r\nextra")); // toggling writes nothing
         child<QPushButton>(window, "push_button_continue")->click();
         QCOMPARE(read_file(GAME_API_FILE), QByteArray("pandagl"));
         QCOMPARE(child<QLabel>(window, "label_status")->text(), TEXT_LOGIN);
@@ -283,8 +294,9 @@ private slots:
     void news_links_open_only_web_and_mail_addresses()
     {
         LauncherWindow window;
-        for (const char *address : {"file:///usr/bin/xterm", "javascript:alert(1)", "smb://host/share",
-                                    "https://www.orvex.example/news/1", "mailto:help@orvex.example"})
+        for (const char *address :
+             {"file:///usr/bin/xterm", "javascript:alert(1)", "smb://host/share",
+              "https://www.orvex.example/news/1", "mailto:help@orvex.example"})
             QVERIFY(QMetaObject::invokeMethod(&window, "link_clicked_webview",
                                               Q_ARG(QUrl, QUrl(QString::fromLatin1(address)))));
         QCOMPARE(recorder.opened.size(), 2);
@@ -295,8 +307,9 @@ private slots:
     void news_text_ends_at_the_first_nul()
     {
         LauncherWindow window;
-        QVERIFY(QMetaObject::invokeMethod(&window, "display_news",
-                                          Q_ARG(QByteArray, QByteArray("<p>K\xc3\xb8ge</p>\0<p>hidden</p>", 30))));
+        QVERIFY(QMetaObject::invokeMethod(
+            &window, "display_news",
+            Q_ARG(QByteArray, QByteArray("<p>K\xc3\xb8ge</p>\0<p>hidden</p>", 30))));
         const QString text = child<QWebView>(window, "webView")->page()->mainFrame()->toPlainText();
         QCOMPARE(text.trimmed(), QString::fromUtf8("K\xc3\xb8ge"));
     }

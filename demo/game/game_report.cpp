@@ -14,13 +14,13 @@ QJsonObject GameReport::collect()
 {
     QJsonObject report;
     for (const char *name : VARIABLES)
-        report.insert(QString::fromLatin1(name), qEnvironmentVariableIsSet(name)
-                                                     ? QJsonValue(qEnvironmentVariable(name))
-                                                     : QJsonValue(QJsonValue::Null));
+        report.insert(QString::fromLatin1(name),
+                      qEnvironmentVariableIsSet(name) ? QJsonValue(qEnvironmentVariable(name))
+                                                      : QJsonValue(QJsonValue::Null));
     QFile api(QStringLiteral("game_api.txt"));
-    report.insert(QStringLiteral("game_api"), api.open(QIODevice::ReadOnly)
-                                                  ? QJsonValue(QString::fromUtf8(api.readAll()))
-                                                  : QJsonValue(QJsonValue::Null));
+    report.insert(QStringLiteral("game_api"),
+                  api.open(QIODevice::ReadOnly) ? QJsonValue(QString::fromUtf8(api.readAll()))
+                                                : QJsonValue(QJsonValue::Null));
     report.insert(QStringLiteral("working_directory"), QDir::currentPath());
     return report;
 }

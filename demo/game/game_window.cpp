@@ -26,8 +26,9 @@ GameWindow::GameWindow(const QJsonObject &report, QWidget *parent) : QWidget(par
 
     auto *form = new QFormLayout;
     const QJsonValue cookie = report.value(QStringLiteral("ORVEX_PLAYCOOKIE"));
-    form->addRow(QStringLiteral("Play cookie:"),
-                 new QLabel(cookie.isNull() ? shown(cookie) : GameReport::masked(cookie.toString()), this));
+    form->addRow(
+        QStringLiteral("Play cookie:"),
+        new QLabel(cookie.isNull() ? shown(cookie) : GameReport::masked(cookie.toString()), this));
     for (const char *name : {"ORVEX_GAMESERVER", "ORVEX_DIST", "ORVEX_DEV"})
         form->addRow(QString::fromLatin1(name) + QLatin1Char(':'),
                      new QLabel(shown(report.value(QString::fromLatin1(name))), this));

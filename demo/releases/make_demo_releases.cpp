@@ -20,7 +20,7 @@ namespace {
 class Generator
 {
 public:
-    explicit Generator(quint64 seed) : state(seed) {}
+    explicit Generator(quint64 seed) : state(seed) { }
     quint32 next()
     {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -39,9 +39,9 @@ QByteArray make_data(quint64 seed, int size, const char *kind)
     QByteArray data;
     data.reserve(size + 128);
     for (int record = 0; data.size() < size; ++record)
-        data += QByteArray(kind) + ' ' + QByteArray::number(record) + " h=" +
-                QByteArray::number(random.next() % 4096) + " b=" + biomes[random.next() % 6] +
-                " v=" + QByteArray::number(random.next(), 16) + '\n';
+        data += QByteArray(kind) + ' ' + QByteArray::number(record) +
+            " h=" + QByteArray::number(random.next() % 4096) + " b=" + biomes[random.next() % 6] +
+            " v=" + QByteArray::number(random.next(), 16) + '\n';
     data.truncate(size);
     return data;
 }
@@ -52,7 +52,8 @@ QByteArray change_regions(QByteArray data, quint64 seed, int regions)
     Generator random(seed);
     for (int i = 0; i < regions; ++i) {
         const int at = static_cast<int>(random.next() % static_cast<quint32>(data.size() - 4096));
-        const QByteArray fresh = make_data(seed + i, 2048 + static_cast<int>(random.next() % 2048), "patched");
+        const QByteArray fresh =
+            make_data(seed + i, 2048 + static_cast<int>(random.next() % 2048), "patched");
         data.replace(at, fresh.size(), fresh);
     }
     return data;
@@ -62,7 +63,8 @@ bool write(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "make_demo_releases: cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -87,9 +89,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 3) {
-        std::fprintf(stderr, "usage: make_demo_releases OUT_DIR GAME_EXECUTABLE\n"
-                             "Writes OUT_DIR/v1 and OUT_DIR/v2, two releases of the demo game, and\n"
-                             "OUT_DIR/qa, the files of the qa distribution.\n");
+        std::fprintf(stderr,
+                     "usage: make_demo_releases OUT_DIR GAME_EXECUTABLE\n"
+                     "Writes OUT_DIR/v1 and OUT_DIR/v2, two releases of the demo game, and\n"
+                     "OUT_DIR/qa, the files of the qa distribution.\n");
         return 2;
     }
     const QString out = args.at(1);
@@ -102,13 +105,14 @@ int main(int argc, char **argv)
 
     bool ok = copy_game(game, out + "/v1/orvex.exe") && copy_game(game, out + "/v2/orvex.exe");
     ok = ok && write(out + "/v1/readme.txt", "Orvex demo release 1.\n") &&
-         write(out + "/v1/data/terrain.pak", terrain) &&
-         write(out + "/v1/data/textures.pak", textures) && write(out + "/v1/data/sounds.pak", sounds);
+        write(out + "/v1/data/terrain.pak", terrain) &&
+        write(out + "/v1/data/textures.pak", textures) &&
+        write(out + "/v1/data/sounds.pak", sounds);
     ok = ok && write(out + "/v2/readme.txt", "Orvex demo release 2: the second chapter opens.\n") &&
-         write(out + "/v2/data/terrain.pak", change_regions(terrain, 11, 6)) &&
-         write(out + "/v2/data/textures.pak", change_regions(textures, 12, 40)) &&
-         write(out + "/v2/data/sounds.pak", sounds) &&
-         write(out + "/v2/data/quests/chapter2.dat", make_data(4, mib, "quest"));
+        write(out + "/v2/data/terrain.pak", change_regions(terrain, 11, 6)) &&
+        write(out + "/v2/data/textures.pak", change_regions(textures, 12, 40)) &&
+        write(out + "/v2/data/sounds.pak", sounds) &&
+        write(out + "/v2/data/quests/chapter2.dat", make_data(4, mib, "quest"));
     ok = ok && write(out + "/qa/data/qa/overlay.dat", make_data(5, mib / 4, "overlay"));
     return ok ? 0 : 1;
 }

@@ -26,7 +26,8 @@ const QString DIST_PRODUCTION = QStringLiteral("prod");
 
 // Window-text group
 const QString TEXT_LAUNCHER_UPDATE_TITLE = QStringLiteral("Launcher Update");
-const QString TEXT_LAUNCHER_UPDATE = QStringLiteral("There is an update available for the launcher.");
+const QString TEXT_LAUNCHER_UPDATE =
+    QStringLiteral("There is an update available for the launcher.");
 const QString TEXT_CONNECT_FAILED = QStringLiteral("Couldn't connect to the account server.");
 const QString TEXT_INVALID_RESPONSE =
     QStringLiteral("Received an invalid response from the account server.");
@@ -37,7 +38,8 @@ const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");
 const QString TEXT_CHECKING_UPDATES = QStringLiteral("Checking for updates...");
-const QString TEXT_UPDATING_FILE = QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
+const QString TEXT_UPDATING_FILE =
+    QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
 const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
 const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
 const QString GAME_API_FILE = QStringLiteral("game_api.txt");

@@ -2,7 +2,7 @@
 
 #include <QMouseEvent>
 
-DraggableWindow::DraggableWindow(QWidget *parent) : QMainWindow(parent) {}
+DraggableWindow::DraggableWindow(QWidget *parent) : QMainWindow(parent) { }
 
 DraggableWindow::~DraggableWindow() = default;
 

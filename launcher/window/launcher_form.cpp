@@ -49,8 +49,7 @@ QString tr_launcher(const char *text)
 } // namespace
 
 QPushButton *LauncherForm::create_image_button(const char *name, int x, int y, int w, int h,
-                                               bool fixed, const char *image,
-                                               const char *extension)
+                                               bool fixed, const char *image, const char *extension)
 {
     auto *button = create<QPushButton>(launcher_window, name, x, y, w, h);
     if (fixed) {
@@ -102,7 +101,8 @@ void LauncherForm::setup_ui(QMainWindow *window)
     launcher_window->setObjectName(QStringLiteral("launcher_window"));
     launcher_window->setStyleSheet(QString::fromLatin1(STYLE_LAUNCHER_WINDOW));
 
-    push_button_close = create_image_button("push_button_close", 763, 20, 20, 20, true, "CLOSE", ".png");
+    push_button_close =
+        create_image_button("push_button_close", 763, 20, 20, 20, true, "CLOSE", ".png");
     push_button_minimize =
         create_image_button("push_button_minimize", 739, 20, 20, 20, true, "MINIMIZE", ".png");
 
@@ -113,7 +113,8 @@ void LauncherForm::setup_ui(QMainWindow *window)
         create_image_button("push_button_support", 640, 504, 117, 23, true, "REPORT_A_BUG", ".jpg");
     push_button_home_page =
         create_image_button("push_button_home_page", 40, 504, 117, 23, true, "HOME_PAGE", ".jpg");
-    push_button_play = create_image_button("push_button_play", 662, 224, 82, 30, true, "PLAY", ".jpg");
+    push_button_play =
+        create_image_button("push_button_play", 662, 224, 82, 30, true, "PLAY", ".jpg");
     push_button_play->setStyleSheet(push_button_play->styleSheet() +
                                     QString::fromLatin1(STYLE_PLAY_DISABLED));
 
@@ -154,7 +155,8 @@ void LauncherForm::setup_ui(QMainWindow *window)
         create_image_button("push_button_create_acct", 535, 258, 117, 23, true, "CREATE", ".jpg");
     push_button_community =
         create_image_button("push_button_community", 160, 504, 117, 23, true, "COMMUNITY", ".jpg");
-    push_button_guide = create_image_button("push_button_guide", 280, 504, 117, 23, true, "GUIDE", ".jpg");
+    push_button_guide =
+        create_image_button("push_button_guide", 280, 504, 117, 23, true, "GUIDE", ".jpg");
     push_button_manage =
         create_image_button("push_button_manage", 400, 504, 117, 23, true, "MANAGE", ".jpg");
     push_button_release =
@@ -205,21 +207,30 @@ void LauncherForm::setup_ui(QMainWindow *window)
     window->setCentralWidget(launcher_window);
 
     // Stacking order, bottom to top.
-    for (QWidget *widget :
-         {static_cast<QWidget *>(push_button_continue), static_cast<QWidget *>(progress_bar),
-          static_cast<QWidget *>(push_button_close), static_cast<QWidget *>(push_button_minimize),
-          static_cast<QWidget *>(line_edit_password), static_cast<QWidget *>(push_button_support),
-          static_cast<QWidget *>(push_button_home_page), static_cast<QWidget *>(push_button_play),
-          static_cast<QWidget *>(label_server_version),
-          static_cast<QWidget *>(label_launcher_version),
-          static_cast<QWidget *>(push_button_forgot_pw),
-          static_cast<QWidget *>(push_button_create_acct),
-          static_cast<QWidget *>(push_button_community), static_cast<QWidget *>(push_button_guide),
-          static_cast<QWidget *>(push_button_manage), static_cast<QWidget *>(push_button_release),
-          static_cast<QWidget *>(webView), static_cast<QWidget *>(label_status),
-          static_cast<QWidget *>(label_name_pass), static_cast<QWidget *>(push_button_options),
-          static_cast<QWidget *>(label_graphics), static_cast<QWidget *>(radio_opengl),
-          static_cast<QWidget *>(radio_directx9), static_cast<QWidget *>(line_edit_username)})
+    for (QWidget *widget : {static_cast<QWidget *>(push_button_continue),
+                            static_cast<QWidget *>(progress_bar),
+                            static_cast<QWidget *>(push_button_close),
+                            static_cast<QWidget *>(push_button_minimize),
+                            static_cast<QWidget *>(line_edit_password),
+                            static_cast<QWidget *>(push_button_support),
+                            static_cast<QWidget *>(push_button_home_page),
+                            static_cast<QWidget *>(push_button_play),
+                            static_cast<QWidget *>(label_server_version),
+                            static_cast<QWidget *>(label_launcher_version),
+                            static_cast<QWidget *>(push_button_forgot_pw),
+                            static_cast<QWidget *>(push_button_create_acct),
+                            static_cast<QWidget *>(push_button_community),
+                            static_cast<QWidget *>(push_button_guide),
+                            static_cast<QWidget *>(push_button_manage),
+                            static_cast<QWidget *>(push_button_release),
+                            static_cast<QWidget *>(webView),
+                            static_cast<QWidget *>(label_status),
+                            static_cast<QWidget *>(label_name_pass),
+                            static_cast<QWidget *>(push_button_options),
+                            static_cast<QWidget *>(label_graphics),
+                            static_cast<QWidget *>(radio_opengl),
+                            static_cast<QWidget *>(radio_directx9),
+                            static_cast<QWidget *>(line_edit_username)})
         widget->raise();
 
     retranslate_ui(window);

@@ -16,16 +16,16 @@
 #include <QtConcurrent>
 
 LauncherWindow::LauncherWindow(QWidget *parent)
-    : DraggableWindow(parent),
-      form(new LauncherForm),
-      login_client(new LoginClient(QUrl(URL_LOGIN_API, QUrl::TolerantMode))),
-      updater(new Updater(QUrl(URL_DOWNLOAD, QUrl::TolerantMode))),
-      news_display(new NewsDisplay(QUrl(URL_LAUNCHER_API, QUrl::TolerantMode)))
+    : DraggableWindow(parent)
+    , form(new LauncherForm)
+    , login_client(new LoginClient(QUrl(URL_LOGIN_API, QUrl::TolerantMode)))
+    , updater(new Updater(QUrl(URL_DOWNLOAD, QUrl::TolerantMode)))
+    , news_display(new NewsDisplay(QUrl(URL_LAUNCHER_API, QUrl::TolerantMode)))
 {
     // Connect before starting each task, so no result is missed.
     connect(news_display, &NewsDisplay::display_news, this, &LauncherWindow::display_news);
-    news_task = QtConcurrent::run(QThreadPool::globalInstance(), news_display,
-                                  &NewsDisplay::fetch_news);
+    news_task =
+        QtConcurrent::run(QThreadPool::globalInstance(), news_display, &NewsDisplay::fetch_news);
 
     connect(updater, &Updater::got_manifest, this, &LauncherWindow::handle_manifest);
     startup_manifest_task = QtConcurrent::run(QThreadPool::globalInstance(), updater,
@@ -36,8 +36,7 @@ LauncherWindow::LauncherWindow(QWidget *parent)
 
     form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateExternalLinks);
     connect(form->webView, &QWebView::linkClicked, this, &LauncherWindow::link_clicked_webview);
-    connect(form->webView, &QWebView::selectionChanged, this,
-            &LauncherWindow::sel_changed_webview);
+    connect(form->webView, &QWebView::selectionChanged, this, &LauncherWindow::sel_changed_webview);
 
     setWindowFlags(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);

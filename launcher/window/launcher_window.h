@@ -4,10 +4,10 @@
 #include "window/draggable_window.h"
 
 #include <QFuture>
-#include <functional>
 #include <QList>
 #include <QString>
 #include <QUrl>
+#include <functional>
 
 class LauncherForm;
 class LoginClient;

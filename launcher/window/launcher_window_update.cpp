@@ -57,8 +57,9 @@ void LauncherWindow::handle_manifest()
 {
     const QString server_version = updater->get_server_version();
     const QString launcher_version = updater->get_launcher_version();
-    form->label_server_version->setText(
-        server_version.isEmpty() ? TEXT_NOT_AVAILABLE : QStringLiteral("Server v") + server_version);
+    form->label_server_version->setText(server_version.isEmpty()
+                                            ? TEXT_NOT_AVAILABLE
+                                            : QStringLiteral("Server v") + server_version);
     form->label_launcher_version->setText(launcher_version.isEmpty()
                                               ? TEXT_NOT_AVAILABLE
                                               : QStringLiteral("Launcher v") + launcher_version);

@@ -36,9 +36,9 @@ bool copy_tree(const QString &from, const QString &to)
 } // namespace
 
 DemoSession::DemoSession()
-    : bin(qEnvironmentVariable("ORVEX_BIN_DIR")),
-      state_dir(qEnvironmentVariable("ORVEX_E2E_STATE")),
-      port(qEnvironmentVariableIntValue("ORVEX_E2E_PORT"))
+    : bin(qEnvironmentVariable("ORVEX_BIN_DIR"))
+    , state_dir(qEnvironmentVariable("ORVEX_E2E_STATE"))
+    , port(qEnvironmentVariableIntValue("ORVEX_E2E_PORT"))
 {
 }
 
@@ -70,20 +70,24 @@ bool DemoSession::publish(const QString &root_dir)
     const QString releases = root + QStringLiteral("/releases");
     const QString published = root + QStringLiteral("/published");
     const QString launcher_version = QStringLiteral("1.4.0");
-    return run_tool(QStringLiteral("make_demo_releases"), {releases, bin + QStringLiteral("/orvex.exe")}) &&
-           run_tool(QStringLiteral("publisher"),
-                    {QStringLiteral("--release"), releases + QStringLiteral("/v1"), QStringLiteral("--out"),
-                     published + QStringLiteral("/v1"), QStringLiteral("--server-version"),
-                     QStringLiteral("1.0"), QStringLiteral("--launcher-version"), launcher_version}) &&
-           run_tool(QStringLiteral("publisher"),
-                    {QStringLiteral("--release"), releases + QStringLiteral("/v2"), QStringLiteral("--out"),
-                     published + QStringLiteral("/v2"), QStringLiteral("--previous"),
-                     published + QStringLiteral("/v1"), QStringLiteral("--server-version"),
-                     QStringLiteral("2.0"), QStringLiteral("--launcher-version"), launcher_version}) &&
-           run_tool(QStringLiteral("publisher"),
-                    {QStringLiteral("--release"), releases + QStringLiteral("/qa"), QStringLiteral("--out"),
-                     published + QStringLiteral("/qa"), QStringLiteral("--server-version"),
-                     QStringLiteral("2.0-qa"), QStringLiteral("--launcher-version"), launcher_version});
+    return run_tool(QStringLiteral("make_demo_releases"),
+                    {releases, bin + QStringLiteral("/orvex.exe")}) &&
+        run_tool(QStringLiteral("publisher"),
+                 {QStringLiteral("--release"), releases + QStringLiteral("/v1"),
+                  QStringLiteral("--out"), published + QStringLiteral("/v1"),
+                  QStringLiteral("--server-version"), QStringLiteral("1.0"),
+                  QStringLiteral("--launcher-version"), launcher_version}) &&
+        run_tool(QStringLiteral("publisher"),
+                 {QStringLiteral("--release"), releases + QStringLiteral("/v2"),
+                  QStringLiteral("--out"), published + QStringLiteral("/v2"),
+                  QStringLiteral("--previous"), published + QStringLiteral("/v1"),
+                  QStringLiteral("--server-version"), QStringLiteral("2.0"),
+                  QStringLiteral("--launcher-version"), launcher_version}) &&
+        run_tool(QStringLiteral("publisher"),
+                 {QStringLiteral("--release"), releases + QStringLiteral("/qa"),
+                  QStringLiteral("--out"), published + QStringLiteral("/qa"),
+                  QStringLiteral("--server-version"), QStringLiteral("2.0-qa"),
+                  QStringLiteral("--launcher-version"), launcher_version});
 }
 
 QString DemoSession::make_install(const QString &name, bool with_release_1)
@@ -100,10 +104,11 @@ bool DemoSession::start_service(const QString &downloads, const QString &qa_down
 {
     service = std::make_unique<QProcess>();
     const QString source = qEnvironmentVariable("ORVEX_SOURCE_DIR");
-    QStringList arguments{QStringLiteral("--port"), QString::number(port), QStringLiteral("--state"),
-                          state_dir, QStringLiteral("--accounts"),
-                          source + QStringLiteral("/devservice/accounts.example.json"),
-                          QStringLiteral("--news"), source + QStringLiteral("/devservice/news.html")};
+    QStringList arguments {
+        QStringLiteral("--port"),     QString::number(port),
+        QStringLiteral("--state"),    state_dir,
+        QStringLiteral("--accounts"), source + QStringLiteral("/devservice/accounts.example.json"),
+        QStringLiteral("--news"),     source + QStringLiteral("/devservice/news.html")};
     if (!downloads.isEmpty())
         arguments << QStringLiteral("--serve") << downloads;
     if (!qa_downloads.isEmpty())
@@ -203,7 +208,8 @@ QStringList DemoSession::files_differing_from(const QString &manifest_path,
         const QString expected = it.value().toObject().value(QStringLiteral("hash")).toString();
         const QString actual = FileHasher::hash_text(install_dir + QLatin1Char('/') + it.key());
         if (actual != expected)
-            differing << it.key() + QStringLiteral(": ") + actual + QStringLiteral(" != ") + expected;
+            differing << it.key() + QStringLiteral(": ") + actual + QStringLiteral(" != ") +
+                    expected;
     }
     if (files.isEmpty())
         differing << QStringLiteral("no files in ") + manifest_path;

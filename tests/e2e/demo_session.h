@@ -43,7 +43,8 @@ public:
     bool launcher_running() const;
 
     // Hash texts of the install folder's files that differ from the manifest.
-    QStringList files_differing_from(const QString &manifest_path, const QString &install_dir) const;
+    QStringList files_differing_from(const QString &manifest_path,
+                                     const QString &install_dir) const;
     static QJsonObject read_json(const QString &path);
     static bool wait_for_file(const QString &path, int timeout_ms);
 

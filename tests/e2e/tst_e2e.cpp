@@ -16,10 +16,7 @@ class TestEndToEnd : public QObject
     QString root;
     int run_number = 0;
 
-    QString record_path() const
-    {
-        return root + QStringLiteral("/record-%1.json").arg(run_number);
-    }
+    QString record_path() const { return root + QStringLiteral("/record-%1.json").arg(run_number); }
 
     static bool logged(const QStringList &log, const QString &request)
     {
@@ -96,8 +93,8 @@ private slots:
         QVERIFY(logged(log, QStringLiteral("GET /win32/data/terrain.pak.bz2 200")));
         QVERIFY(logged(log, QStringLiteral("GET /win32/orvex.exe.bz2 200")));
         QCOMPARE(count_containing(log, QStringLiteral("/patches/")), 0);
-        const QStringList differing =
-            session.files_differing_from(session.published_v2() + QStringLiteral("/patcher.json"), install);
+        const QStringList differing = session.files_differing_from(
+            session.published_v2() + QStringLiteral("/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
     }
 
@@ -115,8 +112,8 @@ private slots:
         QCOMPARE(count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")), 0);
         QCOMPARE(count_containing(log, QStringLiteral("/win32/data/sounds.pak.bz2")), 0);
         QVERIFY(logged(log, QStringLiteral("GET /win32/data/quests/chapter2.dat.bz2 200")));
-        const QStringList differing =
-            session.files_differing_from(session.published_v2() + QStringLiteral("/patcher.json"), install);
+        const QStringList differing = session.files_differing_from(
+            session.published_v2() + QStringLiteral("/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
         // No patch file is left behind in the install folder.
         QCOMPARE(QDir(install).entryList({QStringLiteral("*.patch")}, QDir::Files).size(), 0);
@@ -129,7 +126,8 @@ private slots:
         ++run_number;
         QVERIFY(session.start_launcher(install, record_path()));
         session.log_in(QStringLiteral("player"), QStringLiteral("wrong"));
-        QTRY_VERIFY_WITH_TIMEOUT(logged(session.service_log(), QStringLiteral("POST /login/ 200")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(logged(session.service_log(), QStringLiteral("POST /login/ 200")),
+                                 20000);
         QTest::qWait(2000);
         QVERIFY(!QFile::exists(record_path()));
         QVERIFY(XDriver::is_visible(session.launcher_window()));
@@ -144,8 +142,8 @@ private slots:
     {
         const QString install = session.make_install(QStringLiteral("two-step"), true);
         QVERIFY(session.start_service(session.published_v2(), session.published_qa()));
-        const QJsonObject record =
-            play(install, QStringLiteral("guarded"), QStringLiteral("pepper"), QStringLiteral("246810"));
+        const QJsonObject record = play(install, QStringLiteral("guarded"),
+                                        QStringLiteral("pepper"), QStringLiteral("246810"));
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
         const QStringList log = session.stop_service();
@@ -165,8 +163,8 @@ private slots:
         QCOMPARE(record.value(QStringLiteral("ORVEX_DEV")).toString(), QStringLiteral("YES"));
         QVERIFY(logged(log, QStringLiteral("GET /dist/qa/win64/patcher.json 200")));
         QVERIFY(logged(log, QStringLiteral("GET /dist/qa/win64/data/qa/overlay.dat.bz2 200")));
-        const QStringList differing =
-            session.files_differing_from(session.published_qa() + QStringLiteral("/patcher.json"), install);
+        const QStringList differing = session.files_differing_from(
+            session.published_qa() + QStringLiteral("/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
     }
 
@@ -194,12 +192,13 @@ private slots:
     void outdated_launcher_prompts_and_exits_with_status_1()
     {
         QFETCH(QString, published_version);
-        const QString downloads = root + QStringLiteral("/outdated-") + QString::number(++run_number);
+        const QString downloads =
+            root + QStringLiteral("/outdated-") + QString::number(++run_number);
         QVERIFY(QDir().mkpath(downloads));
         QFile manifest(downloads + QStringLiteral("/patcher.json"));
         QVERIFY(manifest.open(QIODevice::WriteOnly));
-        manifest.write(QJsonDocument(QJsonObject{{"server-version", "2.0"},
-                                                 {"launcher-version", published_version}})
+        manifest.write(QJsonDocument(QJsonObject {{"server-version", "2.0"},
+                                                  {"launcher-version", published_version}})
                            .toJson());
         manifest.close();
         QVERIFY(session.start_service(downloads));

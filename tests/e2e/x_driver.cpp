@@ -17,11 +17,10 @@ QString XDriver::wait_for_window(const QString &title_regex, int timeout_ms)
     QElapsedTimer timer;
     timer.start();
     do {
-        const QStringList ids =
-            run(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                 title_regex})
-                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList ids = run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--name"), title_regex})
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (!ids.isEmpty())
             return ids.last();
         QThread::msleep(100);
@@ -41,9 +40,10 @@ bool XDriver::is_visible(const QString &window_id)
 QRect XDriver::geometry(const QString &window_id)
 {
     QRect rect;
-    const QStringList lines = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                              QStringLiteral("--shell"), window_id})
-                                  .split(QLatin1Char('\n'));
+    const QStringList lines =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window_id})
+            .split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const int value = line.section(QLatin1Char('='), 1).toInt();
         if (line.startsWith(QLatin1String("X=")))
@@ -61,9 +61,9 @@ QRect XDriver::geometry(const QString &window_id)
 void XDriver::click(const QString &window_id, const QPoint &at)
 {
     const QPoint screen = geometry(window_id).topLeft() + at;
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(screen.x()),
-                                    QString::number(screen.y()), QStringLiteral("click"),
-                                    QStringLiteral("1")});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y()),
+         QStringLiteral("click"), QStringLiteral("1")});
 }
 
 void XDriver::type(const QString &text)
