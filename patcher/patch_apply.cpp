@@ -1,11 +1,18 @@
 #include "file_view.h"
 #include "hash_text.h"
+#include "large_buffer.h"
 #include "patch_format.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QTemporaryFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #include <zstd.h>
 
+#include <cstdio>
 #include <future>
 #include <memory>
 
@@ -25,7 +32,7 @@ QByteArray hash_bytes(const char *data, std::size_t size)
 // computed on another thread meanwhile; a wrong source is reported as such
 // even when the frame then failed to decode.
 PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const FileView &target,
-                         std::unique_ptr<char[]> *out)
+                         LargeBuffer *out)
 {
     if (header.source_size != target.size())
         return PatchResult::failure(PatchError::WrongSource,
@@ -42,17 +49,16 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
     if (ZSTD_findFrameCompressedSize(frame, frame_size) == frame_size
         && ZSTD_getFrameContentSize(frame, frame_size) == header.result_size) {
         std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
-        out->reset(new (std::nothrow) char[result_size ? result_size : 1]);
-        out_of_memory = !dctx || !*out;
+        out_of_memory = !dctx || !out->allocate(result_size);
         if (!out_of_memory) {
             const int window_log = patch_window_log(
                 target.size(), result_size, ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound);
             ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window_log);
             const std::size_t ref = ZSTD_DCtx_refPrefix(dctx.get(), target.data(), target.size());
-            const std::size_t written
-                = ZSTD_isError(ref)
-                      ? ref
-                      : ZSTD_decompressDCtx(dctx.get(), out->get(), result_size, frame, frame_size);
+            const std::size_t written = ZSTD_isError(ref)
+                                            ? ref
+                                            : ZSTD_decompressDCtx(dctx.get(), out->data(),
+                                                                  result_size, frame, frame_size);
             decoded = !ZSTD_isError(written) && written == result_size;
         }
     }
@@ -71,26 +77,44 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
     return PatchResult::success();
 }
 
+// Moves source over target in one step.
+bool replace_file(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                       reinterpret_cast<const wchar_t *>(target.utf16()), MOVEFILE_REPLACE_EXISTING)
+           != 0;
+#else
+    return std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData())
+           == 0;
+#endif
+}
+
 // Writes the result to a temporary file beside the target while its hash is
 // checked on another thread; the file replaces the target only when the hash
-// is the expected one.
+// is the expected one. There is no flush to disk before the rename: a killed
+// run leaves the old or the new file whole either way, and the launcher checks
+// every file's hash at each start, so a file lost to a power cut is found and
+// fetched again; the flush would cost a large share of the whole apply.
 PatchResult write_result(const QString &target_path, const char *data, std::size_t size,
                          const QByteArray &expected_hash)
 {
     auto result_hash = std::async(std::launch::async, hash_bytes, data, size);
-    QSaveFile out(target_path);
-    const bool written
-        = out.open(QIODevice::WriteOnly) && out.write(data, qint64(size)) == qint64(size);
+    QTemporaryFile out(target_path + QStringLiteral(".XXXXXX"));
+    const bool written = out.open() && out.write(data, qint64(size)) == qint64(size) && out.flush();
     const QByteArray hash = result_hash.get();
     if (hash != expected_hash)
         return PatchResult::failure(
             PatchError::Corrupt,
             QStringLiteral("result has hash %1 instead of %2")
                 .arg(QString::fromLatin1(hash), QString::fromLatin1(expected_hash)));
-    if (!written || !out.commit())
+    out.setPermissions(QFile::permissions(target_path));
+    out.close();
+    if (!written || !replace_file(out.fileName(), target_path))
         return PatchResult::failure(
             PatchError::WriteFailed,
             QStringLiteral("cannot write %1: %2").arg(target_path, out.errorString()));
+    out.setAutoRemove(false); // it is the target now
     return PatchResult::success();
 }
 
@@ -116,12 +140,12 @@ PatchResult apply_patch_file(const QString &patch_path, const QString &target_pa
             PatchError::Corrupt,
             QStringLiteral("unsupported patch format version %1").arg(header.version));
 
-    std::unique_ptr<char[]> result;
+    LargeBuffer result;
     const PatchResult decoded = decode_patch(header, patch, target, &result);
     if (!decoded.ok)
         return decoded;
     target.close();
     patch.close();
-    return write_result(target_path, result.get(), std::size_t(header.result_size),
+    return write_result(target_path, result.data(), std::size_t(header.result_size),
                         header.result_hash);
 }
