@@ -2,6 +2,7 @@
 // service port: login, manifest reads, update, game start, and back.
 #include "app/constants.h"
 #include "https_fixture.h"
+#include "widget_lookup.h"
 #include "window/launcher_window.h"
 
 #include <QJsonDocument>
@@ -53,13 +54,6 @@ class TestRoad : public QObject
     std::unique_ptr<QTemporaryDir> work_dir;
     QString previous_dir;
 
-    template <typename T> static T *child(QWidget &window, const char *name)
-    {
-        T *widget = window.findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
 
     // A stand-in game that writes the environment it received to a file.
     void write_game(const QString &name)

@@ -2,6 +2,7 @@
 // choice file, link buttons and web-view links.
 #include "app/constants.h"
 #include "window/display_scaling.h"
+#include "widget_lookup.h"
 #include "window/launcher_window.h"
 #include "window/progress_scale.h"
 
@@ -36,13 +37,6 @@ class TestWindow : public QObject
     QString previous_dir;
     UrlRecorder recorder;
 
-    template <typename T> static T *child(QWidget &window, const char *name)
-    {
-        T *widget = window.findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
 
     static void write_file(const QString &name, const QByteArray &bytes)
     {
