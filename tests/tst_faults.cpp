@@ -214,13 +214,15 @@ private:
         return paths;
     }
 
-    void mount_tmpfs(const QString &dir, const QString &options)
+    // Mounts a tmpfs on dir; returns why not when that cannot be done here.
+    QString mount_tmpfs(const QString &dir, const QString &options)
     {
         if (!is_root())
-            QSKIP("needs root to mount a small file system");
+            return "needs root to mount a small file system";
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", options, "tmpfs", dir}) != 0)
-            QSKIP("mounting a tmpfs is not permitted here");
+            return "mounting a tmpfs is not permitted here";
         mounted = dir;
+        return QString();
     }
     void unmount()
     {
@@ -355,7 +357,9 @@ private slots:
         if (obstacle == "folder") {
             QVERIFY(QDir().mkpath("data/level.pak.bz2"));
         } else if (is_root()) {
-            mount_tmpfs(install->filePath("data"), "ro,size=64k");
+            const QString why_not = mount_tmpfs(install->filePath("data"), "ro,size=64k");
+            if (!why_not.isEmpty())
+                QSKIP(qPrintable(why_not));
         } else {
             QVERIFY(QFile::setPermissions("data", QFile::ReadOwner | QFile::ExeOwner));
         }
@@ -377,7 +381,9 @@ private slots:
         QVERIFY(QDir().mkpath("data"));
         // The archive fits, the extracted file does not.
         QVERIFY(bz2_compress(level).size() < 16 * 1024 && level.size() > 256 * 1024);
-        mount_tmpfs(install->filePath("data"), "size=64k");
+        const QString why_not = mount_tmpfs(install->filePath("data"), "size=64k");
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
         const RunLog log = update_once();
         QCOMPARE(log.errors, QStringList {"904: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2")});
         QCOMPARE(log.finished, QStringList {"false"});
