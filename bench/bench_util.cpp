@@ -33,13 +33,13 @@ RunResult run_shell(const QString &command)
         output.append(buffer, int(n));
     close(out[0]);
     int status = 0;
-    rusage usage{};
+    rusage usage {};
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
         return result;
     result.seconds = double(timer.nsecsElapsed()) / 1e9;
     result.peak_mib = double(usage.ru_maxrss) / 1024.0;
-    result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     result.output = QString::fromLocal8Bit(output).trimmed();
     return result;
@@ -47,7 +47,7 @@ RunResult run_shell(const QString &command)
 
 namespace {
 
-template<typename Fill> bool ensure_file(const QString &path, qint64 size, Fill fill)
+template <typename Fill> bool ensure_file(const QString &path, qint64 size, Fill fill)
 {
     if (QFileInfo(path).size() == size)
         return true;
@@ -67,10 +67,10 @@ template<typename Fill> bool ensure_file(const QString &path, qint64 size, Fill 
 
 bool ensure_text_file(const QString &path, qint64 size, quint32 seed)
 {
-    static const char *const words[]
-        = {"the",   "orvex", "file",  "patch", "texture", "model", "sound",  "level",
-           "quest", "npc",   "shard", "zone",  "spell",   "armor", "ledger", "marsh",
-           "tide",  "salt",  "crate", "torch", "0",       "1",     "42",     "\n"};
+    static const char *const words[] = {"the",   "orvex", "file",   "patch", "texture", "model",
+                                        "sound", "level", "quest",  "npc",   "shard",   "zone",
+                                        "spell", "armor", "ledger", "marsh", "tide",    "salt",
+                                        "crate", "torch", "0",      "1",     "42",      "\n"};
     QRandomGenerator generator(seed);
     return ensure_file(path, size, [&](int length) {
         QByteArray block;

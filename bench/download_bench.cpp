@@ -96,8 +96,8 @@ int main(int argc, char **argv)
     const qint64 size = (args.size() > 2 ? args[2].toLongLong() : 200) << 20;
     const QString served = work + "/served";
     QDir().mkpath(served);
-    if (!ensure_random_file(served + "/big.bz2", size, 3)
-        || !ensure_random_file(served + "/small.bz2", size / 10, 4))
+    if (!ensure_random_file(served + "/big.bz2", size, 3) ||
+        !ensure_random_file(served + "/small.bz2", size / 10, 4))
         return 1;
 
     // The development service when it is built, else the fixture in a child.
@@ -119,8 +119,8 @@ int main(int argc, char **argv)
     }
     const QString line = QString::fromLocal8Bit(server.readLine()).trimmed();
     // devservice: "devservice: listening on https://127.0.0.1:PORT/ (CA FILE, ...)"
-    const QRegularExpressionMatch match
-        = QRegularExpression("listening on (\\S+) \\(CA ([^,]+),").match(line);
+    const QRegularExpressionMatch match =
+        QRegularExpression("listening on (\\S+) \\(CA ([^,]+),").match(line);
     if (match.hasMatch()) {
         base = match.captured(1) + "win32/";
         ca = match.captured(2);
@@ -146,7 +146,7 @@ int main(int argc, char **argv)
         return 1;
     QFile::remove(target);
     server.closeWriteChannel(); // ends the fixture child
-    server.terminate();         // ends devservice
+    server.terminate(); // ends devservice
     server.waitForFinished(10000);
 
     const double mib = double(size) / (1 << 20);

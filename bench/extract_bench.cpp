@@ -37,8 +37,8 @@ bool ensure_archive(const QString &data, qint64 size, quint32 seed)
         return true;
     std::printf("preparing %s (%lld MiB)...\n", qPrintable(data), size >> 20);
     std::fflush(stdout);
-    return ensure_text_file(data, size, seed)
-           && run_shell("bzip2 -9 -k -f " + shell_quote(data)).ok;
+    return ensure_text_file(data, size, seed) &&
+        run_shell("bzip2 -9 -k -f " + shell_quote(data)).ok;
 }
 
 // Best of RUNS child extractions: seconds and peak memory.
@@ -78,15 +78,15 @@ int main(int argc, char **argv)
 
     double reference = 1e300;
     for (int run = 0; run < RUNS; ++run) {
-        const RunResult bunzip2
-            = run_shell("bunzip2 -c " + shell_quote(big + ".bz2") + " > /dev/null");
+        const RunResult bunzip2 =
+            run_shell("bunzip2 -c " + shell_quote(big + ".bz2") + " > /dev/null");
         if (!bunzip2.ok)
             return 1;
         reference = qMin(reference, bunzip2.seconds);
     }
     double ours = 0, memory_big = 0, ours_small = 0, memory_small = 0;
-    if (!measure(big + ".bz2", work + "/extract-out.dat", &ours, &memory_big)
-        || !measure(small + ".bz2", work + "/extract-out.dat", &ours_small, &memory_small))
+    if (!measure(big + ".bz2", work + "/extract-out.dat", &ours, &memory_big) ||
+        !measure(small + ".bz2", work + "/extract-out.dat", &ours_small, &memory_small))
         return 1;
 
     const double mib = double(size) / (1 << 20);

@@ -24,8 +24,8 @@ constexpr int RUNS = 5;
 // inserted one and a removed one), as a game update changes parts of a file.
 bool write_new_version(const QString &old_path, const QString &new_path)
 {
-    if (QFileInfo::exists(new_path)
-        && QFileInfo(new_path).lastModified() >= QFileInfo(old_path).lastModified())
+    if (QFileInfo::exists(new_path) &&
+        QFileInfo(new_path).lastModified() >= QFileInfo(old_path).lastModified())
         return true;
     QFile old_file(old_path);
     QFile new_file(new_path);
@@ -124,8 +124,8 @@ int main(int argc, char **argv)
     std::printf("patch size: ours %lld bytes (made in %s s), bsdiff %lld bytes, ratio %s\n",
                 QFileInfo(patch).size(), qPrintable(fixed(make_seconds)),
                 QFileInfo(bsdiff_patch).size(),
-                qPrintable(fixed(double(QFileInfo(patch).size())
-                                 / double(qMax<qint64>(1, QFileInfo(bsdiff_patch).size())))));
+                qPrintable(fixed(double(QFileInfo(patch).size()) /
+                                 double(qMax<qint64>(1, QFileInfo(bsdiff_patch).size())))));
     for (const QString &path : {target, work + "/patch-zstd-out.dat"})
         QFile::remove(path);
     return 0;

@@ -45,14 +45,14 @@ int main(int argc, char **argv)
     if (!ensure_release(release, size, &paths))
         return 1;
 
-    const RunResult reference
-        = run_shell(shell_command(QStringList{"bzip2", "-9", "-c"} + paths) + " > /dev/null");
+    const RunResult reference =
+        run_shell(shell_command(QStringList {"bzip2", "-9", "-c"} + paths) + " > /dev/null");
     QDir(out).removeRecursively();
     const RunResult ours = run_shell(
         shell_command({QCoreApplication::applicationDirPath() + "/publisher", "--release", release,
                        "--out", out, "--server-version", "1", "--launcher-version", "1", "--exec",
-                       "pack/00.dat", "--jobs", "2"})
-        + " > /dev/null");
+                       "pack/00.dat", "--jobs", "2"}) +
+        " > /dev/null");
     QDir(out).removeRecursively();
     if (!reference.ok || !ours.ok) {
         std::fprintf(stderr, "%s failed\n", reference.ok ? "publisher" : "bzip2");

@@ -26,8 +26,8 @@ bool LargeBuffer::allocate(std::size_t size)
 #ifdef __linux__
     if (size >= HUGE_PAGE) {
         mapped = (size + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-        void *memory
-            = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void *memory =
+            mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory != MAP_FAILED) {
             madvise(memory, mapped, MADV_HUGEPAGE); // a hint; ignored where unsupported
             bytes = static_cast<char *>(memory);

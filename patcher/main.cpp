@@ -13,8 +13,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: patcher.exe PATCH TARGET\n");
         return 2;
     }
-    const PatchResult result
-        = apply_patch_file(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    const PatchResult result =
+        apply_patch_file(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     if (result.ok)
         return 0;
     std::fprintf(stderr, "patcher.exe: %s\n", result.message.toLocal8Bit().constData());

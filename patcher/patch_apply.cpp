@@ -46,8 +46,8 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
     const std::size_t result_size = std::size_t(header.result_size);
     bool out_of_memory = false;
     bool decoded = false;
-    if (ZSTD_findFrameCompressedSize(frame, frame_size) == frame_size
-        && ZSTD_getFrameContentSize(frame, frame_size) == header.result_size) {
+    if (ZSTD_findFrameCompressedSize(frame, frame_size) == frame_size &&
+        ZSTD_getFrameContentSize(frame, frame_size) == header.result_size) {
         std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
         out_of_memory = !dctx || !out->allocate(result_size);
         if (!out_of_memory) {
@@ -56,9 +56,8 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
             ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window_log);
             const std::size_t ref = ZSTD_DCtx_refPrefix(dctx.get(), target.data(), target.size());
             const std::size_t written = ZSTD_isError(ref)
-                                            ? ref
-                                            : ZSTD_decompressDCtx(dctx.get(), out->data(),
-                                                                  result_size, frame, frame_size);
+                ? ref
+                : ZSTD_decompressDCtx(dctx.get(), out->data(), result_size, frame, frame_size);
             decoded = !ZSTD_isError(written) && written == result_size;
         }
     }
@@ -82,11 +81,11 @@ bool replace_file(const QString &source, const QString &target)
 {
 #ifdef Q_OS_WIN
     return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
-                       reinterpret_cast<const wchar_t *>(target.utf16()), MOVEFILE_REPLACE_EXISTING)
-           != 0;
+                       reinterpret_cast<const wchar_t *>(target.utf16()),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
 #else
-    return std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData())
-           == 0;
+    return std::rename(QFile::encodeName(source).constData(),
+                       QFile::encodeName(target).constData()) == 0;
 #endif
 }
 

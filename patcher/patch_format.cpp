@@ -30,8 +30,8 @@ std::size_t build_patch(const char *old_data, std::size_t old_size, const char *
     header.result_size = new_size;
 
     std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx(ZSTD_createCCtx());
-    const int window_log
-        = patch_window_log(old_size, new_size, ZSTD_cParam_getBounds(ZSTD_c_windowLog).upperBound);
+    const int window_log =
+        patch_window_log(old_size, new_size, ZSTD_cParam_getBounds(ZSTD_c_windowLog).upperBound);
     const std::size_t capacity = PatchHeader::SIZE + ZSTD_compressBound(new_size);
     out->reset(new (std::nothrow) char[capacity]);
     if (!cctx || !*out) {
@@ -43,14 +43,15 @@ std::size_t build_patch(const char *old_data, std::size_t old_size, const char *
     ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_windowLog, window_log);
     ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_checksumFlag, 1);
     const std::size_t ref = ZSTD_CCtx_refPrefix(cctx.get(), old_data, old_size);
-    const std::size_t frame_size
-        = ZSTD_isError(ref) ? ref
-                            : ZSTD_compress2(cctx.get(), out->get() + PatchHeader::SIZE,
-                                             capacity - PatchHeader::SIZE, new_data, new_size);
+    const std::size_t frame_size = ZSTD_isError(ref)
+        ? ref
+        : ZSTD_compress2(cctx.get(), out->get() + PatchHeader::SIZE, capacity - PatchHeader::SIZE,
+                         new_data, new_size);
     if (ZSTD_isError(frame_size)) {
-        *result = PatchResult::failure(
-            PatchError::Internal, QStringLiteral("compression failed: %1")
-                                      .arg(QString::fromLatin1(ZSTD_getErrorName(frame_size))));
+        *result =
+            PatchResult::failure(PatchError::Internal,
+                                 QStringLiteral("compression failed: %1")
+                                     .arg(QString::fromLatin1(ZSTD_getErrorName(frame_size))));
         return 0;
     }
     std::memcpy(out->get(), header.encode().constData(), PatchHeader::SIZE);
@@ -102,9 +103,9 @@ PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, Q
 {
     PatchResult result = PatchResult::success();
     std::unique_ptr<char[]> buffer;
-    const std::size_t size
-        = build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
-                      std::size_t(new_data.size()), level, &buffer, &result);
+    const std::size_t size =
+        build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
+                    std::size_t(new_data.size()), level, &buffer, &result);
     if (size == 0)
         return result;
     *patch = QByteArray(buffer.get(), int(size));
@@ -129,8 +130,8 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
     if (size == 0)
         return result;
     QSaveFile out(patch_path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(buffer.get(), qint64(size)) != qint64(size)
-        || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(buffer.get(), qint64(size)) != qint64(size) ||
+        !out.commit())
         return PatchResult::failure(
             PatchError::WriteFailed,
             QStringLiteral("cannot write %1: %2").arg(patch_path, out.errorString()));

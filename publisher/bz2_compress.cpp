@@ -42,8 +42,8 @@ public:
     bool ok = false;
 
 private:
-    bz_stream stream{};
-    QByteArray buffer{CHUNK, Qt::Uninitialized};
+    bz_stream stream {};
+    QByteArray buffer {CHUNK, Qt::Uninitialized};
 };
 
 } // namespace
@@ -74,8 +74,8 @@ bool bz2_compress_file(const QString &source, const QString &target, QString *er
         fine = compressor.feed(chunk.data(), unsigned(count), BZ_RUN, out);
     }
     if (!fine || !compressor.feed(nullptr, 0, BZ_FINISH, out) || !out.flush()) {
-        *error = QStringLiteral("cannot compress %1 into %2: %3")
-                     .arg(source, target, out.errorString());
+        *error =
+            QStringLiteral("cannot compress %1 into %2: %3").arg(source, target, out.errorString());
         return false;
     }
     return true;

@@ -24,15 +24,16 @@ const QString PATCH_FOLDER = QStringLiteral("patches/");
 bool link_or_copy(const QString &source, const QString &target)
 {
     QFile::remove(target);
-    return ::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0
-           || QFile::copy(source, target);
+    return ::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) ==
+        0 ||
+        QFile::copy(source, target);
 }
 
 // Replaces target with source in one step.
 bool replace(const QString &source, const QString &target)
 {
-    return std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData())
-           == 0;
+    return std::rename(QFile::encodeName(source).constData(),
+                       QFile::encodeName(target).constData()) == 0;
 }
 
 bool same_file(const QString &a, const QString &b)
@@ -46,7 +47,8 @@ bool same_file(const QString &a, const QString &b)
 FilePublisher::FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
                              const QString &scratch_dir)
     : options(options), previous(previous), scratch_dir(scratch_dir)
-{}
+{
+}
 
 QString FilePublisher::out_path(const QString &relative) const
 {
@@ -74,7 +76,7 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
     out.archive_bytes = QFileInfo(pending.isEmpty() ? archive : pending).size();
 
     QStringList added;
-    QStringList sources{hash};
+    QStringList sources {hash};
     for (int i = 0; i < qMin(options.patch_history, previous.size()); ++i) {
         const QString source_hash = previous[i].hash(file.key);
         if (source_hash.isEmpty() || sources.contains(source_hash))
@@ -144,7 +146,7 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
     const QString scratch = QStringLiteral("%1/%2-%3").arg(scratch_dir).arg(index).arg(i);
     const QString old_content = version.content_path(file.key, scratch, &error);
     const QString pending = target + PENDING_SUFFIX;
-    PatchResult made{false, error, PatchError::Unreadable};
+    PatchResult made {false, error, PatchError::Unreadable};
     if (!old_content.isEmpty())
         made = make_patch_file(old_content, file.path, pending,
                                options.patch_level > 0 ? options.patch_level : DEFAULT_PATCH_LEVEL);
@@ -181,8 +183,8 @@ QStringList FilePublisher::keep_earlier_patches(const ReleaseFile &file, const Q
          patches_to_keep(newest.patches(file.key), added, hash, options.patch_history)) {
         const QString target = out_path(PATCH_FOLDER + name + ARCHIVE_SUFFIX);
         const QString published = newest.patch_path(name);
-        if (QFileInfo(target).isFile()
-            || (!published.isEmpty() && link_or_copy(published, target))) {
+        if (QFileInfo(target).isFile() ||
+            (!published.isEmpty() && link_or_copy(published, target))) {
             kept.append(name);
             ++out->patches_kept;
         } else {

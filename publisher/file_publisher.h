@@ -14,13 +14,13 @@ struct FileOutcome
 {
     QString key;
     qint64 size = 0;
-    QString error;           // empty when the file was published
-    QJsonObject entry;       // its member of the manifest's "files"
+    QString error; // empty when the file was published
+    QJsonObject entry; // its member of the manifest's "files"
     bool compressed = false; // false: the archive of an earlier output was reused
     qint64 archive_bytes = 0;
     int patches_made = 0;
     int patches_kept = 0; // taken over from an earlier output
-    QStringList notes;    // patches that were not made, and why
+    QStringList notes; // patches that were not made, and why
 };
 
 // Publishes one release file into the output folder: its archive, its patches

@@ -33,8 +33,8 @@ QString flatten(const QString &key)
 
 QString patch_name_for(const QString &key, const QString &source_hash, const QString &result_hash)
 {
-    const QString tail
-        = QLatin1Char('_') + source_hash + QLatin1Char('_') + result_hash + QLatin1String(".patch");
+    const QString tail =
+        QLatin1Char('_') + source_hash + QLatin1Char('_') + result_hash + QLatin1String(".patch");
     QString stem = flatten(key);
     if ((stem + tail).toUtf8().size() > MAX_NAME_BYTES) {
         stem.truncate(SHORT_STEM_CHARS);
@@ -58,8 +58,8 @@ QStringList patches_to_keep(const QStringList &earlier, const QStringList &added
         }
     }
     // Fewest patches from each hash text to `hash`.
-    QHash<QString, int> distance{{hash, 0}};
-    QQueue<QString> queue{{hash}};
+    QHash<QString, int> distance {{hash, 0}};
+    QQueue<QString> queue {{hash}};
     while (!queue.isEmpty()) {
         const QString current = queue.dequeue();
         for (const QString &source : sources_of.values(current)) {
@@ -72,8 +72,8 @@ QStringList patches_to_keep(const QStringList &earlier, const QStringList &added
     QStringList kept;
     for (const QString &name : earlier) {
         PatchName parsed;
-        if (!PatchName::parse(name, parsed) || parsed.source_hash == hash || added.contains(name)
-            || kept.contains(name))
+        if (!PatchName::parse(name, parsed) || parsed.source_hash == hash || added.contains(name) ||
+            kept.contains(name))
             continue;
         const auto reach = distance.constFind(parsed.result_hash);
         if (reach != distance.constEnd() && reach.value() + 1 <= history)

@@ -26,14 +26,14 @@ bool PreviousVersion::load(const QString &dir, QString *error)
     QFile manifest(root + QLatin1Char('/') + MANIFEST_NAME);
     if (!manifest.open(QIODevice::ReadOnly))
         return true; // a release folder
-    const QJsonObject files
-        = QJsonDocument::fromJson(manifest.readAll()).object().value("files").toObject();
+    const QJsonObject files =
+        QJsonDocument::fromJson(manifest.readAll()).object().value("files").toObject();
     if (files.isEmpty())
         return true;
     output = true;
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
         const QJsonObject value = it.value().toObject();
-        Entry entry{value.value("hash").toString(), {}};
+        Entry entry {value.value("hash").toString(), {}};
         for (const QJsonValue &patch : value.value("patches").toArray())
             entry.patches.append(patch.toString());
         entries.insert(it.key(), entry);

@@ -82,9 +82,9 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->launcher_version = parser.value("launcher-version");
     options->exec_name = parser.isSet("exec") ? parser.value("exec") : GAME_EXECUTABLE;
     options->jobs = qMax(1, QThread::idealThreadCount());
-    if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history)
-        || !read_count(parser, "jobs", 1, 1024, &options->jobs)
-        || !read_count(parser, "patch-level", 1, 19, &options->patch_level))
+    if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history) ||
+        !read_count(parser, "jobs", 1, 1024, &options->jobs) ||
+        !read_count(parser, "patch-level", 1, 19, &options->patch_level))
         return OptionsOutcome::UsageError;
     return OptionsOutcome::Run;
 }

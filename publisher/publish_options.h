@@ -6,15 +6,15 @@
 // What one publishing run is asked to do.
 struct PublishOptions
 {
-    QString release_dir;  // the game as installed
-    QString out_dir;      // where the served tree is written
+    QString release_dir; // the game as installed
+    QString out_dir; // where the served tree is written
     QStringList previous; // earlier outputs or release folders, newest first
     QString server_version;
     QString launcher_version;
-    QString exec_name;     // the game executable's key
+    QString exec_name; // the game executable's key
     int patch_history = 3; // versions back a player may be and still patch
-    int jobs = 1;          // files worked on at the same time
-    int patch_level = 0;   // 0: the patch format's default
+    int jobs = 1; // files worked on at the same time
+    int patch_level = 0; // 0: the patch format's default
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };

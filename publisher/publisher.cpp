@@ -47,7 +47,8 @@ QString describe(const FileOutcome &outcome)
 
 Publisher::Publisher(const PublishOptions &options)
     : options(options), terminal(isatty(STDOUT_FILENO) != 0)
-{}
+{
+}
 
 int Publisher::run()
 {
@@ -112,10 +113,10 @@ bool Publisher::write_manifest(const QVector<FileOutcome> &outcomes, QString *er
     QJsonObject files;
     for (const FileOutcome &outcome : outcomes)
         files.insert(outcome.key, outcome.entry);
-    const QJsonObject manifest{{"server-version", options.server_version},
-                               {"launcher-version", options.launcher_version},
-                               {"exec", options.exec_name},
-                               {"files", files}};
+    const QJsonObject manifest {{"server-version", options.server_version},
+                                {"launcher-version", options.launcher_version},
+                                {"exec", options.exec_name},
+                                {"files", files}};
     QSaveFile out(options.out_dir + QLatin1Char('/') + MANIFEST_NAME);
     const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
     if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())

@@ -6,7 +6,7 @@
 // One file of a release folder.
 struct ReleaseFile
 {
-    QString key;  // path relative to the release folder, "/"-separated
+    QString key; // path relative to the release folder, "/"-separated
     QString path; // absolute path on disk
     qint64 size = 0;
 };

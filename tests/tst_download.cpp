@@ -164,9 +164,8 @@ void TestDownload::compressed_body_data()
     // bzip2 itself decompresses a concatenation of streams as one file.
     QTest::newRow("two concatenated streams_regression_truncated_after_first_stream")
         << bz2_compress("first stream\n") + bz2_compress(data) << 0 << "first stream\n" + data;
-    QTest::newRow("trailing bytes after the last stream")
-        << bz2_compress(data) + "\n\n-- trailer --\n"
-        << 0 << data;
+    QTest::newRow("trailing bytes after the last stream") << bz2_compress(data) +
+            "\n\n-- trailer --\n" << 0 << data;
 }
 
 void TestDownload::compressed_body()
@@ -212,7 +211,7 @@ void TestDownload::missing_archive_is_903()
 
 void TestDownload::unwritable_extraction_target_names_archive()
 {
-    fixture.route("GET", "/files/data.bz2", FixtureResponse{200, {}, bz2_compress("x")});
+    fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
     Downloader downloader(url("data"), target("data"), true);
     const Outcome out = run(downloader);
@@ -256,7 +255,7 @@ void TestDownload::server_without_length_reports_minus_one()
 void TestDownload::uncompressed_error_page_is_saved()
 {
     const QByteArray page = "<html><body>Service unavailable</body></html>";
-    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse{503, {}, page});
+    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
     Downloader downloader(url("patch.bin"), target("patch.bin"), false);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"download_finished"}));
@@ -266,7 +265,7 @@ void TestDownload::uncompressed_error_page_is_saved()
 void TestDownload::existing_file_is_truncated()
 {
     QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
-    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse{200, {}, "short"});
+    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
     Downloader downloader(url("patch.bin"), target("patch.bin"), false);
     run(downloader);
     QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
@@ -303,7 +302,7 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
 {
     QFETCH(bool, compressed);
     QFETCH(QString, name);
-    fixture.route("GET", "/files/game.dat.bz2", FixtureResponse{200, {}, bz2_compress("data")});
+    fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
     QPointer<Downloader> downloader = new Downloader(url(), target(name), compressed);
     int reports = 0;
     auto finish = [&] {

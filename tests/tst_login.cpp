@@ -24,8 +24,8 @@ QString form_value(QByteArray body, const QString &key)
 
 QString describe(const LoginResult &r)
 {
-    return QStringList{r.success ? "ok" : "refused", QString::number(r.code), r.text, r.game_server,
-                       r.dist}
+    return QStringList {r.success ? "ok" : "refused", QString::number(r.code), r.text,
+                        r.game_server, r.dist}
         .join('|');
 }
 
@@ -41,8 +41,8 @@ public:
                 auto *dialog = qobject_cast<QInputDialog *>(widget);
                 if (!dialog || !dialog->isVisible())
                     continue;
-                prompts << QStringList{dialog->windowTitle(), dialog->labelText(),
-                                       QString::number(dialog->textEchoMode())}
+                prompts << QStringList {dialog->windowTitle(), dialog->labelText(),
+                                        QString::number(dialog->textEchoMode())}
                                .join('|');
                 const QString token = tokens.isEmpty() ? QString() : tokens.takeFirst();
                 dialog->setTextValue(token);
@@ -68,7 +68,7 @@ class TestLogin : public QObject
     Q_OBJECT
 
     std::unique_ptr<HttpsFixture> fixture;
-    LoginClient client{QUrl()};
+    LoginClient client {QUrl()};
 
     // Serves the bodies in turn (the last one repeats) and logs in once.
     LoginResult login_against(const QList<QByteArray> &bodies, int http_status = 200,
@@ -144,10 +144,10 @@ private slots:
         QTest::addColumn<int>("http_status");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("expected");
-        const auto row
-            = [](const char *name, int http, const char *answer, const QString &expected) {
-                  QTest::newRow(name) << http << QByteArray(answer) << expected;
-              };
+        const auto row = [](const char *name, int http, const char *answer,
+                            const QString &expected) {
+            QTest::newRow(name) << http << QByteArray(answer) << expected;
+        };
         const QString invalid = "refused|901|" + TEXT_INVALID_RESPONSE + "||";
         const QString unreachable = "refused|900|" + TEXT_CONNECT_FAILED + "||";
         row("token", 200, R"({"status":7,"token":"c","gameserver":"gs:1","dist":"qa"})",
@@ -179,16 +179,16 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("request_count");
         QTest::newRow("cancelled: no second request")
-            << QList<QByteArray>{R"({"status":3,"message":"Token?"})"} << QStringList{QString()}
+            << QList<QByteArray> {R"({"status":3,"message":"Token?"})"} << QStringList {QString()}
             << "refused|503|Token?||" << 1;
         // 507 passes through unchanged, not 500 + 507.
         QTest::newRow("confirmed empty")
-            << QList<QByteArray>{R"({"status":3})",
-                                 R"({"status":7,"token":"t","gameserver":"g","dist":"d"})"}
-            << QStringList{""} << "ok|507|t|g|d" << 2;
-        QTest::newRow("twice") << QList<QByteArray>{R"({"status":3})", R"({"status":3})",
-                                                    R"({"status":2,"message":"no"})"}
-                               << QStringList{"111", "22 2"} << "refused|502|no||" << 3;
+            << QList<QByteArray> {R"({"status":3})",
+                                  R"({"status":7,"token":"t","gameserver":"g","dist":"d"})"}
+            << QStringList {""} << "ok|507|t|g|d" << 2;
+        QTest::newRow("twice") << QList<QByteArray> {R"({"status":3})", R"({"status":3})",
+                                                     R"({"status":2,"message":"no"})"}
+                               << QStringList {"111", "22 2"} << "refused|502|no||" << 3;
     }
     void two_step()
     {

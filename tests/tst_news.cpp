@@ -70,7 +70,7 @@ private slots:
         QThread *emitting_thread = nullptr;
         QList<QByteArray> delivered;
         QObject receiver;
-        NewsDisplay news{QUrl(url)};
+        NewsDisplay news {QUrl(url)};
         news.transfer_timeout_ms = 300;
 
         connect(
@@ -84,7 +84,7 @@ private slots:
         {
             QFuture<void> future;
             ~WaitedTask() { future.waitForFinished(); }
-        } task{QtConcurrent::run(QThreadPool::globalInstance(), &news, &NewsDisplay::fetch_news)};
+        } task {QtConcurrent::run(QThreadPool::globalInstance(), &news, &NewsDisplay::fetch_news)};
         QTRY_VERIFY_WITH_TIMEOUT(!delivered.isEmpty(), 20000);
         task.future.waitForFinished();
         QCoreApplication::processEvents();

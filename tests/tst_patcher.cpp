@@ -27,8 +27,8 @@ QByteArray text_lines(int count, int variant)
 {
     QByteArray text;
     for (int i = 0; i < count; ++i)
-        text += QByteArray("entry_") + QByteArray::number(i) + " = "
-                + QByteArray::number((i * 7919 + (i % 13 == 0 ? variant : 0)) % 100003) + "\n";
+        text += QByteArray("entry_") + QByteArray::number(i) + " = " +
+            QByteArray::number((i * 7919 + (i % 13 == 0 ? variant : 0)) % 100003) + "\n";
     return text;
 }
 
@@ -121,8 +121,8 @@ void TestPatcher::wrong_source_refused_target_untouched()
 
 void TestPatcher::damaged_patch_refused_target_untouched_data()
 {
-    QTest::addColumn<int>("keep");     // bytes of the patch kept, -1: all
-    QTest::addColumn<int>("flip_at");  // byte inverted, -1: none
+    QTest::addColumn<int>("keep"); // bytes of the patch kept, -1: all
+    QTest::addColumn<int>("flip_at"); // byte inverted, -1: none
     QTest::addColumn<int>("expected"); // PatchError
     QTest::newRow("header only") << PatchHeader::SIZE << -1 << int(PatchError::Corrupt);
     QTest::newRow("half") << -2 << -1 << int(PatchError::Corrupt);
@@ -187,13 +187,13 @@ void TestPatcher::program_exit_status_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::newRow("applied") << QStringList{"patch", "target"} << 0;
-    QTest::newRow("no arguments") << QStringList{} << 2;
-    QTest::newRow("three arguments") << QStringList{"patch", "target", "x"} << 2;
-    QTest::newRow("missing patch") << QStringList{"absent", "target"} << 3;
-    QTest::newRow("missing target") << QStringList{"patch", "absent"} << 3;
-    QTest::newRow("wrong source") << QStringList{"patch", "other"} << 4;
-    QTest::newRow("not a patch") << QStringList{"other", "target"} << 5;
+    QTest::newRow("applied") << QStringList {"patch", "target"} << 0;
+    QTest::newRow("no arguments") << QStringList {} << 2;
+    QTest::newRow("three arguments") << QStringList {"patch", "target", "x"} << 2;
+    QTest::newRow("missing patch") << QStringList {"absent", "target"} << 3;
+    QTest::newRow("missing target") << QStringList {"patch", "absent"} << 3;
+    QTest::newRow("wrong source") << QStringList {"patch", "other"} << 4;
+    QTest::newRow("not a patch") << QStringList {"other", "target"} << 5;
 }
 
 void TestPatcher::program_exit_status()

@@ -81,9 +81,10 @@ int TestPublisher::publish(int n, const QStringList &extra, QByteArray *errors)
 {
     QProcess process;
     process.start(bin_dir() + "/publisher",
-                  QStringList{"--release", release(n), "--out", out(n), "--server-version",
-                              QString("1.%1").arg(n), "--launcher-version", "1.4.0", "--jobs", "2"}
-                      + extra);
+                  QStringList {"--release", release(n), "--out", out(n), "--server-version",
+                               QString("1.%1").arg(n), "--launcher-version", "1.4.0", "--jobs",
+                               "2"} +
+                      extra);
     if (!process.waitForFinished(120000))
         return -1;
     if (errors)

@@ -54,7 +54,6 @@ class TestRoad : public QObject
     std::unique_ptr<QTemporaryDir> work_dir;
     QString previous_dir;
 
-
     // A stand-in game that writes the environment it received to a file.
     void write_game(const QString &name)
     {

@@ -1,8 +1,8 @@
 // The launcher window: initial state, dragging, close, scaling, graphics
 // choice file, link buttons and web-view links.
 #include "app/constants.h"
-#include "window/display_scaling.h"
 #include "widget_lookup.h"
+#include "window/display_scaling.h"
 #include "window/launcher_window.h"
 #include "window/progress_scale.h"
 
@@ -36,7 +36,6 @@ class TestWindow : public QObject
     std::unique_ptr<QTemporaryDir> work_dir;
     QString previous_dir;
     UrlRecorder recorder;
-
 
     static void write_file(const QString &name, const QByteArray &bytes)
     {

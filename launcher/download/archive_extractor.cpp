@@ -28,10 +28,11 @@ class ExtractJob
 {
 public:
     ExtractJob(const QString &archive_path, const QString &target_path)
-        : archive_path(archive_path),
-          target_path(target_path),
-          archive_name(QFileInfo(archive_path).fileName())
-    {}
+        : archive_path(archive_path)
+        , target_path(target_path)
+        , archive_name(QFileInfo(archive_path).fileName())
+    {
+    }
 
     ~ExtractJob()
     {

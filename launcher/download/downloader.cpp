@@ -16,11 +16,12 @@
 namespace {
 const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
 constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
-}
+} // namespace
 
 Downloader::Downloader(const QString &url, const QString &file_path, bool compressed)
     : url(url), file_path(file_path), compressed(compressed)
-{}
+{
+}
 
 Downloader::~Downloader()
 {

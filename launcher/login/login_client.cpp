@@ -30,7 +30,8 @@ const QString TWO_STEP_LABEL = QStringLiteral("Please provide your two step logi
 
 LoginClient::LoginClient(QUrl login_url)
     : login_url(std::move(login_url)), username(QStringLiteral("")), password(QStringLiteral(""))
-{}
+{
+}
 
 LoginResult LoginClient::login(const QString &username, const QString &password,
                                const QString &gtoken)

@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-NewsDisplay::NewsDisplay(QUrl news_url) : news_url(std::move(news_url)) {}
+NewsDisplay::NewsDisplay(QUrl news_url) : news_url(std::move(news_url)) { }
 
 void NewsDisplay::fetch_news()
 {
@@ -25,8 +25,8 @@ void NewsDisplay::fetch_news()
         loop.exec();
 
     const QByteArray payload = reply->error() == QNetworkReply::NoError
-                                   ? reply->readAll()
-                                   : TEXT_CANNOT_DISPLAY_NEWS.toUtf8();
+        ? reply->readAll()
+        : TEXT_CANNOT_DISPLAY_NEWS.toUtf8();
     reply.reset();
     emit display_news(payload);
 }

@@ -218,9 +218,9 @@ bool HttpsFixture::start(quint16 wanted_port)
     server.Delete(any, handler);
     server.Options(any, handler);
 
-    const int port = wanted_port == 0 ? server.bind_to_any_port("127.0.0.1")
-                     : server.bind_to_port("127.0.0.1", wanted_port) ? wanted_port
-                                                                    : -1;
+    const int port = wanted_port == 0                   ? server.bind_to_any_port("127.0.0.1")
+        : server.bind_to_port("127.0.0.1", wanted_port) ? wanted_port
+                                                        : -1;
     if (port <= 0) {
         impl->server.reset();
         return false;

@@ -58,4 +58,4 @@ void diamond(QPainter &p, const QPointF &centre, qreal half)
     p.restore();
 }
 
-}  // namespace art
+} // namespace art

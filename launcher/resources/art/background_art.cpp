@@ -182,7 +182,7 @@ void add_noise(QImage &image)
 // A dark glass pane with a double brass rim and gold diamonds at the corners.
 void paint_framed_pane(QPainter &p, const QRectF &outer, qreal rim, int fill_alpha)
 {
-    for (int i = 1; i <= 6; ++i) {  // soft drop shadow
+    for (int i = 1; i <= 6; ++i) { // soft drop shadow
         p.setPen(QPen(QColor(0, 0, 0, 26), 2 * i));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(outer.translated(0, 3), 10, 10);
@@ -215,9 +215,9 @@ void paint_framed_pane(QPainter &p, const QRectF &outer, qreal rim, int fill_alp
     for (const QPointF &corner :
          {outer.topLeft(), outer.topRight(), outer.bottomLeft(), outer.bottomRight()})
         diamond(p,
-                corner
-                    + QPointF(corner.x() < outer.center().x() ? 4 : -4,
-                              corner.y() < outer.center().y() ? 4 : -4),
+                corner +
+                    QPointF(corner.x() < outer.center().x() ? 4 : -4,
+                            corner.y() < outer.center().y() ? 4 : -4),
                 4);
 }
 
@@ -248,7 +248,7 @@ void paint_logo(QPainter &p)
     title = place.map(title);
 
     const QRectF tb = title.boundingRect();
-    for (int i = 5; i >= 1; --i) {  // warm glow around the letters
+    for (int i = 5; i >= 1; --i) { // warm glow around the letters
         p.setPen(
             QPen(QColor(255, 190, 80, 14), 2 * i + 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
@@ -289,7 +289,7 @@ void paint_link_bar(QPainter &p)
     diamond(p, QPointF(LINK_BAR_RECT.right() - 8, LINK_BAR_RECT.center().y() + 0.5), 3.5);
 }
 
-}  // namespace
+} // namespace
 
 QImage draw_background()
 {
@@ -334,4 +334,4 @@ QImage draw_background()
     return window.convertToFormat(QImage::Format_ARGB32);
 }
 
-}  // namespace art
+} // namespace art

@@ -26,7 +26,7 @@ QImage canvas(const QImage &backdrop)
     return backdrop.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-}  // namespace
+} // namespace
 
 QImage plate_button(const QImage &backdrop, const QString &label, ButtonState state, bool gold)
 {
@@ -162,4 +162,4 @@ QImage field_captions(const QImage &backdrop, const QString &upper, const QStrin
     return image;
 }
 
-}  // namespace art
+} // namespace art

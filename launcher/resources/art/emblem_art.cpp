@@ -43,7 +43,7 @@ void draw_reeds(QPainter &p, const QPointF &c, qreal r)
     }
 }
 
-}  // namespace
+} // namespace
 
 void draw_emblem(QPainter &p, const QRectF &rect)
 {
@@ -132,4 +132,4 @@ bool write_ico(const QString &path, const QList<QImage> &images)
     return out.status() == QDataStream::Ok && file.flush();
 }
 
-}  // namespace art
+} // namespace art

@@ -125,8 +125,8 @@ bool generate(const QDir &dir)
 {
     const QImage background = art::draw_background();
     bool ok = save(background, dir.filePath("BACKGROUND.png"));
-    const art::ButtonState states[]
-        = {art::ButtonState::Normal, art::ButtonState::Rollover, art::ButtonState::Down};
+    const art::ButtonState states[] = {art::ButtonState::Normal, art::ButtonState::Rollover,
+                                       art::ButtonState::Down};
     for (const Face &face : FACES)
         for (int s = 0; s < 3; ++s)
             ok &= save(draw_face(face, background, states[s]),
@@ -151,7 +151,7 @@ void draw_window_preview(QPainter &p, const QDir &dir)
 {
     p.drawImage(0, 0, QImage(dir.filePath("BACKGROUND.png")));
     for (const Face &face : FACES)
-        if (face.base != "CONTINUE")  // shown only on the options panel
+        if (face.base != "CONTINUE") // shown only on the options panel
             p.drawImage(face.rect.topLeft(),
                         QImage(dir.filePath(face.base + "_NORMAL" + extension(face))));
     p.drawImage(CAPTIONS_RECT.topLeft(), QImage(dir.filePath("account_name.jpg")));
@@ -200,7 +200,7 @@ bool write_preview(const QDir &dir, const QString &path)
     return save(canvas, path);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -61,4 +61,4 @@ QImage emblem_image(int size);
 // Writes an icon container with every image PNG-compressed (valid up to 256 pixels).
 bool write_ico(const QString &path, const QList<QImage> &images);
 
-}  // namespace art
+} // namespace art
