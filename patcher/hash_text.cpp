@@ -4,44 +4,48 @@
 
 #include <openssl/evp.h>
 
-#include <memory>
-
-namespace {
-
-struct DigestDeleter
+struct HashTextDigest::Context
 {
-    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
+    ~Context() { EVP_MD_CTX_free(md); }
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
 };
-using Digest = std::unique_ptr<EVP_MD_CTX, DigestDeleter>;
 
-Digest start_digest()
+HashTextDigest::HashTextDigest() : context(std::make_unique<Context>())
 {
-    Digest ctx(EVP_MD_CTX_new());
-    if (ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-        ctx.reset();
-    return ctx;
+    ok = context->md && EVP_DigestInit_ex(context->md, EVP_sha256(), nullptr) == 1;
 }
 
-QString finish_digest(EVP_MD_CTX *ctx)
+HashTextDigest::~HashTextDigest() = default;
+
+bool HashTextDigest::valid() const
+{
+    return ok;
+}
+
+void HashTextDigest::add(const char *data, std::size_t size)
+{
+    // SHA-256 of an empty range is well defined; EVP accepts a null pointer
+    // only together with a zero length.
+    ok = ok && EVP_DigestUpdate(context->md, size ? data : "", size) == 1;
+}
+
+QString HashTextDigest::finish()
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx, digest, &length) != 1)
+    if (!ok || EVP_DigestFinal_ex(context->md, digest, &length) != 1)
         return QString();
-    const QByteArray hex = QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+    ok = false; // a digest ends once
+    const QByteArray hex =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(digest), int(length)).toHex();
     return QString::fromLatin1(hex.left(HASH_TEXT_LENGTH));
 }
 
-} // namespace
-
 QString hash_text(const char *data, std::size_t size)
 {
-    Digest ctx = start_digest();
-    // SHA-256 of an empty range is well defined; EVP accepts a null pointer
-    // only together with a zero length.
-    if (!ctx || EVP_DigestUpdate(ctx.get(), size ? data : "", size) != 1)
-        return QString();
-    return finish_digest(ctx.get());
+    HashTextDigest digest;
+    digest.add(data, size);
+    return digest.finish();
 }
 
 QString hash_text(const QByteArray &data)
@@ -54,9 +58,7 @@ QString file_hash_text(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    Digest ctx = start_digest();
-    if (!ctx)
-        return QString();
+    HashTextDigest digest;
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 count = file.read(buffer.data(), buffer.size());
@@ -64,8 +66,7 @@ QString file_hash_text(const QString &path)
             return QString();
         if (count == 0)
             break;
-        if (EVP_DigestUpdate(ctx.get(), buffer.constData(), std::size_t(count)) != 1)
-            return QString();
+        digest.add(buffer.constData(), std::size_t(count));
     }
-    return finish_digest(ctx.get());
+    return digest.finish();
 }

@@ -3,9 +3,8 @@
 #include <QFile>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <openssl/evp.h>
+#include "hash_text.h"
 
-#include <memory>
 #include <vector>
 
 namespace {
@@ -14,27 +13,6 @@ namespace {
 // cache between the read and the digest.
 constexpr qint64 READ_BLOCK_SIZE = 256 * 1024;
 
-using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-
-DigestContext new_sha256_context()
-{
-    DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-        context.reset();
-    return context;
-}
-
-QString finish_hash_text(EVP_MD_CTX *context)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context, digest, &length) != 1)
-        return QString();
-    const QByteArray hex =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(digest), int(length)).toHex();
-    return QString::fromLatin1(hex.left(FileHasher::HASH_TEXT_LENGTH));
-}
-
 } // namespace
 
 QString FileHasher::hash_text(const QString &path)
@@ -42,9 +20,7 @@ QString FileHasher::hash_text(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return QString();
-    DigestContext context = new_sha256_context();
-    if (!context)
-        return QString();
+    HashTextDigest digest;
     // One buffer per thread for all the files it hashes: a fresh block of
     // this size per file would cost a mapping and its page faults each time.
     thread_local std::vector<char> buffer(READ_BLOCK_SIZE);
@@ -52,9 +28,9 @@ QString FileHasher::hash_text(const QString &path)
         const qint64 got = file.read(buffer.data(), READ_BLOCK_SIZE);
         if (got <= 0)
             break;
-        EVP_DigestUpdate(context.get(), buffer.data(), size_t(got));
+        digest.add(buffer.data(), size_t(got));
     }
-    return finish_hash_text(context.get());
+    return digest.finish();
 }
 
 QStringList FileHasher::hash_texts(const QStringList &paths)
@@ -64,9 +40,5 @@ QStringList FileHasher::hash_texts(const QStringList &paths)
 
 QString FileHasher::hash_text_of(const QByteArray &data)
 {
-    DigestContext context = new_sha256_context();
-    if (!context)
-        return QString();
-    EVP_DigestUpdate(context.get(), data.constData(), size_t(data.size()));
-    return finish_hash_text(context.get());
+    return ::hash_text(data);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hash_text.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,7 +11,7 @@
 class FileHasher
 {
 public:
-    static constexpr int HASH_TEXT_LENGTH = 7;
+    static constexpr int HASH_TEXT_LENGTH = ::HASH_TEXT_LENGTH;
 
     // Hash text of one file (absolute, or relative to the working directory).
     // Reads in blocks of a fixed size, so memory does not grow with the file;
