@@ -34,6 +34,17 @@ const QString TEXT_INVALID_RESPONSE =
 const QString TEXT_OPEN_WRITE_FAILED = QStringLiteral("Couldn't open file for write: %1");
 const QString TEXT_OPEN_READ_FAILED = QStringLiteral("Couldn't open file for read: %1");
 const QString TEXT_EXTRACT_FAILED = QStringLiteral("Couldn't extract archive: %1");
+// File-transfer errors beyond the three above: 905 a transfer that failed for
+// good, 906 a file whose content does not match the manifest, 907 a disk that
+// cannot hold the update, 908 listed files that may not be written.
+const QString TEXT_DOWNLOAD_FAILED = QStringLiteral("Couldn't download file: %1");
+const QString TEXT_FILE_DAMAGED = QStringLiteral("Downloaded file is damaged: %1");
+const QString TEXT_NO_DISK_SPACE = QStringLiteral("Not enough disk space: %1 MB needed, %2 MB free");
+// Status while a failed transfer waits for its next attempt: reason, seconds,
+// attempt number, attempts in all.
+const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 of %4)...");
+const QString TEXT_FILES_REFUSED =
+    QStringLiteral("Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");
@@ -41,6 +52,7 @@ const QString TEXT_CHECKING_UPDATES = QStringLiteral("Checking for updates...");
 const QString TEXT_UPDATING_FILE =
     QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
 const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
+const QString TEXT_GAME_START_FAILED = QStringLiteral("Couldn't start the game: %1");
 const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
 const QString GAME_API_FILE = QStringLiteral("game_api.txt");
 const QString GAME_API_OPENGL = QStringLiteral("pandagl");
