@@ -40,6 +40,9 @@ public:
     // and downloads): a server that sends nothing for this long ends the
     // exchange as failed. Set it while no task runs.
     void set_network_timeout(int ms) { network_timeout_ms = ms; }
+    // The next file check hashes every listed file instead of trusting what
+    // it may skip. Set it while no task runs.
+    void set_full_verification(bool full) { full_verification = full; }
 
     // Task: resets the manifest state, fetches base_url + manifest_name, reads
     // the versions and "exec" and, when check_files is set, verifies the game
@@ -99,4 +102,5 @@ private:
     QString current_file_name;
     Downloader *downloader = nullptr;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
+    bool full_verification = false;
 };
