@@ -1,5 +1,27 @@
 #include "app/launcher_application.h"
 
-LauncherApplication::LauncherApplication(int &argc, char **argv) : QApplication(argc, argv) { }
+#include "app/network_setup.h"
+
+namespace {
+
+const QString OPTION_VERIFY = QStringLiteral("--verify");
+
+} // namespace
+
+LauncherApplication::LauncherApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    use_system_proxy();
+}
 
 LauncherApplication::~LauncherApplication() = default;
+
+bool LauncherApplication::full_verification_requested() const
+{
+    return asks_for_full_verification(arguments());
+}
+
+bool LauncherApplication::asks_for_full_verification(const QStringList &arguments)
+{
+    // Other arguments are ignored, as they always were.
+    return arguments.indexOf(OPTION_VERIFY, 1) >= 0;
+}

@@ -1,5 +1,6 @@
 #include "login/login_client.h"
 
+#include "app/network_setup.h"
 #include "login/form_encoding.h"
 
 #include <QEventLoop>
@@ -39,6 +40,7 @@ LoginResult LoginClient::login(const QString &username, const QString &password,
     this->username = username;
     this->password = password;
 
+    use_system_proxy();
     QNetworkRequest request(login_url);
     request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
     request.setHeader(QNetworkRequest::ContentTypeHeader,

@@ -1,5 +1,7 @@
 #include "news/news_display.h"
 
+#include "app/network_setup.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,6 +14,7 @@ NewsDisplay::NewsDisplay(QUrl news_url) : news_url(std::move(news_url)) { }
 
 void NewsDisplay::fetch_news()
 {
+    use_system_proxy();
     QNetworkRequest request(news_url);
     request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
     request.setTransferTimeout(transfer_timeout_ms);

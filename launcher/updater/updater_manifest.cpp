@@ -1,5 +1,6 @@
 #include "updater/updater.h"
 
+#include "app/network_setup.h"
 #include "updater/safe_path.h"
 
 #include <QDir>
@@ -28,6 +29,7 @@ QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 // inactivity limit. Emits manifest_read() whatever the outcome.
 bool Updater::fetch_manifest(const QUrl &url, QByteArray &data)
 {
+    use_system_proxy();
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
     request.setTransferTimeout(network_timeout_ms);
