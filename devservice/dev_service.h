@@ -6,12 +6,14 @@
 #include "service_config.h"
 #include "static_files.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
 
 namespace httplib {
 class SSLServer;
+class ContentReader;
 struct Request;
 struct Response;
 } // namespace httplib
@@ -35,9 +37,12 @@ public:
 
 private:
     void get(const httplib::Request &req, httplib::Response &res) const;
-    void post(const httplib::Request &req, httplib::Response &res) const;
+    void post_with_body(const httplib::Request &req, httplib::Response &res,
+                        const httplib::ContentReader &reader) const;
+    void post(const httplib::Request &req, httplib::Response &res, const QByteArray &body) const;
     void serve_news(httplib::Response &res) const;
-    void serve_file(const QByteArray &raw_path, httplib::Response &res) const;
+    void serve_file(const httplib::Request &req, const QByteArray &raw_path,
+                    httplib::Response &res) const;
 
     const ServiceConfig config;
     LoginHandler login;

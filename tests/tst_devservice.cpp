@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -51,7 +52,11 @@ private slots:
     void files_are_served_inside_their_folder_only_data();
     void files_are_served_inside_their_folder_only();
     void served_file_has_content_length_and_ranges();
+    void range_answers_data();
+    void range_answers();
     void oversized_body_is_refused_and_service_keeps_serving();
+    void chunked_body_over_the_limit_is_refused();
+    void trickling_clients_do_not_block_a_login();
     void news_page_is_utf8_html();
     void every_request_is_logged();
     void help_documents_every_flag();
@@ -278,6 +283,53 @@ void TestDevservice::served_file_has_content_length_and_ranges()
     QVERIFY(part.body == big.mid(70000, 10));
 }
 
+void TestDevservice::range_answers_data()
+{
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<QByteArray>("if_range"); // "etag", "date", or a literal value
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("from"); // first byte of the body, -1 for no body
+    QTest::newRow("resume") << QByteArray("bytes=299990-") << QByteArray() << 206 << 299990;
+    QTest::newRow("resume, same tag")
+        << QByteArray("bytes=299990-") << QByteArray("etag") << 206 << 299990;
+    QTest::newRow("resume, same date")
+        << QByteArray("bytes=299990-") << QByteArray("date") << 206 << 299990;
+    QTest::newRow("resume, other tag")
+        << QByteArray("bytes=299990-") << QByteArray("\"0-0\"") << 200 << 0;
+    QTest::newRow("far past the end")
+        << QByteArray("bytes=99999999999-") << QByteArray() << 416 << -1;
+    QTest::newRow("at the end") << QByteArray("bytes=300000-") << QByteArray() << 416 << -1;
+    QTest::newRow("empty suffix") << QByteArray("bytes=-0") << QByteArray() << 416 << -1;
+}
+
+// What a resuming download relies on: 206 from where it asks, the whole file
+// when its copy is stale, and 416 (never a made-up length) past the end.
+void TestDevservice::range_answers()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(QByteArray, if_range);
+    QFETCH(int, status);
+    QFETCH(int, from);
+    const QByteArray big = read_file(tmp.filePath("serve/big.bin"));
+    const FetchResult whole = blocking_fetch("GET", url("/win32/big.bin"));
+    QVERIFY(!whole.header("ETag").isEmpty() && !whole.header("Last-Modified").isEmpty());
+    if (if_range == "etag")
+        if_range = whole.header("ETag");
+    else if (if_range == "date")
+        if_range = whole.header("Last-Modified");
+    QList<QPair<QByteArray, QByteArray>> headers {{"Range", range}};
+    if (!if_range.isEmpty())
+        headers.append({"If-Range", if_range});
+    const FetchResult got = blocking_fetch("GET", url("/win32/big.bin"), QByteArray(), headers);
+    QCOMPARE(got.status, status);
+    if (from < 0) {
+        QCOMPARE(got.header("Content-Range"), QByteArray("bytes */300000"));
+        return;
+    }
+    QVERIFY(got.body == big.mid(from));
+    QCOMPARE(got.header("Content-Length"), QByteArray::number(big.size() - from));
+}
+
 void TestDevservice::oversized_body_is_refused_and_service_keeps_serving()
 {
     const QByteArray body(64 * 1024 + 1, 'a');
@@ -289,6 +341,56 @@ void TestDevservice::oversized_body_is_refused_and_service_keeps_serving()
     QVERIFY2(answer.startsWith("HTTP/1.1 413 "), answer.left(200));
     const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
     QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
+}
+
+void TestDevservice::chunked_body_over_the_limit_is_refused()
+{
+    QByteArray request = "POST /login/ HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         "Content-Type: application/x-www-form-urlencoded\r\n"
+                         "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    for (int i = 0; i < 80; ++i)
+        request += "400\r\n" + QByteArray(1024, 'a') + "\r\n";
+    const QByteArray answer = raw_exchange(request + "0\r\n\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 413 "), answer.left(200));
+    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
+}
+
+// More slow clients than the service ever had workers, half of them still in
+// the TLS handshake: a login is answered while they trickle, and the service
+// hangs up on each of them.
+void TestDevservice::trickling_clients_do_not_block_a_login()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 40; ++i) {
+        slow.emplace_back(i % 2 ? new QSslSocket : new QTcpSocket);
+        if (auto *tls = qobject_cast<QSslSocket *>(slow.back().get())) {
+            QSslConfiguration config = tls->sslConfiguration();
+            config.setCaCertificates(QSslCertificate::fromData(ca));
+            tls->setSslConfiguration(config);
+            tls->connectToHostEncrypted("127.0.0.1", port);
+            QVERIFY(tls->waitForEncrypted(20000));
+        } else {
+            slow.back()->connectToHost("127.0.0.1", port);
+            QVERIFY(slow.back()->waitForConnected(20000));
+        }
+    }
+    QTimer trickle;
+    QObject::connect(&trickle, &QTimer::timeout, [&] {
+        for (auto &socket : slow) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write(qobject_cast<QSslSocket *>(socket.get()) ? "G" : "\x16");
+        }
+    });
+    trickle.start(1000);
+    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(),
+                                         [](const std::unique_ptr<QTcpSocket> &socket) {
+                                             return socket->state() ==
+                                                 QAbstractSocket::UnconnectedState;
+                                         }),
+                             60000);
 }
 
 void TestDevservice::news_page_is_utf8_html()
