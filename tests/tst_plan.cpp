@@ -1,13 +1,17 @@
 #include "support/test_files.h"
 #include "updater/patch_name.h"
 #include "updater/updater.h"
+#include "updater/verify_cache.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -48,6 +52,13 @@ QStringList queued(const Updater &updater)
                        .arg(record.name, record.base_url.host(), record.local_hash)
                        .arg(record.patch_chain.size());
     return records;
+}
+
+bool set_mtime_ns(const char *path, qint64 ns)
+{
+    const timespec times[2] {{0, UTIME_OMIT},
+                             {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)}};
+    return ::utimensat(AT_FDCWD, path, times, 0) == 0;
 }
 
 const QUrl A("https://a.example/");
@@ -155,14 +166,17 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("path");
-        QStringList bad = QString("../escape|a/../../escape|C:escape|a\\..\\escape|a//escape|"
-                                  "escape/|link/escape")
+        QStringList bad = QString("../escape|a/../../escape|C:escape|a\\..\\escape|link/escape|"
+                                  "\\\\escape|//escape|a\\/..//escape|C:\\escape")
                               .split('|');
         bad << QDir::current().absoluteFilePath("../escape") << QString("esc") + QChar(0) + "ape";
         for (const QString &name : bad) {
             QTest::newRow(qPrintable("key " + name)) << name << "";
             QTest::newRow(qPrintable("path " + name)) << "ok" << name;
         }
+        // A key is also the file's address on the server: never rewritten.
+        for (const char *name : {"a//escape", "escape/", "a\\escape"})
+            QTest::newRow(qPrintable(QString("key ") + name)) << QString(name) << "";
     }
     void unsafe_names_touch_nothing_outside()
     {
@@ -171,10 +185,126 @@ private slots:
         Updater updater(A);
         updater.verify_files({{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
         QVERIFY(updater.get_file_queue().isEmpty());
+        QCOMPARE(updater.get_refused_files(), QStringList {key});
         QCOMPARE(QDir(root->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList {"work"});
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
                  QStringList {"link"});
+    }
+
+    void folder_paths_normalised_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("trailing slash") << "a/b/"
+                                        << "a/b";
+        QTest::newRow("doubled slashes") << "a//b///c"
+                                         << "a/b/c";
+        QTest::newRow("backslashes") << "a\\b\\"
+                                     << "a/b";
+        QTest::newRow("mixed") << "a\\/b"
+                               << "a/b";
+    }
+    void folder_paths_normalised()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        Updater updater(A);
+        updater.verify_files({{"file", QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
+        QCOMPARE(queued(updater), QStringList {"file@a.example  0"});
+        QVERIFY(updater.get_refused_files().isEmpty());
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(QDir().entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"a", "link"}));
+    }
+
+    void refused_files_in_key_order_once()
+    {
+        Updater updater(A);
+        const QJsonObject any {{"hash", "1"}};
+        updater.verify_files(
+            {{"../up", any}, {"in", QJsonObject {{"path", "link/out"}}}, {"ok", any}}, A);
+        updater.verify_files({{"../up", any}, {"..\\b", any}, {"ok", any}}, B);
+        QCOMPARE(updater.get_refused_files(), QStringList({"../up", "in", "..\\b"}));
+        QCOMPARE(queued(updater), QStringList {"ok@b.example  0"});
+    }
+
+    // One folder through a sequence of starts: what each verification reads
+    // again, and what it plans.
+    void verification_cache_reads_only_changed_files()
+    {
+        const QStringList names {"a", "b", "c", "d", "e"};
+        QJsonObject files;
+        for (const QString &name : names) {
+            QVERIFY(write_file(name, "content of " + name.toUtf8()));
+            files.insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
+        }
+        // Entries made within two seconds of a file's change are not trusted.
+        QTest::qSleep(2100);
+        Updater updater(A);
+        auto files_read = [&updater, &files] {
+            const qint64 before = updater.get_hashed_file_count();
+            updater.verify_files(files, A);
+            return updater.get_hashed_file_count() - before;
+        };
+        QCOMPARE(files_read(), 5);
+        QCOMPARE(files_read(), 0);
+        updater.set_full_verification(true);
+        QCOMPARE(files_read(), 5);
+        updater.set_full_verification(false);
+        QCOMPARE(files_read(), 0);
+
+        const QString cache = VerifyCache::file_name();
+        const QByteArray sound = read_file(cache);
+        const QList<QByteArray> damaged {sound.left(sound.size() - 9), sound.left(sound.size() / 2),
+                                         QByteArray(sound).replace(sound.size() / 2, 1, "#"),
+                                         QByteArray(sound).replace("cache 1", "cache 2"),
+                                         QByteArray()};
+        for (const QByteArray &content : damaged) {
+            QVERIFY(write_file(cache, content));
+            QCOMPARE(files_read(), 5);
+            QCOMPARE(files_read(), 0);
+        }
+        QVERIFY(QFile::remove(cache));
+        QCOMPARE(files_read(), 5);
+        QVERIFY(updater.get_file_queue().isEmpty());
+
+        // b grows; c is replaced by a file of the same size and times; only
+        // d's modification time moves.
+        VerifyCache::Entry c;
+        QVERIFY(VerifyCache::stat_file("c", c));
+        QVERIFY(write_file("b", "content of b, longer"));
+        QVERIFY(write_file("c.new", "CONTENT OF C") && set_mtime_ns("c.new", c.mtime_ns));
+        QVERIFY(::rename("c.new", "c") == 0);
+        QVERIFY(set_mtime_ns("d", c.mtime_ns - 60'000'000'000));
+        QCOMPARE(files_read(), 3);
+        QCOMPARE(queued(updater),
+                 QStringList({"b@a.example " + Updater::file_hash("b") + " 0",
+                              "c@a.example " + Updater::file_hash("c") + " 0"}));
+        // Just changed: read again until their entries are old enough.
+        QCOMPARE(files_read(), 3);
+    }
+
+    void cache_name_listed_by_manifest_is_a_game_file()
+    {
+        QVERIFY(write_file("a", "abc"));
+        const QJsonObject a {{"hash", "ba7816b"}};
+        const QString cache = VerifyCache::file_name();
+        Updater updater(A);
+        updater.verify_files({{"a", a}}, A);
+        const QByteArray written = read_file(cache);
+        QVERIFY(written.startsWith("saltmarch-verify-cache"));
+
+        updater.verify_files({{"a", a}, {cache, QJsonObject {{"hash", "1234567"}}}}, A);
+        QCOMPARE(updater.get_hashed_file_count(), 3);
+        QCOMPARE(read_file(cache), written);
+        QCOMPARE(updater.get_file_queue().size(), 1);
+        QCOMPARE(updater.get_file_queue()[0].local_hash, Updater::file_hash(cache));
+
+        // Once the game file is in place, a manifest without it leaves it be.
+        QVERIFY(write_file(cache, "game data"));
+        updater.verify_files({{"a", a}}, A);
+        QCOMPARE(read_file(cache), QByteArray("game data"));
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList({cache, "a"}));
     }
 
     void unsafe_exec_keeps_name()

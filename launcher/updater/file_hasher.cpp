@@ -1,7 +1,10 @@
 #include "updater/file_hasher.h"
 
+#include <QAtomicInt>
 #include <QFile>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QThread>
+#include <QThreadPool>
+#include <QVector>
 
 #include "hash_text.h"
 
@@ -35,7 +38,26 @@ QString FileHasher::hash_text(const QString &path)
 
 QStringList FileHasher::hash_texts(const QStringList &paths)
 {
-    return QtConcurrent::blockingMapped<QStringList>(paths, &FileHasher::hash_text);
+    QVector<QString> results(paths.size());
+    // Every thread takes the next file not yet taken, so a few large files
+    // do not leave one thread working while the others wait.
+    QAtomicInt next(0);
+    auto work = [&paths, &results, &next] {
+        for (int i = next.fetchAndAddRelaxed(1); i < paths.size(); i = next.fetchAndAddRelaxed(1))
+            results[i] = hash_text(paths[i]);
+    };
+    const int helpers = qMin(QThread::idealThreadCount(), paths.size()) - 1;
+    if (helpers > 0) {
+        QThreadPool pool;
+        pool.setMaxThreadCount(helpers);
+        for (int i = 0; i < helpers; ++i)
+            pool.start(work);
+        work();
+        pool.waitForDone();
+    } else {
+        work();
+    }
+    return results.toList();
 }
 
 QString FileHasher::hash_text_of(const QByteArray &data)

@@ -19,7 +19,10 @@ public:
     static QString hash_text(const QString &path);
 
     // Hash texts of many files, in the order of `paths`, computed on the
-    // calling thread together with the free threads of the global pool.
+    // calling thread together with threads of a pool of its own, one thread
+    // per core in all. The launcher verifies from a task on the global pool,
+    // whose few threads that task already holds one of: work handed to the
+    // global pool would wait for it and end up on this one thread.
     static QStringList hash_texts(const QStringList &paths);
 
     // Hash text of bytes in memory.

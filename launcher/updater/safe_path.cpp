@@ -78,4 +78,17 @@ bool is_safe_inside(const QDir &root, const QString &relative)
     return is_relative_path(relative) && stays_inside(root, relative);
 }
 
+QString normalised_folder(const QString &path)
+{
+    QString result = path;
+    result.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString doubled(2, QLatin1Char('/'));
+    while (result.contains(doubled))
+        result.replace(doubled, QStringLiteral("/"));
+    // "/" alone turns into "", which is_relative_path refuses.
+    if (result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    return result;
+}
+
 } // namespace safe_path

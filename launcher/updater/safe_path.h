@@ -27,4 +27,11 @@ bool stays_inside(const QDir &root, const QString &relative);
 // Both checks above, against `root`.
 bool is_safe_inside(const QDir &root, const QString &relative);
 
+// A manifest "path" (a folder to create) in the form the rules above expect:
+// "\\" becomes "/", runs of "/" become one and a trailing "/" goes. Nothing
+// else changes, so "..", a leading "/", drive letters and NUL are still
+// refused by is_safe_inside afterwards. Only for folder names: a file's key
+// is also its download address and is taken as it is.
+QString normalised_folder(const QString &path);
+
 } // namespace safe_path

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QQueue>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class Downloader;
@@ -35,6 +36,13 @@ public:
     const QQueue<FileRecord> &get_file_queue() const { return file_queue; }
     qint64 get_current_step() const { return current_step; }
     qint64 get_total_steps() const { return total_steps; }
+    // Listed files that were left out because their name or folder would
+    // reach outside the game folder: in key order, each name once, since the
+    // last read_manifest.
+    const QStringList &get_refused_files() const { return refused_files; }
+    // Files read and hashed by the verifications of this Updater so far; the
+    // others had a hash text in the verification cache.
+    qint64 get_hashed_file_count() const { return hashed_file_count; }
 
     // Inactivity limit of every exchange this Updater makes (manifest fetches
     // and downloads): a server that sends nothing for this long ends the
@@ -103,4 +111,6 @@ private:
     Downloader *downloader = nullptr;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
+    QStringList refused_files;
+    qint64 hashed_file_count = 0;
 };

@@ -55,6 +55,7 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
     server_version = QString();
     launcher_version = QString();
     file_queue.clear();
+    refused_files.clear();
     total_steps = 0;
     exec_name = GAME_EXECUTABLE;
 

@@ -3,6 +3,7 @@
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
 #include "updater/safe_path.h"
+#include "updater/verify_cache.h"
 
 #include <QDir>
 #include <QSet>
@@ -23,14 +24,91 @@ struct ListedFile
     QJsonArray patches;
 };
 
+// Hash texts of the listed files, in their order: from the verification cache
+// for files whose stat data show them unchanged since the cache read them,
+// read from disk for the rest. Writes the cache back with every hash text at
+// hand. A manifest that lists the cache's own name leaves the cache alone:
+// that name then belongs to a game file.
+QStringList hash_listed_files(const QVector<ListedFile> &listed, const QStringList &local_paths,
+                              bool full_verification, qint64 &hashed_file_count)
+{
+    const QDir dir = QDir::current();
+    const QString cache_path = QDir::cleanPath(dir.absoluteFilePath(VerifyCache::file_name()));
+    VerifyCache::Entry cache_stat;
+    const bool cache_exists = VerifyCache::stat_file(cache_path, cache_stat);
+    bool use_cache = true;
+    const qint64 checked_ns = VerifyCache::now_ns();
+    QVector<VerifyCache::Entry> stats(listed.size());
+    QVector<bool> have_stat(listed.size());
+    for (int i = 0; i < listed.size(); ++i) {
+        have_stat[i] = VerifyCache::stat_file(local_paths[i], stats[i]);
+        stats[i].checked_ns = checked_ns;
+        if (QDir::cleanPath(local_paths[i]) == cache_path ||
+            (cache_exists && have_stat[i] && stats[i].same_file(cache_stat)))
+            use_cache = false;
+    }
+
+    VerifyCache cache;
+    if (use_cache)
+        cache.load(dir.path());
+    QStringList hashes;
+    QStringList to_read;
+    QVector<int> read_index;
+    QVector<bool> reused(listed.size());
+    for (int i = 0; i < listed.size(); ++i) {
+        QString hash;
+        reused[i] = !full_verification && have_stat[i] &&
+            cache.reusable_hash(listed[i].name, stats[i], hash);
+        if (!reused[i]) {
+            to_read.append(local_paths[i]);
+            read_index.append(i);
+        }
+        hashes.append(hash);
+    }
+    const QStringList read = FileHasher::hash_texts(to_read);
+    hashed_file_count += read.size();
+    for (int i = 0; i < read.size(); ++i)
+        hashes[read_index[i]] = read[i];
+    if (!use_cache)
+        return hashes;
+
+    // Entries of files this manifest does not list stay while they still
+    // describe the file (another manifest may list it); others go.
+    const QHash<QString, VerifyCache::Entry> previous = cache.get_entries();
+    cache.clear();
+    QSet<QString> names;
+    for (const ListedFile &file : listed)
+        names.insert(file.name);
+    for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
+        VerifyCache::Entry now;
+        if (!names.contains(it.key()) &&
+            VerifyCache::stat_file(dir.absoluteFilePath(it.key()), now) && it->same_file(now))
+            cache.insert(it.key(), *it);
+    }
+    for (int i = 0; i < listed.size(); ++i) {
+        // A reused hash text keeps the time of the reading that produced it.
+        if (reused[i]) {
+            cache.insert(listed[i].name, previous.value(listed[i].name));
+        } else if (have_stat[i] && !hashes[i].isEmpty()) {
+            VerifyCache::Entry entry = stats[i];
+            entry.hash = hashes[i];
+            cache.insert(listed[i].name, entry);
+        }
+    }
+    cache.save(dir.path());
+    return hashes;
+}
+
 } // namespace
 
-// In three passes that give the same result as checking one file after the
-// other: (1) in key order, refuse unsafe entries and create each directory;
-// (2) hash all accepted files on the free cores; (3) in key order, drop any
-// earlier record of the name and queue the stale files. Creating directories
-// first changes no hash text: a directory never opens as a file, and a file
-// is never turned into a directory.
+// In four passes that give the same result as checking one file after the
+// other: (1) in key order, refuse unsafe entries (recording them) and create
+// each directory; (2) take each accepted file's stat data and reuse the hash
+// text of the verification cache where they show the file unchanged; (3)
+// hash the other files on every core; (4) in key order, drop any earlier
+// record of the name and queue the stale files. Creating directories first
+// changes no hash text: a directory never opens as a file, and a file is
+// never turned into a directory.
 void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 {
     const QStringList keys = files.keys();
@@ -38,22 +116,35 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 
     QVector<ListedFile> listed;
     QStringList local_paths;
+    QSet<QString> refused(refused_files.cbegin(), refused_files.cend());
+    auto refuse = [this, &refused](const QString &key) {
+        if (!refused.contains(key)) {
+            refused.insert(key);
+            refused_files.append(key);
+        }
+    };
     for (const QString &key : keys) {
         const QJsonObject entry = files.value(key).toObject();
-        const QString path = entry.value(KEY_PATH).toString();
-        if (!safe_path::is_safe_inside(dir, key))
+        if (!safe_path::is_safe_inside(dir, key)) {
+            refuse(key);
             continue;
+        }
+        const QString path = entry.value(KEY_PATH).toString();
         if (!path.isEmpty()) {
-            if (!safe_path::is_safe_inside(dir, path))
+            const QString folder = safe_path::normalised_folder(path);
+            if (!safe_path::is_safe_inside(dir, folder)) {
+                refuse(key);
                 continue;
-            dir.mkpath(path);
+            }
+            dir.mkpath(folder);
         }
         listed.append(
             ListedFile {key, entry.value(KEY_HASH).toString(), entry.value(KEY_PATCHES).toArray()});
         local_paths.append(dir.absoluteFilePath(key));
     }
 
-    const QStringList local_hashes = FileHasher::hash_texts(local_paths);
+    const QStringList local_hashes =
+        hash_listed_files(listed, local_paths, full_verification, hashed_file_count);
 
     // Names planned by an earlier manifest; keys are unique within this one.
     QSet<QString> planned;

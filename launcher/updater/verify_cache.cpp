@@ -1,0 +1,186 @@
+#include "updater/verify_cache.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QTemporaryFile>
+#include <QUrl>
+
+#include <cstdio>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray MAGIC_PREFIX = QByteArrayLiteral("saltmarch-verify-cache ");
+const QByteArray MAGIC_LINE = MAGIC_PREFIX + "1\n";
+const QByteArray CHECKSUM_PREFIX = QByteArrayLiteral("sha256 ");
+constexpr int FIELD_COUNT = 8;
+// A file changed less than this long before it was read may change again
+// without its times moving on (coarse file system clocks); such an entry is
+// read again next time, until it is older.
+constexpr qint64 RACY_MARGIN_NS = 2'000'000'000;
+constexpr qint64 NS_PER_S = 1'000'000'000;
+
+QByteArray checksum_line(const QByteArray &body)
+{
+    return CHECKSUM_PREFIX + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() +
+        '\n';
+}
+
+bool to_number(const QByteArray &text, qint64 &value)
+{
+    bool ok = false;
+    value = text.toLongLong(&ok);
+    return ok;
+}
+
+bool to_number(const QByteArray &text, quint64 &value)
+{
+    bool ok = false;
+    value = text.toULongLong(&ok);
+    return ok;
+}
+
+} // namespace
+
+bool VerifyCache::Entry::same_file(const Entry &other) const
+{
+    return size == other.size && mtime_ns == other.mtime_ns && ctime_ns == other.ctime_ns &&
+        inode == other.inode && device == other.device;
+}
+
+QString VerifyCache::file_name()
+{
+    return QStringLiteral(".saltmarch-verify.cache");
+}
+
+bool VerifyCache::stat_file(const QString &path, Entry &entry)
+{
+    struct stat data
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &data) != 0 || !S_ISREG(data.st_mode))
+        return false;
+    entry.size = qint64(data.st_size);
+    entry.mtime_ns = qint64(data.st_mtim.tv_sec) * NS_PER_S + data.st_mtim.tv_nsec;
+    entry.ctime_ns = qint64(data.st_ctim.tv_sec) * NS_PER_S + data.st_ctim.tv_nsec;
+    entry.inode = quint64(data.st_ino);
+    entry.device = quint64(data.st_dev);
+    return true;
+}
+
+qint64 VerifyCache::now_ns()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * NS_PER_S + now.tv_nsec;
+}
+
+bool VerifyCache::load(const QString &folder)
+{
+    entries.clear();
+    loaded_bytes.clear();
+    const QString path = QDir(folder).filePath(file_name());
+    if (QFileInfo(path).isSymLink())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = file.readAll();
+    if (!parse(data)) {
+        entries.clear();
+        return false;
+    }
+    loaded_bytes = data;
+    return true;
+}
+
+bool VerifyCache::parse(const QByteArray &data)
+{
+    if (!data.startsWith(MAGIC_LINE) || !data.endsWith('\n'))
+        return false;
+    const int last_line = data.lastIndexOf('\n', data.size() - 2) + 1;
+    const QByteArray body = data.left(last_line);
+    if (last_line < MAGIC_LINE.size() || data.mid(last_line) != checksum_line(body))
+        return false;
+
+    const QList<QByteArray> lines = body.mid(MAGIC_LINE.size()).split('\n');
+    // split() leaves an empty piece after the body's last newline.
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines[i].split(' ');
+        if (fields.size() != FIELD_COUNT)
+            return false;
+        Entry entry;
+        if (!to_number(fields[0], entry.checked_ns) || !to_number(fields[1], entry.size) ||
+            !to_number(fields[2], entry.mtime_ns) || !to_number(fields[3], entry.ctime_ns) ||
+            !to_number(fields[4], entry.inode) || !to_number(fields[5], entry.device))
+            return false;
+        entry.hash = QString::fromLatin1(fields[6]);
+        const QString name = QUrl::fromPercentEncoding(fields[7]);
+        if (entry.hash.isEmpty() || name.isEmpty())
+            return false;
+        entries.insert(name, entry);
+    }
+    return true;
+}
+
+QByteArray VerifyCache::serialised() const
+{
+    QStringList names = entries.keys();
+    names.sort();
+    QByteArray body = MAGIC_LINE;
+    for (const QString &name : qAsConst(names)) {
+        const Entry &entry = entries[name];
+        body += QByteArray::number(entry.checked_ns) + ' ' + QByteArray::number(entry.size) + ' ' +
+            QByteArray::number(entry.mtime_ns) + ' ' + QByteArray::number(entry.ctime_ns) + ' ' +
+            QByteArray::number(entry.inode) + ' ' + QByteArray::number(entry.device) + ' ' +
+            entry.hash.toLatin1() + ' ' + QUrl::toPercentEncoding(name) + '\n';
+    }
+    return body + checksum_line(body);
+}
+
+bool VerifyCache::save(const QString &folder) const
+{
+    const QByteArray data = serialised();
+    if (data == loaded_bytes)
+        return true;
+    const QDir dir(folder);
+    const QString path = dir.filePath(file_name());
+    // A game file, or anything else not written by us, is not replaced; an
+    // empty file holds nothing to lose.
+    const QFileInfo existing(path);
+    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
+        return false;
+    if (existing.exists() && existing.size() > 0) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.read(MAGIC_PREFIX.size()) != MAGIC_PREFIX)
+            return false;
+    }
+
+    QTemporaryFile temporary(dir.filePath(file_name() + QStringLiteral(".XXXXXX")));
+    if (!temporary.open() || temporary.write(data) != data.size() || !temporary.flush() ||
+        ::fsync(temporary.handle()) != 0)
+        return false;
+    temporary.close();
+    // rename() replaces a link of that name rather than writing through it.
+    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0)
+        return false;
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+bool VerifyCache::reusable_hash(const QString &name, const Entry &now, QString &hash) const
+{
+    const auto found = entries.constFind(name);
+    if (found == entries.constEnd() || !found->same_file(now))
+        return false;
+    if (found->checked_ns - qMax(found->mtime_ns, found->ctime_ns) < RACY_MARGIN_NS)
+        return false;
+    hash = found->hash;
+    return true;
+}
