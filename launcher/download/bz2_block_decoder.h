@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <functional>
+
+// Decodes bzip2 blocks with libbzip2. A block cut out of a stream at bit
+// positions is turned into a stream of its own: the stream header with the
+// block size digit, the block's bits realigned to a byte boundary, and an
+// end-of-stream marker whose combined CRC is the block's own CRC.
+class Bz2BlockDecoder
+{
+public:
+    static constexpr int COMPLETE = 0; // the stream decoded and ended exactly at its last byte
+    static constexpr int NEEDS_INPUT = 1; // the library wanted more bytes than the stream has
+    static constexpr int STOPPED = 2; // the consumer refused a chunk
+    static constexpr int CHUNK_SIZE = 1 << 20;
+
+    // The stream for bit_count bits of raw starting first_bit (0 to 7) bits
+    // into its first byte; with_end appends the end-of-stream marker with crc.
+    static QByteArray block_stream(const QByteArray &raw, int first_bit, qint64 bit_count,
+                                   int level, bool with_end, quint32 crc);
+
+    // Decodes stream, handing its output in chunks of up to CHUNK_SIZE bytes
+    // to consume, which may take the chunk over and returns false to stop.
+    // Returns COMPLETE, NEEDS_INPUT, STOPPED or a negative libbzip2 code.
+    int decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume);
+};

@@ -1,0 +1,280 @@
+#include "download/byte_sink.h"
+#include "download/byte_source.h"
+#include "download/parallel_bz2_decoder.h"
+
+#include "bz2_reference.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <bzlib.h>
+
+#include <string>
+
+namespace {
+
+// Hands out the bytes in pieces of at most `step`; with fail_at >= 0 the
+// read that reaches that offset fails.
+class MemorySource : public ByteSource
+{
+public:
+    MemorySource(const QByteArray &data, qint64 step, qint64 fail_at = -1)
+        : data(data), step(step), fail_at(fail_at)
+    {
+    }
+    qint64 read(char *out, qint64 max) override
+    {
+        qint64 count = qMin(qMin(max, step), qint64(data.size()) - position);
+        if (fail_at >= 0 && position + count >= fail_at)
+            return -1;
+        memcpy(out, data.constData() + position, size_t(count));
+        position += count;
+        return count;
+    }
+
+private:
+    const QByteArray data;
+    const qint64 step;
+    const qint64 fail_at;
+    qint64 position = 0;
+};
+
+// Keeps what it is given; refuses once it holds `room` bytes.
+class MemorySink : public ByteSink
+{
+public:
+    explicit MemorySink(qint64 room = -1) : room(room) { }
+    bool write(const char *data, qint64 size) override
+    {
+        if (room >= 0 && bytes.size() + size > room)
+            return false;
+        bytes.append(data, int(size));
+        return true;
+    }
+    QByteArray bytes;
+
+private:
+    const qint64 room;
+};
+
+QByteArray compress(const QByteArray &data, int level)
+{
+    unsigned int size = unsigned(data.size() + data.size() / 100 + 600);
+    QByteArray out(int(size), Qt::Uninitialized);
+    if (BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char *>(data.constData()),
+                                 unsigned(data.size()), level, 0, 0) != BZ_OK)
+        return QByteArray();
+    out.truncate(int(size));
+    return out;
+}
+
+QByteArray text(int size, quint32 seed)
+{
+    static const char *const words[] = {"salt", "marsh", "tide", "orvex", "ledger", "42", "\n"};
+    QRandomGenerator generator(seed);
+    QByteArray out;
+    while (out.size() < size) {
+        out += words[generator.bounded(7)];
+        out += ' ';
+    }
+    out.truncate(size);
+    return out;
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(out.data()), size / 4);
+    return out;
+}
+
+std::string to_bits(const QByteArray &bytes)
+{
+    std::string bits;
+    for (const char byte : bytes)
+        for (int i = 7; i >= 0; --i)
+            bits += (uchar(byte) >> i) & 1 ? '1' : '0';
+    return bits;
+}
+
+QByteArray from_bits(const std::string &bits)
+{
+    QByteArray bytes(int(bits.size() / 8), '\0');
+    for (size_t i = 0; i < bits.size(); ++i)
+        if (bits[i] == '1')
+            bytes[int(i / 8)] = char(uchar(bytes[int(i / 8)]) | (0x80 >> (i % 8)));
+    return bytes;
+}
+
+std::string number_bits(quint64 value, int count)
+{
+    std::string bits;
+    for (int i = count - 1; i >= 0; --i)
+        bits += (value >> i) & 1 ? '1' : '0';
+    return bits;
+}
+
+// The archive with a block magic and an end-of-stream magic inside its first
+// block, off any boundary. They go in as extra selectors after the block's
+// real ones (unary codes read and then not used), so libbzip2 decodes the
+// archive to the same bytes. The insertion is a whole number of bytes long.
+QByteArray with_false_magics(const QByteArray &archive)
+{
+    std::string bits = to_bits(archive);
+    size_t at = 32 + 48 + 32 + 1 + 24;
+    const int in_use = std::stoi(bits.substr(at, 16), nullptr, 2);
+    at += 16 + 16 * size_t(qPopulationCount(quint32(in_use))) + 3;
+    const size_t count_at = at;
+    const int selectors = std::stoi(bits.substr(at, 15), nullptr, 2);
+    at += 15;
+    for (int i = 0; i < selectors; ++i) {
+        while (bits[at] == '1')
+            ++at;
+        ++at;
+    }
+    std::string extra =
+        number_bits(0x314159265359ULL, 48) + "0" + number_bits(0x177245385090ULL, 48) + "0";
+    extra += std::string(8 - extra.size() % 8, '0');
+    const int added = int(std::count(extra.begin(), extra.end(), '0'));
+    bits.insert(at, extra);
+    bits.replace(count_at, 15, number_bits(quint64(selectors + added), 15));
+    return from_bits(bits);
+}
+
+QByteArray flipped(QByteArray data, int at)
+{
+    data[at] = char(data[at] ^ 0x10);
+    return data;
+}
+
+} // namespace
+
+class TestBz2Decoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void same_as_libbzip2_data();
+    void same_as_libbzip2();
+    void output_limit_data();
+    void output_limit();
+    void sink_refusal_stops();
+    void source_failure_is_io_error();
+
+private:
+    QByteArray small; // one block
+    QByteArray many; // many blocks, level 1
+};
+
+void TestBz2Decoder::initTestCase()
+{
+    small = compress(text(60000, 1), 9);
+    many = compress(text(3 << 20, 2), 1);
+    QVERIFY(!small.isEmpty() && !many.isEmpty());
+}
+
+void TestBz2Decoder::same_as_libbzip2_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("code"); // what libbzip2 reports
+
+    const QByteArray second = compress(noise(300000, 3), 1);
+    QTest::newRow("one block") << small << 0;
+    QTest::newRow("many blocks") << many << 0;
+    QTest::newRow("random data") << second << 0;
+    QTest::newRow("two blocks at level 9") << compress(text(1500000, 4), 9) << 0;
+    QTest::newRow("long runs") << compress(QByteArray(40 << 20, 'z'), 9) << 0;
+    QTest::newRow("empty stream") << compress(QByteArray(), 9) << 0;
+    QTest::newRow("concatenated, levels 9 and 1")
+        << small + second + compress(QByteArray(), 5) + many << 0;
+    QTest::newRow("trailing text") << small + QByteArray("<html>") << 0;
+    QTest::newRow("trailing zeros") << second + QByteArray(100, '\0') << 0;
+    QTest::newRow("trailing bad level") << small + QByteArray("BZh0") << 0;
+    QTest::newRow("trailing partial header") << small + QByteArray("BZ") << BZ_UNEXPECTED_EOF;
+    QTest::newRow("trailing header alone") << small + QByteArray("BZh9") << BZ_UNEXPECTED_EOF;
+    QTest::newRow("false magics, one block") << with_false_magics(small) << 0;
+    QTest::newRow("false magics, many blocks") << with_false_magics(many) + small << 0;
+
+    QTest::newRow("not bzip2") << QByteArray("<html><body>404</body></html>")
+                               << BZ_DATA_ERROR_MAGIC;
+    QTest::newRow("bad level") << QByteArray("BZh0") + small.mid(4) << BZ_DATA_ERROR_MAGIC;
+    QTest::newRow("empty") << QByteArray() << BZ_UNEXPECTED_EOF;
+    QTest::newRow("header only") << QByteArray("BZh9") << BZ_UNEXPECTED_EOF;
+    for (const int cut : {3, 9, 40, 1000, many.size() / 2, many.size() - 5, many.size() - 1})
+        QTest::addRow("cut at %d", cut) << many.left(cut) << BZ_UNEXPECTED_EOF;
+    QTest::newRow("block magic damaged") << flipped(small, 6) << BZ_DATA_ERROR;
+    QTest::newRow("block crc damaged") << flipped(many, 11) << BZ_DATA_ERROR;
+    QTest::newRow("stream crc damaged") << flipped(small, small.size() - 2) << BZ_DATA_ERROR;
+    QTest::newRow("data damaged") << flipped(many, many.size() / 2) << BZ_DATA_ERROR;
+    QTest::newRow("second stream damaged")
+        << small + flipped(second, second.size() / 3) << BZ_DATA_ERROR;
+}
+
+void TestBz2Decoder::same_as_libbzip2()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, code);
+    const Bz2Reference reference = bz2_reference_decode(archive);
+    QCOMPARE(reference.code, code);
+    // Whole reads, odd pieces, and single bytes for the smaller archives.
+    QList<qint64> steps = {1 << 20, 7777};
+    if (archive.size() < 100000)
+        steps << 1;
+    for (const qint64 step : steps) {
+        MemorySource source(archive, step);
+        MemorySink sink;
+        const Bz2DecodeResult result = ParallelBz2Decoder(3).decode(source, sink);
+        QCOMPARE(result.code, code);
+        if (code == 0) {
+            QVERIFY(sink.bytes == reference.output);
+            QCOMPARE(result.output_bytes, qint64(reference.output.size()));
+        }
+    }
+}
+
+void TestBz2Decoder::output_limit_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("code");
+    const qint64 size = 3 << 20;
+    QTest::newRow("none") << qint64(-1) << 0;
+    QTest::newRow("zero") << qint64(0) << BZ2_OUTPUT_TOO_LARGE;
+    QTest::newRow("inside a block") << qint64(12345) << BZ2_OUTPUT_TOO_LARGE;
+    QTest::newRow("one byte short") << size - 1 << BZ2_OUTPUT_TOO_LARGE;
+    QTest::newRow("exact") << size << 0;
+}
+
+void TestBz2Decoder::output_limit()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, code);
+    MemorySource source(many, 1 << 16);
+    MemorySink sink;
+    const Bz2DecodeResult result = ParallelBz2Decoder().decode(source, sink, limit);
+    QCOMPARE(result.code, code);
+    const QByteArray expected = text(3 << 20, 2);
+    QVERIFY(sink.bytes == (limit < 0 ? expected : expected.left(int(limit))));
+    QCOMPARE(result.output_bytes, qint64(sink.bytes.size()));
+}
+
+void TestBz2Decoder::sink_refusal_stops()
+{
+    MemorySource source(many, 1 << 20);
+    MemorySink sink(500000);
+    const Bz2DecodeResult result = ParallelBz2Decoder().decode(source, sink);
+    QCOMPARE(result.code, 904);
+    QVERIFY(sink.bytes == text(3 << 20, 2).left(sink.bytes.size()));
+}
+
+void TestBz2Decoder::source_failure_is_io_error()
+{
+    for (const qint64 fail_at : {qint64(0), qint64(100), qint64(many.size() - 1)}) {
+        MemorySource source(many, 4096, fail_at);
+        MemorySink sink;
+        QCOMPARE(ParallelBz2Decoder().decode(source, sink).code, BZ_IO_ERROR);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestBz2Decoder)
+#include "tst_bz2_decoder.moc"
