@@ -3,6 +3,7 @@
 #include "updater/file_hasher.h"
 #include "updater/patch_name.h"
 #include "updater/updater.h"
+#include "updater/verify_cache.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -172,7 +173,7 @@ private:
     }
 
     // Files in the install folder that the manifest does not list (the patch
-    // program a test put there left out).
+    // program a test put there and the launcher's verification cache left out).
     QStringList stray_files() const
     {
         QStringList stray;
@@ -180,7 +181,8 @@ private:
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString name = QDir().relativeFilePath(it.next());
-            if (!manifest_files().contains(name) && name != "patcher.exe")
+            if (!manifest_files().contains(name) && name != "patcher.exe" &&
+                name != VerifyCache::file_name())
                 stray << name;
         }
         stray.sort();

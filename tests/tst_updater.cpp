@@ -10,7 +10,8 @@
 namespace {
 
 const QByteArray MANIFEST = R"({"server-version": "7.2", "launcher-version": "1.4.0",
-    "exec": "game.exe", "files": {"stale.dat": {"hash": "1234567", "path": "made/here"}}})";
+    "exec": "game.exe", "files": {"stale.dat": {"hash": "1234567", "path": "made/here"},
+    "../outside.dat": {"hash": "1234567"}}})";
 
 FixtureResponse json_response(const QByteArray &body, int delay_ms = 0)
 {
@@ -91,9 +92,11 @@ private slots:
         QCOMPARE(updater.get_file_queue().size(), 1);
         QVERIFY(QDir("made/here").exists());
         QVERIFY(QDir("made").removeRecursively());
+        QCOMPARE(updater.get_refused_files(), QStringList {"../outside.dat"});
 
         read(updater, false);
         QVERIFY(updater.get_file_queue().isEmpty());
+        QVERIFY(updater.get_refused_files().isEmpty());
         QVERIFY(!QDir("made").exists()); // no file examined, no directory made
         QCOMPARE(updater.get_server_version(), QString("7.2"));
         QCOMPARE(updater.get_launcher_version(), QString("1.4.0"));
