@@ -1,3 +1,4 @@
+#include "diff_body.h"
 #include "file_view.h"
 #include "hash_text.h"
 #include "large_buffer.h"
@@ -28,9 +29,31 @@ QByteArray hash_bytes(const char *data, std::size_t size)
     return hash_text(data, size).toLatin1();
 }
 
-// Decodes the frame with the target as prefix into *out. The target's hash is
-// computed on another thread meanwhile; a wrong source is reported as such
-// even when the frame then failed to decode.
+// Decodes a version 1 body, one frame with the target as prefix, into *out.
+bool decode_plain(const PatchHeader &header, const char *frame, std::size_t frame_size,
+                  const FileView &target, LargeBuffer *out, bool *out_of_memory)
+{
+    const std::size_t result_size = std::size_t(header.result_size);
+    if (ZSTD_findFrameCompressedSize(frame, frame_size) != frame_size ||
+        ZSTD_getFrameContentSize(frame, frame_size) != header.result_size)
+        return false;
+    std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
+    *out_of_memory = !dctx || !out->allocate(result_size);
+    if (*out_of_memory)
+        return false;
+    const int window_log = patch_window_log(target.size(), result_size,
+                                            ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound);
+    ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window_log);
+    const std::size_t ref = ZSTD_DCtx_refPrefix(dctx.get(), target.data(), target.size());
+    const std::size_t written = ZSTD_isError(ref)
+        ? ref
+        : ZSTD_decompressDCtx(dctx.get(), out->data(), result_size, frame, frame_size);
+    return !ZSTD_isError(written) && written == result_size;
+}
+
+// Decodes the body (by its version) with the target as reference into *out.
+// The target's hash is computed on another thread meanwhile; a wrong source
+// is reported as such even when the body then failed to decode.
 PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const FileView &target,
                          LargeBuffer *out)
 {
@@ -41,26 +64,13 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
                                         .arg(header.source_size));
     auto source_hash = std::async(std::launch::async, hash_bytes, target.data(), target.size());
 
-    const char *frame = patch.data() + PatchHeader::SIZE;
-    const std::size_t frame_size = patch.size() - PatchHeader::SIZE;
-    const std::size_t result_size = std::size_t(header.result_size);
+    const char *body = patch.data() + PatchHeader::SIZE;
+    const std::size_t body_size = patch.size() - PatchHeader::SIZE;
     bool out_of_memory = false;
-    bool decoded = false;
-    if (ZSTD_findFrameCompressedSize(frame, frame_size) == frame_size &&
-        ZSTD_getFrameContentSize(frame, frame_size) == header.result_size) {
-        std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
-        out_of_memory = !dctx || !out->allocate(result_size);
-        if (!out_of_memory) {
-            const int window_log = patch_window_log(
-                target.size(), result_size, ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound);
-            ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window_log);
-            const std::size_t ref = ZSTD_DCtx_refPrefix(dctx.get(), target.data(), target.size());
-            const std::size_t written = ZSTD_isError(ref)
-                ? ref
-                : ZSTD_decompressDCtx(dctx.get(), out->data(), result_size, frame, frame_size);
-            decoded = !ZSTD_isError(written) && written == result_size;
-        }
-    }
+    const bool decoded = header.version == PatchHeader::PLAIN_VERSION
+        ? decode_plain(header, body, body_size, target, out, &out_of_memory)
+        : DiffBody::read(body, body_size, target.data(), target.size(),
+                         std::size_t(header.result_size), out, &out_of_memory);
 
     const QByteArray target_hash = source_hash.get();
     if (target_hash != header.source_hash)
@@ -134,7 +144,8 @@ PatchResult apply_patch_file(const QString &patch_path, const QString &target_pa
     PatchHeader header;
     if (!PatchHeader::decode(patch.data(), patch.size(), &header))
         return PatchResult::failure(PatchError::Corrupt, QStringLiteral("not a patch file"));
-    if (header.version != PatchHeader::FORMAT_VERSION)
+    if (header.version != PatchHeader::PLAIN_VERSION &&
+        header.version != PatchHeader::FORMAT_VERSION)
         return PatchResult::failure(
             PatchError::Corrupt,
             QStringLiteral("unsupported patch format version %1").arg(header.version));

@@ -1,15 +1,20 @@
 #include "patch_format.h"
 
+#include "diff_body.h"
 #include "file_view.h"
 #include "hash_text.h"
+#include "suffix_matcher.h"
 
 #include <QSaveFile>
 #include <QtEndian>
 
 #include <zstd.h>
 
+#include <climits>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -17,18 +22,28 @@ struct CCtxDeleter
 {
     void operator()(ZSTD_CCtx *ctx) const { ZSTD_freeCCtx(ctx); }
 };
-// Compresses new content with the old content as prefix into a buffer that
-// starts with the header. Returns the total size, or 0 with *result set.
-std::size_t build_patch(const char *old_data, std::size_t old_size, const char *new_data,
-                        std::size_t new_size, int level, std::unique_ptr<char[]> *out,
-                        PatchResult *result)
+
+PatchHeader header_for(std::uint32_t version, const char *old_data, std::size_t old_size,
+                       const char *new_data, std::size_t new_size)
 {
     PatchHeader header;
+    header.version = version;
     header.source_hash = hash_text(old_data, old_size).toLatin1();
     header.result_hash = hash_text(new_data, new_size).toLatin1();
     header.source_size = old_size;
     header.result_size = new_size;
+    return header;
+}
 
+// A version 1 patch: the new content compressed with the old as prefix, into
+// a buffer that starts with the header. Returns the total size, or 0 with
+// *result set.
+std::size_t build_plain_patch(const char *old_data, std::size_t old_size, const char *new_data,
+                              std::size_t new_size, int level, std::unique_ptr<char[]> *out,
+                              PatchResult *result)
+{
+    const PatchHeader header =
+        header_for(PatchHeader::PLAIN_VERSION, old_data, old_size, new_data, new_size);
     std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx(ZSTD_createCCtx());
     const int window_log =
         patch_window_log(old_size, new_size, ZSTD_cParam_getBounds(ZSTD_c_windowLog).upperBound);
@@ -56,6 +71,61 @@ std::size_t build_patch(const char *old_data, std::size_t old_size, const char *
     }
     std::memcpy(out->get(), header.encode().constData(), PatchHeader::SIZE);
     return PatchHeader::SIZE + frame_size;
+}
+
+struct Candidate
+{
+    bool ok = false;
+    std::vector<char> body;
+    QString error;
+};
+
+// A body with copies planned over old and new.
+Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
+                         const std::uint8_t *new_data, std::size_t new_size, int level)
+{
+    Candidate candidate;
+    SuffixMatcher matcher;
+    if (!matcher.build(old_data, old_size)) {
+        candidate.error = QStringLiteral("out of memory");
+        return candidate;
+    }
+    candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
+                                   &candidate.body, &candidate.error);
+    return candidate;
+}
+
+// A version 2 patch: the smallest of the bodies tried. The plain body is
+// compressed on another thread while the copies are planned.
+std::vector<char> build_patch(const char *old_data, std::size_t old_size, const char *new_data,
+                              std::size_t new_size, int level, PatchResult *result)
+{
+    const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data);
+    const auto *new_bytes = reinterpret_cast<const std::uint8_t *>(new_data);
+    auto plain = std::async(std::launch::async, [=] {
+        Candidate candidate;
+        candidate.ok = DiffBody::write(old_bytes, old_size, new_bytes, new_size, nullptr, level,
+                                       &candidate.body, &candidate.error);
+        return candidate;
+    });
+    std::vector<Candidate> candidates;
+    if (old_size > 0 && old_size <= MAX_DIFF_SIZE && new_size <= MAX_DIFF_SIZE)
+        candidates.push_back(diff_candidate(old_bytes, old_size, new_bytes, new_size, level));
+    candidates.push_back(plain.get());
+
+    const Candidate *best = nullptr;
+    for (const Candidate &candidate : candidates)
+        if (candidate.ok && (!best || candidate.body.size() < best->body.size()))
+            best = &candidate;
+    if (!best) {
+        *result = PatchResult::failure(PatchError::Internal, candidates.back().error);
+        return {};
+    }
+    const QByteArray header =
+        header_for(PatchHeader::FORMAT_VERSION, old_data, old_size, new_data, new_size).encode();
+    std::vector<char> patch(header.begin(), header.end());
+    patch.insert(patch.end(), best->body.begin(), best->body.end());
+    return patch;
 }
 
 } // namespace
@@ -102,10 +172,25 @@ PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, Q
                        int level)
 {
     PatchResult result = PatchResult::success();
+    const std::vector<char> bytes =
+        build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
+                    std::size_t(new_data.size()), level, &result);
+    if (!result.ok)
+        return result;
+    if (bytes.size() > std::size_t(INT_MAX))
+        return PatchResult::failure(PatchError::Internal, QStringLiteral("patch too large"));
+    *patch = QByteArray(bytes.data(), int(bytes.size()));
+    return result;
+}
+
+PatchResult make_plain_patch(const QByteArray &old_data, const QByteArray &new_data,
+                             QByteArray *patch, int level)
+{
+    PatchResult result = PatchResult::success();
     std::unique_ptr<char[]> buffer;
     const std::size_t size =
-        build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
-                    std::size_t(new_data.size()), level, &buffer, &result);
+        build_plain_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
+                          std::size_t(new_data.size()), level, &buffer, &result);
     if (size == 0)
         return result;
     *patch = QByteArray(buffer.get(), int(size));
@@ -124,14 +209,13 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
         return PatchResult::failure(PatchError::Unreadable,
                                     QStringLiteral("cannot read %1").arg(new_path));
     PatchResult result = PatchResult::success();
-    std::unique_ptr<char[]> buffer;
-    const std::size_t size = build_patch(old_file.data(), old_file.size(), new_file.data(),
-                                         new_file.size(), level, &buffer, &result);
-    if (size == 0)
+    const std::vector<char> bytes = build_patch(old_file.data(), old_file.size(), new_file.data(),
+                                                new_file.size(), level, &result);
+    if (!result.ok)
         return result;
     QSaveFile out(patch_path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(buffer.get(), qint64(size)) != qint64(size) ||
-        !out.commit())
+    const qint64 size = qint64(bytes.size());
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes.data(), size) != size || !out.commit())
         return PatchResult::failure(
             PatchError::WriteFailed,
             QStringLiteral("cannot write %1: %2").arg(patch_path, out.errorString()));

@@ -7,8 +7,14 @@
 #include <cstdint>
 
 // A patch file turns a file with one hash text into a file with another. It
-// is a fixed header followed by one zstd frame compressed with the old file as
-// its prefix dictionary, so every part of the old content can be referenced.
+// is a fixed header followed by a body that depends on the format version:
+//   1  one zstd frame compressed with the old file as its prefix dictionary,
+//      so every part of the old content can be referenced;
+//   2  copies with byte-wise differences from the old file, and the bytes
+//      between them compressed against the old file (see DiffBody). Rebuilt
+//      programs, where addresses shift throughout the code, get far smaller
+//      patches; without copies it is the version 1 frame again.
+// Patches are made in version 2; version 1 patches still apply.
 //
 // Header (little-endian), PatchHeader::SIZE bytes:
 //   0  magic "ORVXPTCH"
@@ -21,7 +27,8 @@ struct PatchHeader
 {
     static constexpr char MAGIC[] = "ORVXPTCH";
     static constexpr int MAGIC_LENGTH = 8;
-    static constexpr std::uint32_t FORMAT_VERSION = 1;
+    static constexpr std::uint32_t PLAIN_VERSION = 1;
+    static constexpr std::uint32_t FORMAT_VERSION = 2;
     static constexpr int SIZE = 42;
 
     std::uint32_t version = FORMAT_VERSION;
@@ -70,9 +77,21 @@ int patch_window_log(std::uint64_t old_size, std::uint64_t new_size, int upper_b
 // (and even grow the patch) on repetitive data.
 constexpr int DEFAULT_PATCH_LEVEL = 12;
 
-// Builds in *patch a patch that turns old_data into new_data.
+// Builds in *patch a patch that turns old_data into new_data. Both ways of
+// writing it, the new content compressed against the old one and copies with
+// differences, are tried (on two threads) and the smaller is kept. Copies are
+// only tried for files up to MAX_DIFF_SIZE: sorting the old content's
+// suffixes takes four bytes per old byte and time that grows faster than
+// the size.
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
                        int level = DEFAULT_PATCH_LEVEL);
+
+constexpr std::size_t MAX_DIFF_SIZE = std::size_t(128) << 20;
+
+// A version 1 patch: the new content compressed against the old one only.
+// For patch programs that predate version 2, and for testing them.
+PatchResult make_plain_patch(const QByteArray &old_data, const QByteArray &new_data,
+                             QByteArray *patch, int level = DEFAULT_PATCH_LEVEL);
 
 // The same for files; writes the patch to patch_path. Memory is about the
 // size of the old and new file together.
