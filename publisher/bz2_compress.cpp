@@ -1,5 +1,7 @@
 #include "bz2_compress.h"
 
+#include "hash_text.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -48,7 +50,8 @@ private:
 
 } // namespace
 
-bool bz2_compress_file(const QString &source, const QString &target, QString *error)
+bool bz2_compress_file(const QString &source, const QString &target, CompressedFile *result,
+                       QString *error)
 {
     QFile in(source);
     QFile out(target);
@@ -61,7 +64,9 @@ bool bz2_compress_file(const QString &source, const QString &target, QString *er
         return false;
     }
     Compressor compressor;
+    HashTextDigest digest;
     QByteArray chunk(CHUNK, Qt::Uninitialized);
+    result->size = 0;
     bool fine = compressor.ok;
     while (fine) {
         const qint64 count = in.read(chunk.data(), CHUNK);
@@ -71,11 +76,18 @@ bool bz2_compress_file(const QString &source, const QString &target, QString *er
         }
         if (count == 0)
             break;
+        digest.add(chunk.constData(), size_t(count));
+        result->size += count;
         fine = compressor.feed(chunk.data(), unsigned(count), BZ_RUN, out);
     }
     if (!fine || !compressor.feed(nullptr, 0, BZ_FINISH, out) || !out.flush()) {
         *error =
             QStringLiteral("cannot compress %1 into %2: %3").arg(source, target, out.errorString());
+        return false;
+    }
+    result->hash = digest.finish();
+    if (result->hash.isEmpty()) {
+        *error = QStringLiteral("cannot hash %1").arg(source);
         return false;
     }
     return true;

@@ -1,23 +1,27 @@
 #include "file_publisher.h"
 
+#include "archive_check.h"
 #include "bz2_compress.h"
 #include "hash_text.h"
 #include "patch_format.h"
 #include "patch_names.h"
+#include "updater/patch_name.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 
-#include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
-const QString PENDING_SUFFIX = QStringLiteral(".publishing");
 const QString PATCH_FOLDER = QStringLiteral("patches/");
+// Test hook: the release file with this key gets one more byte right after
+// it has been compressed, as if it were being written while published.
+const char *const CHANGE_HOOK = "ORVEX_PUBLISHER_TEST_CHANGE";
 
 // Puts a copy of source at target: a hard link where the file system allows
 // it (published files are replaced, never changed in place), else a copy.
@@ -29,51 +33,74 @@ bool link_or_copy(const QString &source, const QString &target)
         QFile::copy(source, target);
 }
 
-// Replaces target with source in one step.
-bool replace(const QString &source, const QString &target)
+// Size and modification time: if either moves while the file is published,
+// its archive, hash and patches may not agree.
+struct FileState
 {
-    return std::rename(QFile::encodeName(source).constData(),
-                       QFile::encodeName(target).constData()) == 0;
+    qint64 size = -1;
+    qint64 mtime_ns = -1;
+    bool operator==(const FileState &o) const { return size == o.size && mtime_ns == o.mtime_ns; }
+};
+
+FileState state_of(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-bool same_file(const QString &a, const QString &b)
+QString changed(const QString &path)
 {
-    const QString canonical = QFileInfo(a).canonicalFilePath();
-    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+    return QStringLiteral("%1 changed while it was published; publish again once it is "
+                          "complete")
+        .arg(path);
 }
 
 } // namespace
 
 FilePublisher::FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
-                             const QString &scratch_dir)
-    : options(options), previous(previous), scratch_dir(scratch_dir)
+                             const QString &out_dir, const QString &scratch_dir)
+    : options(options), previous(previous), out_dir(out_dir), scratch_dir(scratch_dir)
 {
 }
 
 QString FilePublisher::out_path(const QString &relative) const
 {
-    return options.out_dir + QLatin1Char('/') + relative;
+    return out_dir + QLatin1Char('/') + relative;
 }
 
-// Archive first (patches are judged against its size), then the patches, and
-// only then the archive is moved into place: the old archive at that place
-// may be the source of a patch when the output is also the earlier version.
 FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
 {
     FileOutcome out;
     out.key = file.key;
-    out.size = file.size;
+    const FileState before = state_of(file.path);
+    out.size = before.size;
+    // The hash finds an earlier archive to reuse; a new archive is hashed
+    // again as it is compressed, and that hash is the one listed.
     const QString hash = file_hash_text(file.path);
-    if (hash.isEmpty()) {
+    if (hash.isEmpty() || before.size < 0) {
         out.error = QStringLiteral("cannot read %1").arg(file.path);
         return out;
     }
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
     QDir().mkpath(QFileInfo(archive).absolutePath());
-    const QString pending = prepare_archive(file, hash, &out);
-    if (!out.error.isEmpty())
-        return out;
-    out.archive_bytes = QFileInfo(pending.isEmpty() ? archive : pending).size();
+    if (!reuse_archive(file, hash, &out)) {
+        out.compressed = true;
+        CompressedFile made;
+        if (!bz2_compress_file(file.path, archive, &made, &out.error))
+            return out;
+        if (qgetenv(CHANGE_HOOK) == file.key.toUtf8()) {
+            QFile grow(file.path);
+            if (grow.open(QIODevice::Append))
+                grow.write("+");
+        }
+        if (made.hash != hash || made.size != before.size) {
+            out.error = changed(file.path);
+            return out;
+        }
+    }
+    out.archive_bytes = QFileInfo(archive).size();
 
     QStringList added;
     QStringList sources {hash};
@@ -82,50 +109,49 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
         if (source_hash.isEmpty() || sources.contains(source_hash))
             continue;
         sources.append(source_hash);
-        const QString name = patch_from(i, file, source_hash, hash,
-                                        pending.isEmpty() ? archive : pending, &out, index);
+        const QString name = patch_from(i, file, source_hash, hash, &out, index);
+        if (!out.error.isEmpty())
+            return out;
         if (!name.isEmpty())
             added.append(name);
     }
     const QStringList kept = keep_earlier_patches(file, hash, added, &out);
-
-    if (!pending.isEmpty() && !replace(pending, archive)) {
-        out.error = QStringLiteral("cannot move the archive into place at %1").arg(archive);
+    if (!(state_of(file.path) == before)) {
+        out.error = changed(file.path);
         return out;
     }
     const int slash = file.key.lastIndexOf(QLatin1Char('/'));
     out.entry.insert("path", slash < 0 ? QString() : file.key.left(slash));
     out.entry.insert("hash", hash);
+    out.entry.insert("size", double(before.size));
     out.entry.insert("patches", QJsonArray::fromStringList(added + kept));
     return out;
 }
 
-QString FilePublisher::prepare_archive(const ReleaseFile &file, const QString &hash,
-                                       FileOutcome *out) const
+bool FilePublisher::reuse_archive(const ReleaseFile &file, const QString &hash,
+                                  FileOutcome *out) const
 {
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
-    const QString pending = archive + PENDING_SUFFIX;
     for (const PreviousVersion &version : previous) {
         const QString earlier = version.archive_path(file.key);
         if (earlier.isEmpty() || version.hash(file.key) != hash)
             continue;
-        if (same_file(earlier, archive))
-            return QString(); // already in place
-        if (link_or_copy(earlier, pending))
-            return pending;
+        ArchiveContent content;
+        QString error;
+        if (!read_archive(earlier, &content, &error) || content.hash != hash) {
+            out->warnings.append(
+                QStringLiteral("earlier archive %1 is damaged (%2); compressing the file again")
+                    .arg(earlier, error.isEmpty() ? QStringLiteral("wrong content") : error));
+            continue;
+        }
+        if (link_or_copy(earlier, archive))
+            return true;
     }
-    out->compressed = true;
-    QString error;
-    if (!bz2_compress_file(file.path, pending, &error)) {
-        QFile::remove(pending);
-        out->error = error;
-    }
-    return pending;
+    return false;
 }
 
 QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString &source_hash,
-                                  const QString &hash, const QString &archive, FileOutcome *out,
-                                  int index) const
+                                  const QString &hash, FileOutcome *out, int index) const
 {
     const PreviousVersion &version = previous[i];
     const QString name = patch_name_for(file.key, source_hash, hash);
@@ -136,7 +162,15 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
     }
     for (const PreviousVersion &other : previous) {
         const QString published = other.patch_path(name);
-        if (!published.isEmpty() && link_or_copy(published, target)) {
+        if (published.isEmpty())
+            continue;
+        QString error;
+        if (!check_patch_header(published, source_hash, hash, &error)) {
+            out->warnings.append(
+                QStringLiteral("earlier patch is damaged (%1); making it again").arg(error));
+            continue;
+        }
+        if (link_or_copy(published, target)) {
             ++out->patches_kept;
             return name;
         }
@@ -145,27 +179,26 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
     QString error;
     const QString scratch = QStringLiteral("%1/%2-%3").arg(scratch_dir).arg(index).arg(i);
     const QString old_content = version.content_path(file.key, scratch, &error);
-    const QString pending = target + PENDING_SUFFIX;
     PatchResult made {false, error, PatchError::Unreadable};
     if (!old_content.isEmpty())
-        made = make_patch_file(old_content, file.path, pending,
+        made = make_patch_file(old_content, file.path, target,
                                options.patch_level > 0 ? options.patch_level : DEFAULT_PATCH_LEVEL);
     QFile::remove(scratch);
     if (!made.ok) {
         out->notes.append(QStringLiteral("no patch from %1: %2").arg(source_hash, made.message));
-        QFile::remove(pending);
+        QFile::remove(target);
         return QString();
     }
-    if (QFileInfo(pending).size() > QFileInfo(archive).size()) {
+    // The patch read the file once more: it must lead to what was archived.
+    if (!check_patch_header(target, source_hash, hash, &error)) {
+        QFile::remove(target);
+        out->error = changed(file.path);
+        return QString();
+    }
+    if (QFileInfo(target).size() > out->archive_bytes) {
         out->notes.append(
             QStringLiteral("patch from %1 skipped: larger than the archive").arg(source_hash));
-        QFile::remove(pending);
-        return QString();
-    }
-    if (!replace(pending, target)) {
-        out->notes.append(
-            QStringLiteral("no patch from %1: cannot write %2").arg(source_hash, target));
-        QFile::remove(pending);
+        QFile::remove(target);
         return QString();
     }
     ++out->patches_made;
@@ -183,13 +216,23 @@ QStringList FilePublisher::keep_earlier_patches(const ReleaseFile &file, const Q
          patches_to_keep(newest.patches(file.key), added, hash, options.patch_history)) {
         const QString target = out_path(PATCH_FOLDER + name + ARCHIVE_SUFFIX);
         const QString published = newest.patch_path(name);
-        if (QFileInfo(target).isFile() ||
-            (!published.isEmpty() && link_or_copy(published, target))) {
+        PatchName parsed;
+        QString error;
+        if (QFileInfo(target).isFile()) {
+            kept.append(name);
+            ++out->patches_kept;
+        } else if (published.isEmpty()) {
+            out->notes.append(
+                QStringLiteral("earlier patch %1 dropped: its file is missing").arg(name));
+        } else if (!PatchName::parse(name, parsed) ||
+                   !check_patch_header(published, parsed.source_hash, parsed.result_hash, &error)) {
+            out->warnings.append(
+                QStringLiteral("earlier patch %1 is damaged and dropped (%2)").arg(name, error));
+        } else if (link_or_copy(published, target)) {
             kept.append(name);
             ++out->patches_kept;
         } else {
-            out->notes.append(
-                QStringLiteral("earlier patch %1 dropped: its file is missing").arg(name));
+            out->notes.append(QStringLiteral("earlier patch %1 dropped: cannot link it").arg(name));
         }
     }
     return kept;

@@ -21,33 +21,37 @@ struct FileOutcome
     int patches_made = 0;
     int patches_kept = 0; // taken over from an earlier output
     QStringList notes; // patches that were not made, and why
+    QStringList warnings; // damaged earlier archives and patches, not taken over
 };
 
-// Publishes one release file into the output folder: its archive, its patches
-// from the earlier versions and its manifest entry. Files are independent, so
-// several may be published at once from different threads.
+// Publishes one release file into the staging folder: its archive, its
+// patches from the earlier versions and its manifest entry. Files are
+// independent, so several may be published at once from different threads.
+// Whatever is taken over from an earlier output is checked first.
 class FilePublisher
 {
 public:
+    // out_dir: the staging folder the new tree is built in; scratch_dir:
+    // room for temporary files on the same file system.
     FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
-                  const QString &scratch_dir);
+                  const QString &out_dir, const QString &scratch_dir);
 
     FileOutcome publish(const ReleaseFile &file, int index) const;
 
 private:
-    // Puts the archive under a temporary name beside its place; returns that
-    // name or "" after an error.
-    QString prepare_archive(const ReleaseFile &file, const QString &hash, FileOutcome *out) const;
+    // Links a checked archive of an earlier output with this content into
+    // place; false when there is none.
+    bool reuse_archive(const ReleaseFile &file, const QString &hash, FileOutcome *out) const;
     // Makes (or finds) the patch from version i, where the file has
     // source_hash; returns its name or "".
     QString patch_from(int i, const ReleaseFile &file, const QString &source_hash,
-                       const QString &hash, const QString &archive, FileOutcome *out,
-                       int index) const;
+                       const QString &hash, FileOutcome *out, int index) const;
     QStringList keep_earlier_patches(const ReleaseFile &file, const QString &hash,
                                      const QStringList &added, FileOutcome *out) const;
     QString out_path(const QString &relative) const;
 
     const PublishOptions &options;
     const QList<PreviousVersion> &previous;
+    const QString out_dir;
     const QString scratch_dir;
 };

@@ -2,6 +2,7 @@
 // from. See --help.
 #include "publish_options.h"
 #include "publisher.h"
+#include "tree_check.h"
 
 #include <QCoreApplication>
 
@@ -17,5 +18,7 @@ int main(int argc, char *argv[])
     case OptionsOutcome::Run:
         break;
     }
+    if (!options.check_dir.isEmpty())
+        return check_tree(options.check_dir, options.jobs);
     return Publisher(options).run();
 }

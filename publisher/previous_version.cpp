@@ -23,15 +23,34 @@ bool PreviousVersion::load(const QString &dir, QString *error)
         *error = QStringLiteral("the earlier version %1 is not a folder").arg(dir);
         return false;
     }
-    QFile manifest(root + QLatin1Char('/') + MANIFEST_NAME);
-    if (!manifest.open(QIODevice::ReadOnly))
+    const QString manifest_path = root + QLatin1Char('/') + MANIFEST_NAME;
+    QFile manifest(manifest_path);
+    if (!manifest.exists()) {
+        // A published tree without its manifest must not pass for a release
+        // folder: its patches would silently be lost.
+        const bool published = QFileInfo(root + PATCH_FOLDER).isDir() ||
+            !QDir(root).entryList({"*" + ARCHIVE_SUFFIX}, QDir::Files).isEmpty();
+        if (published) {
+            *error = QStringLiteral("the earlier output %1 has no manifest %2")
+                         .arg(dir, QString(MANIFEST_NAME));
+            return false;
+        }
         return true; // a release folder
-    const QJsonObject files =
-        QJsonDocument::fromJson(manifest.readAll()).object().value("files").toObject();
-    if (files.isEmpty())
-        return true;
+    }
+    QJsonParseError parsed;
+    const QJsonDocument document = manifest.open(QIODevice::ReadOnly)
+        ? QJsonDocument::fromJson(manifest.readAll(), &parsed)
+        : QJsonDocument();
+    const QJsonValue files = document.object().value("files");
+    if (document.isNull() || !files.isObject()) {
+        *error = QStringLiteral("the manifest %1 of the earlier output cannot be read or is "
+                                "damaged")
+                     .arg(manifest_path);
+        return false;
+    }
     output = true;
-    for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+    const QJsonObject list = files.toObject();
+    for (auto it = list.constBegin(); it != list.constEnd(); ++it) {
         const QJsonObject value = it.value().toObject();
         Entry entry {value.value("hash").toString(), {}};
         for (const QJsonValue &patch : value.value("patches").toArray())

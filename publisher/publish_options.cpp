@@ -36,9 +36,10 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     parser.addOptions({
         {"release", "The release folder: the game as installed.", "dir"},
         {"out",
-         "The output folder (created if missing). It may be the newest --previous, but then "
-         "archives change before the manifest does: better publish into a new folder and "
-         "switch the server to it.",
+         "The served folder (created if missing); it may also be a --previous. The new tree "
+         "is built beside it in a hidden staging folder and swapped in with one atomic rename "
+         "at the end, so readers see the old tree or the new one, and a failure leaves the "
+         "old one as it was.",
          "dir"},
         {"previous",
          "An earlier output or release folder. Repeat for several, newest first: patches are "
@@ -55,6 +56,14 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "n"},
         {"jobs", "Files worked on at the same time (default: the number of cores).", "n"},
         {"patch-level", "Compression level of the patches (1-19; default 12).", "n"},
+        {"follow-internal-links",
+         "Publish a symbolic link that leads to a regular file inside the release as that "
+         "file's content (otherwise every link is an error)."},
+        {"check",
+         "Only check the published tree in dir: every listed archive decompresses to its hash "
+         "and size, every listed patch exists and names its source and result. Exits 1 on "
+         "any fault.",
+         "dir"},
     });
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "publisher: %s\n", qPrintable(parser.errorText()));
@@ -63,6 +72,12 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     if (parser.isSet("help")) {
         std::printf("%s", qPrintable(parser.helpText()));
         return OptionsOutcome::Exit;
+    }
+    options->jobs = qMax(1, QThread::idealThreadCount());
+    if (parser.isSet("check")) {
+        options->check_dir = parser.value("check");
+        return read_count(parser, "jobs", 1, 1024, &options->jobs) ? OptionsOutcome::Run
+                                                                   : OptionsOutcome::UsageError;
     }
     for (const char *required : {"release", "out", "server-version", "launcher-version"}) {
         if (!parser.isSet(required)) {
@@ -81,7 +96,7 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->server_version = parser.value("server-version");
     options->launcher_version = parser.value("launcher-version");
     options->exec_name = parser.isSet("exec") ? parser.value("exec") : GAME_EXECUTABLE;
-    options->jobs = qMax(1, QThread::idealThreadCount());
+    options->follow_internal_links = parser.isSet("follow-internal-links");
     if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history) ||
         !read_count(parser, "jobs", 1, 1024, &options->jobs) ||
         !read_count(parser, "patch-level", 1, 19, &options->patch_level))

@@ -15,6 +15,8 @@ struct PublishOptions
     int patch_history = 3; // versions back a player may be and still patch
     int jobs = 1; // files worked on at the same time
     int patch_level = 0; // 0: the patch format's default
+    bool follow_internal_links = false; // publish links to files inside the release
+    QString check_dir; // --check: only check this published tree
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };

@@ -2,13 +2,13 @@
 
 #include "app/constants.h"
 #include "release_scan.h"
+#include "staging_area.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -59,8 +59,13 @@ int Publisher::run()
     const QString release = QDir(options.release_dir).absolutePath() + QLatin1Char('/');
     if ((QDir(options.out_dir).absolutePath() + QLatin1Char('/')).startsWith(release))
         return fail(QStringLiteral("the output folder must not lie inside the release folder"));
-    if (!scan_release(options.release_dir, &files, &error))
-        return fail(error);
+    QStringList errors;
+    if (!scan_release(options.release_dir, options.follow_internal_links, &files, &errors)) {
+        for (const QString &line : errors)
+            std::fprintf(stderr, "publisher: %s\n", qPrintable(line));
+        return fail(
+            QStringLiteral("nothing published: %1 problem(s) in the release").arg(errors.size()));
+    }
     QList<PreviousVersion> previous;
     for (const QString &dir : options.previous) {
         PreviousVersion version;
@@ -69,9 +74,9 @@ int Publisher::run()
         previous.append(version);
     }
     options.out_dir = QDir(options.out_dir).absolutePath();
-    QTemporaryDir scratch;
-    if (!QDir().mkpath(options.out_dir + QStringLiteral("/patches")) || !scratch.isValid())
-        return fail(QStringLiteral("cannot create the output folder %1").arg(options.out_dir));
+    StagingArea staging;
+    if (!staging.open(options.out_dir, &error))
+        return fail(error);
     if (!std::any_of(files.cbegin(), files.cend(),
                      [&](const ReleaseFile &f) { return f.key == options.exec_name; }))
         std::fprintf(stderr, "publisher: warning: the release has no file %s\n",
@@ -83,7 +88,7 @@ int Publisher::run()
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return files[a].size > files[b].size; });
 
-    const FilePublisher publisher(options, previous, scratch.path());
+    const FilePublisher publisher(options, previous, staging.tree(), staging.scratch());
     QVector<FileOutcome> outcomes(files.size());
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs);
@@ -95,20 +100,25 @@ int Publisher::run()
     }
     pool.waitForDone();
 
-    QStringList errors;
     for (const FileOutcome &outcome : outcomes) {
+        for (const QString &warning : outcome.warnings)
+            std::fprintf(stderr, "publisher: warning: %s: %s\n", qPrintable(outcome.key),
+                         qPrintable(warning));
         if (!outcome.error.isEmpty())
             errors.append(outcome.key + ": " + outcome.error);
     }
+    const QString unchanged =
+        QStringLiteral("nothing published, %1 is unchanged").arg(options.out_dir);
     if (!errors.isEmpty())
-        return fail(QStringLiteral("nothing published; %1").arg(errors.join("; ")));
-    if (!write_manifest(outcomes, &error))
-        return fail(error);
+        return fail(QStringLiteral("%1; %2").arg(unchanged, errors.join("; ")));
+    if (!write_manifest(staging.tree(), outcomes, &error) || !staging.publish(&error))
+        return fail(QStringLiteral("%1; %2").arg(unchanged, error));
     print_summary(outcomes, double(timer.elapsed()) / 1000.0);
     return 0;
 }
 
-bool Publisher::write_manifest(const QVector<FileOutcome> &outcomes, QString *error) const
+bool Publisher::write_manifest(const QString &tree, const QVector<FileOutcome> &outcomes,
+                               QString *error) const
 {
     QJsonObject files;
     for (const FileOutcome &outcome : outcomes)
@@ -117,7 +127,7 @@ bool Publisher::write_manifest(const QVector<FileOutcome> &outcomes, QString *er
                                 {"launcher-version", options.launcher_version},
                                 {"exec", options.exec_name},
                                 {"files", files}};
-    QSaveFile out(options.out_dir + QLatin1Char('/') + MANIFEST_NAME);
+    QSaveFile out(tree + QLatin1Char('/') + MANIFEST_NAME);
     const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
     if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())
         return true;

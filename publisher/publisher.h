@@ -8,8 +8,10 @@
 #include <mutex>
 
 // One publishing run: scans the release, publishes its files on a pool of
-// --jobs threads (largest first), writes the manifest last and prints a
-// progress line per file on a terminal and a summary at the end.
+// --jobs threads (largest first) into a staging folder, writes the manifest
+// last, swaps the new tree in (see StagingArea) and prints a progress line
+// per file on a terminal and a summary at the end. All or nothing: after any
+// error the served folder is left as it was.
 class Publisher
 {
 public:
@@ -20,7 +22,8 @@ public:
     int run();
 
 private:
-    bool write_manifest(const QVector<FileOutcome> &outcomes, QString *error) const;
+    bool write_manifest(const QString &tree, const QVector<FileOutcome> &outcomes,
+                        QString *error) const;
     void report_progress(const FileOutcome &outcome, int total);
     void print_summary(const QVector<FileOutcome> &outcomes, double seconds) const;
 

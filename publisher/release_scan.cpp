@@ -3,10 +3,160 @@
 #include "updater/safe_path.h"
 
 #include <QDir>
-#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool is_device_name(const QString &segment)
+{
+    const QString stem = segment.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList plain = {"CON", "PRN", "AUX", "NUL"};
+    if (plain.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith("COM") || stem.startsWith("LPT")) &&
+        stem[3] >= QLatin1Char('1') && stem[3] <= QLatin1Char('9');
+}
+
+QString windows_reason(const QString &segment)
+{
+    for (const QChar c : segment) {
+        if (c.unicode() < 0x20)
+            return QStringLiteral("contains a control character");
+        if (QStringLiteral("<>\"|*?").contains(c))
+            return QStringLiteral("contains \"%1\", which Windows does not allow").arg(c);
+    }
+    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("ends with a dot or a space, which Windows drops");
+    if (is_device_name(segment))
+        return QStringLiteral("is a Windows device name");
+    return QString();
+}
+
+// Raw bytes of a name, escaped where they are not printable ASCII, so a
+// name that is not UTF-8 can still be named.
+QString shown(const QByteArray &raw)
+{
+    QString out;
+    for (const char c : raw) {
+        const uchar u = uchar(c);
+        out += u >= 0x20 && u < 0x7f ? QString(QLatin1Char(c))
+                                     : QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+class Scanner
+{
+public:
+    Scanner(const QByteArray &root, bool follow, QVector<ReleaseFile> *files, QStringList *errors)
+        : root(root), follow(follow), files(files), errors(errors)
+    {
+    }
+
+    void folder(const QByteArray &relative)
+    {
+        const QByteArray path = relative.isEmpty() ? root : root + '/' + relative;
+        DIR *dir = ::opendir(path.constData());
+        if (!dir) {
+            fail(relative, QStringLiteral("is a folder that cannot be read"));
+            return;
+        }
+        QList<QByteArray> names;
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names.append(name);
+        }
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (const QByteArray &name : names)
+            entry(relative.isEmpty() ? name : relative + '/' + name);
+    }
+
+private:
+    void fail(const QByteArray &relative, const QString &reason)
+    {
+        errors->append(QStringLiteral("release entry \"%1\" %2").arg(shown(relative), reason));
+    }
+
+    void entry(const QByteArray &relative)
+    {
+        const QString key = QString::fromUtf8(relative);
+        if (key.toUtf8() != relative || key.contains(QChar::ReplacementCharacter)) {
+            fail(relative, QStringLiteral("has a name that is not valid UTF-8"));
+            return;
+        }
+        const QString name = key.section(QLatin1Char('/'), -1);
+        const QString folded = key.toCaseFolded();
+        const auto seen = keys.constFind(folded);
+        if (seen != keys.constEnd()) {
+            fail(relative, QStringLiteral("differs from \"%1\" only in case").arg(seen.value()));
+            return;
+        }
+        keys.insert(folded, key);
+        QString reason = windows_reason(name);
+        const QByteArray path = root + '/' + relative;
+        struct stat st;
+        if (reason.isEmpty() && ::lstat(path.constData(), &st) != 0)
+            reason = QStringLiteral("cannot be examined");
+        if (!reason.isEmpty()) {
+            fail(relative, reason);
+            return;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            folder(relative);
+            return;
+        }
+        QByteArray target = path;
+        if (S_ISLNK(st.st_mode)) {
+            if (!follow) {
+                fail(relative, QStringLiteral("is a symbolic link (see --follow-internal-links)"));
+                return;
+            }
+            const QString resolved = QFileInfo(QFile::decodeName(path)).canonicalFilePath();
+            target = QFile::encodeName(resolved);
+            if (resolved.isEmpty() || !target.startsWith(root + '/') ||
+                ::lstat(target.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                fail(relative,
+                     QStringLiteral("is a symbolic link that does not lead to a "
+                                    "regular file inside the release"));
+                return;
+            }
+        }
+        if (!S_ISREG(st.st_mode)) {
+            fail(relative, QStringLiteral("is a FIFO, socket or device, not a regular file"));
+            return;
+        }
+        const int fd = ::open(target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            fail(relative, QStringLiteral("cannot be read"));
+            return;
+        }
+        ::close(fd);
+        reason = unusable_key_reason(key);
+        if (!reason.isEmpty()) {
+            fail(relative, reason);
+            return;
+        }
+        files->append({key, QFile::decodeName(target), qint64(st.st_size)});
+    }
+
+    const QByteArray root;
+    const bool follow;
+    QVector<ReleaseFile> *files;
+    QStringList *errors;
+    QHash<QString, QString> keys; // case-folded key -> key
+};
+
+} // namespace
 
 QString unusable_key_reason(const QString &key)
 {
@@ -21,29 +171,24 @@ QString unusable_key_reason(const QString &key)
     }
     if (!safe_path::is_relative_path(key))
         return QStringLiteral("is not a plain relative path (absolute, empty part or \"..\")");
+    for (const QString &segment : key.split(QLatin1Char('/'))) {
+        const QString reason = windows_reason(segment);
+        if (!reason.isEmpty())
+            return reason;
+    }
     return QString();
 }
 
-bool scan_release(const QString &dir, QVector<ReleaseFile> *files, QString *error)
+bool scan_release(const QString &dir, bool follow_internal_links, QVector<ReleaseFile> *files,
+                  QStringList *errors)
 {
-    const QDir root(dir);
-    if (!root.exists()) {
-        *error = QStringLiteral("the release folder %1 does not exist").arg(dir);
+    const QString root = QFileInfo(dir).canonicalFilePath();
+    if (root.isEmpty() || !QFileInfo(root).isDir()) {
+        errors->append(QStringLiteral("the release folder %1 does not exist").arg(dir));
         return false;
     }
-    QDirIterator it(root.absolutePath(), QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString key = root.relativeFilePath(path);
-        const QString reason = unusable_key_reason(key);
-        if (!reason.isEmpty()) {
-            *error = QStringLiteral("release file \"%1\" %2").arg(key, reason);
-            return false;
-        }
-        files->append({key, path, it.fileInfo().size()});
-    }
+    Scanner(QFile::encodeName(root), follow_internal_links, files, errors).folder(QByteArray());
     std::sort(files->begin(), files->end(),
               [](const ReleaseFile &a, const ReleaseFile &b) { return a.key < b.key; });
-    return true;
+    return errors->isEmpty();
 }

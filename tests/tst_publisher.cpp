@@ -17,6 +17,9 @@
 #include <QtTest>
 
 #include <bzlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,10 +69,27 @@ private slots:
     void unchanged_file_not_recompressed();
     void hostile_release_name_refused_data();
     void hostile_release_name_refused();
+    void release_entry_refused_data();
+    void release_entry_refused();
+    void internal_link_published_only_on_request();
+    void file_changed_while_published();
+    void damaged_previous_data();
+    void damaged_previous();
+    void check_finds_faults_data();
+    void check_finds_faults();
+    void kill_during_same_tree_publish();
     void patch_names_stay_plain_and_distinct();
 
 private:
     int publish(int n, const QStringList &extra, QByteArray *errors = nullptr);
+    int run(const QStringList &arguments, QByteArray *errors = nullptr,
+            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+    int check(const QString &tree, QByteArray *errors = nullptr)
+    {
+        return run({"--check", tree}, errors);
+    }
+    // A fresh copy of a published tree (no hard links into the original).
+    QString copy_tree(const QString &from, const QString &name);
     QJsonObject manifest(int n) const;
     QString release(int n) const { return dir.filePath(QString("v%1").arg(n)); }
     QString out(int n) const { return dir.filePath(QString("out%1").arg(n)); }
@@ -79,17 +99,31 @@ private:
 
 int TestPublisher::publish(int n, const QStringList &extra, QByteArray *errors)
 {
+    return run(QStringList {"--release", release(n), "--out", out(n), "--server-version",
+                            QString("1.%1").arg(n), "--launcher-version", "1.4.0", "--jobs", "2"} +
+                   extra,
+               errors);
+}
+
+int TestPublisher::run(const QStringList &arguments, QByteArray *errors,
+                       const QProcessEnvironment &env)
+{
     QProcess process;
-    process.start(bin_dir() + "/publisher",
-                  QStringList {"--release", release(n), "--out", out(n), "--server-version",
-                               QString("1.%1").arg(n), "--launcher-version", "1.4.0", "--jobs",
-                               "2"} +
-                      extra);
+    process.setProcessEnvironment(env);
+    process.start(bin_dir() + "/publisher", arguments);
     if (!process.waitForFinished(120000))
         return -1;
     if (errors)
         *errors = process.readAllStandardError();
-    return process.exitCode();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QString TestPublisher::copy_tree(const QString &from, const QString &name)
+{
+    const QString to = dir.filePath(name);
+    QDir(to).removeRecursively();
+    QProcess::execute("cp", {"-r", from, to});
+    return to;
 }
 
 QJsonObject TestPublisher::manifest(int n) const
@@ -122,6 +156,8 @@ void TestPublisher::manifest_fields_and_keys()
     for (const QString &key : files.keys()) {
         const QJsonObject entry = files.value(key).toObject();
         QCOMPARE(entry.value("hash").toString(), hash_text(version(1).value(key)));
+        QCOMPARE(entry.value("size").toVariant(),
+                 QVariant(qlonglong(version(1).value(key).size())));
         QVERIFY(entry.value("patches").isArray());
     }
 }
@@ -205,18 +241,259 @@ void TestPublisher::hostile_release_name_refused_data()
     QTest::newRow("backslash") << "maps\\town.dat";
     QTest::newRow("colon") << "c:town.dat";
     QTest::newRow("fragment mark") << "town#2.dat";
+    for (const char *c : {"<", ">", "|", "*", "\"", "\x01", "\x1f"})
+        QTest::newRow(qPrintable(QString("Windows forbids %1").arg(int(c[0]))))
+            << QString("town%1.dat").arg(c);
+    QTest::newRow("trailing dot") << "town.";
+    QTest::newRow("trailing space") << "town ";
+    for (const char *device : {"CON", "prn.txt", "Aux.dat", "NUL", "COM1", "com9.x", "LPT1.dat"})
+        QTest::newRow(device) << QString(device);
+    QTest::newRow("device name as a folder") << "nul/x.dat";
 }
 
 void TestPublisher::hostile_release_name_refused()
 {
     QFETCH(QString, name);
+    QDir(release(4)).removeRecursively();
     write(release(4) + "/data/" + name, "x");
     write(release(4) + "/orvex.exe", "game");
     QByteArray errors;
     QCOMPARE(publish(4, {}, &errors), 1);
-    QVERIFY2(errors.contains(("data/" + name).toUtf8()), errors.constData());
+    // The message names the first refused part, control characters escaped.
+    QString named = "data/" + name.section('/', 0, 0);
+    for (QChar c = 0; c < 0x20; c = c.unicode() + 1)
+        named.replace(c, QString("\\x%1").arg(c.unicode(), 2, 16, QChar('0')));
+    QVERIFY2(errors.contains(named.toUtf8()), errors.constData());
     QVERIFY(!QFile::exists(out(4) + "/patcher.json"));
     QDir(release(4)).removeRecursively();
+}
+
+// Entries that are not plain files or folders, or whose names the game cannot
+// have: the run fails, names the entry and leaves the served tree as it was.
+void TestPublisher::release_entry_refused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("link out of the release") << "link out"
+                                             << "data/shadow";
+    QTest::newRow("link to an inner folder") << "folder link"
+                                             << "data/more";
+    QTest::newRow("FIFO") << "fifo"
+                          << "data/pipe";
+    QTest::newRow("name not UTF-8") << "not utf-8"
+                                    << "data/bad\\xff";
+    QTest::newRow("names differing in case") << "case twins"
+                                             << "Orvex.exe";
+    QTest::newRow("unreadable folder") << "unreadable"
+                                       << "data/locked";
+}
+
+void TestPublisher::release_entry_refused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, named);
+    if (kind == "unreadable" && ::geteuid() == 0)
+        QSKIP("root reads every folder");
+    const QString rel = release(6);
+    QDir(rel).removeRecursively();
+    write(rel + "/orvex.exe", "game");
+    write(rel + "/data/a.dat", "a");
+    write(dir.filePath("outside"), "secret");
+    const QString served = out(6);
+    QDir(served).removeRecursively();
+    QCOMPARE(publish(6, {}), 0);
+    const QByteArray manifest_before = read(served + "/patcher.json");
+
+    if (kind == "link out")
+        QVERIFY(QFile::link(dir.filePath("outside"), rel + "/data/shadow"));
+    else if (kind == "folder link")
+        QVERIFY(QFile::link(rel + "/data", rel + "/data/more"));
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(rel + "/data/pipe").constData(), 0644), 0);
+    else if (kind == "not utf-8")
+        QVERIFY(::close(::creat(QFile::encodeName(rel) + "/data/bad\xff", 0644)) == 0);
+    else if (kind == "case twins")
+        write(rel + "/Orvex.exe", "other");
+    else if (kind == "unreadable")
+        QVERIFY(QDir().mkpath(rel + "/data/locked") &&
+                QFile::setPermissions(rel + "/data/locked", QFileDevice::Permissions()));
+    QByteArray errors;
+    QCOMPARE(publish(6, {}, &errors), 1); // returns, so a FIFO is never opened
+    QVERIFY2(errors.contains(named.toUtf8()), errors.constData());
+    QCOMPARE(read(served + "/patcher.json"), manifest_before);
+    QVERIFY(!read(served + "/data").contains("secret"));
+    QCOMPARE(check(served), 0);
+    ::unlink(QFile::encodeName(rel) + "/data/bad\xff"); // beyond Qt's names
+    QFile::setPermissions(rel + "/data/locked",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestPublisher::internal_link_published_only_on_request()
+{
+    const QString rel = release(7);
+    write(rel + "/orvex.exe", "game");
+    write(rel + "/data/real.dat", "shared content");
+    QVERIFY(QFile::link("real.dat", rel + "/data/alias.dat"));
+    QByteArray errors;
+    QCOMPARE(publish(7, {}, &errors), 1);
+    QVERIFY2(errors.contains("data/alias.dat"), errors.constData());
+    QCOMPARE(publish(7, {"--follow-internal-links"}), 0);
+    const QString target = dir.filePath("alias-extracted");
+    QCOMPARE(extract_archive(out(7) + "/data/alias.dat.bz2", target).code, 0);
+    QCOMPARE(read(target), QByteArray("shared content"));
+    QCOMPARE(check(out(7)), 0);
+}
+
+// The file grows right after it was compressed (a test hook), as if it were
+// still being written: the run fails instead of listing a hash its archive
+// does not hold.
+void TestPublisher::file_changed_while_published()
+{
+    const QString rel = release(8);
+    write(rel + "/orvex.exe", "game");
+    write(rel + "/data/table.txt", lines(0, 1000));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVEX_PUBLISHER_TEST_CHANGE", "data/table.txt");
+    QByteArray errors;
+    QCOMPARE(run({"--release", rel, "--out", out(8), "--server-version", "8", "--launcher-version",
+                  "1.4.0"},
+                 &errors, env),
+             1);
+    QVERIFY2(errors.contains("changed while it was published"), errors.constData());
+    QVERIFY(!QFileInfo::exists(out(8)));
+}
+
+void TestPublisher::damaged_previous_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("cut manifest") << "cut manifest" << 1 << QByteArray("patcher.json");
+    QTest::newRow("missing manifest") << "missing manifest" << 1 << QByteArray("patcher.json");
+    QTest::newRow("damaged archive") << "archive" << 0 << QByteArray("orvex.exe.bz2 is damaged");
+    QTest::newRow("archive of other content") << "other archive" << 0 << QByteArray("damaged");
+    QTest::newRow("damaged patch") << "patch" << 0 << QByteArray("damaged and dropped");
+}
+
+// Release 3 published from a damaged copy of output 2: a manifest that
+// cannot be read stops the run; a damaged archive or patch is not taken over.
+void TestPublisher::damaged_previous()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, exit_code);
+    QFETCH(QByteArray, said);
+    const QString prev = copy_tree(out(2), "damaged-prev");
+    const QJsonArray patches = manifest(2)
+                                   .value("files")
+                                   .toObject()
+                                   .value("data/table.txt")
+                                   .toObject()
+                                   .value("patches")
+                                   .toArray();
+    QCOMPARE(patches.size(), 1);
+    if (damage == "cut manifest")
+        write(prev + "/patcher.json", read(prev + "/patcher.json").left(60));
+    else if (damage == "missing manifest")
+        QVERIFY(QFile::remove(prev + "/patcher.json"));
+    else if (damage == "archive")
+        write(prev + "/orvex.exe.bz2", read(prev + "/orvex.exe.bz2").left(100));
+    else if (damage == "other archive")
+        QVERIFY(QFile::remove(prev + "/orvex.exe.bz2") &&
+                QFile::copy(prev + "/notes.txt.bz2", prev + "/orvex.exe.bz2"));
+    else if (damage == "patch")
+        write(prev + "/patches/" + patches[0].toString() + ".bz2", "ORVXPTCH garbage");
+    const QString served = dir.filePath("from-damaged");
+    QDir(served).removeRecursively();
+    QByteArray errors;
+    QCOMPARE(run({"--release", release(3), "--out", served, "--previous", prev, "--server-version",
+                  "3", "--launcher-version", "1.4.0"},
+                 &errors),
+             exit_code);
+    QVERIFY2(errors.contains(said), errors.constData());
+    if (exit_code != 0) {
+        QVERIFY(!QFileInfo::exists(served));
+        return;
+    }
+    QCOMPARE(check(served), 0);
+}
+
+void TestPublisher::check_finds_faults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("archive of other content") << "archive" << QByteArray("decompresses to");
+    QTest::newRow("patch missing") << "patch" << QByteArray("is missing");
+    QTest::newRow("wrong size") << "size" << QByteArray("bytes, the manifest says");
+}
+
+void TestPublisher::check_finds_faults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, said);
+    const QString tree = copy_tree(out(2), "checked");
+    QCOMPARE(check(tree), 0);
+    QJsonObject m = QJsonDocument::fromJson(read(tree + "/patcher.json")).object();
+    QJsonObject files = m.value("files").toObject();
+    QJsonObject table = files.value("data/table.txt").toObject();
+    if (fault == "archive") {
+        write(tree + "/orvex.exe.bz2", read(tree + "/notes.txt.bz2"));
+    } else if (fault == "patch") {
+        QVERIFY(QFile::remove(tree + "/patches/" + table.value("patches").toArray()[0].toString() +
+                              ".bz2"));
+    } else {
+        table.insert("size", table.value("size").toDouble() + 1);
+        files.insert("data/table.txt", table);
+        m.insert("files", files);
+        write(tree + "/patcher.json", QJsonDocument(m).toJson());
+    }
+    QByteArray errors;
+    QCOMPARE(check(tree, &errors), 1);
+    QVERIFY2(errors.contains(said), errors.constData());
+}
+
+// A publish into the served folder that is also its --previous, killed while
+// it works: what is served still passes the check, and the next run clears
+// what the killed one left and succeeds.
+void TestPublisher::kill_during_same_tree_publish()
+{
+    const QString served = copy_tree(out(2), "live");
+    const QString rel = release(9);
+    write(rel + "/orvex.exe", lines(0, 20000));
+    QByteArray noise(6 << 20, Qt::Uninitialized);
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 2654435761u) >> 13);
+    write(rel + "/data/table.txt", noise);
+    const QStringList arguments {"--release",
+                                 rel,
+                                 "--out",
+                                 served,
+                                 "--previous",
+                                 served,
+                                 "--server-version",
+                                 "9",
+                                 "--launcher-version",
+                                 "1.4.0"};
+    const QByteArray before = read(served + "/patcher.json");
+    auto leftovers = [&] {
+        return QDir(dir.path()).entryList({".live.staging-*"}, QDir::AllEntries | QDir::Hidden);
+    };
+    QProcess process;
+    process.start(bin_dir() + "/publisher", arguments);
+    QTRY_VERIFY_WITH_TIMEOUT(!leftovers().isEmpty() || process.state() == QProcess::NotRunning,
+                             60000);
+    process.kill();
+    process.waitForFinished();
+    const QByteArray served_manifest = read(served + "/patcher.json");
+    QVERIFY(served_manifest == before ||
+            QJsonDocument::fromJson(served_manifest).object().value("server-version") == "9");
+    QCOMPARE(check(served), 0);
+
+    QCOMPARE(run(arguments), 0);
+    QVERIFY(leftovers().isEmpty());
+    QCOMPARE(check(served), 0);
+    QCOMPARE(
+        QJsonDocument::fromJson(read(served + "/patcher.json")).object().value("server-version"),
+        QJsonValue("9"));
 }
 
 void TestPublisher::patch_names_stay_plain_and_distinct()
