@@ -30,22 +30,26 @@ void ConnectionWorkers::enqueue(std::function<void()> job)
     job_ready.notify_one();
 }
 
+// Workers finish the connections they have; the watch thread keeps cutting
+// stalled ones until the last worker is done, so none can hold the stop up.
 void ConnectionWorkers::shutdown()
 {
+    std::vector<std::thread> workers;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (stopping && threads.empty() && !watcher.joinable())
-            return;
         stopping = true;
+        workers.swap(threads);
     }
     job_ready.notify_all();
-    watch_wake.notify_all();
-    for (std::thread &thread : threads)
+    for (std::thread &thread : workers)
         thread.join();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        watching = false;
+    }
+    watch_wake.notify_all();
     if (watcher.joinable())
         watcher.join();
-    std::lock_guard<std::mutex> lock(mutex);
-    threads.clear();
 }
 
 void ConnectionWorkers::work()
@@ -75,7 +79,7 @@ void ConnectionWorkers::work()
 void ConnectionWorkers::watch()
 {
     std::unique_lock<std::mutex> lock(mutex);
-    while (!stopping) {
+    while (watching) {
         watch_wake.wait_for(lock, WATCH_INTERVAL);
         const Clock::time_point now = Clock::now();
         for (Connection *connection : open) {

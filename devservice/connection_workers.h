@@ -68,7 +68,8 @@ private:
     std::deque<std::function<void()>> jobs;
     std::vector<std::thread> threads;
     size_t idle = 0;
-    bool stopping = false;
+    bool stopping = false; // no new work: workers end once the queue is empty
+    bool watching = true; // the watch thread runs until every worker has ended
     std::set<Connection *> open;
     std::thread watcher;
 
