@@ -292,6 +292,10 @@ Bz2DecodeResult Bz2DecodeRun::run()
         while ((plan = plan_step()) == Plan::Progress) { }
         if (items.empty()) {
             // Nothing planned yet: the planner waits for input.
+            if (window.finished()) {
+                code = eof_code(); // not reached: the planner handles the end itself
+                break;
+            }
             read_more();
             continue;
         }

@@ -19,11 +19,11 @@ bool Bz2InputWindow::fill()
 {
     if (ended)
         return false;
-    if (scratch.empty())
-        scratch.resize(size_t(READ_SIZE));
-    const qint64 count = source.read(reinterpret_cast<char *>(scratch.data()), READ_SIZE);
+    if (!scratch)
+        scratch.reset(new uchar[size_t(READ_SIZE)]);
+    const qint64 count = source.read(reinterpret_cast<char *>(scratch.get()), READ_SIZE);
     if (count > 0)
-        bytes.insert(bytes.end(), scratch.begin(), scratch.begin() + count);
+        bytes.insert(bytes.end(), scratch.get(), scratch.get() + count);
     if (count <= 0) {
         ended = true;
         read_failed = count < 0;

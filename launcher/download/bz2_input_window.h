@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <memory>
 #include <vector>
 
 class ByteSource;
@@ -38,7 +39,7 @@ public:
 private:
     ByteSource &source;
     std::vector<uchar> bytes;
-    std::vector<uchar> scratch; // what one read receives
+    std::unique_ptr<uchar[]> scratch; // what one read receives
     qint64 base = 0;
     bool ended = false;
     bool read_failed = false;

@@ -12,11 +12,7 @@ constexpr qint64 TASK_KEEP_LIMIT = 16 << 20;
 
 } // namespace
 
-Bz2WorkerPool::Bz2WorkerPool(int threads)
-{
-    for (int i = 0; i < qMax(1, threads); ++i)
-        workers.emplace_back([this] { work(); });
-}
+Bz2WorkerPool::Bz2WorkerPool(int threads) : thread_count(qMax(1, threads)) { }
 
 Bz2WorkerPool::~Bz2WorkerPool()
 {
@@ -32,6 +28,12 @@ Bz2WorkerPool::~Bz2WorkerPool()
 
 void Bz2WorkerPool::submit(const std::shared_ptr<Bz2BlockTask> &task)
 {
+    // The threads start with the first block, so input that is not bzip2
+    // costs none.
+    if (workers.empty()) {
+        for (int i = 0; i < thread_count; ++i)
+            workers.emplace_back([this] { work(); });
+    }
     {
         std::lock_guard<std::mutex> lock(mutex);
         queue.push_back(task);

@@ -41,5 +41,6 @@ private:
     std::deque<std::shared_ptr<Bz2BlockTask>> queue;
     bool stopping = false;
     qint64 held = 0; // output bytes held by all tasks
+    const int thread_count;
     std::vector<std::thread> workers;
 };
