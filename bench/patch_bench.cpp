@@ -1,7 +1,11 @@
-// Applying a patch through patcher.exe against `zstd -d --patch-from` on the
-// same old file and the same compressed data, and the patch size against
-// bsdiff on the same pair.
-//   bench_patch [WORK_DIR [SIZE_MIB]]
+// Patches of ours against bsdiff and `zstd -19 --long --patch-from` on the
+// same pairs: two builds of real shared libraries (fetched from the Debian
+// archive by bench/fetch_patch_data into WORK_DIR/patch-real/), a text-like
+// file with random edits and one with inserted bytes. For each: patch size,
+// creation time and apply time (patcher.exe against `zstd -d --patch-from`),
+// the three tools interleaved, best and median of several runs.
+//   bench_patch [WORK_DIR [SIZE_MIB]]    SIZE_MIB: synthetic files (default 8)
+//   bench_patch --make OLD NEW PATCH     makes one patch (timed as a process)
 #include "bench_util.h"
 #include "hash_text.h"
 #include "patch_format.h"
@@ -9,20 +13,22 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
-constexpr int RUNS = 5;
+constexpr int MAKE_RUNS = 3;
+constexpr int APPLY_RUNS = 5;
 
 // The new version: the old file with an edit every MiB (a replaced block, an
 // inserted one and a removed one), as a game update changes parts of a file.
-bool write_new_version(const QString &old_path, const QString &new_path)
+bool write_edited_version(const QString &old_path, const QString &new_path)
 {
     if (QFileInfo::exists(new_path) &&
         QFileInfo(new_path).lastModified() >= QFileInfo(old_path).lastModified())
@@ -46,9 +52,131 @@ bool write_new_version(const QString &old_path, const QString &new_path)
     return true;
 }
 
-double file_mib(const QString &path)
+// The new version: the old file with 256 to 4096 random bytes inserted every
+// 256 KiB and nothing else changed.
+bool write_inserted_version(const QString &old_path, const QString &new_path)
+{
+    if (QFileInfo::exists(new_path) &&
+        QFileInfo(new_path).lastModified() >= QFileInfo(old_path).lastModified())
+        return true;
+    QFile old_file(old_path);
+    QFile new_file(new_path);
+    if (!old_file.open(QIODevice::ReadOnly) || !new_file.open(QIODevice::WriteOnly))
+        return false;
+    QRandomGenerator generator(3);
+    for (QByteArray block; !(block = old_file.read(1 << 18)).isEmpty();) {
+        QByteArray fresh(int(generator.bounded(256, 4097)), Qt::Uninitialized);
+        for (char &c : fresh)
+            c = char(generator.generate());
+        if (new_file.write(block + fresh) != block.size() + fresh.size())
+            return false;
+    }
+    return true;
+}
+
+double mib(const QString &path)
 {
     return double(QFileInfo(path).size()) / (1 << 20);
+}
+
+struct Timings
+{
+    std::vector<double> seconds;
+
+    void add(double value) { seconds.push_back(value); }
+    double best() const { return *std::min_element(seconds.begin(), seconds.end()); }
+    double median() const
+    {
+        std::vector<double> sorted = seconds;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    QString text() const { return QStringLiteral("%1/%2 s").arg(fixed(best()), fixed(median())); }
+};
+
+struct Case
+{
+    QString name;
+    QString old_path;
+    QString new_path;
+};
+
+// Runs a command, false (with a message) when it fails.
+bool timed(const QStringList &command, Timings *timings)
+{
+    const RunResult result = run_shell(shell_command(command));
+    if (!result.ok) {
+        std::fprintf(stderr, "failed: %s\n", qPrintable(command.join(' ')));
+        return false;
+    }
+    timings->add(result.seconds);
+    return true;
+}
+
+bool run_case(const Case &c, const QString &work, const QString &self, const QString &patcher)
+{
+    const QString ours = work + "/patch-ours.patch";
+    const QString bsdiff = work + "/patch-bsdiff.patch";
+    const QString zstd = work + "/patch-zstd.zst";
+    const QString target = work + "/patch-target.dat";
+    const QString out = work + "/patch-out.dat";
+
+    Timings make_ours, make_bsdiff, make_zstd;
+    for (int run = 0; run < MAKE_RUNS; ++run) {
+        if (!timed({self, "--make", c.old_path, c.new_path, ours}, &make_ours) ||
+            !timed({"bsdiff", c.old_path, c.new_path, bsdiff}, &make_bsdiff) ||
+            !timed({"zstd", "-q", "-f", "-19", "--long=31", "--patch-from=" + c.old_path,
+                    c.new_path, "-o", zstd},
+                   &make_zstd))
+            return false;
+    }
+
+    const QString expected = file_hash_text(c.new_path);
+    Timings apply_ours, apply_zstd, apply_bspatch;
+    double memory = 0;
+    for (int run = 0; run < APPLY_RUNS; ++run) {
+        QFile::remove(target);
+        if (!QFile::copy(c.old_path, target))
+            return false;
+        run_shell("sync"); // the copy's write-back must not land in the timing
+        const RunResult applied = run_shell(shell_command({patcher, ours, target}));
+        if (!applied.ok || file_hash_text(target) != expected) {
+            std::fprintf(stderr, "patcher.exe failed on %s\n", qPrintable(c.name));
+            return false;
+        }
+        apply_ours.add(applied.seconds);
+        memory = applied.peak_mib;
+        run_shell("sync"); // nor the write-back of the patched file
+        if (!timed({"zstd", "-d", "-q", "-f", "--long=31", "--patch-from=" + c.old_path, zstd, "-o",
+                    out},
+                   &apply_zstd) ||
+            !timed({"bspatch", c.old_path, out, bsdiff}, &apply_bspatch))
+            return false;
+        run_shell("sync");
+    }
+    for (const QString &path : {target, out})
+        QFile::remove(path);
+
+    const double size_ours = double(QFileInfo(ours).size());
+    const double size_bsdiff = double(qMax<qint64>(1, QFileInfo(bsdiff).size()));
+    std::printf("== %s (%s MiB -> %s MiB)\n", qPrintable(c.name),
+                qPrintable(fixed(mib(c.old_path))), qPrintable(fixed(mib(c.new_path))));
+    std::printf("size:   ours %lld B, bsdiff %lld B, zstd -19 %lld B; ours/bsdiff %s "
+                "(target <= 1.2)\n",
+                QFileInfo(ours).size(), QFileInfo(bsdiff).size(), QFileInfo(zstd).size(),
+                qPrintable(fixed(size_ours / size_bsdiff)));
+    std::printf("make (best/median): ours %s, bsdiff %s, zstd -19 %s; ours/bsdiff %s "
+                "(target <= 1.2)\n",
+                qPrintable(make_ours.text()), qPrintable(make_bsdiff.text()),
+                qPrintable(make_zstd.text()),
+                qPrintable(fixed(make_ours.median() / make_bsdiff.median())));
+    std::printf("apply (best/median): patcher.exe %s (peak %s MiB), zstd -d %s, bspatch %s; "
+                "ours/zstd %s (target <= 1.2)\n",
+                qPrintable(apply_ours.text()), qPrintable(fixed(memory)),
+                qPrintable(apply_zstd.text()), qPrintable(apply_bspatch.text()),
+                qPrintable(fixed(apply_ours.median() / apply_zstd.median())));
+    std::fflush(stdout);
+    return true;
 }
 
 } // namespace
@@ -57,76 +185,46 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 5 && args[1] == "--make") {
+        const PatchResult made = make_patch_file(args[2], args[3], args[4]);
+        if (!made.ok)
+            std::fprintf(stderr, "%s\n", qPrintable(made.message));
+        return made.ok ? 0 : 1;
+    }
     const QString work = args.size() > 1 ? args[1] : QDir::tempPath() + "/orvex-bench";
-    const qint64 size = (args.size() > 2 ? args[2].toLongLong() : 64) << 20;
+    const qint64 size = (args.size() > 2 ? args[2].toLongLong() : 8) << 20;
     QDir().mkpath(work);
-    const QString old_path = work + "/patch-old.dat";
-    const QString new_path = work + "/patch-new.dat";
-    const QString patch = work + "/patch-ours.patch";
-    const QString frame = work + "/patch-frame.zst";
-    const QString target = work + "/patch-target.dat";
+    const QString self = QCoreApplication::applicationFilePath();
     const QString patcher = QCoreApplication::applicationDirPath() + "/patcher.exe";
 
-    if (!ensure_text_file(old_path, size, 5) || !write_new_version(old_path, new_path))
-        return 1;
-    QElapsedTimer make_timer;
-    make_timer.start();
-    const PatchResult result = make_patch_file(old_path, new_path, patch);
-    const double make_seconds = double(make_timer.nsecsElapsed()) / 1e9;
-    if (!result.ok) {
-        std::fprintf(stderr, "%s\n", qPrintable(result.message));
-        return 1;
+    std::vector<Case> cases;
+    const QDir real(work + "/patch-real");
+    for (const QString &old_name : real.entryList({"*.old"}, QDir::Files, QDir::Name)) {
+        const QString name = old_name.chopped(4);
+        QFile versions(real.filePath(name + ".versions"));
+        const QString label = versions.open(QIODevice::ReadOnly)
+            ? QStringLiteral("%1, Debian %2")
+                  .arg(name, QString::fromLatin1(versions.readAll().trimmed()))
+            : name;
+        cases.push_back({label, real.filePath(old_name), real.filePath(name + ".new")});
     }
-    // The compressed data without our header is a plain zstd frame that the
-    // zstd tool decodes with the same old file as its prefix.
-    QFile patch_file(patch);
-    QFile frame_file(frame);
-    if (!patch_file.open(QIODevice::ReadOnly) || !frame_file.open(QIODevice::WriteOnly))
+    if (cases.empty())
+        std::printf("no real libraries in %s (bench/fetch_patch_data fetches them)\n",
+                    qPrintable(real.path()));
+
+    const QString text = work + "/patch-text.dat";
+    const QString edited = work + "/patch-edited.dat";
+    const QString inserted = work + "/patch-inserted.dat";
+    if (!ensure_text_file(text, size, 5) || !write_edited_version(text, edited) ||
+        !write_inserted_version(text, inserted))
         return 1;
-    frame_file.write(patch_file.readAll().mid(PatchHeader::SIZE));
-    frame_file.close();
+    cases.push_back({"random edits (text-like)", text, edited});
+    cases.push_back({"inserted random bytes (text-like)", text, inserted});
 
-    const QString expected = file_hash_text(new_path);
-    double ours = 1e300, zstd = 1e300, memory = 0;
-    for (int run = 0; run < RUNS; ++run) {
-        QFile::remove(target);
-        if (!QFile::copy(old_path, target))
+    std::printf("times are wall clock on a shared machine; ours makes its candidates on two "
+                "threads\n");
+    for (const Case &c : cases)
+        if (!run_case(c, work, self, patcher))
             return 1;
-        run_shell("sync"); // the copy's write-back must not land in the timing
-        const RunResult applied = run_shell(shell_command({patcher, patch, target}));
-        if (!applied.ok || file_hash_text(target) != expected) {
-            std::fprintf(stderr, "patcher.exe failed\n");
-            return 1;
-        }
-        ours = qMin(ours, applied.seconds);
-        memory = applied.peak_mib;
-        run_shell("sync"); // nor the write-back of the patched file
-        const RunResult reference = run_shell(
-            shell_command({"zstd", "-d", "-q", "-f", "--long=31", "--patch-from=" + old_path, frame,
-                           "-o", work + "/patch-zstd-out.dat"}));
-        if (!reference.ok) {
-            std::fprintf(stderr, "zstd failed\n");
-            return 1;
-        }
-        zstd = qMin(zstd, reference.seconds);
-    }
-
-    const QString bsdiff_patch = work + "/patch-bsdiff.patch";
-    if (QFileInfo(bsdiff_patch).lastModified() < QFileInfo(new_path).lastModified())
-        run_shell(shell_command({"bsdiff", old_path, new_path, bsdiff_patch}));
-
-    std::printf("patch apply %.0f MiB: patcher.exe %s s, zstd %s s, ratio %s (target <= 1.2)\n",
-                file_mib(old_path), qPrintable(fixed(ours)), qPrintable(fixed(zstd)),
-                qPrintable(fixed(ours / zstd)));
-    std::printf("patcher.exe peak memory %s MiB (old %s MiB + new %s MiB)\n",
-                qPrintable(fixed(memory)), qPrintable(fixed(file_mib(old_path))),
-                qPrintable(fixed(file_mib(new_path))));
-    std::printf("patch size: ours %lld bytes (made in %s s), bsdiff %lld bytes, ratio %s\n",
-                QFileInfo(patch).size(), qPrintable(fixed(make_seconds)),
-                QFileInfo(bsdiff_patch).size(),
-                qPrintable(fixed(double(QFileInfo(patch).size()) /
-                                 double(qMax<qint64>(1, QFileInfo(bsdiff_patch).size())))));
-    for (const QString &path : {target, work + "/patch-zstd-out.dat"})
-        QFile::remove(path);
     return 0;
 }
