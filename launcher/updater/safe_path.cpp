@@ -45,9 +45,8 @@ bool is_plain_file_name(const QString &name)
         !name.contains(QLatin1String(".."));
 }
 
-bool stays_inside(const QDir &root, const QString &relative)
+static bool stays_inside_canonical(const QString &canonical_root, const QString &relative)
 {
-    const QString canonical_root = root.canonicalPath();
     if (canonical_root.isEmpty())
         return false;
     // Walk the segments from the root; once one does not exist, nothing below
@@ -73,9 +72,19 @@ bool stays_inside(const QDir &root, const QString &relative)
     return true;
 }
 
+bool stays_inside(const QDir &root, const QString &relative)
+{
+    return stays_inside_canonical(root.canonicalPath(), relative);
+}
+
 bool is_safe_inside(const QDir &root, const QString &relative)
 {
     return is_relative_path(relative) && stays_inside(root, relative);
+}
+
+bool is_safe_inside_canonical(const QString &canonical_root, const QString &relative)
+{
+    return is_relative_path(relative) && stays_inside_canonical(canonical_root, relative);
 }
 
 QString normalised_folder(const QString &path)

@@ -113,6 +113,7 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 {
     const QStringList keys = files.keys();
     const QDir dir = QDir::current();
+    const QString root = dir.canonicalPath();
 
     QVector<ListedFile> listed;
     QStringList local_paths;
@@ -125,14 +126,14 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
     };
     for (const QString &key : keys) {
         const QJsonObject entry = files.value(key).toObject();
-        if (!safe_path::is_safe_inside(dir, key)) {
+        if (!safe_path::is_safe_inside_canonical(root, key)) {
             refuse(key);
             continue;
         }
         const QString path = entry.value(KEY_PATH).toString();
         if (!path.isEmpty()) {
             const QString folder = safe_path::normalised_folder(path);
-            if (!safe_path::is_safe_inside(dir, folder)) {
+            if (!safe_path::is_safe_inside_canonical(root, folder)) {
                 refuse(key);
                 continue;
             }
