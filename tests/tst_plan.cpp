@@ -228,22 +228,24 @@ private slots:
         QCOMPARE(queued(updater), QStringList {"ok@b.example  0"});
     }
 
-    // One folder through a sequence of starts: what each verification reads
-    // again, and what it plans.
+    // One folder through a sequence of starts, each verifying a main and a
+    // second manifest: what the verifications read again, and what they plan.
     void verification_cache_reads_only_changed_files()
     {
-        const QStringList names {"a", "b", "c", "d", "e"};
-        QJsonObject files;
-        for (const QString &name : names) {
-            QVERIFY(write_file(name, "content of " + name.toUtf8()));
-            files.insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
+        QJsonObject main_files;
+        QJsonObject extra_files;
+        for (const char *name : {"a", "b", "c", "d", "e"}) {
+            QVERIFY(write_file(name, QByteArray("content of ") + name));
+            (QByteArray("abc").contains(name) ? main_files : extra_files)
+                .insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
         }
         // Entries made within two seconds of a file's change are not trusted.
         QTest::qSleep(2100);
         Updater updater(A);
-        auto files_read = [&updater, &files] {
+        auto files_read = [&] {
             const qint64 before = updater.get_hashed_file_count();
-            updater.verify_files(files, A);
+            updater.verify_files(main_files, A);
+            updater.verify_files(extra_files, B);
             return updater.get_hashed_file_count() - before;
         };
         QCOMPARE(files_read(), 5);
