@@ -4,54 +4,40 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <bzlib.h>
 
+#include <deque>
+
 namespace {
 
-constexpr int CHUNK = 1 << 20;
+// Input per stream: a little under the 900 000 bytes of one `-9` block, so
+// a block's worth of input is usually exactly one block.
+constexpr int BLOCK_INPUT = 899000;
+// Blocks in flight per pool thread: enough to keep every thread busy while
+// the reader hashes and the writer writes.
+constexpr int BLOCKS_PER_THREAD = 3;
 
-class Compressor
+// One complete bzip2 stream of data; empty on failure.
+QByteArray compress_block(const QByteArray &data)
 {
-public:
-    Compressor() { ok = BZ2_bzCompressInit(&stream, 9, 0, 0) == BZ_OK; }
-    ~Compressor()
-    {
-        if (ok)
-            BZ2_bzCompressEnd(&stream);
-    }
-    Compressor(const Compressor &) = delete;
-    Compressor &operator=(const Compressor &) = delete;
-
-    // Feeds input (action BZ_RUN) or ends the stream (BZ_FINISH), writing
-    // whatever comes out.
-    bool feed(char *input, unsigned size, int action, QFile &out)
-    {
-        stream.next_in = input;
-        stream.avail_in = size;
-        for (;;) {
-            stream.next_out = buffer.data();
-            stream.avail_out = unsigned(buffer.size());
-            const int rc = BZ2_bzCompress(&stream, action);
-            const qint64 produced = buffer.size() - qint64(stream.avail_out);
-            if (rc < 0 || out.write(buffer.constData(), produced) != produced)
-                return false;
-            if (action == BZ_FINISH ? rc == BZ_STREAM_END : stream.avail_in == 0)
-                return true;
-        }
-    }
-
-    bool ok = false;
-
-private:
-    bz_stream stream {};
-    QByteArray buffer {CHUNK, Qt::Uninitialized};
-};
+    // bzip2's documented bound: 1% more than the input plus 600 bytes.
+    QByteArray out(data.size() + data.size() / 100 + 600, Qt::Uninitialized);
+    unsigned size = unsigned(out.size());
+    if (BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char *>(data.constData()),
+                                 unsigned(data.size()), 9, 0, 0) != BZ_OK)
+        return QByteArray();
+    out.truncate(int(size));
+    return out;
+}
 
 } // namespace
 
-bool bz2_compress_file(const QString &source, const QString &target, CompressedFile *result,
-                       QString *error)
+bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
+                       CompressedFile *result, QString *error)
 {
     QFile in(source);
     QFile out(target);
@@ -63,24 +49,42 @@ bool bz2_compress_file(const QString &source, const QString &target, CompressedF
         *error = QStringLiteral("cannot write %1: %2").arg(target, out.errorString());
         return false;
     }
-    Compressor compressor;
     HashTextDigest digest;
-    QByteArray chunk(CHUNK, Qt::Uninitialized);
+    std::deque<QFuture<QByteArray>> pending;
+    const size_t window = size_t(qMax(1, pool->maxThreadCount()) * BLOCKS_PER_THREAD);
+    bool written = true;
+    // Writes the oldest block, waiting for it if need be.
+    auto write_oldest = [&] {
+        const QByteArray block = pending.front().result();
+        pending.pop_front();
+        written = written && !block.isEmpty() && out.write(block) == block.size();
+    };
     result->size = 0;
-    bool fine = compressor.ok;
-    while (fine) {
-        const qint64 count = in.read(chunk.data(), CHUNK);
+    bool first = true;
+    for (;;) {
+        QByteArray block(BLOCK_INPUT, Qt::Uninitialized);
+        const qint64 count = in.read(block.data(), BLOCK_INPUT);
         if (count < 0) {
             *error = QStringLiteral("cannot read %1: %2").arg(source, in.errorString());
+            while (!pending.empty())
+                write_oldest(); // the pool must not outlive the blocks' owner
             return false;
         }
-        if (count == 0)
-            break;
-        digest.add(chunk.constData(), size_t(count));
+        if (count == 0 && !first)
+            break; // an empty file still gets one (empty) stream
+        first = false;
+        block.truncate(int(count));
+        digest.add(block.constData(), size_t(count));
         result->size += count;
-        fine = compressor.feed(chunk.data(), unsigned(count), BZ_RUN, out);
+        pending.push_back(QtConcurrent::run(pool, compress_block, block));
+        while (pending.size() >= window)
+            write_oldest();
+        if (count < BLOCK_INPUT && in.atEnd())
+            break;
     }
-    if (!fine || !compressor.feed(nullptr, 0, BZ_FINISH, out) || !out.flush()) {
+    while (!pending.empty())
+        write_oldest();
+    if (!written || !out.flush()) {
         *error =
             QStringLiteral("cannot compress %1 into %2: %3").arg(source, target, out.errorString());
         return false;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QThreadPool;
+
 // What compressing one file read: its hash text and length, taken from
 // exactly the bytes that went into the archive.
 struct CompressedFile
@@ -10,8 +12,12 @@ struct CompressedFile
     qint64 size = 0;
 };
 
-// Compresses the file at source into one bzip2 stream (block size 900k, as
-// `bzip2 -9`) at target, streaming, so memory does not depend on the file.
-// The bytes are hashed as they are compressed: one read serves both.
-bool bz2_compress_file(const QString &source, const QString &target, CompressedFile *result,
-                       QString *error);
+// Compresses the file at source into target as concatenated bzip2 streams,
+// one per block of input (block size 900k, as `bzip2 -9`), which `bunzip2`
+// and the launcher read as one file. The blocks are compressed on pool
+// (several files may share it) and written in order; at most a few blocks
+// per pool thread are in memory at once, so memory does not depend on the
+// file. The bytes are hashed as they are read for compression: one read
+// serves both.
+bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
+                       CompressedFile *result, QString *error);

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,8 +61,13 @@ QString changed(const QString &path)
 } // namespace
 
 FilePublisher::FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
-                             const QString &out_dir, const QString &scratch_dir)
-    : options(options), previous(previous), out_dir(out_dir), scratch_dir(scratch_dir)
+                             const QString &out_dir, const QString &scratch_dir,
+                             QThreadPool *compress_pool)
+    : options(options)
+    , previous(previous)
+    , out_dir(out_dir)
+    , scratch_dir(scratch_dir)
+    , compress_pool(compress_pool)
 {
 }
 
@@ -76,29 +82,38 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
     out.key = file.key;
     const FileState before = state_of(file.path);
     out.size = before.size;
-    // The hash finds an earlier archive to reuse; a new archive is hashed
-    // again as it is compressed, and that hash is the one listed.
-    const QString hash = file_hash_text(file.path);
-    if (hash.isEmpty() || before.size < 0) {
+    if (before.size < 0) {
+        out.error = QStringLiteral("cannot read %1").arg(file.path);
+        return out;
+    }
+    // Where an earlier output has an archive of the file, a hash of the file
+    // tells whether it can be reused. An archive made here is hashed as it is
+    // compressed, and that hash is the one listed.
+    QString hash;
+    const bool reusable = std::any_of(previous.cbegin(), previous.cend(), [&](const auto &v) {
+        return !v.archive_path(file.key).isEmpty();
+    });
+    if (reusable && (hash = file_hash_text(file.path)).isEmpty()) {
         out.error = QStringLiteral("cannot read %1").arg(file.path);
         return out;
     }
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
     QDir().mkpath(QFileInfo(archive).absolutePath());
-    if (!reuse_archive(file, hash, &out)) {
+    if (hash.isEmpty() || !reuse_archive(file, hash, &out)) {
         out.compressed = true;
         CompressedFile made;
-        if (!bz2_compress_file(file.path, archive, &made, &out.error))
+        if (!bz2_compress_file(file.path, archive, compress_pool, &made, &out.error))
             return out;
         if (qgetenv(CHANGE_HOOK) == file.key.toUtf8()) {
             QFile grow(file.path);
             if (grow.open(QIODevice::Append))
                 grow.write("+");
         }
-        if (made.hash != hash || made.size != before.size) {
+        if (made.size != before.size || (!hash.isEmpty() && made.hash != hash)) {
             out.error = changed(file.path);
             return out;
         }
+        hash = made.hash;
     }
     out.archive_bytes = QFileInfo(archive).size();
 

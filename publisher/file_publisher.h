@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+class QThreadPool;
+
 // What publishing one file did.
 struct FileOutcome
 {
@@ -32,9 +34,10 @@ class FilePublisher
 {
 public:
     // out_dir: the staging folder the new tree is built in; scratch_dir:
-    // room for temporary files on the same file system.
+    // room for temporary files on the same file system; compress_pool: the
+    // threads that compress archive blocks, shared by all files.
     FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
-                  const QString &out_dir, const QString &scratch_dir);
+                  const QString &out_dir, const QString &scratch_dir, QThreadPool *compress_pool);
 
     FileOutcome publish(const ReleaseFile &file, int index) const;
 
@@ -54,4 +57,5 @@ private:
     const QList<PreviousVersion> &previous;
     const QString out_dir;
     const QString scratch_dir;
+    QThreadPool *const compress_pool;
 };

@@ -88,7 +88,13 @@ int Publisher::run()
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return files[a].size > files[b].size; });
 
-    const FilePublisher publisher(options, previous, staging.tree(), staging.scratch());
+    // Files are worked on by --jobs threads that read, hash, make patches
+    // and write; the compression of their blocks runs on --jobs more, so one
+    // big file keeps every core busy, and many small ones do too.
+    QThreadPool compress_pool;
+    compress_pool.setMaxThreadCount(options.jobs);
+    const FilePublisher publisher(options, previous, staging.tree(), staging.scratch(),
+                                  &compress_pool);
     QVector<FileOutcome> outcomes(files.size());
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs);
