@@ -1,5 +1,7 @@
 // Constants and the development-CA hook of the application shell.
 #include "app/constants.h"
+#include "app/distribution_address.h"
+#include "app/launcher_application.h"
 
 #include <QUrl>
 #include <QtTest>
@@ -65,6 +67,52 @@ private slots:
         QVERIFY(base.path().endsWith(QStringLiteral("/win64/")));
         // The manifest name is appended by plain concatenation.
         QVERIFY((base.toString() + MANIFEST_NAME).endsWith(QStringLiteral("/win64/patcher.json")));
+    }
+
+    void distribution_base_takes_only_plain_host_labels_data()
+    {
+        QTest::addColumn<QString>("dist");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("qa") << "qa" << true;
+        QTest::newRow("upper case and digits") << "PROD-2" << true;
+        QTest::newRow("63 characters") << QString(63, QLatin1Char('a')) << true;
+        QTest::newRow("64 characters") << QString(64, QLatin1Char('a')) << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("path and query") << "evil.example/x?" << false;
+        QTest::newRow("user and port") << "user@evil.example:443/" << false;
+        QTest::newRow("dot") << "qa.evil" << false;
+        QTest::newRow("percent") << "qa%2f" << false;
+        QTest::newRow("space") << "q a" << false;
+        QTest::newRow("non-ASCII letter") << QString::fromUtf8("k\xc3\xb8ge") << false;
+    }
+
+    void distribution_base_takes_only_plain_host_labels()
+    {
+        QFETCH(QString, dist);
+        QFETCH(bool, accepted);
+        const QUrl base = distribution_base(dist);
+        QCOMPARE(is_plain_host_label(dist), accepted);
+        QCOMPARE(base.isEmpty(), !accepted);
+        if (accepted)
+            QCOMPARE(base.toString(), URL_DOWNLOAD_DIST.arg(dist));
+    }
+
+    void verify_option_is_found_among_the_arguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("full");
+        QTest::newRow("none") << QStringList {"launcher"} << false;
+        QTest::newRow("alone") << QStringList {"launcher", "--verify"} << true;
+        QTest::newRow("among others") << QStringList {"launcher", "extra", "--verify"} << true;
+        QTest::newRow("program name only") << QStringList {"--verify"} << false;
+        QTest::newRow("other spelling") << QStringList {"launcher", "-verify"} << false;
+    }
+
+    void verify_option_is_found_among_the_arguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, full);
+        QCOMPARE(LauncherApplication::asks_for_full_verification(arguments), full);
     }
 };
 

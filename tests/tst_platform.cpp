@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -45,6 +46,31 @@ private slots:
         QFile args("args.txt");
         QVERIFY(args.open(QIODevice::ReadOnly));
         QCOMPARE(args.readAll(), QByteArray("patch name\ntarget\n"));
+    }
+
+    void local_program_is_never_looked_for_along_path()
+    {
+        const QString beside_dir = QCoreApplication::applicationDirPath();
+        QVERIFY(write_file("here.exe", "x"));
+        QVERIFY(QDir().mkpath("sub"));
+        QVERIFY(write_file("sub/deep.exe", "x"));
+        QVERIFY(QDir().mkpath("folder.exe"));
+        QVERIFY(write_file(beside_dir + "/tst_platform_beside.exe", "x"));
+        QVERIFY(write_file("tst_platform_beside.exe", "x"));
+        const QString beside = find_local_program("tst_platform_beside.exe");
+        QFile::remove(beside_dir + "/tst_platform_beside.exe");
+
+        QCOMPARE(beside, beside_dir + "/tst_platform_beside.exe");
+        QCOMPARE(find_local_program("here.exe"), QDir::current().absoluteFilePath("here.exe"));
+        QCOMPARE(find_local_program("sub/deep.exe"),
+                 QDir::current().absoluteFilePath("sub/deep.exe"));
+        QCOMPARE(find_local_program("./here.exe"), QDir::current().absoluteFilePath("here.exe"));
+        // Found only along PATH, missing, or a folder: nothing to start.
+        QVERIFY(!QStandardPaths::findExecutable("sh").isEmpty());
+        QCOMPARE(find_local_program("sh"), QString());
+        QCOMPARE(find_local_program("missing.exe"), QString());
+        QCOMPARE(find_local_program("folder.exe"), QString());
+        QCOMPARE(find_local_program(""), QString());
     }
 };
 

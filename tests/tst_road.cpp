@@ -1,7 +1,11 @@
 // The play road of the real window against the HTTPS fixture on the build's
 // service port: login, manifest reads, update, game start, and back.
 #include "app/constants.h"
+#include "connect_proxy.h"
 #include "https_fixture.h"
+#include "login/login_client.h"
+#include "news/news_display.h"
+#include "updater/updater.h"
 #include "widget_lookup.h"
 #include "window/launcher_window.h"
 
@@ -10,11 +14,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QNetworkProxyFactory>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -39,10 +45,37 @@ FixtureResponse not_found()
 }
 
 QJsonObject accepted(const QString &dist,
-                     const QString &game_server = QStringLiteral("gs.example:7198"))
+                     const QString &game_server = QStringLiteral("gs.example:7198"),
+                     const QString &token = QStringLiteral("cookie-1234"))
 {
-    return {{"status", 7}, {"token", "cookie-1234"}, {"gameserver", game_server}, {"dist", dist}};
+    return {{"status", 7}, {"token", token}, {"gameserver", game_server}, {"dist", dist}};
 }
+
+// Sets an environment variable for one scope and restores the earlier state.
+class ScopedVariable
+{
+public:
+    ScopedVariable(const char *name, const QByteArray &value)
+        : name(name), had(qEnvironmentVariableIsSet(name)), before(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedVariable()
+    {
+        if (had)
+            qputenv(name, before);
+        else
+            qunsetenv(name);
+    }
+
+private:
+    const char *name;
+    bool had;
+    QByteArray before;
+};
 
 } // namespace
 
@@ -360,6 +393,164 @@ private slots:
         LauncherWindow window;
         play(window);
         QCOMPARE(game_environment().value(QStringLiteral("ORVEX_DIST")), QStringLiteral("PROD"));
+    }
+
+    void play_during_a_slow_startup_read_keeps_the_window_live()
+    {
+        // The start-up read is answered late, the one at play at once.
+        std::atomic<int> manifest_reads {0};
+        fixture.route("GET", "/win32/patcher.json", [&](const RecordedRequest &) {
+            FixtureResponse answer =
+                json_answer({{"server-version", "2.1"}, {"launcher-version", "1.4.0"}});
+            if (manifest_reads++ == 0)
+                answer.delay_before_headers_ms = 3000;
+            return answer;
+        });
+        LauncherWindow window;
+        auto *server = child<QLabel>(window, "label_server_version");
+        int ticks_while_startup_read_pending = 0;
+        QStringList labels_seen;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            labels_seen << server->text();
+            if (child<QLabel>(window, "label_status")->text() == TEXT_CHECKING_UPDATES) {
+                QVERIFY(!child<QPushButton>(window, "push_button_options")->isEnabled());
+                if (manifest_reads == 1)
+                    ++ticks_while_startup_read_pending;
+            }
+        });
+        ticker.start(20);
+        play(window);
+        ticker.stop();
+        QVERIFY(QFile::exists(QStringLiteral("game-env.txt")));
+        QVERIFY2(ticks_while_startup_read_pending > 0, "the GUI thread was blocked");
+        QCOMPARE(server->text(), QStringLiteral("Server v2.1"));
+        QCOMPARE(child<QLabel>(window, "label_launcher_version")->text(),
+                 QStringLiteral("Launcher v1.4.0"));
+        QVERIFY(!labels_seen.contains(TEXT_NOT_AVAILABLE));
+        QCOMPARE(manifest_reads.load(), 2);
+        fixture.route("GET", "/win32/patcher.json", not_found()); // the handler uses this frame
+    }
+
+    void distribution_name_that_is_no_host_label_builds_no_address_data()
+    {
+        QTest::addColumn<QString>("dist");
+        QTest::newRow("path and query") << "evil.example/x?";
+        QTest::newRow("user and port") << "user@evil.example:443/";
+        QTest::newRow("dotted") << "qa.evil";
+        QTest::newRow("escaped slash") << "qa%2f..";
+        QTest::newRow("64 characters") << QString(64, QLatin1Char('q'));
+        QTest::newRow("empty") << "";
+    }
+
+    void distribution_name_that_is_no_host_label_builds_no_address()
+    {
+        QFETCH(QString, dist);
+        fixture.route("POST", "/login/", json_answer(accepted(dist)));
+        LauncherWindow window;
+        play(window);
+        // The game still starts, with the name as the service sent it.
+        const QMap<QString, QString> env = game_environment();
+        QCOMPARE(env.value(QStringLiteral("ORVEX_PLAYCOOKIE")), QStringLiteral("cookie-1234"));
+        QCOMPARE(env.value(QStringLiteral("ORVEX_DIST")), dist.toUpper());
+        QCOMPARE(requested_paths().filter(QStringLiteral("/dist/")), QStringList());
+        QCOMPARE(requested_paths().count(QStringLiteral("GET /win32/patcher.json")), 2);
+    }
+
+    void game_that_cannot_start_is_reported_data()
+    {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("token_size");
+        QTest::newRow("missing") << "orvex.exe" << QByteArray() << 0;
+        QTest::newRow("only on PATH") << "orvex-on-path" << QByteArray() << 0;
+        QTest::newRow("not a program") << "orvex.exe"
+                                       << QByteArray("\x7f"
+                                                     "ELF garbage")
+                                       << 0;
+        QTest::newRow("environment too large") << "orvex.exe" << QByteArray("keep") << 10;
+    }
+
+    void game_that_cannot_start_is_reported()
+    {
+        QFETCH(QString, exec);
+        QFETCH(QByteArray, content);
+        QFETCH(int, token_size);
+        // A program of that name along PATH that would leave a mark if started.
+        QTemporaryDir path_dir;
+        const QString marker = path_dir.filePath(QStringLiteral("started"));
+        QFile on_path(path_dir.filePath(exec));
+        QVERIFY(on_path.open(QIODevice::WriteOnly));
+        on_path.write(QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+        on_path.close();
+        QVERIFY(on_path.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const ScopedVariable path("PATH", path_dir.path().toUtf8() + ':' + qgetenv("PATH"));
+
+        QFile::remove(GAME_EXECUTABLE);
+        if (content == "keep") {
+            write_game(GAME_EXECUTABLE);
+        } else if (!content.isEmpty()) {
+            QFile game(GAME_EXECUTABLE);
+            QVERIFY(game.open(QIODevice::WriteOnly));
+            game.write(content);
+            game.close();
+            QVERIFY(game.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
+        fixture.route("GET", "/win32/patcher.json",
+                      json_answer({{"launcher-version", "1.4.0"}, {"exec", exec}}));
+        if (token_size > 0)
+            fixture.route(
+                "POST", "/login/",
+                json_answer(accepted(QStringLiteral("prod"), QStringLiteral("gs.example:7198"),
+                                     QString(token_size << 20, QLatin1Char('t')))));
+        LauncherWindow window;
+        window.show();
+        play(window);
+        QCOMPARE(child<QLabel>(window, "label_status")->text(), TEXT_GAME_START_FAILED.arg(exec));
+        QVERIFY(!QFile::exists(marker));
+        QVERIFY(!QFile::exists(QStringLiteral("game-env.txt")));
+        // Back on the login form.
+        QVERIFY(window.isVisible());
+        QVERIFY(!child<QLineEdit>(window, "line_edit_password")->isHidden());
+        QVERIFY(child<QPushButton>(window, "push_button_play")->isEnabled());
+        QVERIFY(child<QPushButton>(window, "push_button_options")->isEnabled());
+    }
+
+    void request_paths_use_the_system_proxy_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::newRow("login") << "login";
+        QTest::newRow("news") << "news";
+        QTest::newRow("manifest") << "manifest";
+    }
+
+    void request_paths_use_the_system_proxy()
+    {
+        QFETCH(QString, request);
+        ConnectProxy proxy;
+        const quint16 proxy_port = proxy.start();
+        QVERIFY(proxy_port != 0);
+        // Qt never hands a loopback address to a proxy, so the fixture goes by a
+        // name that only the proxy knows; it tunnels to 127.0.0.1. The exchange
+        // itself then fails on the certificate's name, after the CONNECT.
+        const QString host = QStringLiteral("orvex-fixture.test:%1").arg(fixture.port());
+        const QString base = QStringLiteral("https://") + host;
+        {
+            const ScopedVariable https_proxy(
+                "https_proxy", QByteArray("http://127.0.0.1:") + QByteArray::number(proxy_port));
+            const ScopedVariable no_proxy("no_proxy", QByteArray());
+            // As on a Qt build that starts without the system configuration.
+            QNetworkProxyFactory::setUseSystemConfiguration(false);
+            if (request == QLatin1String("login")) {
+                LoginClient(QUrl(base + QStringLiteral("/login/")))
+                    .login(QStringLiteral("mariner"), QStringLiteral("salt"), QString());
+            } else if (request == QLatin1String("news")) {
+                NewsDisplay(QUrl(base + QStringLiteral("/launcher/"))).fetch_news();
+            } else {
+                Updater(QUrl(base + QStringLiteral("/win32/"))).read_manifest(false, MANIFEST_NAME);
+            }
+        }
+        QCOMPARE(proxy.targets(), QStringList {host});
     }
 };
 

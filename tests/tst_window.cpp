@@ -12,7 +12,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
+#include <QWebElement>
 #include <QWebFrame>
 #include <QWebView>
 #include <QtTest>
@@ -90,10 +93,10 @@ private slots:
              {"push_button_play", "line_edit_username", "line_edit_password", "label_name_pass",
               "push_button_forgot_pw", "push_button_create_acct"})
             QVERIFY2(!child<QWidget>(window, name)->isHidden(), name);
-        // Beside the login form, but disabled until a login has failed or a game has run.
+        // Beside the login form and usable from the first start on.
         auto *options = child<QPushButton>(window, "push_button_options");
         QVERIFY(!options->isHidden());
-        QVERIFY(!options->isEnabled());
+        QVERIFY(options->isEnabled());
         QCOMPARE(window.focusWidget(), child<QWidget>(window, "line_edit_username"));
         QCOMPARE(child<QLineEdit>(window, "line_edit_username")->maxLength(), 64);
         QCOMPARE(child<QLineEdit>(window, "line_edit_password")->maxLength(), 64);
@@ -123,14 +126,41 @@ private slots:
         LauncherWindow window; // registers the compiled-in resources
         for (const char *name :
              {":/ICON/assets/ICON.ico", ":/JPEG/assets/account_name.jpg",
-              ":/JPEG/assets/PLAY_DISABLED.jpg", ":/JPEG/assets/CLOSE_ROLLOVER.png",
-              ":/JPEG/assets/FORGOT_DOWN.jpg", ":/JPEG/assets/CONTINUE_NORMAL.jpg"})
+              ":/JPEG/assets/PLAY_DISABLED.jpg", ":/JPEG/assets/OPTIONS_DISABLED.jpg",
+              ":/JPEG/assets/CLOSE_ROLLOVER.png", ":/JPEG/assets/FORGOT_DOWN.jpg",
+              ":/JPEG/assets/CONTINUE_NORMAL.jpg"})
             QVERIFY2(!QImage(QString::fromLatin1(name)).isNull(), name);
         const QImage background(QStringLiteral(":/JPEG/assets/BACKGROUND.png"));
         QCOMPARE(background.size(), QSize(806, 560));
         QVERIFY(background.hasAlphaChannel());
         QCOMPARE(qAlpha(background.pixel(0, 0)), 0); // rounded, transparent corner
         QCOMPARE(QImage(QStringLiteral(":/JPEG/assets/PLAY_DISABLED.jpg")).size(), QSize(82, 30));
+    }
+
+    void disabled_buttons_show_their_dimmed_face_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("image");
+        QTest::newRow("play") << "push_button_play"
+                              << ":/JPEG/assets/PLAY_DISABLED.jpg";
+        QTest::newRow("options") << "push_button_options"
+                                 << ":/JPEG/assets/OPTIONS_DISABLED.jpg";
+    }
+
+    void disabled_buttons_show_their_dimmed_face()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, image);
+        LauncherWindow window;
+        window.show();
+        auto *target = child<QPushButton>(window, qPrintable(button));
+        const QImage enabled = target->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        target->setEnabled(false);
+        const QImage disabled = target->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage face = QImage(image).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(enabled != disabled);
+        // The face sits at the top left; the button may be a little larger than the image.
+        QCOMPARE(disabled.copy(face.rect()), face);
     }
 
     void left_drag_moves_the_window_pixel_for_pixel()
@@ -295,6 +325,46 @@ private slots:
         QCOMPARE(recorder.opened.size(), 2);
         QCOMPARE(recorder.opened.at(0).scheme(), QStringLiteral("https"));
         QCOMPARE(recorder.opened.at(1).scheme(), QStringLiteral("mailto"));
+    }
+
+    void news_page_delegates_links_of_every_scheme_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("https") << "https://www.orvex.example/news/1" << true;
+        QTest::newRow("http") << "http://www.orvex.example/" << true;
+        QTest::newRow("mailto") << "mailto:help@orvex.example" << true;
+        QTest::newRow("file") << "file:///etc/hosts" << false;
+        QTest::newRow("qrc") << "qrc:/JPEG/assets/BACKGROUND.png" << false;
+        QTest::newRow("about") << "about:blank" << false;
+    }
+
+    void news_page_delegates_links_of_every_scheme()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, opened);
+        LauncherWindow window;
+        window.show();
+        auto *view = child<QWebView>(window, "webView");
+        // The window's own news fetch reports first, so it cannot replace the page below.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::sendPostedEvents();
+        QSignalSpy loaded(view, &QWebView::loadFinished);
+        const QString news = QStringLiteral("<a id=\"link\" href=\"%1\" style=\"display:block;"
+                                            "height:60px\">Tide tables</a>")
+                                 .arg(address);
+        QVERIFY(
+            QMetaObject::invokeMethod(&window, "display_news", Q_ARG(QByteArray, news.toUtf8())));
+        QTRY_VERIFY(!loaded.isEmpty());
+        QSignalSpy clicked(view, &QWebView::linkClicked);
+        const QRect link =
+            view->page()->mainFrame()->findFirstElement(QStringLiteral("#link")).geometry();
+        QVERIFY(!link.isEmpty());
+        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, link.center());
+        QTRY_COMPARE(clicked.size(), 1);
+        QTest::qWait(200); // a navigation would have begun by now
+        QCOMPARE(view->page()->mainFrame()->toPlainText().trimmed(), QStringLiteral("Tide tables"));
+        QCOMPARE(recorder.opened.size(), opened ? 1 : 0);
     }
 
     void news_text_ends_at_the_first_nul()

@@ -4,10 +4,8 @@
 
 void use_system_proxy()
 {
-    // Once only: a later call would also drop an application proxy set since.
-    static const bool applied = [] {
+    // Some Qt builds start with the system configuration off; turning it on
+    // again when it already is would needlessly rebuild the proxy factory.
+    if (!QNetworkProxyFactory::usesSystemConfiguration())
         QNetworkProxyFactory::setUseSystemConfiguration(true);
-        return true;
-    }();
-    Q_UNUSED(applied)
 }

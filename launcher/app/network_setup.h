@@ -5,5 +5,6 @@
 // on the same machine would. The application object turns this on at start;
 // each request path calls it again before its first request, so tools and
 // tests that use the launcher's libraries without that object get it too.
-// Thread-safe; only the first call changes the process-wide setting.
+// Thread-safe. Qt never sends loopback addresses (127.0.0.0/8, ::1,
+// localhost) through a proxy.
 void use_system_proxy();

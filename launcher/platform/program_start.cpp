@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#ifndef Q_OS_WIN
 namespace {
 
 bool has_directory_part(const QString &name)
@@ -22,7 +21,6 @@ bool is_file(const QString &path)
 }
 
 } // namespace
-#endif
 
 QString resolve_program(const QString &name)
 {
@@ -41,6 +39,24 @@ QString resolve_program(const QString &name)
         return in_working_dir;
     return name;
 #endif
+}
+
+QString find_local_program(const QString &name)
+{
+    if (name.isEmpty())
+        return QString();
+    QStringList candidates;
+    if (has_directory_part(name) || QDir::isAbsolutePath(name)) {
+        candidates << QDir::current().absoluteFilePath(name);
+    } else {
+        if (QCoreApplication::instance())
+            candidates << QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
+        candidates << QDir::current().absoluteFilePath(name);
+    }
+    for (const QString &path : qAsConst(candidates))
+        if (is_file(path))
+            return QDir::cleanPath(path);
+    return QString();
 }
 
 bool ensure_owner_executable(const QString &path)

@@ -17,6 +17,14 @@ class QProcess;
 // two folders first.
 QString resolve_program(const QString &name);
 
+// The program file `name` names, looked up only where the launcher keeps its
+// own programs: a bare name in the launcher's folder, then in the working
+// directory; a name with a directory part relative to the working directory.
+// Returns the absolute path of that regular file, or "" when there is none:
+// unlike resolve_program, never a bare name that the system would then look
+// for along PATH. The same on every platform.
+QString find_local_program(const QString &name);
+
 // Gives the file's owner the permission to execute it when it lacks it, as a
 // file fetched over the network arrives without. Returns whether the owner
 // may execute the file afterwards; false for a missing file.

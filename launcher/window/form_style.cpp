@@ -135,3 +135,11 @@ const char STYLE_PLAY_DISABLED[] = "\n"
                                    "QPushButton#push_button_play:disabled {\n"
                                    "    background-image: url(:/JPEG/assets/PLAY_DISABLED.jpg);\n"
                                    "}";
+// The options button is disabled while a login or an update runs; its dimmed
+// face tells the player so.
+const char STYLE_OPTIONS_DISABLED[] =
+    "\n"
+    "\n"
+    "QPushButton#push_button_options:disabled {\n"
+    "    background-image: url(:/JPEG/assets/OPTIONS_DISABLED.jpg);\n"
+    "}";

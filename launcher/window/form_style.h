@@ -29,3 +29,4 @@ extern const char STYLE_LABEL_LAUNCHER_VERSION[];
 extern const char STYLE_LINE_EDIT_USERNAME[];
 extern const char STYLE_LABEL_NAME_PASS[];
 extern const char STYLE_PLAY_DISABLED[];
+extern const char STYLE_OPTIONS_DISABLED[];

@@ -172,6 +172,8 @@ void LauncherForm::setup_ui(QMainWindow *window)
 
     push_button_options =
         create_image_button("push_button_options", 631, 162, 121, 24, false, "OPTIONS", ".jpg");
+    push_button_options->setStyleSheet(push_button_options->styleSheet() +
+                                       QString::fromLatin1(STYLE_OPTIONS_DISABLED));
     push_button_options->setEnabled(false);
     push_button_continue =
         create_image_button("push_button_continue", 520, 250, 121, 23, false, "CONTINUE", ".jpg");

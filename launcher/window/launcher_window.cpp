@@ -6,6 +6,7 @@
 #include "updater/updater.h"
 #include "window/launcher_form.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +15,9 @@
 #include <QWebPage>
 #include <QWebView>
 #include <QtConcurrent>
+
+#include <cstdio>
+#include <cstdlib>
 
 LauncherWindow::LauncherWindow(QWidget *parent)
     : DraggableWindow(parent)
@@ -34,7 +38,10 @@ LauncherWindow::LauncherWindow(QWidget *parent)
     form->setup_ui(this);
     apply_display_scaling();
 
-    form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateExternalLinks);
+    // Every link goes to link_clicked_webview, which opens only web and mail
+    // addresses: under DelegateExternalLinks the engine itself would follow
+    // file: and qrc: links and replace the news page until the next start.
+    form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
     connect(form->webView, &QWebView::linkClicked, this, &LauncherWindow::link_clicked_webview);
     connect(form->webView, &QWebView::selectionChanged, this, &LauncherWindow::sel_changed_webview);
 
@@ -66,12 +73,15 @@ LauncherWindow::~LauncherWindow()
 void LauncherWindow::wait_for_updater_tasks()
 {
     startup_manifest_task.waitForFinished();
+    road_task.waitForFinished();
 }
 
 void LauncherWindow::show_login_panel()
 {
     form->label_status->setText(TEXT_LOGIN);
     form->progress_bar->hide();
+    // The options panel is reachable from the login form, at start-up too.
+    form->push_button_options->setEnabled(true);
     form->push_button_play->setEnabled(true);
     form->push_button_play->show();
     form->push_button_forgot_pw->show();
@@ -101,6 +111,23 @@ void LauncherWindow::hide_login_panel(bool show_progress)
 void LauncherWindow::on_push_button_close_clicked()
 {
     close();
+}
+
+void LauncherWindow::closeEvent(QCloseEvent *event)
+{
+    if (!road_running) {
+        // The login form: the event loop ends and main returns 0.
+        DraggableWindow::closeEvent(event);
+        return;
+    }
+    // Mid-road the GUI thread is inside a local event loop of the login
+    // exchange, a manifest read or a transfer; unwinding it would let the road
+    // go on to the next download, the patch program or the game. The run ends
+    // here instead: no further request, no game, exit status 0. Files being
+    // replaced are swapped in whole by the updater, so none is left half written.
+    hide();
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 void LauncherWindow::on_push_button_minimize_clicked()

@@ -29,6 +29,12 @@ public:
 
     void show_login_panel();
     void hide_login_panel(bool show_progress);
+    // Every play checks every game file in full (the --verify option); without
+    // it only a play pressed with Shift held does.
+    void set_full_verification(bool always) { full_verification_always = always; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_push_button_close_clicked();
@@ -69,11 +75,14 @@ private:
     void scale_line_edit_font(QLineEdit *line_edit);
     void scale_radio_button(QRadioButton *radio_button);
 
-    // Runs a manifest task on the global pool and returns once it has ended:
-    // first a local event loop until the updater's manifest_read(), then a
-    // blocking wait for the task itself.
-    void run_manifest_task(const std::function<QFuture<void>()> &start_task);
-    // Waits for the background tasks that still use the updater.
+    // Waits in a local event loop, so the window stays responsive, until the
+    // task has finished and every signal it sent before has been handled.
+    // False when the loop ended early because the application is quitting:
+    // the road then goes no further.
+    bool wait_for_task(const QFuture<void> &task);
+    // Runs a manifest task of the play road on the global pool and waits for it.
+    bool run_road_task(const std::function<QFuture<void>()> &start_task);
+    // Blocks until the background tasks that still use the updater have ended.
     void wait_for_updater_tasks();
 
     LauncherForm *form;
@@ -83,9 +92,17 @@ private:
     QString graphics_api;
     LoginResult login_result;
     float scale_factor = 1.0f;
+    bool full_verification_always = false;
+    // Whether Shift was held when play was pressed.
+    bool shift_at_play = false;
+    // From the play press until the road is back on the login form or has
+    // failed for good; a close meanwhile ends the process at once.
+    bool road_running = false;
 
     // Futures of the tasks started at construction; waited for before another
     // task runs on the same object and before the objects are deleted.
     QFuture<void> startup_manifest_task;
     QFuture<void> news_task;
+    // The manifest task of the play road under way (or the last one).
+    QFuture<void> road_task;
 };

@@ -21,17 +21,32 @@ void LauncherWindow::start_game()
 
     auto game = std::make_unique<QProcess>();
     const QString exec_name = updater->get_exec_name();
-    // A program fetched over the network arrives without execute permission.
-    ensure_owner_executable(resolve_program(exec_name));
-    start_program(*game, exec_name, QStringList());
+    // Only a file beside the launcher or in the game folder is started, never
+    // a program the system would find along PATH.
+    const QString program = find_local_program(exec_name);
+    bool started = false;
+    if (!program.isEmpty()) {
+        // A program fetched over the network arrives without execute permission.
+        ensure_owner_executable(program);
+        // The launcher never writes to the game; an open input pipe could keep
+        // a game that reads it waiting for ever.
+        game->setStandardInputFile(QProcess::nullDevice());
+        game->start(program, QStringList(), QIODevice::ReadWrite);
+        // Fails at once for a file that is no program or an environment too large to pass.
+        started = game->waitForStarted(-1);
+    }
     GameEnvironment::withdraw_dev_flag(login_result);
 
-    // The GUI thread waits for the whole game; a game that cannot start ends the wait at once.
-    hide();
-    game->waitForFinished(-1);
+    if (started) {
+        // The GUI thread waits for the whole game.
+        hide();
+        game->waitForFinished(-1);
+    }
 
+    road_running = false;
     show_login_panel();
+    if (!started)
+        form->label_status->setText(TEXT_GAME_START_FAILED.arg(exec_name));
     form->line_edit_password->setFocus(Qt::OtherFocusReason);
-    form->push_button_options->setEnabled(true);
     show();
 }

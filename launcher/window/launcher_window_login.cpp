@@ -5,6 +5,7 @@
 #include "login/login_client.h"
 #include "window/launcher_form.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,8 @@ void LauncherWindow::on_push_button_play_clicked()
 {
     if (form->line_edit_username->text().isEmpty() || form->line_edit_password->text().isEmpty())
         return;
+    road_running = true;
+    shift_at_play = QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
     form->push_button_play->setEnabled(false);
     form->line_edit_username->setEnabled(false);
     form->line_edit_password->setEnabled(false);
@@ -37,6 +40,7 @@ void LauncherWindow::verify_credentials()
         hide_login_panel(true);
         return;
     }
+    road_running = false;
     form->label_status->setText(QString::number(login_result.code) + QStringLiteral(": ") +
                                 login_result.text);
     form->push_button_play->setEnabled(true);

@@ -3,12 +3,14 @@
 #include "window/launcher_window.h"
 
 #include "app/constants.h"
+#include "app/distribution_address.h"
 #include "updater/updater.h"
 #include "window/launcher_form.h"
 #include "window/progress_scale.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFutureWatcher>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -19,34 +21,54 @@
 #include <cstdio>
 #include <cstdlib>
 
-void LauncherWindow::run_manifest_task(const std::function<QFuture<void>()> &start_task)
+bool LauncherWindow::wait_for_task(const QFuture<void> &task)
 {
-    // No two tasks may run on the updater at once: the start-up read may still be going.
-    wait_for_updater_tasks();
+    // Always through the watcher, even for a task that has already ended: its
+    // end is reported by an event posted after the task's own queued signals
+    // (got_manifest() among them), so those have been handled when the loop
+    // quits, and none runs later while another task writes the updater.
+    QFutureWatcher<void> watcher;
     QEventLoop loop;
-    connect(updater, &Updater::manifest_read, &loop, &QEventLoop::quit);
-    QFuture<void> task = start_task();
+    bool finished = false;
+    connect(&watcher, &QFutureWatcher<void>::finished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    watcher.setFuture(task);
     loop.exec();
-    // File checking goes on in the pool thread; the window waits for it.
-    task.waitForFinished();
+    return finished;
+}
+
+bool LauncherWindow::run_road_task(const std::function<QFuture<void>()> &start_task)
+{
+    road_task = start_task();
+    return wait_for_task(road_task);
 }
 
 void LauncherWindow::check_for_updates()
 {
     form->push_button_options->setEnabled(false);
 
-    run_manifest_task([this] {
-        return QtConcurrent::run(QThreadPool::globalInstance(), updater, &Updater::read_manifest,
-                                 true, MANIFEST_NAME);
-    });
-
-    const QString dist = login_result.dist;
-    if (dist != DIST_PRODUCTION) {
-        const QUrl base(URL_DOWNLOAD_DIST.arg(dist), QUrl::TolerantMode);
-        run_manifest_task([this, base] {
+    // No two tasks may run on the updater at once: the start-up read may still be going.
+    if (!wait_for_task(startup_manifest_task))
+        return;
+    updater->set_full_verification(full_verification_always || shift_at_play);
+    if (!run_road_task([this] {
             return QtConcurrent::run(QThreadPool::globalInstance(), updater,
-                                     &Updater::read_extra_manifest, base, MANIFEST_NAME);
-        });
+                                     &Updater::read_manifest, true, MANIFEST_NAME);
+        }))
+        return;
+
+    // A distribution name that is no plain host label yields no address and
+    // no second manifest; the game still receives the name as it came.
+    const QString dist = login_result.dist;
+    const QUrl base = distribution_base(dist);
+    if (dist != DIST_PRODUCTION && !base.isEmpty()) {
+        if (!run_road_task([this, base] {
+                return QtConcurrent::run(QThreadPool::globalInstance(), updater,
+                                         &Updater::read_extra_manifest, base, MANIFEST_NAME);
+            }))
+            return;
     }
 
     // With nothing to update this starts the game from within the call.
@@ -99,4 +121,6 @@ void LauncherWindow::update_finished(bool success)
     // After a failure the error stays on screen; the player can only close the launcher.
     if (success)
         start_game();
+    else
+        road_running = false;
 }

@@ -49,6 +49,8 @@ const QRect USERNAME_RECT(506, 222, 150, 15);
 const QRect PASSWORD_RECT(506, 242, 150, 15);
 const QList<int> ICON_SIZES = {16, 24, 32, 48, 64, 256};
 const char *STATE_SUFFIX[] = {"_NORMAL", "_ROLLOVER", "_DOWN"};
+// Buttons the window disables at times get a fourth, dimmed face.
+const QStringList DISABLED_FACES = {"PLAY", "OPTIONS"};
 
 const Face &find_face(const QString &base)
 {
@@ -87,8 +89,9 @@ bool save(const QImage &image, const QString &path)
 QList<QPair<QString, QSize>> expected_files()
 {
     QList<QPair<QString, QSize>> files = {{"BACKGROUND.png", {806, 560}},
-                                          {"account_name.jpg", CAPTIONS_RECT.size()},
-                                          {"PLAY_DISABLED.jpg", {82, 30}}};
+                                          {"account_name.jpg", CAPTIONS_RECT.size()}};
+    for (const QString &base : DISABLED_FACES)
+        files.append({base + "_DISABLED.jpg", find_face(base).rect.size()});
     for (const Face &face : FACES)
         for (const char *suffix : STATE_SUFFIX)
             files.append({face.base + suffix + extension(face), face.rect.size()});
@@ -131,8 +134,9 @@ bool generate(const QDir &dir)
         for (int s = 0; s < 3; ++s)
             ok &= save(draw_face(face, background, states[s]),
                        dir.filePath(face.base + STATE_SUFFIX[s] + extension(face)));
-    ok &= save(draw_face(find_face("PLAY"), background, art::ButtonState::Disabled),
-               dir.filePath("PLAY_DISABLED.jpg"));
+    for (const QString &base : DISABLED_FACES)
+        ok &= save(draw_face(find_face(base), background, art::ButtonState::Disabled),
+                   dir.filePath(base + "_DISABLED.jpg"));
     // The password field's middle is row 27 of the caption image.
     ok &= save(art::field_captions(background.copy(CAPTIONS_RECT), "Account Name", "Password",
                                    PASSWORD_RECT.center().y() - CAPTIONS_RECT.top()),
@@ -164,7 +168,7 @@ void draw_window_preview(QPainter &p, const QDir &dir)
     p.drawText(QRect(584, 42, 175, 20), Qt::AlignRight | Qt::AlignTop, "Getting Version Info...");
 }
 
-// Rows of faces at double size: normal, rollover, down (and disabled for play).
+// Rows of faces at double size: normal, rollover, down (and disabled for play and options).
 void draw_state_sheet(QPainter &p, const QDir &dir, int top)
 {
     int y = top + 10;
@@ -174,8 +178,8 @@ void draw_state_sheet(QPainter &p, const QDir &dir, int top)
         QStringList files;
         for (const char *suffix : STATE_SUFFIX)
             files.append(base + suffix + extension(face));
-        if (base == "PLAY")
-            files.append("PLAY_DISABLED.jpg");
+        if (DISABLED_FACES.contains(base))
+            files.append(base + "_DISABLED.jpg");
         if (base == "CLOSE")
             for (const char *suffix : STATE_SUFFIX)
                 files.append(QString("MINIMIZE") + suffix + ".png");
