@@ -64,6 +64,8 @@ private slots:
     void initTestCase();
     void manifest_fields_and_keys();
     void archives_extract_with_launcher_code();
+    void archive_in_blocks_reads_whole_data();
+    void archive_in_blocks_reads_whole();
     void patch_names_parse_back_and_apply();
     void chain_over_three_versions();
     void unchanged_file_not_recompressed();
@@ -170,6 +172,40 @@ void TestPublisher::archives_extract_with_launcher_code()
         QCOMPARE(outcome.code, 0);
         QVERIFY2(read(target) == data, qPrintable(key));
     }
+}
+
+void TestPublisher::archive_in_blocks_reads_whole_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("streams");
+    QTest::newRow("empty") << 0 << 1;
+    QTest::newRow("one block exactly") << 899000 << 1;
+    QTest::newRow("three blocks") << 2 * 899000 + 12345 << 3;
+}
+
+// A file is compressed in blocks, one bzip2 stream each, written in order:
+// both bunzip2 and the launcher read them as the one file.
+void TestPublisher::archive_in_blocks_reads_whole()
+{
+    QFETCH(int, size);
+    QFETCH(int, streams);
+    QByteArray content = lines(0, size / 20 + 1).left(size);
+    for (int i = 0; i < content.size(); i += 977)
+        content[i] = char(i / 977); // less regular than the table
+    const QString rel = release(10);
+    QDir(rel).removeRecursively();
+    write(rel + "/orvex.exe", content);
+    QCOMPARE(publish(10, {}), 0);
+    const QString archive = out(10) + "/orvex.exe.bz2";
+    QCOMPARE(read(archive).count(QByteArray("BZh9")), streams);
+    const QString target = dir.filePath("blocks-extracted");
+    QCOMPARE(extract_archive(archive, target).code, 0);
+    QVERIFY(read(target) == content);
+    QProcess bunzip2;
+    bunzip2.start("bunzip2", {"-c", archive});
+    QVERIFY(bunzip2.waitForFinished(60000));
+    QCOMPARE(bunzip2.exitCode(), 0);
+    QVERIFY(bunzip2.readAllStandardOutput() == content);
 }
 
 void TestPublisher::patch_names_parse_back_and_apply()
