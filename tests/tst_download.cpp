@@ -1,15 +1,22 @@
 #include "app/constants.h"
 #include "download/archive_extractor.h"
 #include "download/downloader.h"
+#include "download/scratch_area.h"
+#include "hash_text.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
+#include "ranged_response.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(FixtureResponse)
 
 namespace {
 
@@ -66,6 +73,14 @@ private slots:
     void stalled_server_ends_with_timeout();
     void owner_deleting_in_final_slot_is_safe_data();
     void owner_deleting_in_final_slot_is_safe();
+    void nothing_wrong_is_installed_data();
+    void nothing_wrong_is_installed();
+    void cut_transfer_resumes_data();
+    void cut_transfer_resumes();
+    void partial_archive_resumes_in_a_later_run_data();
+    void partial_archive_resumes_in_a_later_run();
+    void failed_connections_are_retried_with_pauses();
+    void nothing_is_written_through_links();
 
 private:
     Outcome run(Downloader &downloader);
@@ -78,6 +93,15 @@ private:
         return fixture.base_url() + "/files/" + name;
     }
 
+    // Retries without the real pauses, and with a record of them.
+    void quick_retries(Downloader &downloader, QStringList *pauses = nullptr)
+    {
+        downloader.set_retry_delays({5, 5, 5});
+        downloader.set_retry_listener([pauses](const QString &reason, int, int attempt, int all) {
+            if (pauses)
+                pauses->append(QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
+        });
+    }
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
 };
@@ -111,6 +135,8 @@ void TestDownload::init()
 {
     work = std::make_unique<QTemporaryDir>();
     QVERIFY(work->isValid());
+    // The scratch folder lives in the working directory, as in a game folder.
+    QVERIFY(QDir::setCurrent(work->path()));
     fixture.clear_requests();
 }
 
@@ -179,7 +205,7 @@ void TestDownload::compressed_body()
     fixture.route("GET", "/files/game.dat.bz2", response);
 
     Downloader downloader(url(), target(), true);
-    downloader.setProperty("archive", target() + ".bz2");
+    downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
     const Outcome out = run(downloader);
 
     const QList<RecordedRequest> requests = fixture.requests();
@@ -187,6 +213,7 @@ void TestDownload::compressed_body()
     QCOMPARE(requests[0].path, QByteArray("/files/game.dat.bz2"));
     QCOMPARE(requests[0].header("User-Agent"), USER_AGENT.toUtf8());
     QVERIFY(!QFile::exists(target() + ".bz2"));
+    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
     if (code == 0) {
         QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
         QVERIFY(!out.archive_left_at_finish);
@@ -196,8 +223,7 @@ void TestDownload::compressed_body()
         QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
         QCOMPARE(out.error_code, code);
         QCOMPARE(out.error_text, QStringLiteral("Couldn't extract archive: game.dat.bz2"));
-        if (content != "*") // a damaged stream may have written part of the data
-            QVERIFY(read_file(target()) == content);
+        QVERIFY(!QFile::exists(target())); // nothing half-made is installed
     }
 }
 
@@ -252,14 +278,21 @@ void TestDownload::server_without_length_reports_minus_one()
     QVERIFY(read_file(target("patch.bin")) == response.body);
 }
 
+// An error answer is never taken for the file: it fails the transfer, after
+// the retries when the server may recover (5xx), at once when not (4xx).
 void TestDownload::uncompressed_error_page_is_saved()
 {
     const QByteArray page = "<html><body>Service unavailable</body></html>";
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
+    QVERIFY(write_file(target("patch.bin"), "old"));
     Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    quick_retries(downloader);
     const Outcome out = run(downloader);
-    QCOMPARE(out.events, QStringList({"download_finished"}));
-    QCOMPARE(read_file(target("patch.bin")), page);
+    QCOMPARE(out.events, QStringList({"error"}));
+    QCOMPARE(out.error_code, 905);
+    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: patch.bin"));
+    QCOMPARE(fixture.requests().size(), 4);
+    QVERIFY(!QFile::exists(target("patch.bin")));
 }
 
 void TestDownload::existing_file_is_truncated()
@@ -281,9 +314,13 @@ void TestDownload::stalled_server_ends_with_timeout()
     fixture.route("GET", "/files/game.dat.bz2", response);
     Downloader downloader(url(), target(), true);
     downloader.set_transfer_timeout(300);
+    QStringList pauses;
+    quick_retries(downloader, &pauses);
     const Outcome out = run(downloader);
-    QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
-    QCOMPARE(out.error_code, -7);
+    QCOMPARE(out.events, QStringList({"error"}));
+    QCOMPARE(out.error_code, 905);
+    QCOMPARE(pauses.size(), 3);
+    QVERIFY2(pauses[0].startsWith("Server not responding"), qPrintable(pauses[0]));
 }
 
 void TestDownload::owner_deleting_in_final_slot_is_safe_data()
@@ -315,6 +352,197 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     QCoreApplication::processEvents();
     QCOMPARE(reports, 1);
     QVERIFY(downloader.isNull());
+}
+
+void TestDownload::nothing_wrong_is_installed_data()
+{
+    QTest::addColumn<FixtureResponse>("answer");
+    QTest::addColumn<qint64>("size"); // the manifest's size, -1 for none
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("requests");
+    const QByteArray good = patterned(300000);
+    const QByteArray other = bz2_compress(patterned(200000));
+    QTest::newRow("other content") << FixtureResponse {200, {}, other} << qint64(-1) << 906 << 1;
+    QTest::newRow("404 with a bzip2 body")
+        << FixtureResponse {404, {}, bz2_compress(good)} << qint64(-1) << 905 << 1;
+    QTest::newRow("500 with a bzip2 body")
+        << FixtureResponse {500, {}, bz2_compress(good)} << qint64(-1) << 905 << 4;
+    QTest::newRow("redirect") << FixtureResponse {302, {{"Location", "/files/x.bz2"}}, ""}
+                              << qint64(-1) << 905 << 1;
+    FixtureResponse first_stream {200, {}, bz2_compress(good.left(1000))};
+    first_stream.chunked = true; // cut at a stream boundary, no length to tell
+    QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 1;
+    // A small archive that expands far beyond what the manifest announces.
+    const QByteArray bomb = bz2_compress(QByteArray(20 << 20, 'z'));
+    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 1;
+    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 1;
+}
+
+// A body that is not the manifest's file never replaces the old one, and
+// leaves no file of the launcher's behind.
+void TestDownload::nothing_wrong_is_installed()
+{
+    QFETCH(FixtureResponse, answer);
+    QFETCH(qint64, size);
+    QFETCH(int, code);
+    QFETCH(int, requests);
+    fixture.route("GET", "/files/game.dat.bz2", answer);
+    QVERIFY(write_file(target(), "the old game"));
+    Downloader downloader(url(), target(), true);
+    downloader.set_expected(hash_text(patterned(300000)), size);
+    quick_retries(downloader);
+    const Outcome out = run(downloader);
+    QCOMPARE(out.error_code, code);
+    QCOMPARE(out.error_text, (code == 905 ? TEXT_DOWNLOAD_FAILED : TEXT_FILE_DAMAGED).arg("game.dat"));
+    QCOMPARE(fixture.requests().size(), requests);
+    QCOMPARE(read_file(target()), QByteArray("the old game"));
+    QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
+    if (size >= 0) // the output stopped at the announced size
+        QVERIFY(out.events.contains("extract_finished"));
+}
+
+void TestDownload::cut_transfer_resumes_data()
+{
+    QTest::addColumn<bool>("server_ranges");
+    QTest::newRow("server answers Range") << true;
+    QTest::newRow("server ignores Range") << false;
+}
+
+// A body cut at 60 % continues from the bytes on disk (or starts over when
+// the server sends the whole file again), and the file comes out right.
+void TestDownload::cut_transfer_resumes()
+{
+    QFETCH(bool, server_ranges);
+    const QByteArray data = patterned(1 << 20) + QByteArray(1 << 20, 'q');
+    const QByteArray archive = bz2_compress(data);
+    const int cut = archive.size() * 6 / 10;
+    if (server_ranges) {
+        fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
+    } else {
+        auto answers = std::make_shared<QAtomicInt>(0);
+        fixture.route("GET", "/files/game.dat.bz2", [archive, cut, answers](const RecordedRequest &) {
+            FixtureResponse response {200, {}, archive};
+            if (answers->fetchAndAddOrdered(1) == 0)
+                response.close_after_bytes = cut;
+            return response;
+        });
+    }
+    Downloader downloader(url(), target(), true);
+    downloader.set_expected(hash_text(data), data.size());
+    QStringList pauses;
+    quick_retries(downloader, &pauses);
+    const Outcome out = run(downloader);
+    QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+    QVERIFY(read_file(target()) == data);
+    QCOMPARE(pauses, QStringList {"Connection lost 2/4"});
+    const QList<RecordedRequest> requests = fixture.requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[1].header("Range"), "bytes=" + QByteArray::number(cut) + "-");
+    QCOMPARE(requests[1].header("If-Range"), server_ranges ? QByteArray("\"v1\"") : QByteArray());
+    QCOMPARE(out.last_read, qint64(archive.size())); // counted over the whole file
+    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+}
+
+void TestDownload::partial_archive_resumes_in_a_later_run_data()
+{
+    QTest::addColumn<bool>("same_record");
+    QTest::addColumn<QByteArray>("etag_later");
+    QTest::addColumn<bool>("resumed");
+    QTest::newRow("same record, same file") << true << QByteArray("\"v1\"") << true;
+    QTest::newRow("same record, file changed on the server") << true << QByteArray("\"v2\"") << false;
+    QTest::newRow("record changed") << false << QByteArray("\"v1\"") << false;
+}
+
+// A run that gives up keeps its partial archive; the next run continues it
+// only for the same record, and the server's validator guards the rest.
+void TestDownload::partial_archive_resumes_in_a_later_run()
+{
+    QFETCH(bool, same_record);
+    QFETCH(QByteArray, etag_later);
+    QFETCH(bool, resumed);
+    const QByteArray data = patterned(1 << 20);
+    const QByteArray archive = bz2_compress(data);
+    const int cut = archive.size() * 9 / 10;
+    fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
+    {
+        Downloader first(url(), target(), true);
+        first.set_expected(hash_text(data), -1);
+        first.set_retry_delays({});
+        QCOMPARE(run(first).error_code, 905);
+    }
+    QCOMPARE(QFileInfo(ScratchArea::partial_archive_path(target())).size(), qint64(cut));
+
+    fixture.clear_requests();
+    fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
+    Downloader second(url(), target(), true);
+    second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
+    const Outcome out = run(second);
+    QCOMPARE(out.error_code, same_record ? 0 : 906);
+    QCOMPARE(read_file(target()) == data, same_record);
+    const QList<RecordedRequest> requests = fixture.requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].header("Range").isEmpty(), !same_record);
+    Q_UNUSED(resumed)
+    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+}
+
+// Dropped connections are retried after pauses; a server that stays down
+// ends the transfer after the last attempt, with its partial kept.
+void TestDownload::failed_connections_are_retried_with_pauses()
+{
+    const QByteArray data = patterned(100000);
+    const QByteArray archive = bz2_compress(data);
+    fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
+    Downloader downloader(url(), target(), true);
+    downloader.set_expected(hash_text(data), -1);
+    QStringList pauses;
+    quick_retries(downloader, &pauses);
+    QCOMPARE(run(downloader).events, QStringList({"extract_finished", "download_finished"}));
+    QCOMPARE(pauses.size(), 2);
+    QVERIFY(pauses[1].endsWith("3/4"));
+    QVERIFY(read_file(target()) == data);
+
+    fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
+    Downloader down(url("down"), target("down"), true);
+    down.set_expected(hash_text(data), -1);
+    pauses.clear();
+    quick_retries(down, &pauses);
+    const Outcome out = run(down);
+    QCOMPARE(out.events, QStringList({"error"}));
+    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down"));
+    QCOMPARE(pauses, QStringList({"Server error 503 2/4", "Server error 503 3/4",
+                                  "Server error 503 4/4"}));
+}
+
+// Links planted at the launcher's own names are replaced, never followed;
+// a hard-linked target gets a new file instead of new bytes in both names.
+void TestDownload::nothing_is_written_through_links()
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    QVERIFY(write_file(victim, "precious"));
+    QVERIFY(ScratchArea::ensure());
+    QVERIFY(QFile::link(victim, ScratchArea::extraction_path(target())));
+    QVERIFY(QFile::link(victim, ScratchArea::partial_archive_path(target())));
+    QVERIFY(QFile::link(victim, target("patch.bin")));
+    const QString shared = outside.filePath("shared");
+    QVERIFY(write_file(shared, "old content"));
+    QCOMPARE(::link(QFile::encodeName(shared).constData(), QFile::encodeName(target()).constData()),
+             0);
+
+    const QByteArray data = patterned(50000);
+    fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
+    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
+    Downloader whole(url(), target(), true);
+    whole.set_expected(hash_text(data), data.size());
+    QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
+    Downloader plain(url("patch.bin"), target("patch.bin"), false);
+    QCOMPARE(run(plain).events, QStringList({"download_finished"}));
+
+    QVERIFY(read_file(target()) == data);
+    QCOMPARE(read_file("patch.bin"), QByteArray("patch body"));
+    QCOMPARE(read_file(victim), QByteArray("precious"));
+    QCOMPARE(read_file(shared), QByteArray("old content"));
 }
 
 QTEST_GUILESS_MAIN(TestDownload)

@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "download/scratch_area.h"
 #include "login/login_client.h"
 #include "updater/file_hasher.h"
 #include "updater/patch_name.h"
@@ -7,6 +8,7 @@
 
 #include "bz2_util.h"
 #include "https_fixture.h"
+#include "ranged_response.h"
 #include "patch_format.h"
 #include "test_paths.h"
 
@@ -182,17 +184,24 @@ private:
         while (it.hasNext()) {
             const QString name = QDir().relativeFilePath(it.next());
             if (!manifest_files().contains(name) && name != "patcher.exe" &&
-                name != VerifyCache::file_name())
+                name != VerifyCache::file_name() && !name.startsWith(ScratchArea::folder() + "/"))
                 stray << name;
         }
         stray.sort();
         return stray;
     }
 
+    // What the launcher keeps in its scratch folder (partial archives).
+    QStringList scratch_files() const
+    {
+        return QDir(ScratchArea::folder()).entryList(QDir::Files | QDir::Hidden);
+    }
+
     RunLog update_once(int timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS)
     {
         Updater updater(base());
         updater.set_network_timeout(timeout_ms);
+        updater.set_retry_delays({10, 10, 10});
         updater.parse_manifest(manifest(), base(), true);
         return run_update(updater);
     }
@@ -206,6 +215,7 @@ private:
         QCOMPARE(log.finished, QStringList {"true"});
         QCOMPARE(stale_files(), QStringList());
         QCOMPARE(stray_files(), QStringList());
+        QCOMPARE(scratch_files(), QStringList());
     }
 
     QList<QByteArray> requested_paths() const
@@ -262,28 +272,47 @@ private slots:
     void whole_file_transfer_fault_data()
     {
         const QByteArray archive = bz2_compress(level);
+        const QString failed = "905: " + TEXT_DOWNLOAD_FAILED.arg("level.pak");
         QTest::addColumn<FixtureResponse>("fault");
-        QTest::addColumn<int>("code");
-        QTest::newRow("closed mid-body") << cut_after(archive, archive.size() / 2) << -7;
-        QTest::newRow("stalled mid-body") << stalled_after(archive, archive.size() / 2) << -7;
-        QTest::newRow("404") << answer("not found\n", 404) << -5;
-        QTest::newRow("500") << answer("<html>Internal Server Error</html>", 500) << -5;
-        QTest::newRow("empty body") << answer("") << -7;
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<bool>("partial_kept");
+        QTest::newRow("closed mid-body") << cut_after(archive, archive.size() / 2) << failed << 4
+                                         << true;
+        QTest::newRow("stalled mid-body") << stalled_after(archive, archive.size() / 2) << failed
+                                          << 4 << true;
+        QTest::newRow("404") << answer("not found\n", 404) << failed << 1 << false;
+        QTest::newRow("500") << answer(archive, 500) << failed << 4 << false;
+        QTest::newRow("html with 200")
+            << answer("<html>maintenance</html>")
+            << "-5: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1 << false;
+        QTest::newRow("empty body") << answer("") << "-7: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2")
+                                    << 1 << false;
+        QTest::newRow("other content") << answer(bz2_compress(game_v2))
+                                       << "906: " + TEXT_FILE_DAMAGED.arg("level.pak") << 1 << false;
     }
+    // The run stops at the failed file with a text that says what failed;
+    // nothing half-made is installed, and a cut transfer keeps its partial
+    // archive for the next run, which a sound server then completes.
     void whole_file_transfer_fault()
     {
         QFETCH(FixtureResponse, fault);
-        QFETCH(int, code);
+        QFETCH(QString, error);
+        QFETCH(int, attempts);
+        QFETCH(bool, partial_kept);
         fixture.route("GET", level_path(), fault);
         const RunLog log = update_once(timeout_for(fault));
-        QCOMPARE(
-            log.errors,
-            QStringList {QString::number(code) + ": " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2")});
+        QCOMPARE(log.errors, QStringList {error});
         QCOMPARE(log.finished, QStringList {"false"});
-        QCOMPARE(requested_paths(), QList<QByteArray> {level_path()}); // the run stopped there
+        QList<QByteArray> expected;
+        for (int i = 0; i < attempts; ++i)
+            expected << level_path(); // the run stopped there
+        QCOMPARE(requested_paths(), expected);
         QCOMPARE(stale_files(), QStringList({"data/level.pak", "game.dat"}));
+        QVERIFY(!QFileInfo::exists("data/level.pak"));
         QCOMPARE(read_file("game.dat"), game_v1);
-        QCOMPARE(stray_files(), QStringList()); // no archive left
+        QCOMPARE(stray_files(), QStringList());
+        QCOMPARE(scratch_files().size(), partial_kept ? 2 : 0); // archive and its note
         recover();
     }
 
@@ -304,9 +333,12 @@ private slots:
         const RunLog log = update_once(timeout_for(fault));
         QCOMPARE(log.errors, QStringList());
         QCOMPARE(log.finished, QStringList {"true"});
-        QCOMPARE(requested_paths(), QList<QByteArray>({level_path(), patch_path(), game_path()}));
+        QList<QByteArray> paths = requested_paths();
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end()); // retries
+        QCOMPARE(paths, QList<QByteArray>({level_path(), patch_path(), game_path()}));
         QCOMPARE(stale_files(), QStringList());
         QCOMPARE(stray_files(), QStringList()); // the patch file is gone
+        QCOMPARE(scratch_files(), QStringList());
     }
 
     void patch_program_fault_data()
@@ -349,7 +381,7 @@ private slots:
     void unwritable_target_data()
     {
         QTest::addColumn<QString>("obstacle");
-        QTest::newRow("folder in the archive's place") << "folder";
+        QTest::newRow("folder in the new file's place") << "folder";
         QTest::newRow("read-only folder") << "read-only";
     }
     void unwritable_target()
@@ -357,7 +389,7 @@ private slots:
         QFETCH(QString, obstacle);
         QVERIFY(QDir().mkpath("data"));
         if (obstacle == "folder") {
-            QVERIFY(QDir().mkpath("data/level.pak.bz2"));
+            QVERIFY(QDir().mkpath(ScratchArea::extraction_path("data/level.pak")));
         } else if (is_root()) {
             const QString why_not = mount_tmpfs(install->filePath("data"), "ro,size=64k");
             if (!why_not.isEmpty())
@@ -372,7 +404,7 @@ private slots:
         QCOMPARE(stale_files(), QStringList({"data/level.pak", "game.dat"}));
         QCOMPARE(stray_files(), QStringList());
 
-        QDir().rmdir("data/level.pak.bz2");
+        QDir().rmdir(ScratchArea::extraction_path("data/level.pak"));
         unmount();
         QFile::setPermissions("data", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         recover();
@@ -400,8 +432,9 @@ private slots:
     {
         QTest::addColumn<bool>("in_patch"); // killed while the patch arrives
         QTest::addColumn<QString>("partial"); // what the kill leaves behind
-        QTest::newRow("during a whole-file transfer") << false << "game.dat.bz2";
-        QTest::newRow("during a patch transfer") << true << patch_name;
+        QTest::newRow("during a whole-file transfer")
+            << false << ScratchArea::partial_archive_path("game.dat");
+        QTest::newRow("during a patch transfer") << true << ScratchArea::patch_path(patch_name);
     }
     // The driver is killed once part of the body has reached the disk; the
     // restarted driver verifies again and completes the update.
@@ -426,9 +459,15 @@ private slots:
         QVERIFY(driver.waitForFinished());
         QCOMPARE(driver.exitStatus(), QProcess::CrashExit);
         QCOMPARE(stale_files(), QStringList {"game.dat"}); // data/level.pak was done before
-        QCOMPARE(stray_files(), QStringList {partial});
+        // At most the unfinished new file beside the target, which the next
+        // run clears away.
+        QVERIFY(stray_files().isEmpty() ||
+                stray_files() == QStringList {ScratchArea::extraction_path("game.dat")});
+        QVERIFY(scratch_files().contains(QFileInfo(partial).fileName()));
 
+        const qint64 kept = QFileInfo(partial).size();
         serve_release();
+        fixture.route("GET", game_path(), ranged_response(bz2_compress(game_v2), "\"v2\""));
         QProcess again;
         again.setWorkingDirectory(install->path());
         again.start(driver_path, arguments);
@@ -437,6 +476,104 @@ private slots:
         QCOMPARE(again.exitCode(), 0);
         QCOMPARE(stale_files(), QStringList());
         QCOMPARE(stray_files(), QStringList());
+        QCOMPARE(scratch_files(), QStringList());
+        if (!in_patch) // the second run asked for the rest only
+            QCOMPARE(range_start(fixture.requests().last()), kept);
+    }
+
+    void killed_at_any_point_leaves_old_or_new_data()
+    {
+        QTest::addColumn<bool>("in_patch");
+        QTest::newRow("whole file: transfer and extraction") << false;
+        QTest::newRow("patch: transfer and patch program") << true;
+    }
+    // The update is killed again and again at growing delays, in the
+    // transfer, the extraction or the patch program; each time the game file
+    // is whole, old or new, and a last run completes with nothing left over.
+    void killed_at_any_point_leaves_old_or_new()
+    {
+        QFETCH(bool, in_patch);
+        const QByteArray big_v1 = noise(3 << 20, 11);
+        QByteArray big_v2 = big_v1;
+        big_v2.replace(1 << 20, 4096, noise(4096, 12));
+        QByteArray big_patch;
+        QVERIFY(make_patch(big_v1, big_v2, &big_patch).ok);
+        const QString big_patch_name = PatchName::compose(
+            "game.dat", FileHasher::hash_text_of(big_v1), FileHasher::hash_text_of(big_v2));
+        QJsonObject entry {{"hash", FileHasher::hash_text_of(big_v2)}};
+        if (in_patch)
+            entry.insert("patches", QJsonArray {big_patch_name});
+        fixture.route("GET", "/win32/patcher.json",
+                      answer(QJsonDocument(QJsonObject {{"files", QJsonObject {{"game.dat", entry}}}})
+                                 .toJson()));
+        FixtureResponse slow = answer(in_patch ? big_patch : bz2_compress(big_v2));
+        slow.trickle_chunk = 32 * 1024;
+        slow.trickle_interval_ms = 15;
+        fixture.route("GET", in_patch ? "/win32/patches/" + big_patch_name.toUtf8() + ".bz2"
+                                      : game_path(),
+                      slow);
+        if (in_patch)
+            fixture.route("GET", game_path(), answer(bz2_compress(big_v2)));
+        write_file("game.dat", big_v1);
+        const QStringList arguments {base().toString(), aux.filePath("ca.pem")};
+        const QSet<QString> whole {FileHasher::hash_text_of(big_v1), FileHasher::hash_text_of(big_v2)};
+        for (int delay_ms = 150; delay_ms <= 2400; delay_ms += 250) {
+            QProcess driver;
+            driver.start(bin_dir() + "/update_driver", arguments);
+            QVERIFY(driver.waitForStarted());
+            if (driver.waitForFinished(delay_ms))
+                break; // done before the kill
+            driver.kill();
+            QVERIFY(driver.waitForFinished());
+            QTest::qWait(200); // a patch program started by the driver ends on its own
+            QVERIFY2(whole.contains(FileHasher::hash_text("game.dat")), "game.dat is torn");
+        }
+        QProcess last;
+        last.start(bin_dir() + "/update_driver", arguments);
+        QVERIFY(last.waitForFinished(RUN_LIMIT_MS));
+        QCOMPARE(last.readAllStandardOutput(), QByteArray("finished\n"));
+        QVERIFY(read_file("game.dat") == big_v2);
+        QCOMPARE(scratch_files(), QStringList());
+        QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [](const QString &name) { return name.startsWith(".saltmarch"); }),
+                   left.end());
+        QCOMPARE(left, QStringList {"game.dat"}); // no patch, no half-made file
+    }
+
+    // Before the first transfer the plan's announced sizes are set against
+    // the free space of the game folder's file system.
+    void disk_space_is_checked_first()
+    {
+        QVERIFY(QDir().mkpath("small"));
+        const QString why_not = mount_tmpfs(install->filePath("small"), "size=1m");
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
+        QVERIFY(QDir::setCurrent(install->filePath("small")));
+        const QJsonObject files {
+            {"level.pak", QJsonObject {{"hash", FileHasher::hash_text_of(level)}, {"size", 6 << 20}}}};
+        Updater updater(base());
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(), true);
+        const RunLog log = run_update(updater);
+        QVERIFY(QDir::setCurrent(install->path()));
+        QCOMPARE(log.errors, QStringList {"907: " + TEXT_NO_DISK_SPACE.arg(6).arg(0)});
+        QCOMPARE(log.finished, QStringList {"false"});
+        QCOMPARE(requested_paths(), QList<QByteArray>());
+    }
+
+    // Listed files that may not be written are named when the update ends,
+    // after every other file has been brought up to date.
+    void refused_files_are_reported()
+    {
+        QJsonObject files = manifest_files();
+        files.insert("../outside.dat", QJsonObject {{"hash", "1234567"}});
+        files.insert("sub//doubled.dat", QJsonObject {{"hash", "1234567"}});
+        Updater updater(base());
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(), true);
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.errors, QStringList {"908: " + TEXT_FILES_REFUSED.arg("../outside.dat").arg(2)});
+        QCOMPARE(log.finished, QStringList {"false"});
+        QCOMPARE(stale_files(), QStringList());
     }
 
     void manifest_fault_data()

@@ -1,171 +1,78 @@
 #include "download/archive_extractor.h"
 
 #include "app/constants.h"
+#include "download/file_byte_source.h"
+#include "download/hashing_file_sink.h"
+#include "download/parallel_bz2_decoder.h"
+#include "download/safe_file.h"
+#include "download/scratch_area.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <bzlib.h>
 
-#include <cstdio>
-#include <cstring>
-
 namespace {
 
-constexpr int kBufferSize = 4096;
-
-// True when the stdio stream has no byte left; leaves the stream position as
-// it was.
-bool at_end(FILE *stream)
+ExtractOutcome failure(int code, const QString &text, const QString &name)
 {
-    const int c = std::fgetc(stream);
-    if (c == EOF)
-        return true;
-    std::ungetc(c, stream);
-    return false;
+    return {code, text.arg(name, 0, QLatin1Char(' '))};
 }
 
-class ExtractJob
+QString without_archive_suffix(const QString &archive_name)
 {
-public:
-    ExtractJob(const QString &archive_path, const QString &target_path)
-        : archive_path(archive_path)
-        , target_path(target_path)
-        , archive_name(QFileInfo(archive_path).fileName())
-    {
-    }
-
-    ~ExtractJob()
-    {
-        int ignored = BZ_OK;
-        if (handle)
-            BZ2_bzReadClose(&ignored, handle);
-        if (input)
-            std::fclose(input);
-        if (output)
-            std::fclose(output);
-    }
-
-    ExtractOutcome run();
-
-private:
-    void fail(int code, const QString &text) { outcome = {code, text.arg(archive_name, 0, ' ')}; }
-    bool open_stream();
-    enum class StreamEnd { Complete, Failed, NotAStream };
-    // Decompresses the open stream to its end into the target.
-    StreamEnd copy_stream(bool first_stream);
-    bool keep_unused_and_close();
-    ExtractOutcome finish();
-
-    const QString archive_path;
-    const QString target_path;
-    const QString archive_name;
-    FILE *input = nullptr;
-    FILE *output = nullptr;
-    BZFILE *handle = nullptr;
-    int error = BZ_OK;
-    char unused[BZ_MAX_UNUSED];
-    int unused_count = 0;
-    char buffer[kBufferSize];
-    ExtractOutcome outcome;
-};
-
-bool ExtractJob::open_stream()
-{
-    handle = BZ2_bzReadOpen(&error, input, 0, 0, unused_count > 0 ? unused : nullptr, unused_count);
-    if (error == BZ_OK)
-        return true;
-    // A failed open still leaves a handle to release in some library versions.
-    if (handle) {
-        int ignored = BZ_OK;
-        BZ2_bzReadClose(&ignored, handle);
-        handle = nullptr;
-    }
-    fail(error, TEXT_EXTRACT_FAILED);
-    return false;
+    return archive_name.endsWith(QLatin1String(".bz2")) ? archive_name.chopped(4) : archive_name;
 }
 
-ExtractJob::StreamEnd ExtractJob::copy_stream(bool first_stream)
+ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const ExtractTarget &target)
 {
-    while (error == BZ_OK) {
-        const int count = BZ2_bzRead(&error, handle, buffer, kBufferSize);
-        // After a complete stream, bytes without the stream signature are
-        // trailing data, not a damaged archive.
-        if (error == BZ_DATA_ERROR_MAGIC && !first_stream)
-            return StreamEnd::NotAStream;
-        if (error != BZ_OK && error != BZ_STREAM_END) {
-            fail(error, TEXT_EXTRACT_FAILED);
-            return StreamEnd::Failed;
-        }
-        if (count > 0 && std::fwrite(buffer, 1, size_t(count), output) != size_t(count)) {
-            fail(904, TEXT_EXTRACT_FAILED);
-            return StreamEnd::Failed;
-        }
-    }
-    return StreamEnd::Complete;
-}
-
-// Copies the bytes that the library read past the end of the stream (the
-// start of a following stream, if any) and releases the handle.
-bool ExtractJob::keep_unused_and_close()
-{
-    void *rest = nullptr;
-    BZ2_bzReadGetUnused(&error, handle, &rest, &unused_count);
-    if (error != BZ_OK) {
-        fail(error, TEXT_EXTRACT_FAILED);
-        return false;
-    }
-    std::memcpy(unused, rest, size_t(unused_count));
-    int ignored = BZ_OK;
-    BZ2_bzReadClose(&ignored, handle);
-    handle = nullptr;
-    return true;
-}
-
-// Closes the target on success: a write that fails only when the last buffered
-// bytes are flushed (a full disk) is a short write too, not a success.
-ExtractOutcome ExtractJob::finish()
-{
-    const bool closed = std::fclose(output) == 0;
-    output = nullptr;
-    if (outcome.code == 0 && !closed)
-        fail(904, TEXT_EXTRACT_FAILED);
-    return outcome;
-}
-
-ExtractOutcome ExtractJob::run()
-{
-    input = std::fopen(archive_path.toStdString().c_str(), "rb");
-    if (!input) {
-        fail(903, TEXT_OPEN_READ_FAILED);
-        return outcome;
-    }
-    if (!open_stream())
-        return outcome;
-    output = std::fopen(target_path.toStdString().c_str(), "wb");
-    if (!output) {
-        fail(902, TEXT_OPEN_WRITE_FAILED);
-        return outcome;
-    }
-    for (bool first = true;; first = false) {
-        if (!first && !open_stream())
-            return outcome;
-        const StreamEnd end = copy_stream(first);
-        if (end == StreamEnd::Failed)
-            return outcome;
-        if (end == StreamEnd::NotAStream)
-            return finish();
-        if (!keep_unused_and_close())
-            return outcome;
-        if (unused_count == 0 && at_end(input))
-            return finish();
-        error = BZ_OK;
-    }
+    HashingFileSink sink(output);
+    ParallelBz2Decoder decoder;
+    const Bz2DecodeResult result = decoder.decode(source, sink, target.expected_size);
+    const QString file_name = without_archive_suffix(target.archive_name);
+    if (result.code == BZ2_OUTPUT_TOO_LARGE)
+        return failure(906, TEXT_FILE_DAMAGED, file_name);
+    if (result.code == 904)
+        return failure(904, TEXT_EXTRACT_FAILED, target.archive_name);
+    if (result.code != 0)
+        return failure(result.code, TEXT_EXTRACT_FAILED, target.archive_name);
+    if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
+        return failure(906, TEXT_FILE_DAMAGED, file_name);
+    // A write that fails only when the data reach the disk (a full disk) is
+    // a short write too, not a success.
+    if (!safe_file::sync(output))
+        return failure(904, TEXT_EXTRACT_FAILED, target.archive_name);
+    return {};
 }
 
 } // namespace
 
+ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target)
+{
+    const QString fresh = ScratchArea::extraction_path(target.target_path);
+    std::unique_ptr<QFile> output = safe_file::create_new(fresh);
+    if (!output)
+        return failure(902, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+    ExtractOutcome outcome = decode_and_check(source, *output, target);
+    if (outcome.code == 0) {
+        // An existing game file keeps its permissions (an executable stays one).
+        if (QFileInfo::exists(target.target_path) && !QFileInfo(target.target_path).isSymLink())
+            output->setPermissions(QFile::permissions(target.target_path));
+        output->close();
+        if (!safe_file::replace(fresh, target.target_path))
+            outcome = failure(902, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+    }
+    output.reset();
+    if (outcome.code != 0)
+        safe_file::remove_entry(fresh);
+    return outcome;
+}
+
 ExtractOutcome extract_archive(const QString &archive_path, const QString &target_path)
 {
-    ExtractJob job(archive_path, target_path);
-    return job.run();
+    const QString archive_name = QFileInfo(archive_path).fileName();
+    FileByteSource source(archive_path);
+    if (!source.open())
+        return failure(903, TEXT_OPEN_READ_FAILED, archive_name);
+    return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1});
 }

@@ -1,21 +1,34 @@
 #include "download/downloader.h"
 
-#include "download/archive_extractor.h"
+#include "app/network_access.h"
+#include "download/extraction_task.h"
+#include "download/safe_file.h"
+#include "download/scratch_area.h"
+#include "download/transfer_attempt.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <memory>
 
 namespace {
+
 const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
-constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
+
+// Codes of the file-transfer numbering for the outcomes found here.
+constexpr int CODE_OPEN_WRITE_FAILED = 902;
+constexpr int CODE_SHORT_WRITE = 904;
+constexpr int CODE_DOWNLOAD_FAILED = 905;
+constexpr int CODE_FILE_DAMAGED = 906;
+
+// Errors that say the bytes received are not the file: a resumed archive
+// that gives one of them is fetched once more from its first byte.
+bool is_content_error(int code)
+{
+    return code < 0 || code == CODE_FILE_DAMAGED;
+}
+
 } // namespace
 
 Downloader::Downloader(const QString &url, const QString &file_path, bool compressed)
@@ -23,86 +36,267 @@ Downloader::Downloader(const QString &url, const QString &file_path, bool compre
 {
 }
 
-Downloader::~Downloader()
+Downloader::~Downloader() = default;
+
+void Downloader::set_expected(const QString &hash, qint64 size)
 {
-    if (output_file) {
-        output_file->close();
-        delete output_file;
+    expected_hash = hash;
+    expected_size = size;
+}
+
+void Downloader::cancel()
+{
+    cancelled = true;
+    if (attempt)
+        attempt->abort();
+    if (pause_loop)
+        pause_loop->quit();
+}
+
+QString Downloader::target_name() const
+{
+    return QFileInfo(file_path).fileName();
+}
+
+void Downloader::download()
+{
+    if (compressed)
+        download_compressed();
+    else
+        download_plain();
+}
+
+// Runs attempts until one completes, a failure is final, or the retries are
+// used up. Each attempt continues from what is already in the file.
+Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
+{
+    QNetworkAccessManager &manager =
+        network_manager ? *network_manager : network_access::thread_manager();
+    const QUrl address(url + ARCHIVE_SUFFIX, QUrl::TolerantMode);
+    const int attempts = retry_delays_ms.size() + 1;
+    bool extraction_ended = false;
+    for (int number = 1; number <= attempts; ++number) {
+        TransferAttempt current(manager, address, transfer_timeout_ms);
+        attempt = &current;
+        connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
+            if (start == 0 && output.size() > 0) {
+                // The server sends the whole file again: start over cleanly.
+                if (extraction)
+                    extraction->stop();
+                output.resize(0);
+                output.seek(0);
+                if (extraction)
+                    extraction->start(0);
+            }
+            if (extraction && !extraction->started())
+                extraction->start(output.size());
+        });
+        connect(&current, &TransferAttempt::received, this, [&](qint64 complete, qint64 total) {
+            if (extraction)
+                extraction->grow(output.size());
+            downloadProgress(complete, total);
+        });
+        QMetaObject::Connection early;
+        if (extraction)
+            early = connect(extraction, &ExtractionTask::ended, &current, [&] {
+                extraction_ended = true;
+                current.abort();
+            });
+        const TransferAttempt::Result result = current.run(output, output.size(), validator);
+        disconnect(early);
+        attempt = nullptr;
+        if (!current.validator().isEmpty() && current.validator() != validator) {
+            validator = current.validator();
+            note_validator();
+        }
+        if (extraction)
+            extraction->grow(output.size());
+
+        switch (result.outcome) {
+        case TransferAttempt::Outcome::Complete:
+            return Ending::Done;
+        case TransferAttempt::Outcome::Aborted:
+            // The extraction ended first: its outcome tells what happened.
+            return cancelled ? Ending::Cancelled : Ending::Done;
+        case TransferAttempt::Outcome::WriteFailed:
+            failure = {CODE_SHORT_WRITE,
+                       TEXT_EXTRACT_FAILED.arg(QFileInfo(output.fileName()).fileName())};
+            return Ending::Failed;
+        case TransferAttempt::Outcome::Fatal:
+            failure = {CODE_DOWNLOAD_FAILED, TEXT_DOWNLOAD_FAILED.arg(target_name())};
+            return Ending::Failed;
+        case TransferAttempt::Outcome::Restart:
+            if (extraction)
+                extraction->stop();
+            output.resize(0);
+            output.seek(0);
+            validator.clear();
+            break;
+        case TransferAttempt::Outcome::Retry:
+            if (number < attempts && !pause(result.reason, number + 1, attempts))
+                return Ending::Cancelled;
+            break;
+        }
+        if (extraction_ended)
+            return Ending::Done;
+    }
+    failure = {CODE_DOWNLOAD_FAILED, TEXT_DOWNLOAD_FAILED.arg(target_name())};
+    return cancelled ? Ending::Cancelled : Ending::Failed;
+}
+
+// Waits before the next attempt without blocking the thread's events.
+// False when the transfer was cancelled meanwhile.
+bool Downloader::pause(const QString &reason, int next_attempt, int attempts)
+{
+    if (cancelled)
+        return false;
+    const int delay_ms = retry_delays_ms.value(next_attempt - 2, 0);
+    if (retry_listener)
+        retry_listener(reason, (delay_ms + 999) / 1000, next_attempt, attempts);
+    QEventLoop loop;
+    pause_loop = &loop;
+    QTimer::singleShot(delay_ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    pause_loop = nullptr;
+    return !cancelled;
+}
+
+// The partial archive of an earlier attempt or run is continued when it was
+// fetched from the same address for the same content; anything else starts
+// from nothing.
+std::unique_ptr<QFile> Downloader::open_archive(qint64 &offset)
+{
+    const QString archive = ScratchArea::partial_archive_path(file_path);
+    ScratchArea::PartialNote note;
+    const bool resumable = !expected_hash.isEmpty() && ScratchArea::read_note(file_path, note) &&
+        note.expected_hash == expected_hash && note.url == url;
+    offset = resumable ? safe_file::plain_file_size(archive) : -1;
+    std::unique_ptr<QFile> output;
+    if (offset > 0)
+        output = safe_file::open_for_append(archive);
+    if (output) {
+        validator = note.validator;
+        return output;
+    }
+    ScratchArea::drop_partial(file_path);
+    offset = 0;
+    validator.clear();
+    output = safe_file::create_new(archive);
+    if (output && !expected_hash.isEmpty())
+        ScratchArea::write_note({file_path, expected_hash, url, QByteArray()});
+    return output;
+}
+
+bool Downloader::target_folder_writable() const
+{
+    const QString probe = ScratchArea::extraction_path(file_path);
+    const bool writable = safe_file::create_new(probe) != nullptr;
+    safe_file::remove_entry(probe);
+    return writable;
+}
+
+void Downloader::note_validator()
+{
+    if (compressed && !expected_hash.isEmpty())
+        ScratchArea::write_note({file_path, expected_hash, url, validator});
+}
+
+// Transfer and extraction run side by side: the extraction reads the archive
+// as it grows. A resumed archive whose content turns out wrong is fetched
+// once more from its first byte. Only locals are touched after the final
+// emission: a receiver may delete this.
+void Downloader::download_compressed()
+{
+    const QString archive_name = target_name() + ARCHIVE_SUFFIX;
+    qint64 offset = 0;
+    std::unique_ptr<QFile> output;
+    // The target's folder must take the new file: checked before any request.
+    if (target_folder_writable() && ScratchArea::ensure())
+        output = open_archive(offset);
+    if (!output) {
+        emit download_error(CODE_OPEN_WRITE_FAILED,
+                            TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
+        return;
+    }
+    const QString archive = ScratchArea::partial_archive_path(file_path);
+    ExtractTarget target {file_path, archive_name, expected_hash, expected_size};
+
+    for (bool resumed = offset > 0;; resumed = false) {
+        ExtractionTask task(archive, target);
+        extraction = &task;
+        if (output->size() > 0)
+            task.start(output->size());
+        Failure failure;
+        const Ending ending = transfer(*output, failure);
+        if (ending != Ending::Done) {
+            task.stop();
+            extraction = nullptr;
+            if (ending == Ending::Cancelled)
+                return;
+            // A transfer that may continue later keeps its partial archive.
+            if (failure.code != CODE_DOWNLOAD_FAILED || output->size() == 0)
+                ScratchArea::drop_partial(file_path);
+            output.reset();
+            emit download_error(failure.code, failure.text);
+            return;
+        }
+        if (!task.started() && !task.start(output->size())) {
+            extraction = nullptr;
+            emit download_error(903, TEXT_OPEN_READ_FAILED.arg(archive_name));
+            return;
+        }
+        task.finish();
+        const ExtractOutcome outcome = task.wait_for_outcome();
+        extraction = nullptr;
+        if (cancelled)
+            return;
+        if (resumed && is_content_error(outcome.code)) {
+            output = safe_file::create_new(archive);
+            if (output) {
+                validator.clear();
+                note_validator();
+                continue;
+            }
+        }
+        output.reset();
+        ScratchArea::drop_partial(file_path);
+        emit extract_finished();
+        if (outcome.code != 0)
+            emit download_error(outcome.code, outcome.text);
+        else
+            emit download_finished();
+        return;
     }
 }
 
-// Opens the output before any request, streams the body to disk on every
-// readyRead, then either extracts on the pool or reports the plain file. After
-// the final emission only locals are touched: a receiver may delete this.
-void Downloader::download()
+void Downloader::download_plain()
 {
-    output_file = new QFile(compressed ? file_path + ARCHIVE_SUFFIX : file_path);
-    if (!output_file->open(QIODevice::WriteOnly)) {
-        delete output_file;
-        output_file = nullptr;
-        emit download_error(
-            902, TEXT_OPEN_WRITE_FAILED.arg(QFileInfo(file_path).fileName(), 0, QLatin1Char(' ')));
+    std::unique_ptr<QFile> output = safe_file::create_new(file_path);
+    if (!output) {
+        emit download_error(CODE_OPEN_WRITE_FAILED,
+                            TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
         return;
     }
-
-    QNetworkRequest request(QUrl(url + ARCHIVE_SUFFIX, QUrl::TolerantMode));
-    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
-    request.setTransferTimeout(transfer_timeout_ms);
-
-    auto manager = std::make_unique<QNetworkAccessManager>();
-    reply = manager->get(request);
-    // Bounds what the network thread may hold ahead of the disk writes, so
-    // memory does not grow with the file when the disk is the slower side.
-    reply->setReadBufferSize(READ_BUFFER_SIZE);
-    connect(reply, &QNetworkReply::readyRead, this, &Downloader::readyRead);
-    connect(reply, &QNetworkReply::downloadProgress, this, &Downloader::downloadProgress);
-    {
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-
-    // Whatever body arrived, an error page or a cut transfer included, is what
-    // the file holds: the extraction or the caller's hash check catches it.
-    readyRead(); // anything the reply still holds
-    delete reply;
-    reply = nullptr;
-    output_file->close();
-    delete output_file;
-    output_file = nullptr;
-
-    if (!compressed) {
-        emit download_finished();
+    Failure failure;
+    const Ending ending = transfer(*output, failure);
+    output.reset();
+    if (ending == Ending::Cancelled)
+        return;
+    if (ending != Ending::Done) {
+        safe_file::remove_entry(file_path);
+        emit download_error(failure.code, failure.text);
         return;
     }
-    QEventLoop loop;
-    // Connected before the task starts, so a task that ends at once still
-    // ends the wait.
-    connect(this, &Downloader::extract_finished, &loop, &QEventLoop::quit);
-    QFuture<void> task = QtConcurrent::run(this, &Downloader::extract);
-    loop.exec();
-    task.waitForFinished();
+    emit download_finished();
 }
 
 void Downloader::readyRead()
 {
-    if (output_file && reply)
-        output_file->write(reply->readAll());
+    if (attempt)
+        attempt->drain();
 }
 
 void Downloader::downloadProgress(qint64 bytes_read, qint64 bytes_total)
 {
     emit download_progress(bytes_read, bytes_total);
-}
-
-void Downloader::extract()
-{
-    const QString archive_path = file_path + ARCHIVE_SUFFIX;
-    const ExtractOutcome outcome = extract_archive(archive_path, file_path);
-    QFile::remove(archive_path);
-    emit extract_finished();
-    if (outcome.code != 0)
-        emit download_error(outcome.code, outcome.text);
-    else
-        emit download_finished();
 }

@@ -4,14 +4,24 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 
+#include <functional>
+#include <memory>
+
+class QEventLoop;
 class QFile;
-class QNetworkReply;
+class QNetworkAccessManager;
+class TransferAttempt;
+class ExtractionTask;
 
-// Fetches one file with a single HTTPS GET of url + ".bz2". A compressed body
-// is saved as file_path + ".bz2" and extracted into file_path on the global
-// thread pool; an uncompressed one is saved as file_path as it arrives. The
-// outcome is told only by signals; one object serves one transfer.
+// Fetches one file with HTTPS GETs of url + ".bz2". A compressed body lands
+// in the launcher's scratch folder and is extracted while it arrives, into a
+// new file that replaces file_path only once its hash text matched; an
+// uncompressed one is saved as file_path as it arrives. Failed transfers are
+// resumed where they stopped and retried after growing pauses; a cut
+// compressed transfer resumes in a later run too. The outcome is told only
+// by signals; one object serves one transfer.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -25,9 +35,26 @@ public:
     // signal the object may already be deleted by a receiver.
     void download();
 
-    // Inactivity limit of the transfer: a server that sends nothing for this
-    // long ends it. Must be set before download().
+    // Inactivity limit of each request: a server that sends nothing for this
+    // long ends the attempt. Must be set before download().
     void set_transfer_timeout(int ms) { transfer_timeout_ms = ms; }
+    // What the extracted file must be: its hash text ("" checks nothing) and
+    // its size in bytes (< 0 when unknown; extraction stops beyond it).
+    void set_expected(const QString &hash, qint64 size);
+    // The pauses before the second, third... attempt; their number is the
+    // number of retries.
+    void set_retry_delays(const QVector<int> &delays_ms) { retry_delays_ms = delays_ms; }
+    // Told before each pause: why the attempt failed, the pause in seconds,
+    // the number of the coming attempt and of attempts in all.
+    using RetryListener =
+        std::function<void(const QString &reason, int seconds, int attempt, int attempts)>;
+    void set_retry_listener(RetryListener listener) { retry_listener = std::move(listener); }
+    // The manager requests go through; by default the calling thread's own.
+    void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
+
+    // Stops the transfer and the extraction as soon as possible; download()
+    // then returns without any further signal and the target stays as it was.
+    void cancel();
 
 signals:
     void download_error(int error_code, const QString &what);
@@ -40,14 +67,36 @@ private slots:
     void downloadProgress(qint64 bytes_read, qint64 bytes_total);
 
 private:
-    // The extraction task, run on a pool thread. It emits extract_finished and
-    // then the outcome, and touches no member after that last emission.
-    void extract();
+    enum class Ending { Done, Failed, Cancelled, Retry };
+    struct Failure
+    {
+        int code = 0;
+        QString text;
+    };
+
+    Ending transfer(QFile &output, Failure &failure);
+    bool pause(const QString &reason, int attempt, int attempts);
+    void download_compressed();
+    void download_plain();
+    std::unique_ptr<QFile> open_archive(qint64 &offset);
+    QString target_name() const;
+    bool target_folder_writable() const;
+    void note_validator();
 
     QString url;
     QString file_path;
     bool compressed;
-    QFile *output_file = nullptr;
-    QNetworkReply *reply = nullptr;
+    QString expected_hash;
+    qint64 expected_size = -1;
     int transfer_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
+    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    RetryListener retry_listener;
+    QNetworkAccessManager *network_manager = nullptr;
+
+    // Set only while download() runs.
+    TransferAttempt *attempt = nullptr;
+    ExtractionTask *extraction = nullptr;
+    QEventLoop *pause_loop = nullptr;
+    QByteArray validator;
+    bool cancelled = false;
 };

@@ -3,6 +3,7 @@
 #include <QQueue>
 #include <QString>
 #include <QUrl>
+#include <QtGlobal>
 
 // One patch of a chain: the patch's full name as the manifest lists it and the
 // hash text the file has once this patch has been applied.
@@ -21,6 +22,8 @@ struct FileRecord
     QString local_hash;
     QString expected_hash;
     QQueue<PatchStep> patch_chain;
+    // The manifest's "size" of the file in bytes; -1 when it gives none.
+    qint64 expected_size = -1;
 
     // Records stand for files: two records are equal when their names are.
     bool operator==(const FileRecord &other) const { return name == other.name; }

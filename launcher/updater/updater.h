@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QVector>
 
 class Downloader;
 
@@ -75,6 +76,13 @@ public:
 
     // Works through the plan step by step; ends with update_finished().
     void start_update();
+    // Ends a running update as soon as possible: the transfer under way
+    // stops, no further step and no patch program starts, and no signal
+    // follows. Files stay whole: each is replaced only once complete.
+    void cancel();
+    // Pauses before the retries of a failed transfer (their number is the
+    // number of retries).
+    void set_retry_delays(const QVector<int> &delays_ms) { retry_delays_ms = delays_ms; }
 
 signals:
     void download_error(int error_code, const QString &what);
@@ -97,6 +105,13 @@ private:
     // steps do not nest inside the previous step's completion.
     void schedule_next_download();
     bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
+    // Checks before the first transfer that the disk can hold what the plan
+    // writes; reports 907 and ends the run when it cannot.
+    bool enough_disk_space();
+    // Ends a run whose steps all succeeded: an error when listed files had
+    // to be left out, else success.
+    void finish_run();
+    void report_retry(const QString &reason, int seconds, int attempt, int attempts);
     void delete_downloader();
 
     QUrl base_url;
@@ -111,6 +126,10 @@ private:
     Downloader *downloader = nullptr;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
+    bool cancelled = false;
+    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    qint64 last_bytes_read = 0;
+    qint64 last_bytes_total = -1;
     QStringList refused_files;
     qint64 hashed_file_count = 0;
 };

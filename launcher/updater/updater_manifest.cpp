@@ -1,5 +1,6 @@
 #include "updater/updater.h"
 
+#include "app/network_access.h"
 #include "app/network_setup.h"
 #include "updater/safe_path.h"
 
@@ -34,10 +35,9 @@ bool Updater::fetch_manifest(const QUrl &url, QByteArray &data)
     request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
     request.setTransferTimeout(network_timeout_ms);
 
-    QNetworkAccessManager manager;
     QEventLoop loop;
-    connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit);
-    QNetworkReply *reply = manager.get(request);
+    QNetworkReply *reply = network_access::thread_manager().get(request);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
 

@@ -1,32 +1,92 @@
 #include "updater/updater.h"
 
 #include "download/downloader.h"
+#include "download/safe_file.h"
+#include "download/scratch_area.h"
 #include "platform/program_start.h"
 #include "updater/progress_text.h"
 
-#include <QFile>
+#include <QDir>
 #include <QProcess>
+#include <QSet>
+#include <QStorageInfo>
+
+#include <cmath>
 
 namespace {
 
 // Folder of the patches under a manifest's base URL.
 const QString PATCH_FOLDER = QStringLiteral("patches/");
 
+constexpr int CODE_DOWNLOAD_FAILED = 905;
+constexpr int CODE_NO_DISK_SPACE = 907;
+constexpr int CODE_FILES_REFUSED = 908;
+constexpr double MIB = 1024.0 * 1024.0;
+
 } // namespace
 
+// Counts the steps, clears what a killed run left in the scratch folder
+// (keeping partial archives of files still planned, so they resume), checks
+// the free disk space and starts the first step.
 void Updater::start_update()
 {
-    for (const FileRecord &record : qAsConst(file_queue))
+    if (cancelled)
+        return;
+    QSet<QString> planned;
+    QStringList targets;
+    for (const FileRecord &record : qAsConst(file_queue)) {
         total_steps += record.patch_chain.isEmpty() ? 1 : record.patch_chain.size();
+        planned.insert(record.name);
+        targets.append(record.name);
+    }
+    ScratchArea::sweep(planned, targets);
     if (total_steps != 0) {
         current_step = 0;
         if (!file_queue.isEmpty()) {
+            if (!enough_disk_space())
+                return;
             current_step = 1;
             start_next_download(file_queue.head());
             return;
         }
     }
-    emit update_finished(true);
+    finish_run();
+}
+
+void Updater::cancel()
+{
+    cancelled = true;
+    if (downloader)
+        downloader->cancel();
+}
+
+bool Updater::enough_disk_space()
+{
+    qint64 needed = 0;
+    for (const FileRecord &record : qAsConst(file_queue))
+        needed += qMax<qint64>(record.expected_size, 0);
+    if (needed == 0)
+        return true;
+    const QStorageInfo storage(QDir::current());
+    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+    if (available < 0 || needed <= available)
+        return true;
+    emit download_error(CODE_NO_DISK_SPACE,
+                        TEXT_NO_DISK_SPACE.arg(qint64(std::ceil(double(needed) / MIB)))
+                            .arg(qint64(std::floor(double(available) / MIB))));
+    emit update_finished(false);
+    return false;
+}
+
+void Updater::finish_run()
+{
+    if (refused_files.isEmpty()) {
+        emit update_finished(true);
+        return;
+    }
+    emit download_error(CODE_FILES_REFUSED,
+                        TEXT_FILES_REFUSED.arg(refused_files.first()).arg(refused_files.size()));
+    emit update_finished(false);
 }
 
 // Starts the step at the front of `record`: its first patch, or the whole
@@ -35,31 +95,45 @@ void Updater::start_update()
 void Updater::start_next_download(const FileRecord &record)
 {
     QString remote_path;
-    QString local_name;
+    QString local_path;
     bool compressed = false;
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         remote_path = PATCH_FOLDER + step.patch_name;
-        local_name = step.patch_name;
+        local_path = ScratchArea::patch_path(step.patch_name);
+        current_file_name = step.patch_name;
+        ScratchArea::ensure();
     } else {
         remote_path = record.name;
-        local_name = record.name;
+        local_path = record.name;
+        current_file_name = record.name;
         compressed = true;
     }
 
     Downloader *transfer =
-        new Downloader(record.base_url.toString() + remote_path, local_name, compressed);
+        new Downloader(record.base_url.toString() + remote_path, local_path, compressed);
     transfer->set_transfer_timeout(network_timeout_ms);
+    transfer->set_retry_delays(retry_delays_ms);
+    if (compressed)
+        transfer->set_expected(record.expected_hash, record.expected_size);
+    transfer->set_retry_listener(
+        [this](const QString &reason, int seconds, int attempt, int attempts) {
+            report_retry(reason, seconds, attempt, attempts);
+        });
     downloader = transfer;
-    current_file_name = local_name;
+    last_bytes_read = 0;
+    last_bytes_total = -1;
     connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
     connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
     connect(transfer, &Downloader::download_progress, this,
             qOverload<qint64, qint64>(&Updater::download_progress));
     download_timer.start();
     // `record` and `downloader` may be gone once this returns: the slots
-    // consume the queue and delete the transfer.
+    // consume the queue and delete the transfer. A cancelled transfer ends
+    // without a signal and is deleted here.
     transfer->download();
+    if (cancelled && downloader == transfer)
+        delete_downloader();
 }
 
 void Updater::schedule_next_download()
@@ -67,26 +141,48 @@ void Updater::schedule_next_download()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!file_queue.isEmpty())
+            if (!cancelled && !file_queue.isEmpty())
                 start_next_download(file_queue.head());
         },
         Qt::QueuedConnection);
 }
 
 bool Updater::apply_patch(const QString &name, const QString &result_hash,
-                          const QString &patch_name)
+                          const QString &patch_path)
 {
     QProcess patcher;
-    start_program(patcher, PATCH_PROGRAM, {patch_name, name});
+    start_program(patcher, PATCH_PROGRAM, {patch_path, name});
     // Its exit status and output do not matter: the result hash decides.
     patcher.waitForFinished(-1);
     const bool applied = file_hash(name) == result_hash;
-    QFile::remove(patch_name);
+    safe_file::remove_entry(patch_path);
     return applied;
 }
 
+void Updater::report_retry(const QString &reason, int seconds, int attempt, int attempts)
+{
+    emit download_progress(last_bytes_read, last_bytes_total,
+                           TEXT_RETRYING.arg(reason).arg(seconds).arg(attempt).arg(attempts));
+}
+
+// A patch whose transfer failed for good gives way to a whole download, as a
+// patch that does not apply does; any other error ends the run.
 void Updater::handle_download_error(int error_code, const QString &what)
 {
+    const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
+    if (patch_step && error_code == CODE_DOWNLOAD_FAILED) {
+        delete_downloader();
+        FileRecord &record = file_queue.head();
+        record.patch_chain.dequeue();
+        total_steps = total_steps + 1 - record.patch_chain.size();
+        record.patch_chain.clear();
+        const FileRecord whole_download = record;
+        file_queue.enqueue(whole_download);
+        file_queue.dequeue();
+        ++current_step;
+        schedule_next_download();
+        return;
+    }
     emit download_error(error_code, what);
     emit update_finished(false);
     delete_downloader();
@@ -94,6 +190,8 @@ void Updater::handle_download_error(int error_code, const QString &what)
 
 void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
 {
+    last_bytes_read = bytes_read;
+    last_bytes_total = bytes_total;
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
                                                 download_timer.elapsed(), current_file_name);
     emit download_progress(bytes_read, bytes_total, status);
@@ -105,13 +203,13 @@ void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
 void Updater::download_finished()
 {
     delete_downloader();
-    if (file_queue.isEmpty())
+    if (file_queue.isEmpty() || cancelled)
         return;
 
     FileRecord &record = file_queue.head();
     if (!record.patch_chain.isEmpty()) {
         const PatchStep step = record.patch_chain.dequeue();
-        if (!apply_patch(record.name, step.result_hash, step.patch_name)) {
+        if (!apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name))) {
             // The failed patch counts as done; its remaining patches give way
             // to one whole download.
             total_steps = total_steps + 1 - record.patch_chain.size();
@@ -127,6 +225,6 @@ void Updater::download_finished()
         ++current_step;
         schedule_next_download();
     } else {
-        emit update_finished(true);
+        finish_run();
     }
 }

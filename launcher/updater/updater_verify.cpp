@@ -10,11 +10,17 @@
 #include <QStringList>
 #include <QVector>
 
+#include <cmath>
+
 namespace {
 
 const QString KEY_PATH = QStringLiteral("path");
 const QString KEY_HASH = QStringLiteral("hash");
 const QString KEY_PATCHES = QStringLiteral("patches");
+const QString KEY_SIZE = QStringLiteral("size");
+// Sizes beyond this are not taken as sizes (a double holds every integer
+// below it exactly).
+constexpr double LARGEST_SIZE = 9007199254740992.0;
 
 // A listed file that passed the safety rules, waiting for its hash text.
 struct ListedFile
@@ -22,7 +28,21 @@ struct ListedFile
     QString name;
     QString expected_hash;
     QJsonArray patches;
+    qint64 expected_size;
 };
+
+// The optional "size" of an entry: a whole, non-negative number of bytes; -1
+// for a missing or malformed one, which then bounds nothing.
+qint64 listed_size(const QJsonObject &entry)
+{
+    const QJsonValue value = entry.value(KEY_SIZE);
+    if (!value.isDouble())
+        return -1;
+    const double size = value.toDouble();
+    if (!(size >= 0 && size < LARGEST_SIZE) || size != std::floor(size))
+        return -1;
+    return qint64(size);
+}
 
 // Hash texts of the listed files, in their order: from the verification cache
 // for files whose stat data show them unchanged since the cache read them,
@@ -139,8 +159,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             }
             dir.mkpath(folder);
         }
-        listed.append(
-            ListedFile {key, entry.value(KEY_HASH).toString(), entry.value(KEY_PATCHES).toArray()});
+        listed.append(ListedFile {key, entry.value(KEY_HASH).toString(),
+                                  entry.value(KEY_PATCHES).toArray(), listed_size(entry)});
         local_paths.append(dir.absoluteFilePath(key));
     }
 
@@ -157,7 +177,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
         if (local_hashes[i] == file.expected_hash)
             continue;
-        FileRecord record {base, file.name, local_hashes[i], file.expected_hash, {}};
+        FileRecord record {base, file.name, local_hashes[i], file.expected_hash, {},
+                           file.expected_size};
         plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
         file_queue.enqueue(record);
     }

@@ -1,0 +1,15 @@
+#pragma once
+
+class QNetworkAccessManager;
+
+// One network manager per thread, kept for the thread's life, so that the
+// requests a thread makes one after the other share connections (HTTP
+// keep-alive) and TLS sessions instead of paying a new handshake each.
+namespace network_access {
+
+// The calling thread's manager, made on first use. On the application's
+// main thread it is deleted with the application object; on any other
+// thread when the thread ends.
+QNetworkAccessManager &thread_manager();
+
+} // namespace network_access

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "download/archive_extractor.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+
+#include <memory>
+
+class GrowingFileSource;
+
+// The extraction of one archive on the global thread pool, reading the
+// archive while the transfer still appends to it. The transfer tells how
+// much of the archive is on disk (grow) and when it is complete (finish).
+class ExtractionTask : public QObject
+{
+    Q_OBJECT
+
+public:
+    ExtractionTask(const QString &archive_path, const ExtractTarget &target);
+    ~ExtractionTask() override; // stops the task and waits for it
+
+    // Starts decoding with `complete` bytes of the archive on disk.
+    bool start(qint64 complete);
+    void grow(qint64 complete);
+    void finish();
+    // Stops the task and waits until it has let go of the files.
+    void stop();
+    // Whether a decoding was started and not stopped (it may have ended).
+    bool started() const { return watcher != nullptr; }
+    // Waits in a local event loop until the task is over; its outcome.
+    ExtractOutcome wait_for_outcome();
+
+signals:
+    // The task is over (on the thread that owns this object). Before
+    // finish() this means the decoding failed or the data ended early.
+    void ended();
+
+private:
+    const QString archive_path;
+    const ExtractTarget target;
+    std::shared_ptr<GrowingFileSource> source;
+    // One per start: events of a stopped run die with its watcher.
+    std::unique_ptr<QFutureWatcher<ExtractOutcome>> watcher;
+};

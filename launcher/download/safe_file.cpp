@@ -1,0 +1,132 @@
+#include "download/safe_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace safe_file {
+
+namespace {
+
+#ifndef Q_OS_WIN
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
+{
+    if (fd < 0)
+        return nullptr;
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
+#endif
+
+} // namespace
+
+bool remove_entry(const QString &path)
+{
+#ifdef Q_OS_WIN
+    QFile::remove(path);
+    return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+#else
+    return ::unlink(native(path).constData()) == 0 || errno == ENOENT;
+#endif
+}
+
+std::unique_ptr<QFile> create_new(const QString &path)
+{
+    if (!remove_entry(path))
+        return nullptr;
+#ifdef Q_OS_WIN
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return nullptr;
+    return file;
+#else
+    // O_EXCL fails on any entry at the name, a dangling link included, so a
+    // link planted between the removal and the open is never followed.
+    const int fd = ::open(native(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return wrap(fd, QIODevice::WriteOnly);
+#endif
+}
+
+std::unique_ptr<QFile> open_for_append(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile())
+        return nullptr;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return nullptr;
+    return file;
+#else
+    const int fd = ::open(native(path).constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        ::close(fd);
+        return nullptr;
+    }
+    return wrap(fd, QIODevice::WriteOnly | QIODevice::Append);
+#endif
+}
+
+qint64 plain_file_size(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.isSymLink() || !info.isFile() ? -1 : info.size();
+#else
+    struct stat st
+    {
+    };
+    if (::lstat(native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return qint64(st.st_size);
+#endif
+}
+
+bool sync(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool replace(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                       reinterpret_cast<const wchar_t *>(target.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(native(source).constData(), native(target).constData()) == 0;
+#endif
+}
+
+} // namespace safe_file

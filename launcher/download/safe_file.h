@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QFile;
+
+// File operations that never write through a link planted at the name and
+// never change another name of a hard-linked file: new files are created
+// exclusively, existing ones are reopened only when they are plain files of
+// one name, and installed files are replaced by a rename.
+namespace safe_file {
+
+// Removes whatever entry stands at path (a file or a link, never what a link
+// points to). True when nothing stands there afterwards.
+bool remove_entry(const QString &path);
+
+// Creates a new, empty file at path for writing, after removing any entry
+// that stood there. Null when it cannot be created.
+std::unique_ptr<QFile> create_new(const QString &path);
+
+// Opens an existing plain file for appending. Null when the entry is missing,
+// a link, not a regular file, or has another name (a hard link).
+std::unique_ptr<QFile> open_for_append(const QString &path);
+
+// Size of the plain file at path; -1 when it is missing, a link or anything
+// but a regular file.
+qint64 plain_file_size(const QString &path);
+
+// Flushes the file's data to the storage device, so that a rename after it
+// cannot leave an empty file under the name after a power cut.
+bool sync(QFile &file);
+
+// Moves source over target in one step; target keeps either its old or its
+// new content whatever happens meanwhile.
+bool replace(const QString &source, const QString &target);
+
+} // namespace safe_file

@@ -1,0 +1,136 @@
+#include "download/scratch_area.h"
+
+#include "download/safe_file.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const QString FOLDER = QStringLiteral(".saltmarch-update");
+const QString PARTIAL_SUFFIX = QStringLiteral(".bz2.part");
+const QString NOTE_SUFFIX = QStringLiteral(".note");
+const QString PATCH_SUFFIX = QStringLiteral(".patch");
+const QString EXTRACTION_PREFIX = QStringLiteral(".");
+const QString EXTRACTION_SUFFIX = QStringLiteral(".saltmarch-new");
+// Notes are a few hundred bytes; anything bigger is not one of ours.
+constexpr qint64 NOTE_LIMIT = 64 * 1024;
+
+} // namespace
+
+QString ScratchArea::folder()
+{
+    return FOLDER;
+}
+
+bool ScratchArea::ensure()
+{
+    const QFileInfo info(FOLDER);
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        safe_file::remove_entry(FOLDER);
+    if (!QFileInfo(FOLDER).isDir() && !QDir::current().mkdir(FOLDER))
+        return false;
+    const QFileInfo made(FOLDER);
+    return made.isDir() && !made.isSymLink();
+}
+
+QString ScratchArea::entry_stem(const QString &name)
+{
+    const QByteArray digest = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256);
+    return FOLDER + QLatin1Char('/') + QString::fromLatin1(digest.toHex().left(24));
+}
+
+QString ScratchArea::partial_archive_path(const QString &name)
+{
+    return entry_stem(name) + PARTIAL_SUFFIX;
+}
+
+QString ScratchArea::note_path(const QString &name)
+{
+    return entry_stem(name) + NOTE_SUFFIX;
+}
+
+QString ScratchArea::patch_path(const QString &patch_name)
+{
+    return entry_stem(patch_name) + PATCH_SUFFIX;
+}
+
+QString ScratchArea::extraction_path(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString dir = info.path();
+    const QString hidden = EXTRACTION_PREFIX + info.fileName() + EXTRACTION_SUFFIX;
+    return dir == QLatin1String(".") ? hidden : dir + QLatin1Char('/') + hidden;
+}
+
+bool ScratchArea::read_note(const QString &name, PartialNote &note)
+{
+    const QString path = note_path(name);
+    if (safe_file::plain_file_size(path) < 0)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonObject object = QJsonDocument::fromJson(file.read(NOTE_LIMIT)).object();
+    note.name = object.value(QStringLiteral("name")).toString();
+    note.expected_hash = object.value(QStringLiteral("hash")).toString();
+    note.url = object.value(QStringLiteral("url")).toString();
+    note.validator = object.value(QStringLiteral("validator")).toString().toLatin1();
+    return note.name == name;
+}
+
+bool ScratchArea::write_note(const PartialNote &note)
+{
+    const QJsonObject object {{QStringLiteral("name"), note.name},
+                              {QStringLiteral("hash"), note.expected_hash},
+                              {QStringLiteral("url"), note.url},
+                              {QStringLiteral("validator"), QString::fromLatin1(note.validator)}};
+    const QString path = note_path(note.name);
+    const QString fresh = path + QStringLiteral(".new");
+    std::unique_ptr<QFile> file = safe_file::create_new(fresh);
+    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    const bool written = file && file->write(data) == data.size();
+    if (file)
+        file->close();
+    if (written && safe_file::replace(fresh, path))
+        return true;
+    safe_file::remove_entry(fresh);
+    return false;
+}
+
+void ScratchArea::drop_partial(const QString &name)
+{
+    safe_file::remove_entry(partial_archive_path(name));
+    safe_file::remove_entry(note_path(name));
+}
+
+void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
+{
+    for (const QString &target : targets)
+        safe_file::remove_entry(extraction_path(target));
+    const QFileInfo info(FOLDER);
+    if (!info.isDir() || info.isSymLink())
+        return;
+    QSet<QString> kept;
+    for (const QString &name : keep) {
+        kept.insert(QFileInfo(partial_archive_path(name)).fileName());
+        kept.insert(QFileInfo(note_path(name)).fileName());
+    }
+    const QDir dir(FOLDER);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Dirs | QDir::System |
+                                              QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (kept.contains(entry))
+            continue;
+        const QString path = dir.filePath(entry);
+        const QFileInfo entry_info(path);
+        if (entry_info.isDir() && !entry_info.isSymLink())
+            QDir(path).removeRecursively();
+        else
+            safe_file::remove_entry(path);
+    }
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+// The launcher's hidden work folder inside the game folder (the working
+// directory). It holds downloads in progress: partial archives, kept across
+// runs so that a cut transfer resumes, with a small note each of what they
+// belong to, and patch files until the patch program has used them. Nothing
+// else is ever written there and nothing of the player's is ever read from it.
+//
+// Names inside are derived from the file's or patch's name by hashing, so a
+// manifest name can never reach outside the folder.
+class ScratchArea
+{
+public:
+    // What a partial archive belongs to: the file's name, the hash text the
+    // complete file must have, the address it came from and the validator
+    // (ETag or Last-Modified) of the server's first answer.
+    struct PartialNote
+    {
+        QString name;
+        QString expected_hash;
+        QString url;
+        QByteArray validator;
+    };
+
+    // The folder, relative to the working directory.
+    static QString folder();
+    // Creates the folder if needed. Anything else standing at its name (a
+    // link, a file) is removed first. False when it cannot be made.
+    static bool ensure();
+
+    static QString partial_archive_path(const QString &name);
+    static QString patch_path(const QString &patch_name);
+    // Extraction output beside the target: a hidden name of the launcher's
+    // own in the target's folder, renamed over the target once checked.
+    static QString extraction_path(const QString &target);
+
+    static bool read_note(const QString &name, PartialNote &note);
+    // Written through a new file and a rename, so a cut write leaves the
+    // earlier note or none.
+    static bool write_note(const PartialNote &note);
+    // Removes the partial archive of name and its note.
+    static void drop_partial(const QString &name);
+
+    // Removes everything in the folder but the partial archives (and notes)
+    // of the names in keep, and the extraction leftovers beside the targets
+    // named in targets. Never touches anything outside those names.
+    static void sweep(const QSet<QString> &keep, const QStringList &targets);
+
+private:
+    static QString entry_stem(const QString &name);
+    static QString note_path(const QString &name);
+};

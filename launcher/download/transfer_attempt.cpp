@@ -1,0 +1,218 @@
+#include "download/transfer_attempt.h"
+
+#include "app/constants.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+
+namespace {
+
+// Bounds what the network layer may hold ahead of the disk writes.
+constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
+
+QString connection_reason(QNetworkReply::NetworkError error, bool body_started)
+{
+    switch (error) {
+    case QNetworkReply::OperationCanceledError: // the inactivity limit
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("Server not responding");
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Couldn't connect to the download server");
+    default:
+        return body_started ? QStringLiteral("Connection lost")
+                            : QStringLiteral("Couldn't connect to the download server");
+    }
+}
+
+bool is_retryable(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProtocolFailure:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// First byte of a "bytes FIRST-LAST/TOTAL" Content-Range and the total
+// (-1 for "*"); false when the header does not have that form.
+bool parse_content_range(const QByteArray &header, qint64 &first, qint64 &total)
+{
+    static const QRegularExpression form(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+|\\*)$"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(header.trimmed()));
+    if (!match.hasMatch())
+        return false;
+    bool ok = false;
+    first = match.captured(1).toLongLong(&ok);
+    if (!ok)
+        return false;
+    total = match.captured(3) == QLatin1String("*") ? -1 : match.captured(3).toLongLong(&ok);
+    return ok;
+}
+
+} // namespace
+
+TransferAttempt::TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms)
+    : manager(manager), url(url), timeout_ms(timeout_ms)
+{
+}
+
+TransferAttempt::Result TransferAttempt::run(QFile &target, qint64 from,
+                                             const QByteArray &validator)
+{
+    file = &target;
+    offset = from;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
+    request.setTransferTimeout(timeout_ms);
+    if (offset > 0) {
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
+        if (!validator.isEmpty())
+            request.setRawHeader("If-Range", validator);
+    }
+
+    reply = manager.get(request);
+    reply->setReadBufferSize(READ_BUFFER_SIZE);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
+    connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
+    connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    judge_headers();
+    drain(); // anything the reply still holds
+    const Result result = finish_result();
+    delete reply;
+    reply = nullptr;
+    file = nullptr;
+    return result;
+}
+
+void TransferAttempt::abort()
+{
+    aborted = true;
+    if (reply && reply->isRunning())
+        reply->abort();
+}
+
+void TransferAttempt::reject(Outcome outcome, const QString &reason)
+{
+    rejection = {outcome, reason};
+    if (reply->isRunning())
+        reply->abort();
+}
+
+// Decides from the status line and headers whether this body belongs in the
+// file and where it starts.
+void TransferAttempt::judge_headers()
+{
+    if (headers_judged || !reply)
+        return;
+    const QVariant status_value = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status_value.isValid())
+        return; // no answer yet (or none at all)
+    headers_judged = true;
+    const int status = status_value.toInt();
+    const QString status_reason = QStringLiteral("Server error %1").arg(status);
+
+    const QByteArray etag = reply->rawHeader("ETag");
+    answer_validator =
+        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+    bool length_ok = false;
+    body_length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&length_ok);
+    if (!length_ok)
+        body_length = -1;
+
+    if (status == 200) {
+        start = 0;
+    } else if (status == 206) {
+        qint64 first = -1;
+        qint64 total = -1;
+        if (!parse_content_range(reply->rawHeader("Content-Range"), first, total) ||
+            first != offset) {
+            reject(Outcome::Restart, QStringLiteral("Server sent the wrong part of the file"));
+            return;
+        }
+        start = offset;
+    } else if (status == 416) {
+        reject(Outcome::Restart, QStringLiteral("Server cannot resume the file"));
+        return;
+    } else if (status >= 500 && status <= 599) {
+        reject(Outcome::Retry, status_reason);
+        return;
+    } else {
+        reject(Outcome::Fatal, status_reason);
+        return;
+    }
+    accepted = true;
+    if (start != offset || offset == 0)
+        emit body_start(start);
+}
+
+void TransferAttempt::drain()
+{
+    if (!reply)
+        return;
+    if (!headers_judged)
+        judge_headers();
+    if (!reply->isOpen())
+        return; // aborted: what it held is not wanted
+    const QByteArray data = reply->readAll();
+    if (!accepted || data.isEmpty() || write_failed)
+        return;
+    if (file->write(data) != data.size()) {
+        write_failed = true;
+        if (reply->isRunning())
+            reply->abort();
+        return;
+    }
+    body_written += data.size();
+}
+
+void TransferAttempt::report_progress(qint64 bytes_received, qint64 bytes_total)
+{
+    if (!accepted)
+        return;
+    emit received(start + bytes_received, bytes_total < 0 ? -1 : start + bytes_total);
+}
+
+TransferAttempt::Result TransferAttempt::finish_result()
+{
+    if (aborted)
+        return {Outcome::Aborted, QString()};
+    if (write_failed)
+        return {Outcome::WriteFailed, QString()};
+    if (!rejection.reason.isEmpty())
+        return rejection;
+    const QNetworkReply::NetworkError error = reply->error();
+    if (accepted && error == QNetworkReply::NoError) {
+        if (body_length >= 0 && body_written < body_length)
+            return {Outcome::Retry, QStringLiteral("Connection lost")};
+        return {Outcome::Complete, QString()};
+    }
+    if (error == QNetworkReply::NoError) // finished without a status line
+        return {Outcome::Retry, QStringLiteral("Connection lost")};
+    if (error == QNetworkReply::SslHandshakeFailedError)
+        return {Outcome::Fatal, QStringLiteral("Secure connection failed")};
+    if (is_retryable(error))
+        return {Outcome::Retry, connection_reason(error, body_written > 0)};
+    return {Outcome::Fatal, reply->errorString()};
+}

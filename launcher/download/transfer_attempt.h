@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// One HTTP GET of a file, appending the body to a local file. A request from
+// an offset asks for the rest of the file (Range, with If-Range when the
+// first answer gave a validator). Only the body of a 200 or a matching 206
+// answer is ever written; everything else (redirects, error statuses, a
+// wrong range) is judged from the headers and never reaches the file.
+class TransferAttempt : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Complete, // the whole body arrived
+        Retry, // connection failure, time-out, 5xx or short body: worth another try
+        Restart, // the server cannot continue from the offset: start again from byte 0
+        Fatal, // a failure that another try will not mend (4xx, redirect, TLS)
+        WriteFailed, // the local file refused the bytes
+        Aborted // abort() was called
+    };
+    struct Result
+    {
+        Outcome outcome = Outcome::Fatal;
+        QString reason; // plain words for the player: why the transfer failed
+    };
+
+    TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms);
+
+    // Runs the request on the calling thread in a local event loop. Before
+    // the first byte is written body_start() tells where the body begins: 0
+    // when the server sends the whole file again (the caller empties the
+    // file), or offset.
+    Result run(QFile &file, qint64 offset, const QByteArray &validator);
+    void abort();
+    // ETag (a strong one) or Last-Modified of the answer; "" when none.
+    QByteArray validator() const { return answer_validator; }
+
+signals:
+    void body_start(qint64 start);
+    // Bytes of the whole file that are complete on disk, and the whole
+    // file's size (-1 while unknown).
+    void received(qint64 complete, qint64 total);
+
+public slots:
+    void drain();
+
+private:
+    void judge_headers();
+    void report_progress(qint64 bytes_received, qint64 bytes_total);
+    Result finish_result();
+    void reject(Outcome outcome, const QString &reason);
+
+    QNetworkAccessManager &manager;
+    const QUrl url;
+    const int timeout_ms;
+    QFile *file = nullptr;
+    QNetworkReply *reply = nullptr;
+    qint64 offset = 0;
+    qint64 start = 0; // where this answer's body begins in the file
+    qint64 body_written = 0;
+    qint64 body_length = -1; // Content-Length of this answer
+    bool headers_judged = false;
+    bool accepted = false;
+    bool aborted = false;
+    bool write_failed = false;
+    Result rejection;
+    QByteArray answer_validator;
+};
