@@ -94,6 +94,13 @@ struct Timings
     QString text() const { return QStringLiteral("%1/%2 s").arg(fixed(best()), fixed(median())); }
 };
 
+// "best/median" ratio of two timings.
+QString ratio(const Timings &ours, const Timings &reference)
+{
+    return QStringLiteral("%1/%2").arg(fixed(ours.best() / reference.best()),
+                                       fixed(ours.median() / reference.median()));
+}
+
 struct Case
 {
     QString name;
@@ -101,10 +108,11 @@ struct Case
     QString new_path;
 };
 
-// Runs a command, false (with a message) when it fails.
+// Runs a command, false (with a message) when it fails. Its own messages
+// (zstd's advice at level 19) are dropped.
 bool timed(const QStringList &command, Timings *timings)
 {
-    const RunResult result = run_shell(shell_command(command));
+    const RunResult result = run_shell(shell_command(command) + " 2>/dev/null");
     if (!result.ok) {
         std::fprintf(stderr, "failed: %s\n", qPrintable(command.join(' ')));
         return false;
@@ -168,13 +176,12 @@ bool run_case(const Case &c, const QString &work, const QString &self, const QSt
     std::printf("make (best/median): ours %s, bsdiff %s, zstd -19 %s; ours/bsdiff %s "
                 "(target <= 1.2)\n",
                 qPrintable(make_ours.text()), qPrintable(make_bsdiff.text()),
-                qPrintable(make_zstd.text()),
-                qPrintable(fixed(make_ours.median() / make_bsdiff.median())));
+                qPrintable(make_zstd.text()), qPrintable(ratio(make_ours, make_bsdiff)));
     std::printf("apply (best/median): patcher.exe %s (peak %s MiB), zstd -d %s, bspatch %s; "
                 "ours/zstd %s (target <= 1.2)\n",
                 qPrintable(apply_ours.text()), qPrintable(fixed(memory)),
                 qPrintable(apply_zstd.text()), qPrintable(apply_bspatch.text()),
-                qPrintable(fixed(apply_ours.median() / apply_zstd.median())));
+                qPrintable(ratio(apply_ours, apply_zstd)));
     std::fflush(stdout);
     return true;
 }
