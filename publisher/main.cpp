@@ -13,6 +13,7 @@ int main(int argc, char *argv[])
     // Each compressed block allocates and frees several MiB; keeping such
     // blocks in the heap instead of mapping them afresh saves the page faults.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     QCoreApplication app(argc, argv);
     PublishOptions options;
     switch (parse_publish_options(QCoreApplication::arguments(), &options)) {
