@@ -100,7 +100,7 @@ QString DemoSession::make_install(const QString &name, bool with_release_1)
     return dir;
 }
 
-bool DemoSession::start_service(const QString &downloads, const QString &qa_downloads)
+bool DemoSession::start_service(const QString &downloads, const QString &qa_downloads, int rate_kib)
 {
     service = std::make_unique<QProcess>();
     const QString source = qEnvironmentVariable("ORVEX_SOURCE_DIR");
@@ -113,6 +113,8 @@ bool DemoSession::start_service(const QString &downloads, const QString &qa_down
         arguments << QStringLiteral("--serve") << downloads;
     if (!qa_downloads.isEmpty())
         arguments << QStringLiteral("--dist") << QStringLiteral("qa=") + qa_downloads;
+    if (rate_kib > 0)
+        arguments << QStringLiteral("--rate") << QString::number(rate_kib);
     service_output.clear();
     service->start(bin + QStringLiteral("/devservice"), arguments);
     if (!service->waitForStarted(10000))
@@ -222,6 +224,11 @@ QJsonObject DemoSession::read_json(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool DemoSession::copy_folder(const QString &from, const QString &to)
+{
+    return copy_tree(from, to);
 }
 
 bool DemoSession::wait_for_file(const QString &path, int timeout_ms)

@@ -25,7 +25,9 @@ public:
     // Starts devservice on the build's port, serving `downloads` at the
     // production base and `qa_downloads` for the qa distribution. Without
     // downloads the base answers 404 for everything, the manifest included.
-    bool start_service(const QString &downloads, const QString &qa_downloads = QString());
+    // A rate above 0 paces every file the service sends to that many KiB/s.
+    bool start_service(const QString &downloads, const QString &qa_downloads = QString(),
+                       int rate_kib = 0);
     // Stops it and returns the lines it logged ("METHOD PATH STATUS BYTES").
     QStringList stop_service();
     QStringList service_log() const;
@@ -47,6 +49,8 @@ public:
                                      const QString &install_dir) const;
     static QJsonObject read_json(const QString &path);
     static bool wait_for_file(const QString &path, int timeout_ms);
+    // Copies every file below `from` to the same place below `to`.
+    static bool copy_folder(const QString &from, const QString &to);
 
     QString published_v2() const { return root + QStringLiteral("/published/v2"); }
     QString published_qa() const { return root + QStringLiteral("/published/qa"); }

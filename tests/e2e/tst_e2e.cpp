@@ -138,6 +138,69 @@ private slots:
         QVERIFY(logged(log, QStringLiteral("GET /win32/patcher.json 200")));
     }
 
+    // Files the service sent: every logged GET below /win32/ but the manifest.
+    static QStringList file_requests(const QStringList &log)
+    {
+        QStringList files;
+        for (const QString &line : log)
+            if (line.startsWith(QStringLiteral("GET /win32/")) &&
+                !line.startsWith(QStringLiteral("GET /win32/patcher.json ")))
+                files << line;
+        return files;
+    }
+
+    void close_ends_the_run_at_once_data()
+    {
+        QTest::addColumn<bool>("during_update");
+        QTest::newRow("checking for updates") << false;
+        QTest::newRow("updating") << true;
+    }
+
+    void close_ends_the_run_at_once()
+    {
+        QFETCH(bool, during_update);
+        ++run_number;
+        const QString downloads = root + QStringLiteral("/paced-") + QString::number(run_number);
+        QDir(downloads).removeRecursively();
+        QVERIFY(DemoSession::copy_folder(session.published_v2(), downloads));
+        if (!during_update) {
+            // A manifest that takes many seconds to arrive holds the road in "Checking".
+            QFile manifest(downloads + QStringLiteral("/patcher.json"));
+            QVERIFY(manifest.open(QIODevice::Append));
+            manifest.write(QByteArray(160 * 1024, ' '));
+            manifest.close();
+        }
+        QVERIFY(session.start_service(downloads, QString(), during_update ? 96 : 8));
+        const QString install = session.make_install(QStringLiteral("closed"), false);
+        QVERIFY(session.start_launcher(install, record_path()));
+        session.log_in(QStringLiteral("player"), QStringLiteral("salt"));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(session.service_log(), QStringLiteral("POST /login/ 200")),
+                                 20000);
+        if (during_update)
+            QTRY_VERIFY_WITH_TIMEOUT(!file_requests(session.service_log()).isEmpty(), 120000);
+        else
+            QTest::qWait(1000);
+        const int files_before_close = file_requests(session.service_log()).size();
+
+        QCOMPARE(session.close_launcher(), 0);
+        QTest::qWait(1500); // anything the launcher still asked for would show in the log
+        const QStringList log = session.stop_service();
+        QVERIFY(!QFile::exists(record_path()));
+        // At most the transfer under way when the window closed ends after it.
+        QVERIFY2(file_requests(log).size() <= files_before_close + 1,
+                 qPrintable(log.join(QLatin1Char('\n'))));
+        if (!during_update)
+            QVERIFY2(count_containing(log, QStringLiteral("GET /win32/")) <= 1,
+                     qPrintable(log.join(QLatin1Char('\n'))));
+        // Every game file there is whole: the new release's content or nothing.
+        const QStringList differing =
+            session.files_differing_from(downloads + QStringLiteral("/patcher.json"), install);
+        for (const QString &line : differing)
+            QVERIFY2(!QFile::exists(install + QLatin1Char('/') +
+                                    line.section(QStringLiteral(": "), 0, 0)),
+                     qPrintable(line));
+    }
+
     void two_step_account_asks_for_the_token()
     {
         const QString install = session.make_install(QStringLiteral("two-step"), true);
