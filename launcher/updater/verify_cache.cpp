@@ -153,8 +153,6 @@ bool VerifyCache::save(const QString &folder) const
     // A game file, or anything else not written by us, is not replaced; an
     // empty file holds nothing to lose.
     const QFileInfo existing(path);
-    if (entries.isEmpty() && !existing.exists() && !existing.isSymLink())
-        return true; // nothing to remember
     if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
         return false;
     if (existing.exists() && existing.size() > 0) {
