@@ -1,13 +1,13 @@
 #include "download/transfer_attempt.h"
 
-#include "app/constants.h"
+#include "app/blocking_request.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
+
+#include <memory>
 
 namespace {
 
@@ -78,30 +78,24 @@ TransferAttempt::Result TransferAttempt::run(QFile &target, qint64 from,
 {
     file = &target;
     offset = from;
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
-    request.setTransferTimeout(timeout_ms);
+    BlockingRequest exchange(url, timeout_ms);
+    exchange.use_manager(manager);
     if (offset > 0) {
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
+        exchange.request().setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
         if (!validator.isEmpty())
-            request.setRawHeader("If-Range", validator);
+            exchange.request().setRawHeader("If-Range", validator);
     }
-
-    reply = manager.get(request);
-    reply->setReadBufferSize(READ_BUFFER_SIZE);
-    connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
-    connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
-    connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    const std::unique_ptr<QNetworkReply> finished = exchange.get([this](QNetworkReply *started) {
+        reply = started;
+        reply->setReadBufferSize(READ_BUFFER_SIZE);
+        connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
+        connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
+        connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
+    });
     judge_headers();
     drain(); // anything the reply still holds
     const Result result = finish_result();
-    delete reply;
-    reply = nullptr;
+    reply = nullptr; // deleted with `finished`, right after this
     file = nullptr;
     return result;
 }

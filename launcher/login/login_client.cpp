@@ -1,14 +1,12 @@
 #include "login/login_client.h"
 
-#include "app/network_setup.h"
+#include "app/blocking_request.h"
 #include "login/form_encoding.h"
 
-#include <QEventLoop>
 #include <QInputDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -40,12 +38,9 @@ LoginResult LoginClient::login(const QString &username, const QString &password,
     this->username = username;
     this->password = password;
 
-    use_system_proxy();
-    QNetworkRequest request(login_url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    request.setTransferTimeout(transfer_timeout_ms);
+    BlockingRequest exchange(login_url, transfer_timeout_ms);
+    exchange.request().setHeader(QNetworkRequest::ContentTypeHeader,
+                                 QStringLiteral("application/x-www-form-urlencoded"));
 
     const QByteArray body = encode_form({{QStringLiteral("username"), username},
                                          {QStringLiteral("password"), password},
@@ -54,13 +49,7 @@ LoginResult LoginClient::login(const QString &username, const QString &password,
 
     LoginResult result;
     {
-        QNetworkAccessManager manager;
-        QEventLoop loop;
-        QObject::connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit);
-        std::unique_ptr<QNetworkReply> reply(manager.post(request, body));
-        if (!reply->isFinished())
-            loop.exec();
-
+        std::unique_ptr<QNetworkReply> reply = exchange.post(body);
         if (reply->error() != QNetworkReply::NoError) {
             result.code = CODE_CONNECT_FAILED;
             result.text = TEXT_CONNECT_FAILED;

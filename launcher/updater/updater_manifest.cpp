@@ -1,15 +1,13 @@
 #include "updater/updater.h"
 
-#include "app/network_access.h"
-#include "app/network_setup.h"
+#include "app/blocking_request.h"
 #include "updater/safe_path.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
+
+#include <memory>
 
 namespace {
 
@@ -30,22 +28,10 @@ QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 // inactivity limit. Emits manifest_read() whatever the outcome.
 bool Updater::fetch_manifest(const QUrl &url, QByteArray &data)
 {
-    use_system_proxy();
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
-    request.setTransferTimeout(network_timeout_ms);
-
-    QEventLoop loop;
-    QNetworkReply *reply = network_access::thread_manager().get(request);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
-
+    const std::unique_ptr<QNetworkReply> reply = BlockingRequest(url, network_timeout_ms).get();
     const bool success = reply->error() == QNetworkReply::NoError;
     if (success)
         data = reply->readAll();
-    delete reply;
-
     emit manifest_read();
     return success;
 }

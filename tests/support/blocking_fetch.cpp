@@ -1,9 +1,11 @@
 #include "blocking_fetch.h"
 
-#include <QBuffer>
-#include <QEventLoop>
+#include "app/blocking_request.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+
+#include <memory>
 
 QByteArray FetchResult::header(const QByteArray &name) const
 {
@@ -17,25 +19,19 @@ QByteArray FetchResult::header(const QByteArray &name) const
 FetchResult blocking_fetch(const QByteArray &method, const QUrl &url, const QByteArray &body,
                            const QList<QPair<QByteArray, QByteArray>> &headers)
 {
-    QNetworkRequest request(url);
-    for (const auto &h : headers)
-        request.setRawHeader(h.first, h.second);
+    // A manager of its own: a test's exchange shares no connection with
+    // another.
     QNetworkAccessManager manager;
-    QBuffer upload;
-    upload.setData(body);
-    upload.open(QIODevice::ReadOnly);
-    QNetworkReply *reply =
-        manager.sendCustomRequest(request, method, body.isEmpty() ? nullptr : &upload);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
+    BlockingRequest exchange(url, 0);
+    exchange.use_manager(manager);
+    for (const auto &h : headers)
+        exchange.request().setRawHeader(h.first, h.second);
+    const std::unique_ptr<QNetworkReply> reply = exchange.send(method, body);
 
     FetchResult result;
     result.error = reply->error();
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.body = reply->readAll();
     result.headers = reply->rawHeaderPairs();
-    delete reply;
     return result;
 }

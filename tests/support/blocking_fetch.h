@@ -17,7 +17,8 @@ struct FetchResult
 };
 
 // One request with a fresh QNetworkAccessManager on the calling thread,
-// waiting in a local event loop. A non-empty body is sent with the given
+// waiting in a local event loop, with the launcher's User-Agent unless a
+// header replaces it. A non-empty body is sent with the given
 // method (usually POST). Usable from any thread with or without its own loop.
 FetchResult blocking_fetch(const QByteArray &method, const QUrl &url,
                            const QByteArray &body = QByteArray(),

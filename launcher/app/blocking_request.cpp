@@ -1,0 +1,55 @@
+#include "app/blocking_request.h"
+
+#include "app/constants.h"
+#include "app/network_access.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+BlockingRequest::BlockingRequest(const QUrl &url, int timeout_ms) : outgoing(url)
+{
+    outgoing.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
+    outgoing.setTransferTimeout(timeout_ms);
+}
+
+QNetworkAccessManager &BlockingRequest::manager()
+{
+    return chosen ? *chosen : network_access::thread_manager();
+}
+
+std::unique_ptr<QNetworkReply> BlockingRequest::get(const Prepare &prepare)
+{
+    return wait(manager().get(outgoing), prepare);
+}
+
+std::unique_ptr<QNetworkReply> BlockingRequest::post(const QByteArray &body)
+{
+    return wait(manager().post(outgoing, body), {});
+}
+
+std::unique_ptr<QNetworkReply> BlockingRequest::send(const QByteArray &method,
+                                                     const QByteArray &body)
+{
+    QBuffer upload;
+    upload.setData(body);
+    upload.open(QIODevice::ReadOnly);
+    return wait(manager().sendCustomRequest(outgoing, method, body.isEmpty() ? nullptr : &upload),
+                {});
+}
+
+// The loop is quit by this reply alone: other replies of the shared manager
+// (none on this thread while it waits) cannot end the wait.
+std::unique_ptr<QNetworkReply> BlockingRequest::wait(QNetworkReply *reply, const Prepare &prepare)
+{
+    std::unique_ptr<QNetworkReply> owned(reply);
+    if (prepare)
+        prepare(reply);
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return owned;
+}
