@@ -4,13 +4,14 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QFuture>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <bzlib.h>
 
+#include <condition_variable>
 #include <deque>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -34,6 +35,37 @@ QByteArray compress_block(const QByteArray &data)
     return out;
 }
 
+// One block on its way through the pool. The reader waits on it rather than
+// on a QFuture, which would run a queued block on the waiting thread and so
+// compress on more threads than the pool has.
+class PendingBlock
+{
+public:
+    explicit PendingBlock(QByteArray input) : input(std::move(input)) { }
+
+    void compress()
+    {
+        QByteArray result = compress_block(input);
+        std::lock_guard<std::mutex> lock(mutex);
+        output = std::move(result);
+        done = true;
+        finished.notify_all();
+    }
+    QByteArray wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [this] { return done; });
+        return output;
+    }
+
+private:
+    const QByteArray input;
+    QByteArray output;
+    bool done = false;
+    std::mutex mutex;
+    std::condition_variable finished;
+};
+
 } // namespace
 
 bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
@@ -50,12 +82,12 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
         return false;
     }
     HashTextDigest digest;
-    std::deque<QFuture<QByteArray>> pending;
+    std::deque<std::shared_ptr<PendingBlock>> pending;
     const size_t window = size_t(qMax(1, pool->maxThreadCount()) * BLOCKS_PER_THREAD);
     bool written = true;
     // Writes the oldest block, waiting for it if need be.
     auto write_oldest = [&] {
-        const QByteArray block = pending.front().result();
+        const QByteArray block = pending.front()->wait();
         pending.pop_front();
         written = written && !block.isEmpty() && out.write(block) == block.size();
     };
@@ -76,7 +108,9 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
         block.truncate(int(count));
         digest.add(block.constData(), size_t(count));
         result->size += count;
-        pending.push_back(QtConcurrent::run(pool, compress_block, block));
+        auto next = std::make_shared<PendingBlock>(block);
+        pool->start([next] { next->compress(); });
+        pending.push_back(next);
         while (pending.size() >= window)
             write_oldest();
         if (count < BLOCK_INPUT && in.atEnd())
