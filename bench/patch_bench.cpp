@@ -110,7 +110,7 @@ struct Case
 
 // Runs a command, false (with a message) when it fails. Its own messages
 // (zstd's advice at level 19) are dropped.
-bool timed(const QStringList &command, Timings *timings)
+bool timed(const QStringList &command, Timings *timings, Timings *cpu = nullptr)
 {
     const RunResult result = run_shell(shell_command(command) + " 2>/dev/null");
     if (!result.ok) {
@@ -118,6 +118,8 @@ bool timed(const QStringList &command, Timings *timings)
         return false;
     }
     timings->add(result.seconds);
+    if (cpu)
+        cpu->add(result.cpu_seconds);
     return true;
 }
 
@@ -141,6 +143,9 @@ bool run_case(const Case &c, const QString &work, const QString &self, const QSt
 
     const QString expected = file_hash_text(c.new_path);
     Timings apply_ours, apply_zstd, apply_bspatch;
+    // Processor time too: wall times of a few hundredths of a second swing
+    // widely while others share the machine.
+    Timings cpu_ours, cpu_zstd;
     double memory = 0;
     for (int run = 0; run < APPLY_RUNS; ++run) {
         QFile::remove(target);
@@ -153,11 +158,12 @@ bool run_case(const Case &c, const QString &work, const QString &self, const QSt
             return false;
         }
         apply_ours.add(applied.seconds);
+        cpu_ours.add(applied.cpu_seconds);
         memory = applied.peak_mib;
         run_shell("sync"); // nor the write-back of the patched file
         if (!timed({"zstd", "-d", "-q", "-f", "--long=31", "--patch-from=" + c.old_path, zstd, "-o",
                     out},
-                   &apply_zstd) ||
+                   &apply_zstd, &cpu_zstd) ||
             !timed({"bspatch", c.old_path, out, bsdiff}, &apply_bspatch))
             return false;
         run_shell("sync");
@@ -182,6 +188,9 @@ bool run_case(const Case &c, const QString &work, const QString &self, const QSt
                 qPrintable(apply_ours.text()), qPrintable(fixed(memory)),
                 qPrintable(apply_zstd.text()), qPrintable(apply_bspatch.text()),
                 qPrintable(ratio(apply_ours, apply_zstd)));
+    std::printf("apply processor time (best/median): patcher.exe %s, zstd -d %s; ours/zstd %s\n",
+                qPrintable(cpu_ours.text()), qPrintable(cpu_zstd.text()),
+                qPrintable(ratio(cpu_ours, cpu_zstd)));
     std::fflush(stdout);
     return true;
 }
