@@ -95,7 +95,8 @@ bool publish(const QString &release, const QString &tree)
     if (QFile::exists(tree + "/patcher.json"))
         return true;
     return run_shell(shell_command({bin_dir() + "/publisher", "--release", release, "--out", tree,
-                                    "--patch-history", "0", "--server-version", "bench"}))
+                                    "--patch-history", "0", "--server-version", "bench",
+                                    "--launcher-version", "1.4.0"}))
         .ok;
 }
 
