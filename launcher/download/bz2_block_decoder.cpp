@@ -2,6 +2,8 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -50,11 +52,54 @@ QByteArray Bz2BlockDecoder::block_stream(const QByteArray &raw, int first_bit, q
     return stream;
 }
 
+Bz2BlockDecoder::~Bz2BlockDecoder()
+{
+    for (const Allocation &allocation : allocations)
+        std::free(allocation.memory);
+}
+
+void *Bz2BlockDecoder::allocate(void *self, int count, int size)
+{
+    auto &allocations = static_cast<Bz2BlockDecoder *>(self)->allocations;
+    const size_t bytes = size_t(count) * size_t(size);
+    for (Allocation &allocation : allocations) {
+        if (!allocation.in_use && allocation.size == bytes) {
+            allocation.in_use = true;
+            return allocation.memory;
+        }
+    }
+    void *memory = std::malloc(bytes);
+    if (memory)
+        allocations.push_back({memory, bytes, true});
+    return memory;
+}
+
+void Bz2BlockDecoder::release(void *self, void *memory)
+{
+    auto &allocations = static_cast<Bz2BlockDecoder *>(self)->allocations;
+    for (Allocation &allocation : allocations) {
+        if (allocation.memory == memory)
+            allocation.in_use = false;
+    }
+    // Tables of another block size are not kept beyond a few.
+    while (allocations.size() > 4) {
+        auto unused = std::find_if(allocations.begin(), allocations.end(),
+                                   [](const Allocation &allocation) { return !allocation.in_use; });
+        if (unused == allocations.end())
+            break;
+        std::free(unused->memory);
+        allocations.erase(unused);
+    }
+}
+
 int Bz2BlockDecoder::decode(const QByteArray &stream,
                             const std::function<bool(QByteArray &)> &consume)
 {
     bz_stream bz;
     std::memset(&bz, 0, sizeof(bz));
+    bz.bzalloc = allocate;
+    bz.bzfree = release;
+    bz.opaque = this;
     if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK)
         return BZ_MEM_ERROR;
     bz.next_in = const_cast<char *>(stream.constData());

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <functional>
+#include <vector>
 
 // Decodes bzip2 blocks with libbzip2. A block cut out of a stream at bit
 // positions is turned into a stream of its own: the stream header with the
@@ -26,4 +28,23 @@ public:
     // to consume, which may take the chunk over and returns false to stop.
     // Returns COMPLETE, NEEDS_INPUT, STOPPED or a negative libbzip2 code.
     int decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume);
+
+    Bz2BlockDecoder() = default;
+    ~Bz2BlockDecoder();
+    Bz2BlockDecoder(const Bz2BlockDecoder &) = delete;
+    Bz2BlockDecoder &operator=(const Bz2BlockDecoder &) = delete;
+
+private:
+    static void *allocate(void *self, int count, int size);
+    static void release(void *self, void *memory);
+
+    // The library's memory, kept from block to block: the same tables serve
+    // every block, already mapped and warm, instead of fresh pages each time.
+    struct Allocation
+    {
+        void *memory;
+        size_t size;
+        bool in_use;
+    };
+    std::vector<Allocation> allocations;
 };
