@@ -93,7 +93,7 @@ void Bz2BlockDecoder::release(void *self, void *memory)
 }
 
 int Bz2BlockDecoder::decode(const QByteArray &stream,
-                            const std::function<bool(QByteArray &)> &consume)
+                            const std::function<bool(QByteArray &)> &consume, qint64 *consumed)
 {
     bz_stream bz;
     std::memset(&bz, 0, sizeof(bz));
@@ -141,6 +141,8 @@ int Bz2BlockDecoder::decode(const QByteArray &stream,
             break;
         }
     }
+    if (consumed)
+        *consumed = qint64(bz.total_in_hi32) << 32 | bz.total_in_lo32;
     BZ2_bzDecompressEnd(&bz);
     return result;
 }

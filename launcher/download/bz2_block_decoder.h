@@ -26,8 +26,10 @@ public:
 
     // Decodes stream, handing its output in chunks of up to CHUNK_SIZE bytes
     // to consume, which may take the chunk over and returns false to stop.
-    // Returns COMPLETE, NEEDS_INPUT, STOPPED or a negative libbzip2 code.
-    int decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume);
+    // Returns COMPLETE, NEEDS_INPUT, STOPPED or a negative libbzip2 code;
+    // consumed (if given) receives how many stream bytes the library read.
+    int decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume,
+               qint64 *consumed = nullptr);
 
     Bz2BlockDecoder() = default;
     ~Bz2BlockDecoder();

@@ -23,6 +23,7 @@ struct Bz2BlockTask
 
     bool done = false;
     int result = 0; // a Bz2BlockDecoder result
+    qint64 consumed = 0; // stream bytes the library read before it stopped
     bool head = false; // its output is the next to be written: never held back
     bool cancelled = false;
     bool overflowed = false; // output too large to keep: decoded again when written

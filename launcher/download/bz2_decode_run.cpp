@@ -261,8 +261,20 @@ void Bz2DecodeRun::restart_at(const Bz2BlockTask &task)
 bool Bz2DecodeRun::take_block(const std::shared_ptr<Bz2BlockTask> &task)
 {
     if (task->result != Bz2BlockDecoder::COMPLETE) {
+        if (task->result == BZ_MEM_ERROR) {
+            code = BZ_MEM_ERROR;
+            return false;
+        }
+        // libbzip2 reads its input a byte at a time as it needs bits. When it
+        // failed before reading any bit at or past the range's end, a longer
+        // range fails the same way: the block is damaged.
+        const qint64 real_bits = 32 + task->end_bit - task->start_bit;
+        if (task->result < 0 && task->consumed * 8 <= real_bits) {
+            code = task->result;
+            return false;
+        }
         if (task->open_end) {
-            code = task->result == BZ_MEM_ERROR ? BZ_MEM_ERROR : failure_code(*task);
+            code = failure_code(*task);
             return false;
         }
         restart_at(*task);

@@ -130,12 +130,14 @@ void Bz2WorkerPool::work()
         const QByteArray stream = Bz2BlockDecoder::block_stream(task->raw, int(task->start_bit % 8),
                                                                 task->end_bit - task->start_bit,
                                                                 task->level, true, task->crc);
-        const int result =
-            decoder.decode(stream, [&](QByteArray &chunk) { return keep_chunk(*task, chunk); });
+        qint64 consumed = 0;
+        const int result = decoder.decode(
+            stream, [&](QByteArray &chunk) { return keep_chunk(*task, chunk); }, &consumed);
         {
             std::lock_guard<std::mutex> lock(mutex);
             task->done = true;
             task->result = result;
+            task->consumed = consumed;
         }
         changed.notify_all();
     }
