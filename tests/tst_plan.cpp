@@ -234,7 +234,8 @@ private slots:
     {
         QJsonObject main_files;
         QJsonObject extra_files;
-        for (const char *name : {"a", "b", "c", "d", "e"}) {
+        // The last name has what the cache file must encode: space, "%", newline.
+        for (const char *name : {"a", "b", "c", "d", "e 1%\nx"}) {
             QVERIFY(write_file(name, QByteArray("content of ") + name));
             (QByteArray("abc").contains(name) ? main_files : extra_files)
                 .insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
