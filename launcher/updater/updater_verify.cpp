@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -72,19 +73,23 @@ QStringList hash_listed_files(const QVector<ListedFile> &listed, const QStringLi
     if (use_cache)
         cache.load(dir.path());
     QStringList hashes;
-    QStringList to_read;
     QVector<int> read_index;
     QVector<bool> reused(listed.size());
     for (int i = 0; i < listed.size(); ++i) {
         QString hash;
         reused[i] = !full_verification && have_stat[i] &&
             cache.reusable_hash(listed[i].name, stats[i], hash);
-        if (!reused[i]) {
-            to_read.append(local_paths[i]);
+        if (!reused[i])
             read_index.append(i);
-        }
         hashes.append(hash);
     }
+    // Largest files first, so that no large file listed late leaves one
+    // thread reading it while the others have nothing left to do.
+    std::stable_sort(read_index.begin(), read_index.end(),
+                     [&stats](int a, int b) { return stats[a].size > stats[b].size; });
+    QStringList to_read;
+    for (int i : qAsConst(read_index))
+        to_read.append(local_paths[i]);
     const QStringList read = FileHasher::hash_texts(to_read);
     hashed_file_count += read.size();
     for (int i = 0; i < read.size(); ++i)
@@ -177,8 +182,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
         if (local_hashes[i] == file.expected_hash)
             continue;
-        FileRecord record {base, file.name, local_hashes[i], file.expected_hash, {},
-                           file.expected_size};
+        FileRecord record {base, file.name,         local_hashes[i], file.expected_hash,
+                           {},   file.expected_size};
         plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
         file_queue.enqueue(record);
     }
