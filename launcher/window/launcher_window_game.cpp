@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 
 #include <memory>
 
