@@ -91,11 +91,11 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
             if (extraction && !extraction->started())
                 extraction->start(output.size());
         });
-        connect(&current, &TransferAttempt::received, this, [&](qint64 complete, qint64 total) {
+        connect(&current, &TransferAttempt::written, this, [&] {
             if (extraction)
                 extraction->grow(output.size());
-            downloadProgress(complete, total);
         });
+        connect(&current, &TransferAttempt::received, this, &Downloader::downloadProgress);
         QMetaObject::Connection early;
         if (extraction)
             early = connect(extraction, &ExtractionTask::ended, &current, [&] {

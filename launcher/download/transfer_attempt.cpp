@@ -179,6 +179,7 @@ void TransferAttempt::drain()
         return;
     }
     body_written += data.size();
+    emit written();
 }
 
 void TransferAttempt::report_progress(qint64 bytes_received, qint64 bytes_total)

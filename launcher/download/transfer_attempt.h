@@ -49,6 +49,9 @@ signals:
     // Bytes of the whole file that are complete on disk, and the whole
     // file's size (-1 while unknown).
     void received(qint64 complete, qint64 total);
+    // Bytes were appended to the file (sent at every write, unlike the
+    // network layer's progress reports, which come at most every 100 ms).
+    void written();
 
 public slots:
     void drain();
