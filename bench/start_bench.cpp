@@ -150,7 +150,8 @@ int main(int argc, char **argv)
                 "file) %s s, next start (verification cache) %s s (target <= 1.00)\n",
                 FILE_COUNT, bytes / MIB, qPrintable(fixed(full.seconds)),
                 qPrintable(fixed(second.seconds)));
-    std::printf("  speed-up of the next start %s (target >= 10)\n",
-                qPrintable(fixed(full.seconds / second.seconds)));
+    std::printf("  speed-up of the next start %s (target >= 10); load average %s\n",
+                qPrintable(fixed(full.seconds / second.seconds)),
+                qPrintable(run_shell("cut -d' ' -f1 /proc/loadavg").output));
     return 0;
 }
