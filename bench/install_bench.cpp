@@ -6,7 +6,7 @@
 //                  over one connection;
 //   resume:        an update killed at 90 % of a 200 MiB archive, then run
 //                  again: how much of the file the server sends again.
-//   bench_install [WORK_DIR]
+//   bench_install [WORK_DIR [fresh|small|resume...]]
 //   bench_install --drive BASE_URL CA_FILE INSTALL_DIR   (internal: one update)
 #include "bench_util.h"
 
@@ -297,8 +297,13 @@ int main(int argc, char **argv)
         return drive(args[2], args[3], args[4]);
     const QString work = args.size() > 1 ? args[1] : QDir::tempPath() + "/orvex-bench";
     QDir().mkpath(work);
-    fresh_install(work);
-    small_files(work);
-    resume_after_kill(work);
+    // Further arguments choose parts: fresh, small, resume (default: all).
+    const QStringList parts = args.mid(2);
+    if (parts.isEmpty() || parts.contains("fresh"))
+        fresh_install(work);
+    if (parts.isEmpty() || parts.contains("small"))
+        small_files(work);
+    if (parts.isEmpty() || parts.contains("resume"))
+        resume_after_kill(work);
     return 0;
 }
