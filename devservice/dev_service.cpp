@@ -1,6 +1,6 @@
 #include "dev_service.h"
 
-#include "app/constants.h"
+#include "app/version.h"
 #include "connection_workers.h"
 #include "range_judge.h"
 
@@ -100,7 +100,7 @@ void log_request(const httplib::Request &req, const httplib::Response &res)
 } // namespace
 
 DevService::DevService(const ServiceConfig &config, const AccountBook &accounts)
-    : config(config), login(accounts, LAUNCHER_VERSION)
+    : config(config), login(accounts, QStringLiteral(ORVEX_LAUNCHER_VERSION))
 {
     if (!config.serve_dir.isEmpty())
         files.add_mount("/win32/", config.serve_dir);

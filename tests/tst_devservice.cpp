@@ -1,5 +1,6 @@
 #include "app/tls_setup.h"
 #include "blocking_fetch.h"
+#include "test_files.h"
 #include "test_paths.h"
 
 #include <QDir>
@@ -15,21 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/version.h"
+
 namespace {
 
 const QByteArray FORM_TYPE = "application/x-www-form-urlencoded";
-
-bool write_file(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString devservice_program()
 {
@@ -129,7 +120,7 @@ void TestDevservice::login_answers_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("dist");
-    const QByteArray v = "&version=1.4.0";
+    const QByteArray v = "&version=" ORVEX_LAUNCHER_VERSION;
     QTest::newRow("accepted") << "username=player&password=salt&gtoken=" + v << 7 << "prod";
     QTest::newRow("accepted, other dist") << "username=qa&password=tester&gtoken=" + v << 7 << "qa";
     QTest::newRow("wrong password") << "username=player&password=salty&gtoken=" + v << 1 << "";
@@ -175,10 +166,10 @@ void TestDevservice::malformed_login_is_refused_data()
     QTest::addColumn<QByteArray>("content_type");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("http_status");
-    const QByteArray ok = "username=player&password=salt&gtoken=&version=1.4.0";
+    const QByteArray ok = "username=player&password=salt&gtoken=&version=" ORVEX_LAUNCHER_VERSION;
     QTest::newRow("bad escape") << FORM_TYPE
                                 << QByteArray("username=pl%zzayer&password=salt"
-                                              "&gtoken=&version=1.4.0")
+                                              "&gtoken=&version=" ORVEX_LAUNCHER_VERSION)
                                 << 400;
     QTest::newRow("cut escape") << FORM_TYPE << ok + "%4" << 400;
     QTest::newRow("not utf-8") << FORM_TYPE << ok + "&x=%ff%fe" << 400;
@@ -201,7 +192,7 @@ void TestDevservice::malformed_login_is_refused()
 
 void TestDevservice::each_login_gets_a_fresh_cookie()
 {
-    const QByteArray body = "username=player&password=salt&gtoken=&version=1.4.0";
+    const QByteArray body = "username=player&password=salt&gtoken=&version=" ORVEX_LAUNCHER_VERSION;
     const QString first =
         QJsonDocument::fromJson(login(body).body).object().value("token").toString();
     const QString second =
@@ -339,7 +330,8 @@ void TestDevservice::oversized_body_is_refused_and_service_keeps_serving()
                      "Content-Length: " +
                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     QVERIFY2(answer.startsWith("HTTP/1.1 413 "), answer.left(200));
-    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    const FetchResult got =
+        login("username=player&password=salt&gtoken=&version=" ORVEX_LAUNCHER_VERSION);
     QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
 }
 
@@ -352,7 +344,8 @@ void TestDevservice::chunked_body_over_the_limit_is_refused()
         request += "400\r\n" + QByteArray(1024, 'a') + "\r\n";
     const QByteArray answer = raw_exchange(request + "0\r\n\r\n");
     QVERIFY2(answer.startsWith("HTTP/1.1 413 "), answer.left(200));
-    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    const FetchResult got =
+        login("username=player&password=salt&gtoken=&version=" ORVEX_LAUNCHER_VERSION);
     QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
 }
 
@@ -383,7 +376,8 @@ void TestDevservice::trickling_clients_do_not_block_a_login()
         }
     });
     trickle.start(1000);
-    const FetchResult got = login("username=player&password=salt&gtoken=&version=1.4.0");
+    const FetchResult got =
+        login("username=player&password=salt&gtoken=&version=" ORVEX_LAUNCHER_VERSION);
     QCOMPARE(QJsonDocument::fromJson(got.body).object().value("status").toInt(), 7);
     QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(),
                                          [](const std::unique_ptr<QTcpSocket> &socket) {

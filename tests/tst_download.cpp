@@ -6,6 +6,7 @@
 
 #include "bz2_util.h"
 #include "https_fixture.h"
+#include "test_files.h"
 #include "ranged_response.h"
 
 #include <QDir>
@@ -29,18 +30,6 @@ QByteArray patterned(int size)
     return data;
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool write_file(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 // What one transfer reported, in arrival order on the test thread.
 struct Outcome
 {
@@ -60,7 +49,6 @@ class TestDownload : public QObject
 
 private slots:
     void initTestCase();
-    void meta_object_order();
     void init();
     void compressed_body_data();
     void compressed_body();
@@ -109,26 +97,6 @@ private:
 void TestDownload::initTestCase()
 {
     QVERIFY(fixture.start());
-}
-
-// Receivers and the updater's connections rely on this order of the
-// downloader's signals and slots.
-void TestDownload::meta_object_order()
-{
-    const QMetaObject &meta = Downloader::staticMetaObject;
-    const QList<QByteArray> expected = {"download_error(int,QString)",
-                                        "download_progress(qlonglong,qlonglong)",
-                                        "download_finished()",
-                                        "extract_finished()",
-                                        "readyRead()",
-                                        "downloadProgress(qlonglong,qlonglong)"};
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
-        QCOMPARE(method.methodSignature(), expected[i]);
-        QCOMPARE(method.methodType(), i < 4 ? QMetaMethod::Signal : QMetaMethod::Slot);
-    }
-    QCOMPARE(meta.method(meta.methodOffset() + 4).access(), QMetaMethod::Private);
 }
 
 void TestDownload::init()

@@ -8,6 +8,7 @@
 
 #include "bz2_util.h"
 #include "https_fixture.h"
+#include "test_files.h"
 #include "ranged_response.h"
 #include "patch_format.h"
 #include "test_paths.h"
@@ -37,19 +38,6 @@ QByteArray noise(int size, quint32 seed)
     for (char &c : data)
         c = char(generator.bounded(256));
     return data;
-}
-
-void write_file(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 FixtureResponse answer(const QByteArray &body, int status = 200)
@@ -248,7 +236,7 @@ private slots:
     {
         QVERIFY(fixture.start());
         QVERIFY(make_patch(game_v1, game_v2, &patch).ok);
-        write_file(aux.filePath("ca.pem"), fixture.ca_pem());
+        QVERIFY(write_file(aux.filePath("ca.pem"), fixture.ca_pem()));
     }
 
     void init()
@@ -256,7 +244,7 @@ private slots:
         install = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(install->path()));
         serve_release();
-        write_file("game.dat", game_v1);
+        QVERIFY(write_file("game.dat", game_v1));
         fixture.clear_requests();
     }
 
@@ -363,7 +351,7 @@ private slots:
         if (program == "real") {
             QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
         } else if (!program.isEmpty()) {
-            write_file("patcher.exe", program);
+            QVERIFY(write_file("patcher.exe", program));
             QVERIFY(QFile::setPermissions("patcher.exe",
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }
@@ -514,7 +502,7 @@ private slots:
                       slow);
         if (in_patch)
             fixture.route("GET", game_path(), answer(bz2_compress(big_v2)));
-        write_file("game.dat", big_v1);
+        QVERIFY(write_file("game.dat", big_v1));
         const QStringList arguments {base().toString(), aux.filePath("ca.pem")};
         const QSet<QString> whole {FileHasher::hash_text_of(big_v1), FileHasher::hash_text_of(big_v2)};
         for (int delay_ms = 150; delay_ms <= 2400; delay_ms += 250) {

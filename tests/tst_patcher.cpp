@@ -1,5 +1,6 @@
 #include "hash_text.h"
 #include "patch_format.h"
+#include "test_files.h"
 #include "test_paths.h"
 
 #include <QDir>
@@ -102,18 +103,6 @@ QByteArray diff_patch(const QByteArray &old_data, const QByteArray &result, qint
     qToLittleEndian<quint64>(quint64(control_frame.size()), sizes.data());
     qToLittleEndian<quint64>(quint64(difference_frame.size()), sizes.data() + 8);
     return header.encode() + sizes + control_frame + difference_frame + frame(fresh);
-}
-
-bool write_file(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 #include "app/constants.h"
 
+#include "app/version.h"
+
 // Host values come from the build (CMake cache variables ORVEX_HOST_*).
 #define ORVEX_HTTPS(host) QStringLiteral("https://" host)
 
 // Service group, in declaration order: LAUNCHER_VERSION precedes USER_AGENT,
 // which is built from it in this same translation unit.
-const QString LAUNCHER_VERSION = QStringLiteral("1.4.0");
+const QString LAUNCHER_VERSION = QStringLiteral(ORVEX_LAUNCHER_VERSION);
 const QString USER_AGENT = QStringLiteral("ORVEX-Launcher/") + LAUNCHER_VERSION;
 const QString MANIFEST_NAME = QStringLiteral("patcher.json");
 const QString URL_HOME = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT);
@@ -39,12 +41,13 @@ const QString TEXT_EXTRACT_FAILED = QStringLiteral("Couldn't extract archive: %1
 // cannot hold the update, 908 listed files that may not be written.
 const QString TEXT_DOWNLOAD_FAILED = QStringLiteral("Couldn't download file: %1");
 const QString TEXT_FILE_DAMAGED = QStringLiteral("Downloaded file is damaged: %1");
-const QString TEXT_NO_DISK_SPACE = QStringLiteral("Not enough disk space: %1 MB needed, %2 MB free");
+const QString TEXT_NO_DISK_SPACE =
+    QStringLiteral("Not enough disk space: %1 MB needed, %2 MB free");
 // Status while a failed transfer waits for its next attempt: reason, seconds,
 // attempt number, attempts in all.
 const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 of %4)...");
-const QString TEXT_FILES_REFUSED =
-    QStringLiteral("Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
+const QString TEXT_FILES_REFUSED = QStringLiteral(
+    "Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");

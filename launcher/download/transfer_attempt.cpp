@@ -92,8 +92,7 @@ TransferAttempt::Result TransferAttempt::run(QFile &target, qint64 from,
         connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
         connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
     });
-    judge_headers();
-    drain(); // anything the reply still holds
+    judge_headers(); // a reply that finished without reporting its headers
     const Result result = finish_result();
     reply = nullptr; // deleted with `finished`, right after this
     file = nullptr;
