@@ -127,6 +127,10 @@ bool DevService::bind(const CertPaths &certs, QString *error)
         if (where & SSL_CB_HANDSHAKE_START)
             ConnectionWorkers::note_socket(SSL_get_fd(ssl));
     });
+    // Answers go out as soon as they are written: without this, a small
+    // answer written in pieces waits for the client's delayed ACK (tens of
+    // milliseconds per request).
+    server->set_tcp_nodelay(true);
     server->set_payload_max_length(MAX_BODY_BYTES);
     server->set_read_timeout(READ_TIMEOUT_SECONDS);
     // Short keep-alive, so a stop is not held up for long by idle connections.
