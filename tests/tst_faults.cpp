@@ -8,9 +8,9 @@
 
 #include "bz2_util.h"
 #include "https_fixture.h"
-#include "test_files.h"
-#include "ranged_response.h"
 #include "patch_format.h"
+#include "ranged_response.h"
+#include "test_files.h"
 #include "test_paths.h"
 
 #include <QDirIterator>
@@ -265,19 +265,20 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("attempts");
         QTest::addColumn<bool>("partial_kept");
-        QTest::newRow("closed mid-body") << cut_after(archive, archive.size() / 2) << failed << 4
-                                         << true;
-        QTest::newRow("stalled mid-body") << stalled_after(archive, archive.size() / 2) << failed
-                                          << 4 << true;
+        QTest::newRow("closed mid-body")
+            << cut_after(archive, archive.size() / 2) << failed << 4 << true;
+        QTest::newRow("stalled mid-body")
+            << stalled_after(archive, archive.size() / 2) << failed << 4 << true;
         QTest::newRow("404") << answer("not found\n", 404) << failed << 1 << false;
         QTest::newRow("500") << answer(archive, 500) << failed << 4 << false;
         QTest::newRow("html with 200")
             << answer("<html>maintenance</html>")
             << "-5: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1 << false;
-        QTest::newRow("empty body") << answer("") << "-7: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2")
-                                    << 1 << false;
-        QTest::newRow("other content") << answer(bz2_compress(game_v2))
-                                       << "906: " + TEXT_FILE_DAMAGED.arg("level.pak") << 1 << false;
+        QTest::newRow("empty body")
+            << answer("") << "-7: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1 << false;
+        QTest::newRow("other content")
+            << answer(bz2_compress(game_v2)) << "906: " + TEXT_FILE_DAMAGED.arg("level.pak") << 1
+            << false;
     }
     // The run stops at the failed file with a text that says what failed;
     // nothing half-made is installed, and a cut transfer keeps its partial
@@ -300,7 +301,11 @@ private slots:
         QVERIFY(!QFileInfo::exists("data/level.pak"));
         QCOMPARE(read_file("game.dat"), game_v1);
         QCOMPARE(stray_files(), QStringList());
-        QCOMPARE(scratch_files().size(), partial_kept ? 2 : 0); // archive and its note
+        // A cut transfer keeps its partial archive (with a note once it is
+        // large enough to be worth resuming in a later run).
+        QCOMPARE(scratch_files().contains(
+                     QFileInfo(ScratchArea::partial_archive_path("data/level.pak")).fileName()),
+                 partial_kept);
         recover();
     }
 
@@ -491,20 +496,22 @@ private slots:
         QJsonObject entry {{"hash", FileHasher::hash_text_of(big_v2)}};
         if (in_patch)
             entry.insert("patches", QJsonArray {big_patch_name});
-        fixture.route("GET", "/win32/patcher.json",
-                      answer(QJsonDocument(QJsonObject {{"files", QJsonObject {{"game.dat", entry}}}})
-                                 .toJson()));
+        fixture.route(
+            "GET", "/win32/patcher.json",
+            answer(QJsonDocument(QJsonObject {{"files", QJsonObject {{"game.dat", entry}}}})
+                       .toJson()));
         FixtureResponse slow = answer(in_patch ? big_patch : bz2_compress(big_v2));
         slow.trickle_chunk = 32 * 1024;
         slow.trickle_interval_ms = 15;
-        fixture.route("GET", in_patch ? "/win32/patches/" + big_patch_name.toUtf8() + ".bz2"
-                                      : game_path(),
+        fixture.route("GET",
+                      in_patch ? "/win32/patches/" + big_patch_name.toUtf8() + ".bz2" : game_path(),
                       slow);
         if (in_patch)
             fixture.route("GET", game_path(), answer(bz2_compress(big_v2)));
         QVERIFY(write_file("game.dat", big_v1));
         const QStringList arguments {base().toString(), aux.filePath("ca.pem")};
-        const QSet<QString> whole {FileHasher::hash_text_of(big_v1), FileHasher::hash_text_of(big_v2)};
+        const QSet<QString> whole {FileHasher::hash_text_of(big_v1),
+                                   FileHasher::hash_text_of(big_v2)};
         for (int delay_ms = 150; delay_ms <= 2400; delay_ms += 250) {
             QProcess driver;
             driver.start(bin_dir() + "/update_driver", arguments);
@@ -523,9 +530,10 @@ private slots:
         QVERIFY(read_file("game.dat") == big_v2);
         QCOMPARE(scratch_files(), QStringList());
         QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
-        left.erase(std::remove_if(left.begin(), left.end(),
-                                  [](const QString &name) { return name.startsWith(".saltmarch"); }),
-                   left.end());
+        left.erase(
+            std::remove_if(left.begin(), left.end(),
+                           [](const QString &name) { return name.startsWith(".saltmarch"); }),
+            left.end());
         QCOMPARE(left, QStringList {"game.dat"}); // no patch, no half-made file
     }
 
@@ -539,9 +547,11 @@ private slots:
             QSKIP(qPrintable(why_not));
         QVERIFY(QDir::setCurrent(install->filePath("small")));
         const QJsonObject files {
-            {"level.pak", QJsonObject {{"hash", FileHasher::hash_text_of(level)}, {"size", 6 << 20}}}};
+            {"level.pak",
+             QJsonObject {{"hash", FileHasher::hash_text_of(level)}, {"size", 6 << 20}}}};
         Updater updater(base());
-        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(), true);
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
+                               true);
         const RunLog log = run_update(updater);
         QVERIFY(QDir::setCurrent(install->path()));
         QCOMPARE(log.errors.size(), 1);
@@ -559,9 +569,11 @@ private slots:
         files.insert("../outside.dat", QJsonObject {{"hash", "1234567"}});
         files.insert("sub//doubled.dat", QJsonObject {{"hash", "1234567"}});
         Updater updater(base());
-        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(), true);
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
+                               true);
         const RunLog log = run_update(updater);
-        QCOMPARE(log.errors, QStringList {"908: " + TEXT_FILES_REFUSED.arg("../outside.dat").arg(2)});
+        QCOMPARE(log.errors,
+                 QStringList {"908: " + TEXT_FILES_REFUSED.arg("../outside.dat").arg(2)});
         QCOMPARE(log.finished, QStringList {"false"});
         QCOMPARE(stale_files(), QStringList());
     }

@@ -50,7 +50,7 @@ ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const Extract
 ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target)
 {
     const QString fresh = ScratchArea::extraction_path(target.target_path);
-    std::unique_ptr<QFile> output = safe_file::create_new(fresh);
+    std::unique_ptr<QFile> output = safe_file::reuse_or_create(fresh);
     if (!output)
         return failure(902, TEXT_OPEN_WRITE_FAILED, target.archive_name);
     ExtractOutcome outcome = decode_and_check(source, *output, target);

@@ -21,6 +21,8 @@ constexpr int CODE_OPEN_WRITE_FAILED = 902;
 constexpr int CODE_SHORT_WRITE = 904;
 constexpr int CODE_DOWNLOAD_FAILED = 905;
 constexpr int CODE_FILE_DAMAGED = 906;
+// Partial archives from this size on are kept for a later run.
+constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 
 // Errors that say the bytes received are not the file: a resumed archive
 // that gives one of them is fetched once more from its first byte.
@@ -92,8 +94,10 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
                 extraction->start(output.size());
         });
         connect(&current, &TransferAttempt::written, this, [&] {
+            const qint64 size = output.size();
             if (extraction)
-                extraction->grow(output.size());
+                extraction->grow(size);
+            note_partial(size);
         });
         connect(&current, &TransferAttempt::received, this, &Downloader::downloadProgress);
         QMetaObject::Connection early;
@@ -107,7 +111,7 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
         attempt = nullptr;
         if (!current.validator().isEmpty() && current.validator() != validator) {
             validator = current.validator();
-            note_validator();
+            note_partial(output.size());
         }
         if (extraction)
             extraction->grow(output.size());
@@ -181,24 +185,26 @@ std::unique_ptr<QFile> Downloader::open_archive(qint64 &offset)
     ScratchArea::drop_partial(file_path);
     offset = 0;
     validator.clear();
-    output = safe_file::create_new(archive);
-    if (output && !expected_hash.isEmpty())
-        ScratchArea::write_note({file_path, expected_hash, url, QByteArray()});
-    return output;
+    return safe_file::create_new(archive);
 }
 
+// Creates the new file beside the target now, so that a folder that cannot
+// take it fails before any request; the extraction reuses the empty file.
 bool Downloader::target_folder_writable() const
 {
-    const QString probe = ScratchArea::extraction_path(file_path);
-    const bool writable = safe_file::create_new(probe) != nullptr;
-    safe_file::remove_entry(probe);
-    return writable;
+    return safe_file::create_new(ScratchArea::extraction_path(file_path)) != nullptr;
 }
 
-void Downloader::note_validator()
+// A partial archive gets its note (what it belongs to) once it is worth
+// resuming; a smaller one is simply fetched again after a kill.
+void Downloader::note_partial(qint64 size)
 {
-    if (compressed && !expected_hash.isEmpty())
-        ScratchArea::write_note({file_path, expected_hash, url, validator});
+    if (!compressed || expected_hash.isEmpty() || size < RESUMABLE_SIZE)
+        return;
+    if (!note_written || noted_validator != validator) {
+        note_written = ScratchArea::write_note({file_path, expected_hash, url, validator});
+        noted_validator = validator;
+    }
 }
 
 // Transfer and extraction run side by side: the extraction reads the archive
@@ -213,7 +219,9 @@ void Downloader::download_compressed()
     // The target's folder must take the new file: checked before any request.
     if (target_folder_writable() && ScratchArea::ensure())
         output = open_archive(offset);
+    const QString fresh = ScratchArea::extraction_path(file_path);
     if (!output) {
+        safe_file::remove_entry(fresh);
         emit download_error(CODE_OPEN_WRITE_FAILED,
                             TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
         return;
@@ -237,11 +245,13 @@ void Downloader::download_compressed()
             if (failure.code != CODE_DOWNLOAD_FAILED || output->size() == 0)
                 ScratchArea::drop_partial(file_path);
             output.reset();
+            safe_file::remove_entry(fresh);
             emit download_error(failure.code, failure.text);
             return;
         }
         if (!task.started() && !task.start(output->size())) {
             extraction = nullptr;
+            safe_file::remove_entry(fresh);
             emit download_error(903, TEXT_OPEN_READ_FAILED.arg(archive_name));
             return;
         }
@@ -254,7 +264,6 @@ void Downloader::download_compressed()
             output = safe_file::create_new(archive);
             if (output) {
                 validator.clear();
-                note_validator();
                 continue;
             }
         }

@@ -81,7 +81,7 @@ private:
     std::unique_ptr<QFile> open_archive(qint64 &offset);
     QString target_name() const;
     bool target_folder_writable() const;
-    void note_validator();
+    void note_partial(qint64 size);
 
     QString url;
     QString file_path;
@@ -98,5 +98,7 @@ private:
     ExtractionTask *extraction = nullptr;
     QEventLoop *pause_loop = nullptr;
     QByteArray validator;
+    QByteArray noted_validator;
+    bool note_written = false;
     bool cancelled = false;
 };

@@ -67,6 +67,23 @@ std::unique_ptr<QFile> create_new(const QString &path)
 #endif
 }
 
+std::unique_ptr<QFile> reuse_or_create(const QString &path)
+{
+#ifndef Q_OS_WIN
+    const int fd = ::open(native(path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+            st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0)
+            return wrap(fd, QIODevice::WriteOnly);
+        ::close(fd);
+    }
+#endif
+    return create_new(path);
+}
+
 std::unique_ptr<QFile> open_for_append(const QString &path)
 {
 #ifdef Q_OS_WIN

@@ -20,6 +20,11 @@ bool remove_entry(const QString &path);
 // that stood there. Null when it cannot be created.
 std::unique_ptr<QFile> create_new(const QString &path);
 
+// Reuses the plain file of one name that this process's user owns at path,
+// emptied, or else creates a new one as create_new does. Saves the removal
+// and creation of a file the caller itself left there a moment ago.
+std::unique_ptr<QFile> reuse_or_create(const QString &path);
+
 // Opens an existing plain file for appending. Null when the entry is missing,
 // a link, not a regular file, or has another name (a hard link).
 std::unique_ptr<QFile> open_for_append(const QString &path);
