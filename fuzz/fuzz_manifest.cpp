@@ -7,8 +7,8 @@
 // -timeout catches one that does not).
 #include "fuzz_sandbox.h"
 
-#include "updater/patch_name.h"
-#include "updater/safe_path.h"
+#include "patch_name.h"
+#include "safe_path.h"
 #include "updater/updater.h"
 
 #include <QCoreApplication>

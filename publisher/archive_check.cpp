@@ -43,7 +43,7 @@ public:
 
 } // namespace
 
-bool read_archive(const QString &path, ArchiveContent *content, QString *error)
+bool read_archive(const QString &path, ArchiveContent *content, QString *error, QIODevice *output)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -76,6 +76,10 @@ bool read_archive(const QString &path, ArchiveContent *content, QString *error)
             const qint64 produced = out.size() - qint64(bz.stream.avail_out);
             digest.add(out.constData(), size_t(produced));
             content->size += produced;
+            if (output && produced > 0 && output->write(out.constData(), produced) != produced) {
+                *error = QStringLiteral("cannot write what %1 holds").arg(path);
+                return false;
+            }
             full = bz.stream.avail_out == 0;
             next = bz.stream.next_in;
             left = bz.stream.avail_in;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QIODevice;
+
 // What an archive decompresses to.
 struct ArchiveContent
 {
@@ -9,10 +11,12 @@ struct ArchiveContent
     qint64 size = 0;
 };
 
-// Decompresses the bzip2 archive at path (one stream or several concatenated)
-// without writing anything, hashing what comes out. False, with *error, when
-// it cannot be read or is damaged (bad data, bad checksum, cut short).
-bool read_archive(const QString &path, ArchiveContent *content, QString *error);
+// Decompresses the bzip2 archive at path (one stream or several concatenated),
+// hashing what comes out and writing it to output when one is given. False,
+// with *error, when it cannot be read or written or is damaged (bad data, bad
+// checksum, cut short).
+bool read_archive(const QString &path, ArchiveContent *content, QString *error,
+                  QIODevice *output = nullptr);
 
 // Checks that the patch file at path starts with a patch header of the
 // current format that names source_hash and result_hash. The header's result

@@ -1,11 +1,15 @@
 #include "file_publisher.h"
 
+#include "update_layout.h"
+
+#include "manifest_entry.h"
+
 #include "archive_check.h"
 #include "bz2_compress.h"
 #include "hash_text.h"
 #include "patch_format.h"
+#include "patch_name.h"
 #include "patch_names.h"
-#include "updater/patch_name.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,8 +22,8 @@
 
 namespace {
 
-const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
-const QString PATCH_FOLDER = QStringLiteral("patches/");
+const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
+const QString PATCH_FOLDER = update_layout::patch_folder();
 // Test hook: the release file with this key gets one more byte right after
 // it has been compressed, as if it were being written while published.
 const char *const CHANGE_HOOK = "ORVEX_PUBLISHER_TEST_CHANGE";
@@ -136,10 +140,12 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
         return out;
     }
     const int slash = file.key.lastIndexOf(QLatin1Char('/'));
-    out.entry.insert("path", slash < 0 ? QString() : file.key.left(slash));
-    out.entry.insert("hash", hash);
-    out.entry.insert("size", double(before.size));
-    out.entry.insert("patches", QJsonArray::fromStringList(added + kept));
+    ManifestEntry entry;
+    entry.path = slash < 0 ? QString() : file.key.left(slash);
+    entry.hash = hash;
+    entry.size = before.size;
+    entry.patches = QJsonArray::fromStringList(added + kept);
+    out.entry = entry.write();
     return out;
 }
 

@@ -1,7 +1,7 @@
 #include "patch_names.h"
 
 #include "hash_text.h"
-#include "updater/patch_name.h"
+#include "patch_name.h"
 
 #include <QHash>
 #include <QQueue>
@@ -33,16 +33,14 @@ QString flatten(const QString &key)
 
 QString patch_name_for(const QString &key, const QString &source_hash, const QString &result_hash)
 {
-    const QString tail =
-        QLatin1Char('_') + source_hash + QLatin1Char('_') + result_hash + QLatin1String(".patch");
     QString stem = flatten(key);
-    if ((stem + tail).toUtf8().size() > MAX_NAME_BYTES) {
+    if (PatchName::compose(stem, source_hash, result_hash).toUtf8().size() > MAX_NAME_BYTES) {
         stem.truncate(SHORT_STEM_CHARS);
         if (stem.endsWith(QLatin1Char('~')) || stem.endsWith(QLatin1Char('.')))
             stem.chop(1); // never cut an escape in half or leave a "." before "~"
         stem += QLatin1String("~h") + hash_text(key.toUtf8());
     }
-    return stem + tail;
+    return PatchName::compose(stem, source_hash, result_hash);
 }
 
 QStringList patches_to_keep(const QStringList &earlier, const QStringList &added,

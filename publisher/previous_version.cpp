@@ -1,7 +1,8 @@
 #include "previous_version.h"
 
-#include "app/constants.h"
-#include "download/archive_extractor.h"
+#include "update_layout.h"
+
+#include "archive_check.h"
 #include "hash_text.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@
 #include <QJsonObject>
 
 namespace {
-const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
+const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 const QString PATCH_FOLDER = QStringLiteral("/patches/");
 } // namespace
 
@@ -23,7 +24,7 @@ bool PreviousVersion::load(const QString &dir, QString *error)
         *error = QStringLiteral("the earlier version %1 is not a folder").arg(dir);
         return false;
     }
-    const QString manifest_path = root + QLatin1Char('/') + MANIFEST_NAME;
+    const QString manifest_path = root + QLatin1Char('/') + update_layout::manifest_file();
     QFile manifest(manifest_path);
     if (!manifest.exists()) {
         // A published tree without its manifest must not pass for a release
@@ -32,7 +33,7 @@ bool PreviousVersion::load(const QString &dir, QString *error)
             !QDir(root).entryList({"*" + ARCHIVE_SUFFIX}, QDir::Files).isEmpty();
         if (published) {
             *error = QStringLiteral("the earlier output %1 has no manifest %2")
-                         .arg(dir, QString(MANIFEST_NAME));
+                         .arg(dir, update_layout::manifest_file());
             return false;
         }
         return true; // a release folder
@@ -41,7 +42,7 @@ bool PreviousVersion::load(const QString &dir, QString *error)
     const QJsonDocument document = manifest.open(QIODevice::ReadOnly)
         ? QJsonDocument::fromJson(manifest.readAll(), &parsed)
         : QJsonDocument();
-    const QJsonValue files = document.object().value("files");
+    const QJsonValue files = document.object().value(update_layout::key_files());
     if (document.isNull() || !files.isObject()) {
         *error = QStringLiteral("the manifest %1 of the earlier output cannot be read or is "
                                 "damaged")
@@ -52,8 +53,8 @@ bool PreviousVersion::load(const QString &dir, QString *error)
     const QJsonObject list = files.toObject();
     for (auto it = list.constBegin(); it != list.constEnd(); ++it) {
         const QJsonObject value = it.value().toObject();
-        Entry entry {value.value("hash").toString(), {}};
-        for (const QJsonValue &patch : value.value("patches").toArray())
+        Entry entry {value.value(update_layout::key_hash()).toString(), {}};
+        for (const QJsonValue &patch : value.value(update_layout::key_patches()).toArray())
             entry.patches.append(patch.toString());
         entries.insert(it.key(), entry);
     }
@@ -95,12 +96,15 @@ QString PreviousVersion::content_path(const QString &key, const QString &scratch
         *error = QStringLiteral("%1 has no archive of it").arg(root);
         return QString();
     }
-    const ExtractOutcome outcome = extract_archive(archive, scratch_path);
-    if (outcome.code != 0) {
-        *error = QStringLiteral("%1 (%2)").arg(outcome.text).arg(outcome.code);
+    QFile scratch(scratch_path);
+    ArchiveContent content;
+    QString why;
+    if (!scratch.open(QIODevice::WriteOnly) || !read_archive(archive, &content, &why, &scratch) ||
+        !scratch.flush()) {
+        *error = why.isEmpty() ? QStringLiteral("cannot write %1").arg(scratch_path) : why;
         return QString();
     }
-    if (file_hash_text(scratch_path) != entries.value(key).hash) {
+    if (content.hash != entries.value(key).hash) {
         *error = QStringLiteral("its archive in %1 does not match the manifest").arg(root);
         return QString();
     }

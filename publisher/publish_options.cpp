@@ -1,6 +1,6 @@
 #include "publish_options.h"
 
-#include "app/constants.h"
+#include "update_layout.h"
 
 #include <QCommandLineParser>
 #include <QThread>
@@ -48,7 +48,9 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "dir"},
         {"server-version", "The \"server-version\" text of the manifest.", "text"},
         {"launcher-version", "The \"launcher-version\" text of the manifest.", "text"},
-        {"exec", QString("The game executable's file name (default %1).").arg(GAME_EXECUTABLE),
+        {"exec",
+         QString("The game executable's file name (default %1).")
+             .arg(update_layout::default_exec()),
          "name"},
         {"patch-history",
          "How many versions back a player may be and still update by patches "
@@ -95,7 +97,8 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->previous = parser.values("previous");
     options->server_version = parser.value("server-version");
     options->launcher_version = parser.value("launcher-version");
-    options->exec_name = parser.isSet("exec") ? parser.value("exec") : GAME_EXECUTABLE;
+    options->exec_name =
+        parser.isSet("exec") ? parser.value("exec") : update_layout::default_exec();
     options->follow_internal_links = parser.isSet("follow-internal-links");
     if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history) ||
         !read_count(parser, "jobs", 1, 1024, &options->jobs) ||

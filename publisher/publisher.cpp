@@ -1,6 +1,7 @@
 #include "publisher.h"
 
-#include "app/constants.h"
+#include "update_layout.h"
+
 #include "release_scan.h"
 #include "staging_area.h"
 
@@ -129,11 +130,11 @@ bool Publisher::write_manifest(const QString &tree, const QVector<FileOutcome> &
     QJsonObject files;
     for (const FileOutcome &outcome : outcomes)
         files.insert(outcome.key, outcome.entry);
-    const QJsonObject manifest {{"server-version", options.server_version},
-                                {"launcher-version", options.launcher_version},
-                                {"exec", options.exec_name},
-                                {"files", files}};
-    QSaveFile out(tree + QLatin1Char('/') + MANIFEST_NAME);
+    const QJsonObject manifest {{update_layout::key_server_version(), options.server_version},
+                                {update_layout::key_launcher_version(), options.launcher_version},
+                                {update_layout::key_exec(), options.exec_name},
+                                {update_layout::key_files(), files}};
+    QSaveFile out(tree + QLatin1Char('/') + update_layout::manifest_file());
     const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
     if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())
         return true;
@@ -165,7 +166,7 @@ void Publisher::print_summary(const QVector<FileOutcome> &outcomes, double secon
         compressed += outcome.compressed ? 1 : 0;
         made += outcome.patches_made;
         kept += outcome.patches_kept;
-        listed += outcome.entry.value("patches").toArray().size();
+        listed += outcome.entry.value(update_layout::key_patches()).toArray().size();
         if (!terminal) {
             for (const QString &note : outcome.notes)
                 std::printf("%s: %s\n", qPrintable(outcome.key), qPrintable(note));

@@ -1,6 +1,6 @@
 #include "release_scan.h"
 
-#include "updater/safe_path.h"
+#include "safe_path.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,10 @@
 #include "tree_check.h"
 
-#include "app/constants.h"
+#include "update_layout.h"
+
 #include "archive_check.h"
+#include "patch_name.h"
 #include "release_scan.h"
-#include "updater/patch_name.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,8 +31,8 @@ struct FileCheck
 
 void check_file(const QString &root, FileCheck *check)
 {
-    const QString hash = check->entry.value("hash").toString();
-    const QJsonValue size = check->entry.value("size");
+    const QString hash = check->entry.value(update_layout::key_hash()).toString();
+    const QJsonValue size = check->entry.value(update_layout::key_size());
     const bool sized = !size.isUndefined();
     auto fault = [check](const QString &text) { check->faults.append(check->key + ": " + text); };
     if (!unusable_key_reason(check->key).isEmpty())
@@ -42,7 +43,7 @@ void check_file(const QString &root, FileCheck *check)
         fault(QStringLiteral("\"size\" is not a whole number of bytes"));
     ArchiveContent content;
     QString error;
-    const QString archive = root + QLatin1Char('/') + check->key + QStringLiteral(".bz2");
+    const QString archive = root + QLatin1Char('/') + check->key + update_layout::archive_suffix();
     if (!QFileInfo(archive).isFile())
         fault(QStringLiteral("archive %1 is missing").arg(archive));
     else if (!read_archive(archive, &content, &error))
@@ -56,7 +57,7 @@ void check_file(const QString &root, FileCheck *check)
                   .arg(qint64(size.toDouble())));
     check->bytes = content.size;
 
-    for (const QJsonValue &value : check->entry.value("patches").toArray()) {
+    for (const QJsonValue &value : check->entry.value(update_layout::key_patches()).toArray()) {
         const QString name = value.toString();
         ++check->patches;
         PatchName parsed;
@@ -64,7 +65,8 @@ void check_file(const QString &root, FileCheck *check)
             fault(QStringLiteral("patch name %1 does not name its hashes").arg(name));
             continue;
         }
-        const QString path = root + QStringLiteral("/patches/") + name + QStringLiteral(".bz2");
+        const QString path = root + QLatin1Char('/') + update_layout::patch_folder() + name +
+            update_layout::archive_suffix();
         qint64 result_size = -1;
         if (!QFileInfo(path).isFile())
             fault(QStringLiteral("patch %1 is missing").arg(path));
@@ -83,12 +85,12 @@ void check_file(const QString &root, FileCheck *check)
 
 int check_tree(const QString &dir, int jobs)
 {
-    const QString manifest_path = dir + QLatin1Char('/') + MANIFEST_NAME;
+    const QString manifest_path = dir + QLatin1Char('/') + update_layout::manifest_file();
     QFile manifest(manifest_path);
     const QJsonDocument document = manifest.open(QIODevice::ReadOnly)
         ? QJsonDocument::fromJson(manifest.readAll())
         : QJsonDocument();
-    const QJsonValue files = document.object().value("files");
+    const QJsonValue files = document.object().value(update_layout::key_files());
     if (!files.isObject()) {
         std::fprintf(stderr, "publisher: %s cannot be read or has no \"files\" object\n",
                      qPrintable(manifest_path));

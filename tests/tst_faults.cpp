@@ -2,7 +2,7 @@
 #include "download/scratch_area.h"
 #include "login/login_client.h"
 #include "updater/file_hasher.h"
-#include "updater/patch_name.h"
+#include "patch_name.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
 

@@ -1,5 +1,5 @@
 #include "support/test_files.h"
-#include "updater/patch_name.h"
+#include "patch_name.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
 

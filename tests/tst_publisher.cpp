@@ -1,7 +1,7 @@
 #include "download/archive_extractor.h"
-#include "updater/patch_name.h"
+#include "patch_name.h"
 #include "updater/patch_planner.h"
-#include "updater/safe_path.h"
+#include "safe_path.h"
 
 #include "hash_text.h"
 #include "patch_names.h"

@@ -1,5 +1,5 @@
 #include "updater/file_hasher.h"
-#include "updater/patch_name.h"
+#include "patch_name.h"
 #include "updater/progress_text.h"
 #include "updater/updater.h"
 

@@ -1,5 +1,7 @@
 #include "app/constants.h"
 
+#include "update_layout.h"
+
 #include "app/version.h"
 
 // Host values come from the build (CMake cache variables ORVEX_HOST_*).
@@ -9,7 +11,7 @@
 // which is built from it in this same translation unit.
 const QString LAUNCHER_VERSION = QStringLiteral(ORVEX_LAUNCHER_VERSION);
 const QString USER_AGENT = QStringLiteral("ORVEX-Launcher/") + LAUNCHER_VERSION;
-const QString MANIFEST_NAME = QStringLiteral("patcher.json");
+const QString MANIFEST_NAME = update_layout::manifest_file();
 const QString URL_HOME = ORVEX_HTTPS(ORVEX_HOST_ACCOUNT);
 const QString URL_FORUMS = ORVEX_HTTPS(ORVEX_HOST_FORUMS "/");
 const QString URL_WIKI = ORVEX_HTTPS(ORVEX_HOST_WIKI "/wiki/Main_Page");
@@ -23,7 +25,7 @@ const QString URL_LAUNCHER_API = ORVEX_HTTPS(ORVEX_HOST_API "/launcher/");
 const QString URL_LOGIN_API = ORVEX_HTTPS(ORVEX_HOST_API "/login/");
 const QString URL_DOWNLOAD = ORVEX_HTTPS(ORVEX_HOST_DOWNLOAD "/win32/");
 const QString URL_DOWNLOAD_DIST = ORVEX_HTTPS(ORVEX_HOST_DIST_PATTERN "/win64/");
-const QString GAME_EXECUTABLE = QStringLiteral("orvex.exe");
+const QString GAME_EXECUTABLE = update_layout::default_exec();
 const QString DIST_PRODUCTION = QStringLiteral("prod");
 
 // Window-text group

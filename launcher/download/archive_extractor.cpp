@@ -1,5 +1,7 @@
 #include "download/archive_extractor.h"
 
+#include "update_layout.h"
+
 #include "app/constants.h"
 #include "download/file_byte_source.h"
 #include "download/hashing_file_sink.h"
@@ -21,7 +23,8 @@ ExtractOutcome failure(int code, const QString &text, const QString &name)
 
 QString without_archive_suffix(const QString &archive_name)
 {
-    return archive_name.endsWith(QLatin1String(".bz2")) ? archive_name.chopped(4) : archive_name;
+    const QString suffix = update_layout::archive_suffix();
+    return archive_name.endsWith(suffix) ? archive_name.chopped(suffix.size()) : archive_name;
 }
 
 ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const ExtractTarget &target)

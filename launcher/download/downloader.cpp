@@ -1,5 +1,7 @@
 #include "download/downloader.h"
 
+#include "update_layout.h"
+
 #include "app/network_access.h"
 #include "download/extraction_task.h"
 #include "download/safe_file.h"
@@ -14,7 +16,7 @@
 
 namespace {
 
-const QString ARCHIVE_SUFFIX = QStringLiteral(".bz2");
+const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 
 // Codes of the file-transfer numbering for the outcomes found here.
 constexpr int CODE_OPEN_WRITE_FAILED = 902;

@@ -1,5 +1,7 @@
 #include "download/scratch_area.h"
 
+#include "update_layout.h"
+
 #include "download/safe_file.h"
 
 #include <QCryptographicHash>
@@ -12,7 +14,7 @@
 namespace {
 
 const QString FOLDER = QStringLiteral(".saltmarch-update");
-const QString PARTIAL_SUFFIX = QStringLiteral(".bz2.part");
+const QString PARTIAL_SUFFIX = update_layout::archive_suffix() + QStringLiteral(".part");
 const QString NOTE_SUFFIX = QStringLiteral(".note");
 const QString PATCH_SUFFIX = QStringLiteral(".patch");
 const QString EXTRACTION_PREFIX = QStringLiteral(".");

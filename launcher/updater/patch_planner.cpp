@@ -1,7 +1,7 @@
 #include "updater/patch_planner.h"
 
-#include "updater/patch_name.h"
-#include "updater/safe_path.h"
+#include "patch_name.h"
+#include "safe_path.h"
 
 #include <QHash>
 #include <QSet>

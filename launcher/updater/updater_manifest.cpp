@@ -1,7 +1,9 @@
 #include "updater/updater.h"
 
+#include "update_layout.h"
+
 #include "app/blocking_request.h"
-#include "updater/safe_path.h"
+#include "safe_path.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -11,10 +13,10 @@
 
 namespace {
 
-const QString KEY_SERVER_VERSION = QStringLiteral("server-version");
-const QString KEY_LAUNCHER_VERSION = QStringLiteral("launcher-version");
-const QString KEY_EXEC = QStringLiteral("exec");
-const QString KEY_FILES = QStringLiteral("files");
+const QString KEY_SERVER_VERSION = update_layout::key_server_version();
+const QString KEY_LAUNCHER_VERSION = update_layout::key_launcher_version();
+const QString KEY_EXEC = update_layout::key_exec();
+const QString KEY_FILES = update_layout::key_files();
 
 QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 {

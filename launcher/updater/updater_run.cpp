@@ -1,5 +1,7 @@
 #include "updater/updater.h"
 
+#include "update_layout.h"
+
 #include "download/downloader.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
@@ -16,7 +18,7 @@
 namespace {
 
 // Folder of the patches under a manifest's base URL.
-const QString PATCH_FOLDER = QStringLiteral("patches/");
+const QString PATCH_FOLDER = update_layout::patch_folder();
 
 constexpr int CODE_DOWNLOAD_FAILED = 905;
 constexpr int CODE_NO_DISK_SPACE = 907;

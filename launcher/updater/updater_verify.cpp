@@ -1,8 +1,10 @@
 #include "updater/updater.h"
 
+#include "manifest_entry.h"
+#include "safe_path.h"
+
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
-#include "updater/safe_path.h"
 #include "updater/verify_cache.h"
 
 #include <QDir>
@@ -11,17 +13,8 @@
 #include <QVector>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
-
-const QString KEY_PATH = QStringLiteral("path");
-const QString KEY_HASH = QStringLiteral("hash");
-const QString KEY_PATCHES = QStringLiteral("patches");
-const QString KEY_SIZE = QStringLiteral("size");
-// Sizes beyond this are not taken as sizes (a double holds every integer
-// below it exactly).
-constexpr double LARGEST_SIZE = 9007199254740992.0;
 
 // A listed file that passed the safety rules, waiting for its hash text.
 struct ListedFile
@@ -31,19 +24,6 @@ struct ListedFile
     QJsonArray patches;
     qint64 expected_size;
 };
-
-// The optional "size" of an entry: a whole, non-negative number of bytes; -1
-// for a missing or malformed one, which then bounds nothing.
-qint64 listed_size(const QJsonObject &entry)
-{
-    const QJsonValue value = entry.value(KEY_SIZE);
-    if (!value.isDouble())
-        return -1;
-    const double size = value.toDouble();
-    if (!(size >= 0 && size < LARGEST_SIZE) || size != std::floor(size))
-        return -1;
-    return qint64(size);
-}
 
 // Hash texts of the listed files, in their order: from the verification cache
 // for files whose stat data show them unchanged since the cache read them,
@@ -150,12 +130,12 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         }
     };
     for (const QString &key : keys) {
-        const QJsonObject entry = files.value(key).toObject();
+        const ManifestEntry entry = ManifestEntry::read(files.value(key));
         if (!safe_path::is_safe_inside_canonical(root, key)) {
             refuse(key);
             continue;
         }
-        const QString path = entry.value(KEY_PATH).toString();
+        const QString &path = entry.path;
         if (!path.isEmpty()) {
             const QString folder = safe_path::normalised_folder(path);
             if (!safe_path::is_safe_inside_canonical(root, folder)) {
@@ -164,8 +144,7 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             }
             dir.mkpath(folder);
         }
-        listed.append(ListedFile {key, entry.value(KEY_HASH).toString(),
-                                  entry.value(KEY_PATCHES).toArray(), listed_size(entry)});
+        listed.append(ListedFile {key, entry.hash, entry.patches, entry.size});
         local_paths.append(dir.absoluteFilePath(key));
     }
 

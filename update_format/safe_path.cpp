@@ -1,4 +1,4 @@
-#include "updater/safe_path.h"
+#include "safe_path.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updater/file_hasher.h"
+#include "hash_text.h"
 
 #include <QString>
 
@@ -12,7 +12,7 @@
 // not interpreted.
 struct PatchName
 {
-    static constexpr int HASH_LENGTH = FileHasher::HASH_TEXT_LENGTH;
+    static constexpr int HASH_LENGTH = HASH_TEXT_LENGTH;
     static constexpr int MIN_LENGTH = 22;
     static constexpr int SOURCE_FROM_END = 21;
     static constexpr int RESULT_FROM_END = 13;
@@ -24,9 +24,9 @@ struct PatchName
     // untouched, when the name is too short for the layout.
     static bool parse(const QString &name, PatchName &out);
 
-    // Builds a name with this layout: `stem`, ".", the source hash text, "_",
+    // Builds a name with this layout: `stem`, "_", the source hash text, "_",
     // the result hash text and ".patch". Both hash texts must have 7
-    // characters; the dot makes even an empty stem long enough.
+    // characters; the separator makes even an empty stem long enough.
     static QString compose(const QString &stem, const QString &source_hash,
                            const QString &result_hash);
 };

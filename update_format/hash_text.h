@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
+
 #include <cstddef>
 #include <memory>
 
@@ -34,5 +36,11 @@ private:
 QString hash_text(const char *data, std::size_t size);
 QString hash_text(const QByteArray &data);
 
-// Hash text of a file's bytes, read in pieces; "" when it cannot be read.
+// Opens path for reading only when it is a regular file: a FIFO or a device
+// at a file's name would block a read (or never end it).
+bool open_regular_file(QFile &file, const QString &path);
+
+// Hash text of a file's bytes, read in pieces of a fixed size; "" when it is
+// not a regular file or cannot be opened. A read error in the middle ends the
+// reading, and the bytes read so far count.
 QString file_hash_text(const QString &path);

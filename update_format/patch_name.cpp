@@ -1,4 +1,4 @@
-#include "updater/patch_name.h"
+#include "patch_name.h"
 
 bool PatchName::parse(const QString &name, PatchName &out)
 {
@@ -12,6 +12,6 @@ bool PatchName::parse(const QString &name, PatchName &out)
 QString PatchName::compose(const QString &stem, const QString &source_hash,
                            const QString &result_hash)
 {
-    return stem + QLatin1Char('.') + source_hash + QLatin1Char('_') + result_hash +
+    return stem + QLatin1Char('_') + source_hash + QLatin1Char('_') + result_hash +
         QStringLiteral(".patch");
 }

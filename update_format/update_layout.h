@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+// The vocabulary of a download tree, shared by the publisher that writes it
+// and the launcher that reads it: the manifest's file name and keys, the
+// archive suffix and the patch folder. Functions rather than global objects,
+// so no other global's initialisation depends on their order.
+namespace update_layout {
+
+// The manifest at the top of a tree.
+inline QString manifest_file()
+{
+    return QStringLiteral("patcher.json");
+}
+// A whole file travels as its name plus this suffix (a bzip2 archive).
+inline QString archive_suffix()
+{
+    return QStringLiteral(".bz2");
+}
+// Patches live in this folder under the tree, each as its name plus the
+// archive suffix.
+inline QString patch_folder()
+{
+    return QStringLiteral("patches/");
+}
+// The game executable when the manifest names none.
+inline QString default_exec()
+{
+    return QStringLiteral("orvex.exe");
+}
+
+// Manifest keys: top level...
+inline QString key_server_version()
+{
+    return QStringLiteral("server-version");
+}
+inline QString key_launcher_version()
+{
+    return QStringLiteral("launcher-version");
+}
+inline QString key_exec()
+{
+    return QStringLiteral("exec");
+}
+inline QString key_files()
+{
+    return QStringLiteral("files");
+}
+// ...and of each file's entry.
+inline QString key_path()
+{
+    return QStringLiteral("path");
+}
+inline QString key_hash()
+{
+    return QStringLiteral("hash");
+}
+inline QString key_patches()
+{
+    return QStringLiteral("patches");
+}
+inline QString key_size()
+{
+    return QStringLiteral("size");
+}
+
+} // namespace update_layout
