@@ -93,8 +93,10 @@ private slots:
         const QUrl base = distribution_base(dist);
         QCOMPARE(is_plain_host_label(dist), accepted);
         QCOMPARE(base.isEmpty(), !accepted);
+        // Host names compare without case: the address keeps the name as
+        // given where the pattern puts it into the path.
         if (accepted)
-            QCOMPARE(base.toString(), URL_DOWNLOAD_DIST.arg(dist));
+            QCOMPARE(base, QUrl(URL_DOWNLOAD_DIST.arg(dist), QUrl::TolerantMode));
     }
 
     void verify_option_is_found_among_the_arguments_data()
