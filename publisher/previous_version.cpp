@@ -1,5 +1,6 @@
 #include "previous_version.h"
 
+#include "manifest_entry.h"
 #include "update_layout.h"
 
 #include "archive_check.h"
@@ -52,9 +53,9 @@ bool PreviousVersion::load(const QString &dir, QString *error)
     output = true;
     const QJsonObject list = files.toObject();
     for (auto it = list.constBegin(); it != list.constEnd(); ++it) {
-        const QJsonObject value = it.value().toObject();
-        Entry entry {value.value(update_layout::key_hash()).toString(), {}};
-        for (const QJsonValue &patch : value.value(update_layout::key_patches()).toArray())
+        const ManifestEntry listed = ManifestEntry::read(it.value());
+        Entry entry {listed.hash, {}};
+        for (const QJsonValue &patch : listed.patches)
             entry.patches.append(patch.toString());
         entries.insert(it.key(), entry);
     }
