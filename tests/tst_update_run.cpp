@@ -1,7 +1,9 @@
-#include "updater/file_hasher.h"
+#include "download/scratch_area.h"
 #include "patch_name.h"
+#include "updater/file_hasher.h"
 #include "updater/progress_text.h"
 #include "updater/updater.h"
+#include "updater/verify_cache.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -102,6 +104,27 @@ private slots:
         QVERIFY(log.statuses.isEmpty() && fixture.requests().isEmpty());
     }
 
+    // What a killed run left (a scratch folder entry, a half-made file
+    // beside a planned target, a cut cache write) is cleared when the next
+    // update starts; the player's own files stay.
+    void leftovers_of_a_killed_run_are_cleared()
+    {
+        QVERIFY(ScratchArea::ensure());
+        QVERIFY(write_file(ScratchArea::folder() + "/stale.patch", "x"));
+        QVERIFY(write_file(ScratchArea::extraction_path("game.dat"), "half"));
+        QVERIFY(write_file(VerifyCache::file_name() + ".Ab12Cd", "cut"));
+        QVERIFY(write_file("notes.txt", "the player's"));
+        fixture.route("GET", at("game.dat.bz2"), body(bz2_compress("game")));
+        Updater updater(base());
+        updater.verify_files(
+            {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of("game")}}}}, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        QCOMPARE(QDir(ScratchArea::folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
+        left.removeAll(VerifyCache::file_name());
+        QCOMPARE(left, QStringList({"game.dat", "notes.txt", "patcher.exe"}));
+    }
+
     void patch_steps_data()
     {
         QTest::addColumn<QStringList>("chain"); // "01": from version 0 to version 1
@@ -150,9 +173,10 @@ private slots:
         QVERIFY(write_file("game.dat", versions[0]));
 
         Updater updater(base());
-        updater.verify_files({{"game.dat", QJsonObject {{"hash", hashes[2]}, {"patches", names}}},
-                              {"other.dat", QJsonObject {{"hash", FileHasher::hash_text_of("other")}}}},
-                             base());
+        updater.verify_files(
+            {{"game.dat", QJsonObject {{"hash", hashes[2]}, {"patches", names}}},
+             {"other.dat", QJsonObject {{"hash", FileHasher::hash_text_of("other")}}}},
+            base());
         QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
         QCOMPARE(seen, expected);
         QCOMPARE(updater.get_total_steps(), total_steps);

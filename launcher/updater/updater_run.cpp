@@ -7,6 +7,7 @@
 #include "download/scratch_area.h"
 #include "platform/program_start.h"
 #include "updater/progress_text.h"
+#include "updater/verify_cache.h"
 
 #include <QDir>
 #include <QProcess>
@@ -25,6 +26,17 @@ constexpr int CODE_NO_DISK_SPACE = 907;
 constexpr int CODE_FILES_REFUSED = 908;
 constexpr double MIB = 1024.0 * 1024.0;
 
+// Temporary files of a verification-cache write that a kill cut short: the
+// cache's own name and a random suffix of six characters.
+void remove_cache_leftovers()
+{
+    const QStringList leftovers =
+        QDir::current().entryList({VerifyCache::file_name() + QStringLiteral(".??????")},
+                                  QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : leftovers)
+        safe_file::remove_entry(name);
+}
+
 } // namespace
 
 // Counts the steps, clears what a killed run left in the scratch folder
@@ -42,6 +54,7 @@ void Updater::start_update()
         targets.append(record.name);
     }
     ScratchArea::sweep(planned, targets);
+    remove_cache_leftovers();
     if (total_steps != 0) {
         current_step = 0;
         if (!file_queue.isEmpty()) {
