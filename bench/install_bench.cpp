@@ -8,6 +8,7 @@
 //                  again: how much of the file the server sends again.
 //   bench_install [WORK_DIR [fresh|small|resume...]]
 //   bench_install --drive BASE_URL CA_FILE INSTALL_DIR   (internal: one update)
+#include "app/version.h"
 #include "bench_util.h"
 
 #include "app/tls_setup.h"
@@ -96,7 +97,7 @@ bool publish(const QString &release, const QString &tree)
         return true;
     return run_shell(shell_command({bin_dir() + "/publisher", "--release", release, "--out", tree,
                                     "--patch-history", "0", "--server-version", "bench",
-                                    "--launcher-version", "1.4.0"}))
+                                    "--launcher-version", ORVEX_LAUNCHER_VERSION}))
         .ok;
 }
 

@@ -21,7 +21,17 @@ import threading
 import time
 
 TRICKLE_GAP = 4.0
-LOGIN = b"username=player&password=salt&gtoken=&version=1.4.0"
+
+
+def launcher_version():
+    """The version in project(VERSION) of the top-level CMakeLists.txt."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "CMakeLists.txt")
+    with open(top, encoding="utf-8") as cmake:
+        found = re.search(r"^project\(\w+ VERSION ([0-9.]+)", cmake.read(), re.M)
+    return found.group(1) if found else ""
+
+
+LOGIN = b"username=player&password=salt&gtoken=&version=" + launcher_version().encode()
 
 
 def context(ca):

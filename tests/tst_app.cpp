@@ -2,6 +2,7 @@
 #include "app/constants.h"
 #include "app/distribution_address.h"
 #include "app/launcher_application.h"
+#include "app/version.h"
 
 #include <QUrl>
 #include <QtTest>
@@ -13,7 +14,7 @@ class TestApp : public QObject
 private slots:
     void user_agent_carries_the_version()
     {
-        QCOMPARE(USER_AGENT, QStringLiteral("ORVEX-Launcher/1.4.0"));
+        QCOMPARE(USER_AGENT, QStringLiteral("ORVEX-Launcher/" ORVEX_LAUNCHER_VERSION));
         QVERIFY(USER_AGENT.endsWith(LAUNCHER_VERSION));
     }
 

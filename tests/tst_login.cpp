@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/version.h"
 #include "login/login_client.h"
 #include "support/https_fixture.h"
 
@@ -129,7 +130,7 @@ private slots:
         QCOMPARE(request.method + " " + request.path, QByteArray("POST /login/"));
         QCOMPARE(request.header("User-Agent"), USER_AGENT.toUtf8());
         QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
-        QCOMPARE(request.body, fields + "&gtoken=&version=1.4.0");
+        QCOMPARE(request.body, fields + "&gtoken=&version=" ORVEX_LAUNCHER_VERSION);
     }
 
     void plus_and_percent_escape_in_password_reach_service_unchanged()

@@ -1,4 +1,5 @@
 #include "demo_session.h"
+#include "app/version.h"
 
 #include "updater/file_hasher.h"
 #include "x_driver.h"
@@ -69,7 +70,7 @@ bool DemoSession::publish(const QString &root_dir)
     root = root_dir;
     const QString releases = root + QStringLiteral("/releases");
     const QString published = root + QStringLiteral("/published");
-    const QString launcher_version = QStringLiteral("1.4.0");
+    const QString launcher_version = QStringLiteral(ORVEX_LAUNCHER_VERSION);
     return run_tool(QStringLiteral("make_demo_releases"),
                     {releases, bin + QStringLiteral("/orvex.exe")}) &&
         run_tool(QStringLiteral("publisher"),

@@ -1,5 +1,6 @@
 // The whole job, as a player meets it: the real launcher of a development
 // build against the real local service, driven on an X display.
+#include "app/version.h"
 #include "demo_session.h"
 #include "x_driver.h"
 
@@ -249,7 +250,7 @@ private slots:
         QTest::addColumn<QString>("published_version");
         QTest::newRow("newer") << "1.4.1";
         QTest::newRow("older") << "1.3.9";
-        QTest::newRow("trailing blank") << "1.4.0 ";
+        QTest::newRow("trailing blank") << ORVEX_LAUNCHER_VERSION " ";
     }
 
     void outdated_launcher_prompts_and_exits_with_status_1()
