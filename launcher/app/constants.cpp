@@ -38,9 +38,10 @@ const QString TEXT_INVALID_RESPONSE =
 const QString TEXT_OPEN_WRITE_FAILED = QStringLiteral("Couldn't open file for write: %1");
 const QString TEXT_OPEN_READ_FAILED = QStringLiteral("Couldn't open file for read: %1");
 const QString TEXT_EXTRACT_FAILED = QStringLiteral("Couldn't extract archive: %1");
-// File-transfer errors beyond the three above: 905 a transfer that failed for
-// good, 906 a file whose content does not match the manifest, 907 a disk that
-// cannot hold the update, 908 listed files that may not be written.
+// File-transfer errors beyond the three above (codes in the header): a
+// transfer that failed for good, a file whose content does not match the
+// manifest, a disk that cannot hold the update, listed files that may not be
+// written.
 const QString TEXT_DOWNLOAD_FAILED = QStringLiteral("Couldn't download file: %1");
 const QString TEXT_FILE_DAMAGED = QStringLiteral("Downloaded file is damaged: %1");
 const QString TEXT_NO_DISK_SPACE =

@@ -50,6 +50,15 @@ extern const QString GAME_API_FILE;
 extern const QString GAME_API_OPENGL;
 extern const QString GAME_API_DIRECTX9;
 
+// Codes of the file-transfer errors, shown before their texts above.
+constexpr int CODE_OPEN_WRITE_FAILED = 902; // TEXT_OPEN_WRITE_FAILED
+constexpr int CODE_OPEN_READ_FAILED = 903; // TEXT_OPEN_READ_FAILED
+constexpr int CODE_SHORT_WRITE = 904; // TEXT_EXTRACT_FAILED
+constexpr int CODE_DOWNLOAD_FAILED = 905; // TEXT_DOWNLOAD_FAILED
+constexpr int CODE_FILE_DAMAGED = 906; // TEXT_FILE_DAMAGED
+constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE
+constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
+
 // Not part of the fixed texts above: the launcher's own guard against a
 // service that stops sending. An exchange or transfer that receives no byte
 // for this long ends as failed.

@@ -34,17 +34,17 @@ ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const Extract
     const Bz2DecodeResult result = decoder.decode(source, sink, target.expected_size);
     const QString file_name = without_archive_suffix(target.archive_name);
     if (result.code == BZ2_OUTPUT_TOO_LARGE)
-        return failure(906, TEXT_FILE_DAMAGED, file_name);
-    if (result.code == 904)
-        return failure(904, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
+    if (result.code == CODE_SHORT_WRITE)
+        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
     if (result.code != 0)
         return failure(result.code, TEXT_EXTRACT_FAILED, target.archive_name);
     if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
-        return failure(906, TEXT_FILE_DAMAGED, file_name);
+        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
     // A write that fails only when the data reach the disk (a full disk) is
     // a short write too, not a success.
     if (!safe_file::sync(output))
-        return failure(904, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
     return {};
 }
 
@@ -55,7 +55,7 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
     const QString fresh = ScratchArea::extraction_path(target.target_path);
     std::unique_ptr<QFile> output = safe_file::reuse_or_create(fresh);
     if (!output)
-        return failure(902, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+        return failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
     ExtractOutcome outcome = decode_and_check(source, *output, target);
     if (outcome.code == 0) {
         // An existing game file keeps its permissions (an executable stays one).
@@ -63,7 +63,7 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
             output->setPermissions(QFile::permissions(target.target_path));
         output->close();
         if (!safe_file::replace(fresh, target.target_path))
-            outcome = failure(902, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+            outcome = failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
     }
     output.reset();
     if (outcome.code != 0)
@@ -76,6 +76,6 @@ ExtractOutcome extract_archive(const QString &archive_path, const QString &targe
     const QString archive_name = QFileInfo(archive_path).fileName();
     FileByteSource source(archive_path);
     if (!source.open())
-        return failure(903, TEXT_OPEN_READ_FAILED, archive_name);
+        return failure(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED, archive_name);
     return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1});
 }

@@ -19,10 +19,6 @@ namespace {
 const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 
 // Codes of the file-transfer numbering for the outcomes found here.
-constexpr int CODE_OPEN_WRITE_FAILED = 902;
-constexpr int CODE_SHORT_WRITE = 904;
-constexpr int CODE_DOWNLOAD_FAILED = 905;
-constexpr int CODE_FILE_DAMAGED = 906;
 // Partial archives from this size on are kept for a later run.
 constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 
@@ -254,7 +250,7 @@ void Downloader::download_compressed()
         if (!task.started() && !task.start(output->size())) {
             extraction = nullptr;
             safe_file::remove_entry(fresh);
-            emit download_error(903, TEXT_OPEN_READ_FAILED.arg(archive_name));
+            emit download_error(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(archive_name));
             return;
         }
         task.finish();

@@ -54,7 +54,7 @@ void ExtractionTask::stop()
 ExtractOutcome ExtractionTask::wait_for_outcome()
 {
     if (!watcher)
-        return {903, TEXT_OPEN_READ_FAILED};
+        return {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED};
     if (!watcher->isFinished()) {
         QEventLoop loop;
         connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, &loop, &QEventLoop::quit);

@@ -21,9 +21,6 @@ namespace {
 // Folder of the patches under a manifest's base URL.
 const QString PATCH_FOLDER = update_layout::patch_folder();
 
-constexpr int CODE_DOWNLOAD_FAILED = 905;
-constexpr int CODE_NO_DISK_SPACE = 907;
-constexpr int CODE_FILES_REFUSED = 908;
 constexpr double MIB = 1024.0 * 1024.0;
 
 // Temporary files of a verification-cache write that a kill cut short: the
