@@ -31,6 +31,9 @@ constexpr int LISTEN_BACKLOG = 1024;
 constexpr auto REQUEST_DEADLINE = std::chrono::seconds(5);
 constexpr time_t READ_TIMEOUT_SECONDS = 3;
 constexpr time_t KEEP_ALIVE_SECONDS = 2;
+// Requests one connection may carry, as production web servers allow: a
+// client that keeps its connection pays one TLS handshake for a whole update.
+constexpr size_t KEEP_ALIVE_REQUESTS = 1000;
 constexpr qint64 READ_CHUNK = 64 * 1024;
 const char *const NEWS_PATH = "/launcher/";
 const char *const LOGIN_PATH = "/login/";
@@ -135,6 +138,7 @@ bool DevService::bind(const CertPaths &certs, QString *error)
     server->set_read_timeout(READ_TIMEOUT_SECONDS);
     // Short keep-alive, so a stop is not held up for long by idle connections.
     server->set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
+    server->set_keep_alive_max_count(KEEP_ALIVE_REQUESTS);
     // The listening socket, to widen its backlog once it listens.
     int listener = -1;
     server->set_socket_options([&listener](int sock) {

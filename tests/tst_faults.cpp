@@ -264,31 +264,28 @@ private slots:
         QTest::addColumn<FixtureResponse>("fault");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("attempts");
-        QTest::addColumn<bool>("partial_kept");
         QTest::newRow("closed mid-body")
-            << cut_after(archive, archive.size() / 2) << failed << 4 << true;
+            << cut_after(archive, archive.size() / 2) << failed << 4;
         QTest::newRow("stalled mid-body")
-            << stalled_after(archive, archive.size() / 2) << failed << 4 << true;
-        QTest::newRow("404") << answer("not found\n", 404) << failed << 1 << false;
-        QTest::newRow("500") << answer(archive, 500) << failed << 4 << false;
+            << stalled_after(archive, archive.size() / 2) << failed << 4;
+        QTest::newRow("404") << answer("not found\n", 404) << failed << 1;
+        QTest::newRow("500") << answer(archive, 500) << failed << 4;
         QTest::newRow("html with 200")
             << answer("<html>maintenance</html>")
-            << "-5: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1 << false;
+            << "-5: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1;
         QTest::newRow("empty body")
-            << answer("") << "-7: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1 << false;
+            << answer("") << "-7: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2") << 1;
         QTest::newRow("other content")
-            << answer(bz2_compress(game_v2)) << "906: " + TEXT_FILE_DAMAGED.arg("level.pak") << 1
-            << false;
+            << answer(bz2_compress(game_v2)) << "906: " + TEXT_FILE_DAMAGED.arg("level.pak") << 1;
     }
     // The run stops at the failed file with a text that says what failed;
-    // nothing half-made is installed, and a cut transfer keeps its partial
-    // archive for the next run, which a sound server then completes.
+    // nothing half-made is installed, and the next run, against a sound
+    // server, completes the update.
     void whole_file_transfer_fault()
     {
         QFETCH(FixtureResponse, fault);
         QFETCH(QString, error);
         QFETCH(int, attempts);
-        QFETCH(bool, partial_kept);
         fixture.route("GET", level_path(), fault);
         const RunLog log = update_once(timeout_for(fault));
         QCOMPARE(log.errors, QStringList {error});
@@ -301,11 +298,10 @@ private slots:
         QVERIFY(!QFileInfo::exists("data/level.pak"));
         QCOMPARE(read_file("game.dat"), game_v1);
         QCOMPARE(stray_files(), QStringList());
-        // A cut transfer keeps its partial archive (with a note once it is
-        // large enough to be worth resuming in a later run).
-        QCOMPARE(scratch_files().contains(
-                     QFileInfo(ScratchArea::partial_archive_path("data/level.pak")).fileName()),
-                 partial_kept);
+        // A partial archive is kept on disk only once it is large enough to
+        // be worth resuming in a later run; this small one stayed in memory.
+        QVERIFY(!scratch_files().contains(
+            QFileInfo(ScratchArea::partial_archive_path("data/level.pak")).fileName()));
         recover();
     }
 

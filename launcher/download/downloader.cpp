@@ -3,6 +3,7 @@
 #include "update_layout.h"
 
 #include "app/network_access.h"
+#include "download/download_spool.h"
 #include "download/extraction_task.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
@@ -18,8 +19,8 @@ namespace {
 
 const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 
-// Codes of the file-transfer numbering for the outcomes found here.
-// Partial archives from this size on are kept for a later run.
+// Partial archives from this size on are kept on disk for a later run;
+// smaller ones stay in memory.
 constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 
 // Errors that say the bytes received are not the file: a resumed archive
@@ -68,7 +69,7 @@ void Downloader::download()
 
 // Runs attempts until one completes, a failure is final, or the retries are
 // used up. Each attempt continues from what is already in the file.
-Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
+Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
@@ -83,19 +84,13 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
                 // The server sends the whole file again: start over cleanly.
                 if (extraction)
                     extraction->stop();
-                output.resize(0);
-                output.seek(0);
-                if (extraction)
-                    extraction->start(0);
+                output.clear();
             }
-            if (extraction && !extraction->started())
-                extraction->start(output.size());
+            follow_archive(output);
         });
         connect(&current, &TransferAttempt::written, this, [&] {
-            const qint64 size = output.size();
-            if (extraction)
-                extraction->grow(size);
-            note_partial(size);
+            follow_archive(output);
+            note_partial(output);
         });
         connect(&current, &TransferAttempt::received, this, &Downloader::downloadProgress);
         QMetaObject::Connection early;
@@ -109,10 +104,9 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
         attempt = nullptr;
         if (!current.validator().isEmpty() && current.validator() != validator) {
             validator = current.validator();
-            note_partial(output.size());
+            note_partial(output);
         }
-        if (extraction)
-            extraction->grow(output.size());
+        follow_archive(output);
 
         switch (result.outcome) {
         case TransferAttempt::Outcome::Complete:
@@ -121,8 +115,13 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
             // The extraction ended first: its outcome tells what happened.
             return cancelled ? Ending::Cancelled : Ending::Done;
         case TransferAttempt::Outcome::WriteFailed:
-            failure = {CODE_SHORT_WRITE,
-                       TEXT_EXTRACT_FAILED.arg(QFileInfo(output.fileName()).fileName())};
+            if (output.create_failed())
+                failure = {CODE_OPEN_WRITE_FAILED,
+                           TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' '))};
+            else
+                failure = {CODE_SHORT_WRITE,
+                           TEXT_EXTRACT_FAILED.arg(target_name() +
+                                                   (compressed ? ARCHIVE_SUFFIX : QString()))};
             return Ending::Failed;
         case TransferAttempt::Outcome::Fatal:
             failure = {CODE_DOWNLOAD_FAILED, TEXT_DOWNLOAD_FAILED.arg(target_name())};
@@ -130,8 +129,7 @@ Downloader::Ending Downloader::transfer(QFile &output, Failure &failure)
         case TransferAttempt::Outcome::Restart:
             if (extraction)
                 extraction->stop();
-            output.resize(0);
-            output.seek(0);
+            output.clear();
             validator.clear();
             break;
         case TransferAttempt::Outcome::Retry:
@@ -165,25 +163,37 @@ bool Downloader::pause(const QString &reason, int next_attempt, int attempts)
 
 // The partial archive of an earlier attempt or run is continued when it was
 // fetched from the same address for the same content; anything else starts
-// from nothing.
-std::unique_ptr<QFile> Downloader::open_archive(qint64 &offset)
+// from nothing, in memory.
+void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
 {
     const QString archive = ScratchArea::partial_archive_path(file_path);
     ScratchArea::PartialNote note;
     const bool resumable = !expected_hash.isEmpty() && ScratchArea::read_note(file_path, note) &&
         note.expected_hash == expected_hash && note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
-    std::unique_ptr<QFile> output;
+    std::unique_ptr<QFile> partial;
     if (offset > 0)
-        output = safe_file::open_for_append(archive);
-    if (output) {
+        partial = safe_file::open_for_append(archive);
+    if (partial) {
         validator = note.validator;
-        return output;
+        output.adopt(std::move(partial));
+        return;
     }
     ScratchArea::drop_partial(file_path);
     offset = 0;
     validator.clear();
-    return safe_file::create_new(archive);
+}
+
+// The extraction follows the archive once it is on disk; one that stays in
+// memory is extracted when it is complete.
+void Downloader::follow_archive(const DownloadSpool &output)
+{
+    if (!extraction || !output.on_disk())
+        return;
+    if (extraction->started())
+        extraction->grow(output.size());
+    else
+        extraction->start(output.size());
 }
 
 // Creates the new file beside the target now, so that a folder that cannot
@@ -195,9 +205,10 @@ bool Downloader::target_folder_writable() const
 
 // A partial archive gets its note (what it belongs to) once it is worth
 // resuming; a smaller one is simply fetched again after a kill.
-void Downloader::note_partial(qint64 size)
+void Downloader::note_partial(const DownloadSpool &output)
 {
-    if (!compressed || expected_hash.isEmpty() || size < RESUMABLE_SIZE)
+    if (!compressed || expected_hash.isEmpty() || !output.on_disk() ||
+        output.size() < RESUMABLE_SIZE)
         return;
     if (!note_written || noted_validator != validator) {
         note_written = ScratchArea::write_note({file_path, expected_hash, url, validator});
@@ -206,66 +217,68 @@ void Downloader::note_partial(qint64 size)
 }
 
 // Transfer and extraction run side by side: the extraction reads the archive
-// as it grows. A resumed archive whose content turns out wrong is fetched
-// once more from its first byte. Only locals are touched after the final
+// as it grows on disk (a small archive stays in memory and is extracted once
+// complete). A resumed archive whose content turns out wrong is fetched once
+// more from its first byte. Only locals are touched after the final
 // emission: a receiver may delete this.
 void Downloader::download_compressed()
 {
     const QString archive_name = target_name() + ARCHIVE_SUFFIX;
-    qint64 offset = 0;
-    std::unique_ptr<QFile> output;
-    // The target's folder must take the new file: checked before any request.
-    if (target_folder_writable() && ScratchArea::ensure())
-        output = open_archive(offset);
+    const QString archive = ScratchArea::partial_archive_path(file_path);
     const QString fresh = ScratchArea::extraction_path(file_path);
-    if (!output) {
+    DownloadSpool output(archive, RESUMABLE_SIZE);
+    qint64 offset = 0;
+    // The target's folder must take the new file: checked before any request.
+    if (!target_folder_writable() || !ScratchArea::ensure()) {
         safe_file::remove_entry(fresh);
         emit download_error(CODE_OPEN_WRITE_FAILED,
                             TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
         return;
     }
-    const QString archive = ScratchArea::partial_archive_path(file_path);
+    open_archive(output, offset);
     ExtractTarget target {file_path, archive_name, expected_hash, expected_size};
 
     for (bool resumed = offset > 0;; resumed = false) {
         ExtractionTask task(archive, target);
         extraction = &task;
-        if (output->size() > 0)
-            task.start(output->size());
+        follow_archive(output);
         Failure failure;
-        const Ending ending = transfer(*output, failure);
+        const Ending ending = transfer(output, failure);
         if (ending != Ending::Done) {
             task.stop();
             extraction = nullptr;
             if (ending == Ending::Cancelled)
                 return;
             // A transfer that may continue later keeps its partial archive.
-            if (failure.code != CODE_DOWNLOAD_FAILED || output->size() == 0)
+            const bool keep = failure.code == CODE_DOWNLOAD_FAILED && output.size() > 0;
+            output.close_file();
+            if (!keep)
                 ScratchArea::drop_partial(file_path);
-            output.reset();
             safe_file::remove_entry(fresh);
             emit download_error(failure.code, failure.text);
             return;
         }
-        if (!task.started() && !task.start(output->size())) {
-            extraction = nullptr;
-            safe_file::remove_entry(fresh);
-            emit download_error(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(archive_name));
-            return;
+        if (!task.started()) {
+            if (!output.on_disk()) {
+                task.start_from_memory(output.memory());
+            } else if (!task.start(output.size())) {
+                extraction = nullptr;
+                safe_file::remove_entry(fresh);
+                emit download_error(CODE_OPEN_READ_FAILED,
+                                    TEXT_OPEN_READ_FAILED.arg(archive_name));
+                return;
+            }
         }
         task.finish();
         const ExtractOutcome outcome = task.wait_for_outcome();
         extraction = nullptr;
         if (cancelled)
             return;
-        if (resumed && is_content_error(outcome.code)) {
-            output = safe_file::create_new(archive);
-            if (output) {
-                validator.clear();
-                continue;
-            }
+        if (resumed && is_content_error(outcome.code) && output.clear()) {
+            validator.clear();
+            continue;
         }
-        output.reset();
+        output.close_file();
         ScratchArea::drop_partial(file_path);
         emit extract_finished();
         if (outcome.code != 0)
@@ -278,15 +291,17 @@ void Downloader::download_compressed()
 
 void Downloader::download_plain()
 {
-    std::unique_ptr<QFile> output = safe_file::create_new(file_path);
-    if (!output) {
+    DownloadSpool output(file_path, -1);
+    std::unique_ptr<QFile> file = safe_file::create_new(file_path);
+    if (!file) {
         emit download_error(CODE_OPEN_WRITE_FAILED,
                             TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
         return;
     }
+    output.adopt(std::move(file));
     Failure failure;
-    const Ending ending = transfer(*output, failure);
-    output.reset();
+    const Ending ending = transfer(output, failure);
+    output.close_file();
     if (ending == Ending::Cancelled)
         return;
     if (ending != Ending::Done) {

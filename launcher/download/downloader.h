@@ -10,7 +10,7 @@
 #include <memory>
 
 class QEventLoop;
-class QFile;
+class DownloadSpool;
 class QNetworkAccessManager;
 class TransferAttempt;
 class ExtractionTask;
@@ -74,14 +74,15 @@ private:
         QString text;
     };
 
-    Ending transfer(QFile &output, Failure &failure);
+    Ending transfer(DownloadSpool &output, Failure &failure);
     bool pause(const QString &reason, int attempt, int attempts);
     void download_compressed();
     void download_plain();
-    std::unique_ptr<QFile> open_archive(qint64 &offset);
+    void open_archive(DownloadSpool &output, qint64 &offset);
+    void follow_archive(const DownloadSpool &output);
     QString target_name() const;
     bool target_folder_writable() const;
-    void note_partial(qint64 size);
+    void note_partial(const DownloadSpool &output);
 
     QString url;
     QString file_path;

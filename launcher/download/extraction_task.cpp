@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "download/growing_file_source.h"
+#include "download/memory_byte_source.h"
 
 #include <QEventLoop>
 #include <QtConcurrent/QtConcurrentRun>
@@ -30,6 +31,18 @@ bool ExtractionTask::start(qint64 complete)
     return true;
 }
 
+void ExtractionTask::start_from_memory(const QByteArray &archive)
+{
+    source.reset();
+    const ExtractTarget into = target;
+    watcher = std::make_unique<QFutureWatcher<ExtractOutcome>>();
+    connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, this, &ExtractionTask::ended);
+    watcher->setFuture(QtConcurrent::run([archive, into] {
+        MemoryByteSource input(archive);
+        return extract_to_target(input, into);
+    }));
+}
+
 void ExtractionTask::grow(qint64 complete)
 {
     if (source)
@@ -46,7 +59,8 @@ void ExtractionTask::stop()
 {
     if (!watcher)
         return;
-    source->cancel();
+    if (source)
+        source->cancel();
     watcher->waitForFinished();
     watcher.reset();
 }

@@ -10,7 +10,7 @@
 class GrowingFileSource;
 
 // The extraction of one archive on the global thread pool, reading the
-// archive while the transfer still appends to it. The transfer tells how
+// archive while the transfer still appends to it, or from memory. The transfer tells how
 // much of the archive is on disk (grow) and when it is complete (finish).
 class ExtractionTask : public QObject
 {
@@ -22,6 +22,9 @@ public:
 
     // Starts decoding with `complete` bytes of the archive on disk.
     bool start(qint64 complete);
+    // Starts decoding an archive that arrived whole in memory (nothing is
+    // read from the archive's path).
+    void start_from_memory(const QByteArray &archive);
     void grow(qint64 complete);
     void finish();
     // Stops the task and waits until it has let go of the files.

@@ -2,7 +2,7 @@
 
 #include "app/blocking_request.h"
 
-#include <QFile>
+#include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -73,7 +73,7 @@ TransferAttempt::TransferAttempt(QNetworkAccessManager &manager, const QUrl &url
 {
 }
 
-TransferAttempt::Result TransferAttempt::run(QFile &target, qint64 from,
+TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
                                              const QByteArray &validator)
 {
     file = &target;

@@ -5,11 +5,11 @@
 #include <QString>
 #include <QUrl>
 
-class QFile;
+class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// One HTTP GET of a file, appending the body to a local file. A request from
+// One HTTP GET of a file, appending the body to a local file (or spool). A request from
 // an offset asks for the rest of the file (Range, with If-Range when the
 // first answer gave a validator). Only the body of a 200 or a matching 206
 // answer is ever written; everything else (redirects, error statuses, a
@@ -39,7 +39,7 @@ public:
     // the first byte is written body_start() tells where the body begins: 0
     // when the server sends the whole file again (the caller empties the
     // file), or offset.
-    Result run(QFile &file, qint64 offset, const QByteArray &validator);
+    Result run(QIODevice &file, qint64 offset, const QByteArray &validator);
     void abort();
     // ETag (a strong one) or Last-Modified of the answer; "" when none.
     QByteArray validator() const { return answer_validator; }
@@ -65,7 +65,7 @@ private:
     QNetworkAccessManager &manager;
     const QUrl url;
     const int timeout_ms;
-    QFile *file = nullptr;
+    QIODevice *file = nullptr;
     QNetworkReply *reply = nullptr;
     qint64 offset = 0;
     qint64 start = 0; // where this answer's body begins in the file

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "download/byte_source.h"
+
+#include <QByteArray>
+
+// Reads bytes held in memory: an archive that arrived whole without ever
+// going to disk.
+class MemoryByteSource : public ByteSource
+{
+public:
+    explicit MemoryByteSource(const QByteArray &bytes) : bytes(bytes) { }
+    qint64 read(char *data, qint64 max) override;
+
+private:
+    const QByteArray bytes;
+    qint64 position = 0;
+};
