@@ -188,27 +188,44 @@ private slots:
 
     void transfer_error_ends_run_data()
     {
+        QByteArray large(200000, '\0');
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(large.data()),
+                                      large.size() / 4);
         QTest::addColumn<QString>("first");
+        QTest::addColumn<QByteArray>("served");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QStringList>("requests");
-        QTest::newRow("unwritable target") << "a/missing.dat"
-                                           << "error 902" << QStringList {};
-        QTest::newRow("damaged archive") << "a.dat"
-                                         << "error -5" << QStringList {"a.dat.bz2"};
+        QTest::newRow("unwritable target")
+            << "a/missing.dat" << QByteArray("not bzip2") << "error 902" << QStringList {};
+        QTest::newRow("damaged archive")
+            << "a.dat" << QByteArray("not bzip2") << "error -5" << QStringList {"a.dat.bz2"};
+        QTest::newRow("large archive, other content")
+            << "a.dat" << bz2_compress(large) << "error 906" << QStringList {"a.dat.bz2"};
     }
+    // The run ends with the failed file's error, even when that file's
+    // extraction fails only while later files are on their way; nothing
+    // half-made is left, and what was installed meanwhile is whole.
     void transfer_error_ends_run()
     {
         QFETCH(QString, first);
+        QFETCH(QByteArray, served);
         QFETCH(QString, error);
         QFETCH(QStringList, requests);
-        fixture.route("GET", at("a.dat.bz2"), body("not bzip2"));
-        fixture.route("GET", at("b.dat.bz2"), body(bz2_compress("b")));
+        fixture.route("GET", at("a.dat.bz2"), body(served));
+        fixture.route("GET", at("b.dat.bz2"), body(bz2_compress(QByteArray(100000, 'b'))));
+        fixture.route("GET", at("c.dat.bz2"), body(bz2_compress("c")));
         Updater updater(base());
+        const QString b_hash = FileHasher::hash_text_of(QByteArray(100000, 'b'));
         updater.verify_files({{first, QJsonObject {{"hash", "1234567"}}},
-                              {"b.dat", QJsonObject {{"hash", "1234567"}}}},
+                              {"b.dat", QJsonObject {{"hash", b_hash}}},
+                              {"c.dat", QJsonObject {{"hash", FileHasher::hash_text_of("c")}}}},
                              base());
         QCOMPARE(run_update(updater).events, QStringList({error, "finished 0"}));
-        QCOMPARE(requested(), requests);
+        QCOMPARE(requested().mid(0, requests.size()), requests);
+        QVERIFY(!QFileInfo::exists("a.dat"));
+        QVERIFY(!QFileInfo::exists("c.dat") || read_file("c.dat") == "c");
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
+                 QStringList());
     }
 
     void many_steps_run_without_stack_growth_data()
@@ -244,7 +261,15 @@ private slots:
         fixture.serve_directory(prefix.toUtf8(), served.path());
         Updater updater(base());
         updater.verify_files(files, base());
+        // Success is told only once every file is in place.
+        int in_place = -1;
+        connect(&updater, &Updater::update_finished, this, [&] {
+            in_place = 0;
+            for (auto it = files.begin(); it != files.end(); ++it)
+                in_place += read_file(it.key()) == "b";
+        });
         const RunLog log = run_update(updater);
+        QCOMPARE(in_place, count);
         QCOMPARE(log.events, QStringList {"finished 1"});
         QCOMPARE(requested(), expected);
         QVERIFY(log.statuses.last().startsWith(QString("Updating file %1 of %1...").arg(count)));

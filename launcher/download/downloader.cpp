@@ -4,6 +4,7 @@
 
 #include "app/network_access.h"
 #include "download/download_spool.h"
+#include "download/extraction_backlog.h"
 #include "download/extraction_task.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
@@ -239,7 +240,8 @@ void Downloader::download_compressed()
     ExtractTarget target {file_path, archive_name, expected_hash, expected_size};
 
     for (bool resumed = offset > 0;; resumed = false) {
-        ExtractionTask task(archive, target);
+        auto owned_task = std::make_unique<ExtractionTask>(archive, target);
+        ExtractionTask &task = *owned_task;
         extraction = &task;
         follow_archive(output);
         Failure failure;
@@ -247,8 +249,10 @@ void Downloader::download_compressed()
         if (ending != Ending::Done) {
             task.stop();
             extraction = nullptr;
-            if (ending == Ending::Cancelled)
+            if (ending == Ending::Cancelled) {
+                safe_file::remove_entry(fresh);
                 return;
+            }
             // A transfer that may continue later keeps its partial archive.
             const bool keep = failure.code == CODE_DOWNLOAD_FAILED && output.size() > 0;
             output.close_file();
@@ -270,6 +274,15 @@ void Downloader::download_compressed()
             }
         }
         task.finish();
+        // A resumed archive is checked here: a wrong one is fetched again.
+        if (backlog && !resumed && !task.has_ended()) {
+            extraction = nullptr;
+            const bool on_disk = output.on_disk();
+            output.close_file();
+            backlog->adopt(std::move(owned_task), file_path, on_disk);
+            emit download_finished();
+            return;
+        }
         const ExtractOutcome outcome = task.wait_for_outcome();
         extraction = nullptr;
         if (cancelled)

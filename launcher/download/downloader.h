@@ -13,6 +13,7 @@ class QEventLoop;
 class DownloadSpool;
 class QNetworkAccessManager;
 class TransferAttempt;
+class ExtractionBacklog;
 class ExtractionTask;
 
 // Fetches one file with HTTPS GETs of url + ".bz2". A compressed body lands
@@ -49,6 +50,11 @@ public:
     using RetryListener =
         std::function<void(const QString &reason, int seconds, int attempt, int attempts)>;
     void set_retry_listener(RetryListener listener) { retry_listener = std::move(listener); }
+    // Hands the extraction of a compressed file to `backlog` once its archive
+    // is complete, and ends with download_finished without waiting for it:
+    // the backlog reports the outcome. A resumed partial archive is still
+    // extracted before download() returns, so a wrong one is fetched again.
+    void set_extraction_backlog(ExtractionBacklog *backlog) { this->backlog = backlog; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -93,6 +99,7 @@ private:
     QVector<int> retry_delays_ms = {1000, 2000, 4000};
     RetryListener retry_listener;
     QNetworkAccessManager *network_manager = nullptr;
+    ExtractionBacklog *backlog = nullptr;
 
     // Set only while download() runs.
     TransferAttempt *attempt = nullptr;

@@ -31,6 +31,8 @@ public:
     void stop();
     // Whether a decoding was started and not stopped (it may have ended).
     bool started() const { return watcher != nullptr; }
+    // Whether the decoding has come to its end (its signal may be on its way).
+    bool has_ended() const { return watcher && watcher->isFinished(); }
     // Waits in a local event loop until the task is over; its outcome.
     ExtractOutcome wait_for_outcome();
 

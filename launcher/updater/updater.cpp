@@ -1,8 +1,14 @@
 #include "updater/updater.h"
 
 #include "download/downloader.h"
+#include "download/extraction_backlog.h"
 
-Updater::Updater(const QUrl &base_url) : base_url(base_url) { }
+Updater::Updater(const QUrl &base_url)
+    : base_url(base_url), backlog(new ExtractionBacklog(this))
+{
+    connect(backlog, &ExtractionBacklog::failed, this, &Updater::extraction_failed);
+    connect(backlog, &ExtractionBacklog::changed, this, &Updater::continue_run);
+}
 
 Updater::~Updater()
 {

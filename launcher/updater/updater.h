@@ -14,6 +14,7 @@
 #include <QVector>
 
 class Downloader;
+class ExtractionBacklog;
 
 // Keeps the game installation current against the manifest of the download
 // service. read_manifest and read_extra_manifest run as tasks on the global
@@ -104,6 +105,14 @@ private:
     // Starts the step at the front of the plan from the event loop, so that
     // steps do not nest inside the previous step's completion.
     void schedule_next_download();
+    // Starts the step at the front of the plan once the extractions still
+    // running allow it (a patch step waits for all of them), or ends the run
+    // once the plan is done and every extraction has ended.
+    void continue_run();
+    // An extraction handed to the backlog failed: the run ends with its error.
+    void extraction_failed(int error_code, const QString &what);
+    // Ends the run: no further step starts and no signal follows.
+    void halt();
     bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
     // Checks before the first transfer that the disk can hold what the plan
     // writes; reports 907 and ends the run when it cannot.
@@ -124,6 +133,10 @@ private:
     QElapsedTimer download_timer;
     QString current_file_name;
     Downloader *downloader = nullptr;
+    // Extractions of earlier steps that still run while later steps transfer.
+    ExtractionBacklog *backlog = nullptr;
+    // A run is under way: set by start_update, cleared when it ends.
+    bool running = false;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
     bool cancelled = false;

@@ -3,6 +3,7 @@
 #include "update_layout.h"
 
 #include "download/downloader.h"
+#include "download/extraction_backlog.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
 #include "platform/program_start.h"
@@ -52,6 +53,7 @@ void Updater::start_update()
     }
     ScratchArea::sweep(planned, targets);
     remove_cache_leftovers();
+    running = true;
     if (total_steps != 0) {
         current_step = 0;
         if (!file_queue.isEmpty()) {
@@ -68,8 +70,15 @@ void Updater::start_update()
 void Updater::cancel()
 {
     cancelled = true;
+    halt();
+}
+
+void Updater::halt()
+{
+    running = false;
     if (downloader)
         downloader->cancel();
+    backlog->stop_all();
 }
 
 bool Updater::enough_disk_space()
@@ -83,6 +92,7 @@ bool Updater::enough_disk_space()
     const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
     if (available < 0 || needed <= available)
         return true;
+    running = false;
     emit download_error(CODE_NO_DISK_SPACE,
                         TEXT_NO_DISK_SPACE.arg(qint64(std::ceil(double(needed) / MIB)))
                             .arg(qint64(std::floor(double(available) / MIB))));
@@ -92,6 +102,7 @@ bool Updater::enough_disk_space()
 
 void Updater::finish_run()
 {
+    running = false;
     if (refused_files.isEmpty()) {
         emit update_finished(true);
         return;
@@ -126,8 +137,10 @@ void Updater::start_next_download(const FileRecord &record)
         new Downloader(record.base_url.toString() + remote_path, local_path, compressed);
     transfer->set_transfer_timeout(network_timeout_ms);
     transfer->set_retry_delays(retry_delays_ms);
-    if (compressed)
+    if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
+        transfer->set_extraction_backlog(backlog);
+    }
     transfer->set_retry_listener(
         [this](const QString &reason, int seconds, int attempt, int attempts) {
             report_retry(reason, seconds, attempt, attempts);
@@ -141,22 +154,41 @@ void Updater::start_next_download(const FileRecord &record)
             qOverload<qint64, qint64>(&Updater::download_progress));
     download_timer.start();
     // `record` and `downloader` may be gone once this returns: the slots
-    // consume the queue and delete the transfer. A cancelled transfer ends
+    // consume the queue and delete the transfer. A cancelled transfer (the
+    // run was cancelled or ended by an earlier file's extraction) ends
     // without a signal and is deleted here.
     transfer->download();
-    if (cancelled && downloader == transfer)
+    if (!running && downloader == transfer)
         delete_downloader();
 }
 
 void Updater::schedule_next_download()
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!cancelled && !file_queue.isEmpty())
-                start_next_download(file_queue.head());
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &Updater::continue_run, Qt::QueuedConnection);
+}
+
+void Updater::continue_run()
+{
+    if (!running || cancelled || downloader)
+        return;
+    if (file_queue.isEmpty()) {
+        if (backlog->empty())
+            finish_run();
+        return;
+    }
+    // The patch program needs the files of earlier steps in place.
+    const bool patch_step = !file_queue.head().patch_chain.isEmpty();
+    if (patch_step ? backlog->empty() : backlog->has_room())
+        start_next_download(file_queue.head());
+}
+
+void Updater::extraction_failed(int error_code, const QString &what)
+{
+    if (!running)
+        return;
+    halt();
+    emit download_error(error_code, what);
+    emit update_finished(false);
 }
 
 bool Updater::apply_patch(const QString &name, const QString &result_hash,
@@ -195,6 +227,7 @@ void Updater::handle_download_error(int error_code, const QString &what)
         schedule_next_download();
         return;
     }
+    halt();
     emit download_error(error_code, what);
     emit update_finished(false);
     delete_downloader();
@@ -202,6 +235,8 @@ void Updater::handle_download_error(int error_code, const QString &what)
 
 void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
 {
+    if (!running)
+        return;
     last_bytes_read = bytes_read;
     last_bytes_total = bytes_total;
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
@@ -233,10 +268,7 @@ void Updater::download_finished()
     if (file_queue.head().patch_chain.isEmpty())
         file_queue.dequeue();
 
-    if (!file_queue.isEmpty()) {
+    if (!file_queue.isEmpty())
         ++current_step;
-        schedule_next_download();
-    } else {
-        finish_run();
-    }
+    schedule_next_download();
 }

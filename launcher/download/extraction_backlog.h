@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class ExtractionTask;
+
+// Extractions whose archive has arrived whole, still decoding, checking and
+// installing their file while the next transfers run. Small archives (held
+// in memory) may pile up to a few dozen; archives on disk to two, so that
+// memory and the scratch folder stay bounded. The first extraction that
+// fails is reported once; the others carry on.
+class ExtractionBacklog : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ExtractionBacklog(QObject *parent = nullptr);
+    ~ExtractionBacklog() override; // stops every extraction and waits for them
+
+    // Takes over a started extraction whose archive is complete. When it ends
+    // the partial archive of file_path is removed if it was on disk.
+    void adopt(std::unique_ptr<ExtractionTask> task, const QString &file_path, bool on_disk);
+    // Whether another extraction may be adopted now.
+    bool has_room() const;
+    bool empty() const { return tasks.empty(); }
+    // Stops every extraction: their files stay as they were.
+    void stop_all();
+
+signals:
+    // An extraction failed: the code and text of its download_error.
+    void failed(int code, const QString &text);
+    // An extraction ended: there may be room now, or nothing left.
+    void changed();
+
+private:
+    struct Entry
+    {
+        quint64 id = 0;
+        std::unique_ptr<ExtractionTask> task;
+        QString file_path;
+        bool on_disk = false;
+    };
+
+    void ended(quint64 id);
+
+    std::vector<Entry> tasks;
+    quint64 last_id = 0;
+    bool reported = false;
+};
