@@ -6,11 +6,11 @@
 quint32 *Bz2BwtInverter::entries(quint32 wanted)
 {
     if (capacity < wanted) {
-        table.resize(wanted);
-        lane_bytes.resize(wanted + size_t(LANES) * LANE_MARGIN);
+        table.reset(new quint32[wanted]);
+        lane_bytes.reset(new uchar[wanted + size_t(LANES) * LANE_MARGIN]);
         capacity = wanted;
     }
-    return table.data();
+    return table.get();
 }
 
 // Each entry gets, above its byte, the position of the entry that comes
@@ -23,7 +23,7 @@ void Bz2BwtInverter::link(const quint32 counts[256], quint32 length)
         start[value] = sum;
         sum += counts[value];
     }
-    quint32 *const t = table.data();
+    quint32 *const t = table.get();
     for (quint32 i = 0; i < length; ++i)
         t[start[t[i] & 0xff]++] |= i << 8;
 }
@@ -48,7 +48,7 @@ bool Bz2BwtInverter::invert(const quint32 counts[256], quint32 length, quint32 o
 
 bool Bz2BwtInverter::walk(quint32 length, quint32 first, uchar *out)
 {
-    const quint32 *const t = table.data();
+    const quint32 *const t = table.get();
     quint32 at = first;
     for (quint32 i = 0; i < length; ++i) {
         const quint32 entry = t[at];
@@ -69,7 +69,7 @@ Bz2BwtInverter::Pieces Bz2BwtInverter::unmark(const quint32 *positions, int star
 
 Bz2BwtInverter::Pieces Bz2BwtInverter::walk_pieces(quint32 length, quint32 first, uchar *out)
 {
-    quint32 *const t = table.data();
+    quint32 *const t = table.get();
     // Start 0 is the block's first entry; the others are spread over the
     // sorted order, which scatters them over the block.
     const int wanted = int(std::min<quint32>(MAX_STARTS, length / 2048));
@@ -114,7 +114,7 @@ Bz2BwtInverter::Pieces Bz2BwtInverter::walk_pieces(quint32 length, quint32 first
         return least;
     };
     for (int lane = 0; lane < LANES; ++lane) {
-        lane_base[lane] = lane_bytes.data() + size_t(lane) * room;
+        lane_base[lane] = lane_bytes.get() + size_t(lane) * room;
         lane_out[lane] = lane_base[lane];
         begin(lane);
     }

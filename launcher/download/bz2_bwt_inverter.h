@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include <vector>
+#include <memory>
 
 // Undoes the sort of a bzip2 block. Entries hold a byte of the sorted
 // block's last column in their low byte; inverting links each entry to the
@@ -27,7 +27,7 @@ public:
     bool invert(const quint32 counts[256], quint32 length, quint32 origin, uchar *out);
 
 private:
-    static constexpr int LANES = 8;
+    static constexpr int LANES = 16;
     static constexpr quint32 LANE_MARGIN = 64 << 10; // room beyond an equal share
     static constexpr int MAX_STARTS = 512;
     static constexpr quint32 START = 0x80000000u; // marks an entry where a walk starts
@@ -39,8 +39,9 @@ private:
     Pieces walk_pieces(quint32 length, quint32 first, uchar *out);
     Pieces unmark(const quint32 *positions, int starts);
 
-    std::vector<quint32> table;
-    std::vector<uchar> lane_bytes; // each lane's output
+    // Left uninitialised: a small block touches only the pages it uses.
+    std::unique_ptr<quint32[]> table;
+    std::unique_ptr<uchar[]> lane_bytes; // each lane's output
     quint32 capacity = 0;
 
     // Per start: its entry before marking, where its piece went, its length

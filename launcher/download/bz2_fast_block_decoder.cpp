@@ -3,6 +3,7 @@
 #include "download/bz2_block_decoder.h"
 #include "download/bz2_crc.h"
 
+#include <QtAlgorithms>
 #include <QtEndian>
 
 #include <algorithm>
@@ -36,29 +37,27 @@ bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
     groups = int(bits.read(3));
     if (groups < 2 || groups > MAX_GROUPS)
         return false;
-    const int count = int(bits.read(15));
-    if (count < 1)
+    // More selectors than a block can use are left to libbzip2, which reads
+    // and drops the extra ones; no encoder writes them.
+    selectors = int(bits.read(15));
+    if (selectors < 1 || selectors > MAX_SELECTORS)
         return false;
-    // Selectors come move-to-front coded in unary. Those past the most a
-    // block can use are read and dropped.
+    // Selectors come move-to-front coded in unary.
     uchar order[MAX_GROUPS];
     for (int g = 0; g < MAX_GROUPS; ++g)
         order[g] = uchar(g);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < selectors; ++i) {
         int index = 0;
         while (bits.read(1)) {
             if (++index >= groups)
                 return false;
         }
-        if (i >= MAX_SELECTORS)
-            continue;
         const uchar group = order[index];
         for (int j = index; j > 0; --j)
             order[j] = order[j - 1];
         order[0] = group;
         selector[i] = group;
     }
-    selectors = std::min(count, MAX_SELECTORS);
 
     // Code lengths, each a change from the one before.
     const int symbols = in_use + 2;
@@ -85,7 +84,7 @@ bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
 // front byte in bijective base 2, any other symbol moves a byte to the front.
 bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint32 block_limit)
 {
-    uchar order[256];
+    uchar order[256] = {};
     std::copy(values, values + in_use, order);
     std::fill(std::begin(counts), std::end(counts), 0u);
     quint32 *const out = inverter.entries(block_limit);
@@ -132,7 +131,8 @@ bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint
         const int index = symbol - 1;
         const uchar value = order[index];
         if (index < 8) {
-            // Most moves are short: done on the first eight bytes as a word.
+            // Most moves are short: done on the first eight bytes as a word,
+            // each byte up to the index taking the one before it.
             const quint64 moved = (quint64(2) << (8 * index + 7)) - 1;
             const quint64 word = qFromLittleEndian<quint64>(order);
             qToLittleEndian((word << 8 & moved) | (word & ~moved) | value, order);
@@ -147,13 +147,42 @@ bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint
     return true;
 }
 
+namespace {
+
+constexpr quint32 NO_RUN = ~0u;
+
+// Where the first four equal bytes in a row start in in[from, length), or
+// NO_RUN. Eight starting points at a time: a byte of the word is zero where
+// the next three equal it.
+quint32 find_run(const uchar *in, quint32 from, quint32 length)
+{
+    constexpr quint64 ONES = 0x0101010101010101ULL;
+    quint32 i = from;
+    for (; i + 11 <= length; i += 8) {
+        const quint64 a = qFromLittleEndian<quint64>(in + i);
+        const quint64 differ = (a ^ qFromLittleEndian<quint64>(in + i + 1)) |
+                               (a ^ qFromLittleEndian<quint64>(in + i + 2)) |
+                               (a ^ qFromLittleEndian<quint64>(in + i + 3));
+        const quint64 zero = (differ - ONES) & ~differ & ONES << 7;
+        if (zero)
+            return i + quint32(qCountTrailingZeroBits(zero) / 8);
+    }
+    for (; i + 3 < length; ++i) {
+        if (in[i] == in[i + 1] && in[i] == in[i + 2] && in[i] == in[i + 3])
+            return i;
+    }
+    return NO_RUN;
+}
+
+} // namespace
+
 // The final run-length step: after four equal bytes, the next byte tells how
-// many more copies follow. Fills out up to room and returns how much it
-// wrote; the next call goes on from there.
+// many more copies follow, and the byte after it starts afresh. Fills out up
+// to room and returns how much it wrote; the next call goes on from there.
 qint64 Bz2FastBlockDecoder::expand(uchar *out, qint64 room)
 {
     Expansion &e = expansion;
-    const uchar *const in = bytes.data();
+    const uchar *const in = bytes.get();
     uchar *o = out;
     uchar *const stop = out + room;
     for (;;) {
@@ -165,16 +194,19 @@ qint64 Bz2FastBlockDecoder::expand(uchar *out, qint64 room)
             if (e.owed)
                 break;
         }
-        if (o == stop || e.next == length)
+        if (e.next == length || o == stop)
             break;
-        const uchar value = in[e.next++];
-        *o++ = value;
-        if (value != e.last) {
-            e.last = value;
-            e.repeats = 1;
-            continue;
+        if (!e.run_known) {
+            const quint32 run = find_run(in, e.next, length);
+            e.run_end = run == NO_RUN ? length : run + 4;
+            e.counted = run != NO_RUN;
+            e.run_known = true;
         }
-        if (++e.repeats < 4)
+        const quint32 n = quint32(std::min<qint64>(e.run_end - e.next, stop - o));
+        std::memcpy(o, in + e.next, n);
+        o += n;
+        e.next += n;
+        if (e.next < e.run_end || !e.counted)
             continue;
         if (e.next == length) {
             // The count is missing: libbzip2 takes that for damage.
@@ -182,9 +214,8 @@ qint64 Bz2FastBlockDecoder::expand(uchar *out, qint64 room)
             break;
         }
         e.owed = in[e.next++];
-        e.owed_byte = value;
-        e.last = -1;
-        e.repeats = 0;
+        e.owed_byte = in[e.run_end - 1];
+        e.run_known = false;
     }
     return o - out;
 }
@@ -238,13 +269,15 @@ Bz2FastBlockDecoder::Result Bz2FastBlockDecoder::decode(
         return Result::Declined;
 
     const quint32 block_limit = quint32(level) * 100000;
-    if (bytes.size() < block_limit)
-        bytes.resize(block_limit);
+    if (bytes_size < block_limit) {
+        bytes.reset(new uchar[block_limit]);
+        bytes_size = block_limit;
+    }
     if (!read_symbols(bits, end_bit, block_limit))
         return Result::Declined;
     // The block must fill the range exactly, as it does in libbzip2's stream.
     if (bits.position() != end_bit || origin >= length ||
-        !inverter.invert(counts, length, origin, bytes.data()))
+        !inverter.invert(counts, length, origin, bytes.get()))
         return Result::Declined;
 
     quint32 crc = 0;

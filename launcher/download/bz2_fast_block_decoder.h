@@ -7,7 +7,7 @@
 #include <QtGlobal>
 
 #include <functional>
-#include <vector>
+#include <memory>
 
 // Decodes one bzip2 block straight from its bits, faster than libbzip2, as a
 // first attempt before it. It takes only blocks it can vouch for: a block
@@ -46,7 +46,7 @@ private:
     int in_use = 0; // distinct byte values
     uchar values[256]; // the byte values in use, in order
     int groups = 0;
-    int selectors = 0; // the selectors that can be used
+    int selectors = 0;
     uchar selector[MAX_SELECTORS];
     Bz2HuffmanTable tables[MAX_GROUPS];
 
@@ -56,18 +56,21 @@ private:
     quint32 counts[256];
     quint32 length = 0;
     // The block's bytes in order, before the final run-length step.
-    std::vector<uchar> bytes;
+    std::unique_ptr<uchar[]> bytes;
+    quint32 bytes_size = 0;
     QByteArray chunk;
 
-    // Where expand() is: the next byte, the bytes still owed of a run, and
-    // the last byte with how many times in a row it came.
+    // Where expand() is: the next byte, the end of the bytes to copy before
+    // the next count (the end of the block if counted is false), and the
+    // bytes still owed of a run.
     struct Expansion
     {
         quint32 next = 0;
+        bool run_known = false;
+        quint32 run_end = 0;
+        bool counted = false;
         int owed = 0;
         uchar owed_byte = 0;
-        int last = -1;
-        int repeats = 0;
         bool bad = false;
     } expansion;
 };
