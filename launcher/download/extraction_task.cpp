@@ -2,7 +2,6 @@
 
 #include "app/constants.h"
 #include "download/growing_file_source.h"
-#include "download/memory_byte_source.h"
 
 #include <QEventLoop>
 #include <QtConcurrent/QtConcurrentRun>
@@ -37,10 +36,8 @@ void ExtractionTask::start_from_memory(const QByteArray &archive)
     const ExtractTarget into = target;
     watcher = std::make_unique<QFutureWatcher<ExtractOutcome>>();
     connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, this, &ExtractionTask::ended);
-    watcher->setFuture(QtConcurrent::run([archive, into] {
-        MemoryByteSource input(archive);
-        return extract_to_target(input, into);
-    }));
+    watcher->setFuture(
+        QtConcurrent::run([archive, into] { return extract_memory_to_target(archive, into); }));
 }
 
 void ExtractionTask::grow(qint64 complete)
