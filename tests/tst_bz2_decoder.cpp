@@ -1,5 +1,7 @@
 #include "download/byte_sink.h"
 #include "download/byte_source.h"
+#include "download/bz2_block_decoder.h"
+#include "download/bz2_fast_block_decoder.h"
 #include "download/parallel_bz2_decoder.h"
 
 #include "bz2_reference.h"
@@ -147,6 +149,19 @@ QByteArray flipped(QByteArray data, int at)
     return data;
 }
 
+// The bits of a one-block archive's block: from its magic to the end marker.
+qint64 block_bits(const QByteArray &archive)
+{
+    const std::string bits = to_bits(archive);
+    const std::string end = number_bits(0x177245385090ULL, 48);
+    for (size_t padding = 0; padding < 8; ++padding) {
+        const size_t at = bits.size() - 80 - padding;
+        if (bits.compare(at, 48, end) == 0)
+            return qint64(at) - 32;
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestBz2Decoder : public QObject
@@ -161,6 +176,9 @@ private slots:
     void output_limit();
     void sink_refusal_stops();
     void source_failure_is_io_error();
+    void fast_block_decoder_data();
+    void fast_block_decoder();
+    void fast_block_decoder_stops();
 
 private:
     QByteArray small; // one block
@@ -274,6 +292,86 @@ void TestBz2Decoder::source_failure_is_io_error()
         MemorySink sink;
         QCOMPARE(ParallelBz2Decoder().decode(source, sink).code, BZ_IO_ERROR);
     }
+}
+
+void TestBz2Decoder::fast_block_decoder_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("damage"); // a byte of the archive flipped, or -1
+
+    QByteArray all_values;
+    for (int i = 0; i < 256 * 40; ++i)
+        all_values += char(i * 7 % 256);
+    const QByteArray runs = QByteArray(3000, 'a') + "bcd" + QByteArray(70000, '\0') + "eeee";
+    QTest::newRow("text") << text(800000, 5) << 9 << -1;
+    QTest::newRow("text, level 1") << text(99000, 6) << 1 << -1;
+    QTest::newRow("random") << noise(600000, 7) << 9 << -1;
+    QTest::newRow("all byte values") << all_values << 9 << -1;
+    QTest::newRow("runs, four at the end") << runs << 9 << -1;
+    QTest::newRow("runs beyond a chunk") << QByteArray(5 << 20, 'z') + text(9000, 8) << 9 << -1;
+    QTest::newRow("one byte") << QByteArray("x") << 1 << -1;
+    QTest::newRow("four bytes") << QByteArray("qqqq") << 1 << -1;
+    for (const int at : {5, 9, 14, 40, 300, 20000})
+        QTest::addRow("damaged at %d", at) << text(200000, 9) << 9 << at;
+}
+
+// The fast decoder gives libbzip2's output for the same bit range, or
+// declines without output where libbzip2 fails.
+void TestBz2Decoder::fast_block_decoder()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, level);
+    QFETCH(int, damage);
+    QByteArray archive = compress(data, level);
+    const qint64 bits = block_bits(archive);
+    QVERIFY(bits > 0);
+    if (damage >= 0)
+        archive = flipped(archive, damage);
+    // The block cut out at an odd bit offset, as the scanner finds blocks.
+    const std::string archive_bits = to_bits(archive);
+    const QByteArray raw = from_bits("101" + archive_bits.substr(32, size_t(bits)) + "11111");
+    const quint32 crc = quint32(std::stoul(archive_bits.substr(80, 32), nullptr, 2));
+    const auto collect = [](QByteArray *out) {
+        return [out](QByteArray &chunk) {
+            if (chunk.size() > Bz2BlockDecoder::CHUNK_SIZE)
+                return false;
+            *out += chunk;
+            return true;
+        };
+    };
+    QByteArray expected;
+    Bz2BlockDecoder library;
+    const int code = library.decode(Bz2BlockDecoder::block_stream(raw, 3, bits, level, true, crc),
+                                    collect(&expected));
+
+    Bz2FastBlockDecoder fast;
+    for (const qint64 count : {bits, bits - 1, bits + 1}) {
+        QByteArray output;
+        const auto result = fast.decode(raw, 3, count, level, collect(&output));
+        if (count == bits && code == Bz2BlockDecoder::COMPLETE) {
+            QVERIFY(result == Bz2FastBlockDecoder::Result::Decoded);
+            QVERIFY(output == expected);
+            if (damage < 0)
+                QVERIFY(output == data);
+        } else {
+            QVERIFY(result == Bz2FastBlockDecoder::Result::Declined);
+            QVERIFY(output.isEmpty());
+        }
+    }
+}
+
+void TestBz2Decoder::fast_block_decoder_stops()
+{
+    const QByteArray archive = compress(QByteArray(3 << 20, 'r'), 9);
+    const qint64 bits = block_bits(archive);
+    int chunks = 0;
+    Bz2FastBlockDecoder fast;
+    const auto result = fast.decode(archive.mid(4), 0, bits, 9, [&](QByteArray &) {
+        return ++chunks < 2;
+    });
+    QVERIFY(result == Bz2FastBlockDecoder::Result::Stopped);
+    QCOMPARE(chunks, 2);
 }
 
 QTEST_GUILESS_MAIN(TestBz2Decoder)

@@ -216,12 +216,25 @@ bool Bz2DecodeRun::write_output(const char *data, qint64 size)
 // too large to hold.
 bool Bz2DecodeRun::decode_to_output(const Bz2BlockTask &task)
 {
+    const auto write = [&](QByteArray &chunk) {
+        return write_output(chunk.constData(), chunk.size());
+    };
+    const int first_bit = int(task.start_bit % 8);
+    const qint64 bit_count = task.end_bit - task.start_bit;
+    if (!fast_decoder)
+        fast_decoder = std::make_unique<Bz2FastBlockDecoder>();
+    switch (fast_decoder->decode(task.raw, first_bit, bit_count, task.level, write)) {
+    case Bz2FastBlockDecoder::Result::Decoded:
+        return true;
+    case Bz2FastBlockDecoder::Result::Stopped:
+        return false;
+    case Bz2FastBlockDecoder::Result::Declined:
+        break;
+    }
     Bz2BlockDecoder decoder;
-    const QByteArray stream =
-        Bz2BlockDecoder::block_stream(task.raw, int(task.start_bit % 8),
-                                      task.end_bit - task.start_bit, task.level, true, task.crc);
-    const int result = decoder.decode(
-        stream, [&](QByteArray &chunk) { return write_output(chunk.constData(), chunk.size()); });
+    const QByteArray stream = Bz2BlockDecoder::block_stream(task.raw, first_bit, bit_count,
+                                                            task.level, true, task.crc);
+    const int result = decoder.decode(stream, write);
     if (result == Bz2BlockDecoder::COMPLETE)
         return true;
     if (result != Bz2BlockDecoder::STOPPED)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/bz2_fast_block_decoder.h"
 #include "download/bz2_input_window.h"
 #include "download/bz2_magic_scanner.h"
 #include "download/bz2_worker_pool.h"
@@ -58,6 +59,7 @@ private:
     Bz2InputWindow window;
     Bz2MagicScanner scanner;
     Bz2WorkerPool pool;
+    std::unique_ptr<Bz2FastBlockDecoder> fast_decoder; // for blocks decoded again here
 
     // Planner state.
     enum class Mode { Header, Blocks, Done } mode = Mode::Header;

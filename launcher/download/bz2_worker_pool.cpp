@@ -1,6 +1,7 @@
 #include "download/bz2_worker_pool.h"
 
 #include "download/bz2_block_decoder.h"
+#include "download/bz2_fast_block_decoder.h"
 
 namespace {
 
@@ -111,6 +112,7 @@ bool Bz2WorkerPool::keep_chunk(Bz2BlockTask &task, QByteArray &chunk)
 
 void Bz2WorkerPool::work()
 {
+    Bz2FastBlockDecoder fast;
     Bz2BlockDecoder decoder;
     for (;;) {
         std::shared_ptr<Bz2BlockTask> task;
@@ -127,12 +129,24 @@ void Bz2WorkerPool::work()
                 continue;
             }
         }
-        const QByteArray stream = Bz2BlockDecoder::block_stream(task->raw, int(task->start_bit % 8),
-                                                                task->end_bit - task->start_bit,
-                                                                task->level, true, task->crc);
+        const auto keep = [&](QByteArray &chunk) { return keep_chunk(*task, chunk); };
+        const int first_bit = int(task->start_bit % 8);
+        const qint64 bit_count = task->end_bit - task->start_bit;
         qint64 consumed = 0;
-        const int result = decoder.decode(
-            stream, [&](QByteArray &chunk) { return keep_chunk(*task, chunk); }, &consumed);
+        int result = Bz2BlockDecoder::STOPPED;
+        switch (fast.decode(task->raw, first_bit, bit_count, task->level, keep)) {
+        case Bz2FastBlockDecoder::Result::Decoded:
+            result = Bz2BlockDecoder::COMPLETE;
+            break;
+        case Bz2FastBlockDecoder::Result::Stopped:
+            break;
+        case Bz2FastBlockDecoder::Result::Declined: {
+            const QByteArray stream = Bz2BlockDecoder::block_stream(
+                task->raw, first_bit, bit_count, task->level, true, task->crc);
+            result = decoder.decode(stream, keep, &consumed);
+            break;
+        }
+        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             task->done = true;

@@ -1,0 +1,267 @@
+#include "download/bz2_fast_block_decoder.h"
+
+#include "download/bz2_block_decoder.h"
+#include "download/bz2_crc.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr quint32 MAGIC_HIGH = 0x314159;
+constexpr quint32 MAGIC_LOW = 0x265359;
+constexpr int RUN_A = 0;
+constexpr int RUN_B = 1;
+
+} // namespace
+
+bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
+{
+    const quint32 ranges = bits.read(16);
+    in_use = 0;
+    for (int range = 0; range < 16; ++range) {
+        if (!(ranges & 0x8000u >> range))
+            continue;
+        const quint32 used = bits.read(16);
+        for (int i = 0; i < 16; ++i) {
+            if (used & 0x8000u >> i)
+                values[in_use++] = uchar(range * 16 + i);
+        }
+    }
+    if (in_use == 0)
+        return false;
+
+    groups = int(bits.read(3));
+    if (groups < 2 || groups > MAX_GROUPS)
+        return false;
+    const int count = int(bits.read(15));
+    if (count < 1)
+        return false;
+    // Selectors come move-to-front coded in unary. Those past the most a
+    // block can use are read and dropped.
+    uchar order[MAX_GROUPS];
+    for (int g = 0; g < MAX_GROUPS; ++g)
+        order[g] = uchar(g);
+    for (int i = 0; i < count; ++i) {
+        int index = 0;
+        while (bits.read(1)) {
+            if (++index >= groups)
+                return false;
+        }
+        if (i >= MAX_SELECTORS)
+            continue;
+        const uchar group = order[index];
+        for (int j = index; j > 0; --j)
+            order[j] = order[j - 1];
+        order[0] = group;
+        selector[i] = group;
+    }
+    selectors = std::min(count, MAX_SELECTORS);
+
+    // Code lengths, each a change from the one before.
+    const int symbols = in_use + 2;
+    uchar lengths[Bz2HuffmanTable::MAX_SYMBOLS];
+    for (int g = 0; g < groups; ++g) {
+        int current = int(bits.read(5));
+        for (int i = 0; i < symbols; ++i) {
+            for (;;) {
+                if (current < 1 || current > Bz2HuffmanTable::MAX_LENGTH)
+                    return false;
+                if (!bits.read(1))
+                    break;
+                current += bits.read(1) ? -1 : 1;
+            }
+            lengths[i] = uchar(current);
+        }
+        if (!tables[g].build(lengths, symbols))
+            return false;
+    }
+    return true;
+}
+
+// Huffman symbols to bytes: RUN_A and RUN_B spell the length of a run of the
+// front byte in bijective base 2, any other symbol moves a byte to the front.
+bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint32 block_limit)
+{
+    uchar order[256];
+    std::copy(values, values + in_use, order);
+    std::fill(std::begin(counts), std::end(counts), 0u);
+    quint32 *const out = inverter.entries(block_limit);
+    quint32 n = 0;
+    quint32 run = 0;
+    quint32 weight = 1;
+    const int end_symbol = in_use + 1;
+    int group = 0;
+    int left = 0;
+    const Bz2HuffmanTable *table = nullptr;
+    for (;;) {
+        if (left == 0) {
+            if (group >= selectors || bits.position() > end_bit)
+                return false;
+            table = &tables[selector[group++]];
+            left = GROUP_SIZE;
+        }
+        --left;
+        bits.refill();
+        const int symbol = table->decode(bits);
+        if (symbol <= RUN_B) {
+            if (symbol < 0)
+                return false;
+            run += weight << symbol;
+            weight <<= 1;
+            if (run > block_limit)
+                return false;
+            continue;
+        }
+        if (run) {
+            if (run > block_limit - n)
+                return false;
+            const uchar value = order[0];
+            counts[value] += run;
+            std::fill(out + n, out + n + run, quint32(value));
+            n += run;
+            run = 0;
+            weight = 1;
+        }
+        if (symbol == end_symbol)
+            break;
+        if (n >= block_limit)
+            return false;
+        const int index = symbol - 1;
+        const uchar value = order[index];
+        if (index < 8) {
+            // Most moves are short: done on the first eight bytes as a word.
+            const quint64 moved = (quint64(2) << (8 * index + 7)) - 1;
+            const quint64 word = qFromLittleEndian<quint64>(order);
+            qToLittleEndian((word << 8 & moved) | (word & ~moved) | value, order);
+        } else {
+            std::memmove(order + 1, order, size_t(index));
+            order[0] = value;
+        }
+        ++counts[value];
+        out[n++] = value;
+    }
+    length = n;
+    return true;
+}
+
+// The final run-length step: after four equal bytes, the next byte tells how
+// many more copies follow. Fills out up to room and returns how much it
+// wrote; the next call goes on from there.
+qint64 Bz2FastBlockDecoder::expand(uchar *out, qint64 room)
+{
+    Expansion &e = expansion;
+    const uchar *const in = bytes.data();
+    uchar *o = out;
+    uchar *const stop = out + room;
+    for (;;) {
+        if (e.owed) {
+            const int n = int(std::min<qint64>(e.owed, stop - o));
+            std::memset(o, e.owed_byte, size_t(n));
+            o += n;
+            e.owed -= n;
+            if (e.owed)
+                break;
+        }
+        if (o == stop || e.next == length)
+            break;
+        const uchar value = in[e.next++];
+        *o++ = value;
+        if (value != e.last) {
+            e.last = value;
+            e.repeats = 1;
+            continue;
+        }
+        if (++e.repeats < 4)
+            continue;
+        if (e.next == length) {
+            // The count is missing: libbzip2 takes that for damage.
+            e.bad = true;
+            break;
+        }
+        e.owed = in[e.next++];
+        e.owed_byte = value;
+        e.last = -1;
+        e.repeats = 0;
+    }
+    return o - out;
+}
+
+bool Bz2FastBlockDecoder::expansion_done() const
+{
+    return expansion.next == length && expansion.owed == 0;
+}
+
+// Runs the final step once over the whole block for its CRC. Output that
+// fits one chunk stays in chunk; whole is false when it did not fit.
+bool Bz2FastBlockDecoder::expand_checked(quint32 &crc, bool &whole)
+{
+    expansion = Expansion();
+    crc = ~0u;
+    whole = true;
+    for (;;) {
+        chunk.resize(Bz2BlockDecoder::CHUNK_SIZE);
+        uchar *const out = reinterpret_cast<uchar *>(chunk.data());
+        const qint64 size = expand(out, chunk.size());
+        if (expansion.bad)
+            return false;
+        crc = Bz2Crc::update(crc, out, size_t(size));
+        if (expansion_done()) {
+            if (whole)
+                chunk.resize(int(size));
+            crc = ~crc;
+            return true;
+        }
+        whole = false;
+    }
+}
+
+Bz2FastBlockDecoder::Result Bz2FastBlockDecoder::decode(
+    const QByteArray &raw, int first_bit, qint64 bit_count, int level,
+    const std::function<bool(QByteArray &)> &consume)
+{
+    if (level < 1 || level > 9 || first_bit < 0 || first_bit > 7 || bit_count < 0 ||
+        first_bit + bit_count > qint64(raw.size()) * 8)
+        return Result::Declined;
+    const qint64 end_bit = first_bit + bit_count;
+    Bz2BitReader bits(reinterpret_cast<const uchar *>(raw.constData()), raw.size(), first_bit);
+    if (bits.read(24) != MAGIC_HIGH || bits.read(24) != MAGIC_LOW)
+        return Result::Declined;
+    const quint32 stored_crc = bits.read(32);
+    // Randomised blocks are left to libbzip2: no encoder makes them now.
+    if (bits.read(1))
+        return Result::Declined;
+    const quint32 origin = bits.read(24);
+    if (!read_tables(bits) || bits.position() > end_bit)
+        return Result::Declined;
+
+    const quint32 block_limit = quint32(level) * 100000;
+    if (bytes.size() < block_limit)
+        bytes.resize(block_limit);
+    if (!read_symbols(bits, end_bit, block_limit))
+        return Result::Declined;
+    // The block must fill the range exactly, as it does in libbzip2's stream.
+    if (bits.position() != end_bit || origin >= length ||
+        !inverter.invert(counts, length, origin, bytes.data()))
+        return Result::Declined;
+
+    quint32 crc = 0;
+    bool whole = false;
+    if (!expand_checked(crc, whole) || crc != stored_crc)
+        return Result::Declined;
+    if (whole)
+        return consume(chunk) ? Result::Decoded : Result::Stopped;
+    // Too large for one chunk: expanded again, a chunk at a time.
+    expansion = Expansion();
+    for (;;) {
+        chunk.resize(Bz2BlockDecoder::CHUNK_SIZE);
+        const qint64 size = expand(reinterpret_cast<uchar *>(chunk.data()), chunk.size());
+        chunk.resize(int(size));
+        if (!consume(chunk))
+            return Result::Stopped;
+        if (expansion_done())
+            return Result::Decoded;
+    }
+}
