@@ -29,6 +29,11 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     slot->setReadBufferSize(READ_BUFFER_SIZE);
 }
 
+bool RequestPrefetcher::holds(const QUrl &address) const
+{
+    return replies.count(address.toString()) != 0;
+}
+
 std::unique_ptr<QNetworkReply> RequestPrefetcher::take(const QUrl &address)
 {
     const auto it = replies.find(address.toString());

@@ -27,7 +27,7 @@ public:
     void prefetch(const QUrl &address, int timeout_ms);
     // The reply sent ahead for address (maybe finished already), or null.
     std::unique_ptr<QNetworkReply> take(const QUrl &address);
-    int waiting() const { return int(replies.size()); }
+    bool holds(const QUrl &address) const;
     // Aborts and drops every reply nobody took.
     void clear();
 

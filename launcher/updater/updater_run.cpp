@@ -198,12 +198,16 @@ void Updater::prefetch_ahead()
 {
     for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
         const FileRecord &record = file_queue.at(i);
-        ScratchArea::PartialNote note;
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
-            record.expected_size > PREFETCH_MAX_SIZE || ScratchArea::read_note(record.name, note))
+            record.expected_size > PREFETCH_MAX_SIZE)
             return;
-        prefetcher->prefetch(Downloader::address_of(record.base_url.toString() + record.name),
-                             network_timeout_ms);
+        const QUrl address = Downloader::address_of(record.base_url.toString() + record.name);
+        if (prefetcher->holds(address))
+            continue;
+        ScratchArea::PartialNote note;
+        if (ScratchArea::read_note(record.name, note))
+            return;
+        prefetcher->prefetch(address, network_timeout_ms);
     }
 }
 
