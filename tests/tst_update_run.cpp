@@ -45,6 +45,7 @@ private:
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
     QString prefix; // a fresh server folder for every case
+    QMutex failures_mutex;
 
     QUrl base() const { return QUrl(fixture.base_url() + prefix); }
     QByteArray at(const QString &path) const { return (prefix + path).toUtf8(); }
@@ -226,6 +227,41 @@ private slots:
         QVERIFY(!QFileInfo::exists("c.dat") || read_file("c.dat") == "c");
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
                  QStringList());
+    }
+
+    // Small files are asked for ahead, each once and with the headers of any
+    // other transfer; a request sent ahead that fails is retried as usual.
+    void small_files_are_requested_ahead()
+    {
+        QJsonObject files;
+        QStringList expected;
+        int failures = 1;
+        for (const char *name : {"a.dat", "b.dat", "c.dat", "d.dat"}) {
+            const QByteArray content = QByteArray(name).repeated(500);
+            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(content)},
+                                            {"size", content.size()}});
+            expected << QString(name) + ".bz2";
+            fixture.route("GET", at(expected.last()), [&, content](const RecordedRequest &) {
+                QMutexLocker lock(&failures_mutex);
+                FixtureResponse response = body(bz2_compress(content));
+                if (content.startsWith("c.dat") && failures-- > 0)
+                    response.status = 500;
+                return response;
+            });
+        }
+        Updater updater(base());
+        updater.set_retry_delays({10});
+        updater.verify_files(files, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        expected.insert(3, "c.dat.bz2");
+        QStringList asked = requested();
+        std::sort(asked.begin(), asked.end());
+        QCOMPARE(asked, expected);
+        for (const RecordedRequest &request : fixture.requests())
+            QVERIFY(request.header("Range").isEmpty() &&
+                    request.header("User-Agent") == USER_AGENT.toUtf8());
+        for (auto it = files.begin(); it != files.end(); ++it)
+            QCOMPARE(read_file(it.key()), it.key().toUtf8().repeated(500));
     }
 
     void many_steps_run_without_stack_growth_data()

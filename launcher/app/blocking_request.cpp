@@ -21,12 +21,17 @@ QNetworkAccessManager &BlockingRequest::manager()
 
 std::unique_ptr<QNetworkReply> BlockingRequest::get(const Prepare &prepare)
 {
-    return wait(manager().get(outgoing), prepare);
+    return wait_for(manager().get(outgoing), prepare);
+}
+
+QNetworkReply *BlockingRequest::start_get()
+{
+    return manager().get(outgoing);
 }
 
 std::unique_ptr<QNetworkReply> BlockingRequest::post(const QByteArray &body)
 {
-    return wait(manager().post(outgoing, body), {});
+    return wait_for(manager().post(outgoing, body), {});
 }
 
 std::unique_ptr<QNetworkReply> BlockingRequest::send(const QByteArray &method,
@@ -35,13 +40,14 @@ std::unique_ptr<QNetworkReply> BlockingRequest::send(const QByteArray &method,
     QBuffer upload;
     upload.setData(body);
     upload.open(QIODevice::ReadOnly);
-    return wait(manager().sendCustomRequest(outgoing, method, body.isEmpty() ? nullptr : &upload),
+    return wait_for(manager().sendCustomRequest(outgoing, method, body.isEmpty() ? nullptr : &upload),
                 {});
 }
 
 // The loop is quit by this reply alone: other replies of the shared manager
-// (none on this thread while it waits) cannot end the wait.
-std::unique_ptr<QNetworkReply> BlockingRequest::wait(QNetworkReply *reply, const Prepare &prepare)
+// (requests sent ahead, still under way) cannot end the wait.
+std::unique_ptr<QNetworkReply> BlockingRequest::wait_for(QNetworkReply *reply,
+                                                         const Prepare &prepare)
 {
     std::unique_ptr<QNetworkReply> owned(reply);
     if (prepare)

@@ -31,13 +31,17 @@ public:
     // `prepare` runs once the reply exists, before the wait: the place to
     // connect to its signals.
     std::unique_ptr<QNetworkReply> get(const Prepare &prepare = {});
+    // Sends the GET without waiting; the reply is the caller's, to hand to
+    // wait_for() later (it may have finished by then).
+    QNetworkReply *start_get();
+    // Waits for a reply as get() does: `prepare` runs first.
+    static std::unique_ptr<QNetworkReply> wait_for(QNetworkReply *reply, const Prepare &prepare);
     std::unique_ptr<QNetworkReply> post(const QByteArray &body);
     // Any method; a body is sent when not empty.
     std::unique_ptr<QNetworkReply> send(const QByteArray &method, const QByteArray &body);
 
 private:
     QNetworkAccessManager &manager();
-    std::unique_ptr<QNetworkReply> wait(QNetworkReply *reply, const Prepare &prepare);
 
     QNetworkRequest outgoing;
     QNetworkAccessManager *chosen = nullptr;

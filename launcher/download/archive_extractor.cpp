@@ -8,9 +8,12 @@
 #include "download/parallel_bz2_decoder.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
+#include "download/sequential_bz2_decoder.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <functional>
 
 #include <bzlib.h>
 
@@ -27,11 +30,13 @@ QString without_archive_suffix(const QString &archive_name)
     return archive_name.endsWith(suffix) ? archive_name.chopped(suffix.size()) : archive_name;
 }
 
-ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const ExtractTarget &target)
+using Decode = std::function<Bz2DecodeResult(ByteSink &sink, qint64 output_limit)>;
+
+ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const ExtractTarget &target,
+                                bool replacing)
 {
     HashingFileSink sink(output);
-    ParallelBz2Decoder decoder;
-    const Bz2DecodeResult result = decoder.decode(source, sink, target.expected_size);
+    const Bz2DecodeResult result = decode(sink, target.expected_size);
     const QString file_name = without_archive_suffix(target.archive_name);
     if (result.code == BZ2_OUTPUT_TOO_LARGE)
         return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
@@ -41,26 +46,31 @@ ExtractOutcome decode_and_check(ByteSource &source, QFile &output, const Extract
         return failure(result.code, TEXT_EXTRACT_FAILED, target.archive_name);
     if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
         return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
-    // A write that fails only when the data reach the disk (a full disk) is
-    // a short write too, not a success.
-    if (!safe_file::sync(output))
+    // A file that replaces another reaches the disk before the rename, so a
+    // power cut leaves the old file or the new one, never an empty one. (A
+    // write that fails only then, on a full disk, is a short write too.) A
+    // new file has nothing to lose: cut short by a power cut, it is found
+    // wrong by the next check and fetched again.
+    if (replacing && !safe_file::sync(output))
+        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+    if (!output.flush())
         return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
     return {};
 }
 
-} // namespace
-
-ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target)
+ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
 {
     const QString fresh = ScratchArea::extraction_path(target.target_path);
     std::unique_ptr<QFile> output = safe_file::reuse_or_create(fresh);
     if (!output)
         return failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
-    ExtractOutcome outcome = decode_and_check(source, *output, target);
+    const QFileInfo existing(target.target_path);
+    const bool replacing = existing.exists() || existing.isSymLink();
+    ExtractOutcome outcome = decode_and_check(decode, *output, target, replacing);
     if (outcome.code == 0) {
         // An existing game file keeps its permissions (an executable stays one).
-        if (QFileInfo::exists(target.target_path) && !QFileInfo(target.target_path).isSymLink())
-            output->setPermissions(QFile::permissions(target.target_path));
+        if (existing.exists() && !existing.isSymLink())
+            output->setPermissions(existing.permissions());
         output->close();
         if (!safe_file::replace(fresh, target.target_path))
             outcome = failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
@@ -69,6 +79,26 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
     if (outcome.code != 0)
         safe_file::remove_entry(fresh);
     return outcome;
+}
+
+} // namespace
+
+ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target)
+{
+    return extract_with(
+        [&source](ByteSink &sink, qint64 limit) {
+            return ParallelBz2Decoder().decode(source, sink, limit);
+        },
+        target);
+}
+
+ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target)
+{
+    return extract_with(
+        [&archive](ByteSink &sink, qint64 limit) {
+            return SequentialBz2Decoder::decode(archive, sink, limit);
+        },
+        target);
 }
 
 ExtractOutcome extract_archive(const QString &archive_path, const QString &target_path)

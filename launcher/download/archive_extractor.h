@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class ByteSource;
@@ -25,10 +26,12 @@ struct ExtractTarget
 
 // Decompresses what source gives into a new hidden file beside the target,
 // checks its hash text (and its size, as it grows, when known), flushes it to
-// disk and only then renames it over the target. On any failure the target
-// keeps its old content and the new file is removed. Several concatenated
-// bzip2 streams decompress as one file.
+// disk when it replaces a file and only then renames it over the target. On
+// any failure the target keeps its old content and the new file is removed.
+// Several concatenated bzip2 streams decompress as one file.
 ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target);
+// The same for a whole archive held in memory, decoded on the calling thread.
+ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target);
 
 // Decompresses the archive file at archive_path into target_path the same
 // way, without a hash check. The archive itself is left in place.

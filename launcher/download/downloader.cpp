@@ -6,6 +6,7 @@
 #include "download/download_spool.h"
 #include "download/extraction_backlog.h"
 #include "download/extraction_task.h"
+#include "download/request_prefetcher.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
 #include "download/transfer_attempt.h"
@@ -13,6 +14,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
 
@@ -55,6 +57,11 @@ void Downloader::cancel()
         pause_loop->quit();
 }
 
+QUrl Downloader::address_of(const QString &url)
+{
+    return QUrl(url + ARCHIVE_SUFFIX, QUrl::TolerantMode);
+}
+
 QString Downloader::target_name() const
 {
     return QFileInfo(file_path).fileName();
@@ -74,7 +81,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
-    const QUrl address(url + ARCHIVE_SUFFIX, QUrl::TolerantMode);
+    const QUrl address = address_of(url);
     const int attempts = retry_delays_ms.size() + 1;
     bool extraction_ended = false;
     for (int number = 1; number <= attempts; ++number) {
@@ -100,7 +107,12 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
                 extraction_ended = true;
                 current.abort();
             });
-        const TransferAttempt::Result result = current.run(output, output.size(), validator);
+        std::unique_ptr<QNetworkReply> sent;
+        if (prefetcher && number == 1 && output.size() == 0)
+            sent = prefetcher->take(address);
+        const TransferAttempt::Result result = sent
+            ? current.run_sent(output, std::move(sent))
+            : current.run(output, output.size(), validator);
         disconnect(early);
         attempt = nullptr;
         if (!current.validator().isEmpty() && current.validator() != validator) {

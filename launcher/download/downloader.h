@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVector>
 
 #include <functional>
@@ -15,6 +16,7 @@ class QNetworkAccessManager;
 class TransferAttempt;
 class ExtractionBacklog;
 class ExtractionTask;
+class RequestPrefetcher;
 
 // Fetches one file with HTTPS GETs of url + ".bz2". A compressed body lands
 // in the launcher's scratch folder and is extracted while it arrives, into a
@@ -55,6 +57,11 @@ public:
     // the backlog reports the outcome. A resumed partial archive is still
     // extracted before download() returns, so a wrong one is fetched again.
     void set_extraction_backlog(ExtractionBacklog *backlog) { this->backlog = backlog; }
+    // Where requests sent ahead wait: the first attempt of a transfer from
+    // nothing takes the one for its address, if any, instead of asking anew.
+    void set_prefetcher(RequestPrefetcher *prefetcher) { this->prefetcher = prefetcher; }
+    // The address a transfer of url fetches.
+    static QUrl address_of(const QString &url);
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -100,6 +107,7 @@ private:
     RetryListener retry_listener;
     QNetworkAccessManager *network_manager = nullptr;
     ExtractionBacklog *backlog = nullptr;
+    RequestPrefetcher *prefetcher = nullptr;
 
     // Set only while download() runs.
     TransferAttempt *attempt = nullptr;

@@ -2,7 +2,6 @@
 
 #include "app/constants.h"
 #include "download/growing_file_source.h"
-#include "download/memory_byte_source.h"
 
 #include <QEventLoop>
 #include <QtConcurrent/QtConcurrentRun>
@@ -17,6 +16,30 @@ ExtractionTask::~ExtractionTask()
     stop();
 }
 
+// The outcome comes back as a queued call: the pool thread posts it before
+// its task ends, and stop() waits for that end, so this object outlives
+// the post (a call still queued when it is deleted is dropped with it).
+void ExtractionTask::launch(const std::function<ExtractOutcome()> &work)
+{
+    const quint64 run = ++generation;
+    delivered = false;
+    running = true;
+    future = QtConcurrent::run([this, run, work] {
+        const ExtractOutcome result = work();
+        QMetaObject::invokeMethod(
+            this, [this, run, result] { deliver(run, result); }, Qt::QueuedConnection);
+    });
+}
+
+void ExtractionTask::deliver(quint64 run, const ExtractOutcome &result)
+{
+    if (run != generation || !running)
+        return;
+    outcome = result;
+    delivered = true;
+    emit ended();
+}
+
 bool ExtractionTask::start(qint64 complete)
 {
     source = std::make_shared<GrowingFileSource>(archive_path, complete);
@@ -24,10 +47,7 @@ bool ExtractionTask::start(qint64 complete)
         return false;
     const std::shared_ptr<GrowingFileSource> input = source;
     const ExtractTarget into = target;
-    watcher = std::make_unique<QFutureWatcher<ExtractOutcome>>();
-    connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, this, &ExtractionTask::ended);
-    watcher->setFuture(
-        QtConcurrent::run([input, into] { return extract_to_target(*input, into); }));
+    launch([input, into] { return extract_to_target(*input, into); });
     return true;
 }
 
@@ -35,12 +55,7 @@ void ExtractionTask::start_from_memory(const QByteArray &archive)
 {
     source.reset();
     const ExtractTarget into = target;
-    watcher = std::make_unique<QFutureWatcher<ExtractOutcome>>();
-    connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, this, &ExtractionTask::ended);
-    watcher->setFuture(QtConcurrent::run([archive, into] {
-        MemoryByteSource input(archive);
-        return extract_to_target(input, into);
-    }));
+    launch([archive, into] { return extract_memory_to_target(archive, into); });
 }
 
 void ExtractionTask::grow(qint64 complete)
@@ -57,25 +72,25 @@ void ExtractionTask::finish()
 
 void ExtractionTask::stop()
 {
-    if (!watcher)
+    if (!running)
         return;
     if (source)
         source->cancel();
-    watcher->waitForFinished();
-    watcher.reset();
+    future.waitForFinished();
+    running = false;
+    ++generation;
 }
 
 ExtractOutcome ExtractionTask::wait_for_outcome()
 {
-    if (!watcher)
+    if (!running)
         return {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED};
-    if (!watcher->isFinished()) {
+    if (!delivered) {
         QEventLoop loop;
-        connect(watcher.get(), &QFutureWatcher<ExtractOutcome>::finished, &loop, &QEventLoop::quit);
-        if (!watcher->isFinished())
-            loop.exec();
+        connect(this, &ExtractionTask::ended, &loop, &QEventLoop::quit);
+        loop.exec();
     }
-    const ExtractOutcome outcome = watcher->result();
-    watcher.reset();
+    running = false;
+    ++generation;
     return outcome;
 }

@@ -2,16 +2,18 @@
 
 #include "download/archive_extractor.h"
 
-#include <QFutureWatcher>
+#include <QFuture>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class GrowingFileSource;
 
 // The extraction of one archive on the global thread pool, reading the
-// archive while the transfer still appends to it, or from memory. The transfer tells how
-// much of the archive is on disk (grow) and when it is complete (finish).
+// archive while the transfer still appends to it, or from memory. The
+// transfer tells how much of the archive is on disk (grow) and when it is
+// complete (finish).
 class ExtractionTask : public QObject
 {
     Q_OBJECT
@@ -30,9 +32,9 @@ public:
     // Stops the task and waits until it has let go of the files.
     void stop();
     // Whether a decoding was started and not stopped (it may have ended).
-    bool started() const { return watcher != nullptr; }
+    bool started() const { return running; }
     // Whether the decoding has come to its end (its signal may be on its way).
-    bool has_ended() const { return watcher && watcher->isFinished(); }
+    bool has_ended() const { return running && future.isFinished(); }
     // Waits in a local event loop until the task is over; its outcome.
     ExtractOutcome wait_for_outcome();
 
@@ -42,9 +44,16 @@ signals:
     void ended();
 
 private:
+    void launch(const std::function<ExtractOutcome()> &work);
+    void deliver(quint64 run, const ExtractOutcome &outcome);
+
     const QString archive_path;
     const ExtractTarget target;
     std::shared_ptr<GrowingFileSource> source;
-    // One per start: events of a stopped run die with its watcher.
-    std::unique_ptr<QFutureWatcher<ExtractOutcome>> watcher;
+    QFuture<void> future;
+    bool running = false;
+    // Numbers the starts: the outcome of a stopped run is ignored.
+    quint64 generation = 0;
+    bool delivered = false;
+    ExtractOutcome outcome;
 };

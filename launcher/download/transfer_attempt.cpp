@@ -85,17 +85,40 @@ TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
         if (!validator.isEmpty())
             exchange.request().setRawHeader("If-Range", validator);
     }
-    const std::unique_ptr<QNetworkReply> finished = exchange.get([this](QNetworkReply *started) {
-        reply = started;
-        reply->setReadBufferSize(READ_BUFFER_SIZE);
-        connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
-        connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
-        connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
-    });
+    return finish(exchange.get([this](QNetworkReply *started) { watch(started); }));
+}
+
+TransferAttempt::Result TransferAttempt::run_sent(QIODevice &target,
+                                                  std::unique_ptr<QNetworkReply> sent)
+{
+    file = &target;
+    offset = 0;
+    return finish(BlockingRequest::wait_for(sent.release(), [this](QNetworkReply *started) {
+        watch(started);
+        // Its signals so far went unheard: catch up with what it holds.
+        drain();
+        if (accepted && body_written > 0)
+            report_progress(body_written, body_length);
+    }));
+}
+
+void TransferAttempt::watch(QNetworkReply *started)
+{
+    reply = started;
+    reply->setReadBufferSize(READ_BUFFER_SIZE);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
+    connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
+    connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
+}
+
+TransferAttempt::Result TransferAttempt::finish(std::unique_ptr<QNetworkReply> finished)
+{
     judge_headers(); // a reply that finished without reporting its headers
+    drain(); // and anything it holds that no signal announced
     const Result result = finish_result();
-    reply = nullptr; // deleted with `finished`, right after this
+    reply = nullptr;
     file = nullptr;
+    finished.reset();
     return result;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
 class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -40,6 +42,9 @@ public:
     // when the server sends the whole file again (the caller empties the
     // file), or offset.
     Result run(QIODevice &file, qint64 offset, const QByteArray &validator);
+    // Runs on a reply whose request (a GET of the whole file) went out
+    // earlier; what it has received already is judged and written first.
+    Result run_sent(QIODevice &file, std::unique_ptr<QNetworkReply> sent);
     void abort();
     // ETag (a strong one) or Last-Modified of the answer; "" when none.
     QByteArray validator() const { return answer_validator; }
@@ -57,6 +62,8 @@ public slots:
     void drain();
 
 private:
+    void watch(QNetworkReply *started);
+    Result finish(std::unique_ptr<QNetworkReply> finished);
     void judge_headers();
     void report_progress(qint64 bytes_received, qint64 bytes_total);
     Result finish_result();

@@ -2,9 +2,12 @@
 
 #include "download/downloader.h"
 #include "download/extraction_backlog.h"
+#include "download/request_prefetcher.h"
 
 Updater::Updater(const QUrl &base_url)
-    : base_url(base_url), backlog(new ExtractionBacklog(this))
+    : base_url(base_url)
+    , backlog(new ExtractionBacklog(this))
+    , prefetcher(new RequestPrefetcher(this))
 {
     connect(backlog, &ExtractionBacklog::failed, this, &Updater::extraction_failed);
     connect(backlog, &ExtractionBacklog::changed, this, &Updater::continue_run);

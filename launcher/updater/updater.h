@@ -15,6 +15,7 @@
 
 class Downloader;
 class ExtractionBacklog;
+class RequestPrefetcher;
 
 // Keeps the game installation current against the manifest of the download
 // service. read_manifest and read_extra_manifest run as tasks on the global
@@ -109,6 +110,8 @@ private:
     // running allow it (a patch step waits for all of them), or ends the run
     // once the plan is done and every extraction has ended.
     void continue_run();
+    // Sends the requests of the next few small whole files ahead.
+    void prefetch_ahead();
     // An extraction handed to the backlog failed: the run ends with its error.
     void extraction_failed(int error_code, const QString &what);
     // Ends the run: no further step starts and no signal follows.
@@ -135,6 +138,8 @@ private:
     Downloader *downloader = nullptr;
     // Extractions of earlier steps that still run while later steps transfer.
     ExtractionBacklog *backlog = nullptr;
+    // Requests of coming small files, sent while earlier steps run.
+    RequestPrefetcher *prefetcher = nullptr;
     // A run is under way: set by start_update, cleared when it ends.
     bool running = false;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;

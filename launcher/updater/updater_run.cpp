@@ -4,6 +4,7 @@
 
 #include "download/downloader.h"
 #include "download/extraction_backlog.h"
+#include "download/request_prefetcher.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
 #include "platform/program_start.h"
@@ -23,6 +24,11 @@ namespace {
 const QString PATCH_FOLDER = update_layout::patch_folder();
 
 constexpr double MIB = 1024.0 * 1024.0;
+
+// Requests sent ahead: for files known to be this small, at most this many
+// beyond the current one (each may use a connection of its own).
+constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
+constexpr int PREFETCH_DEPTH = 2;
 
 // Temporary files of a verification-cache write that a kill cut short: the
 // cache's own name and a random suffix of six characters.
@@ -79,6 +85,7 @@ void Updater::halt()
     if (downloader)
         downloader->cancel();
     backlog->stop_all();
+    prefetcher->clear();
 }
 
 bool Updater::enough_disk_space()
@@ -103,6 +110,7 @@ bool Updater::enough_disk_space()
 void Updater::finish_run()
 {
     running = false;
+    prefetcher->clear();
     if (refused_files.isEmpty()) {
         emit update_finished(true);
         return;
@@ -140,6 +148,8 @@ void Updater::start_next_download(const FileRecord &record)
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
         transfer->set_extraction_backlog(backlog);
+        transfer->set_prefetcher(prefetcher);
+        prefetch_ahead();
     }
     transfer->set_retry_listener(
         [this](const QString &reason, int seconds, int attempt, int attempts) {
@@ -180,6 +190,25 @@ void Updater::continue_run()
     const bool patch_step = !file_queue.head().patch_chain.isEmpty();
     if (patch_step ? backlog->empty() : backlog->has_room())
         start_next_download(file_queue.head());
+}
+
+// The next whole files, as long as they are known to be small and have no
+// partial archive to continue (that takes a request of its own).
+void Updater::prefetch_ahead()
+{
+    for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
+        const FileRecord &record = file_queue.at(i);
+        if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
+            record.expected_size > PREFETCH_MAX_SIZE)
+            return;
+        const QUrl address = Downloader::address_of(record.base_url.toString() + record.name);
+        if (prefetcher->holds(address))
+            continue;
+        ScratchArea::PartialNote note;
+        if (ScratchArea::read_note(record.name, note))
+            return;
+        prefetcher->prefetch(address, network_timeout_ms);
+    }
 }
 
 void Updater::extraction_failed(int error_code, const QString &what)
