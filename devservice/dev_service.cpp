@@ -183,6 +183,12 @@ bool DevService::bind(const CertPaths &certs, QString *error)
     return true;
 }
 
+void DevService::answer_late() const
+{
+    if (config.delay_ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(config.delay_ms));
+}
+
 void DevService::run()
 {
     server->listen_after_bind();
@@ -196,6 +202,7 @@ void DevService::stop()
 void DevService::get(const httplib::Request &req, httplib::Response &res) const
 {
     ConnectionWorkers::request_read();
+    answer_late();
     const QByteArray path = raw_path(req);
     if (path == NEWS_PATH)
         serve_news(res);
@@ -241,6 +248,7 @@ void DevService::post(const httplib::Request &req, httplib::Response &res,
                       const QByteArray &body) const
 {
     ConnectionWorkers::request_read();
+    answer_late();
     if (raw_path(req) != LOGIN_PATH) {
         plain(res, 404, "not found");
         return;

@@ -44,6 +44,9 @@ private:
     void serve_file(const httplib::Request &req, const QByteArray &raw_path,
                     httplib::Response &res) const;
 
+    // Waits the configured delay before an answer.
+    void answer_late() const;
+
     const ServiceConfig config;
     LoginHandler login;
     StaticFiles files;

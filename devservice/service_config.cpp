@@ -88,10 +88,14 @@ ConfigOutcome parse_service_config(const QStringList &arguments, ServiceConfig *
                                   QStringLiteral("Limit each download to this many KiB per second "
                                                  "(0: no limit), so an update can be watched."),
                                   QStringLiteral("KIB"), QStringLiteral("0"));
+    const QCommandLineOption delay(QStringLiteral("delay-ms"),
+                                   QStringLiteral("Answer every request this many milliseconds "
+                                                  "late, as a distant server would (at most 2000)."),
+                                   QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption init_certs(
         QStringLiteral("init-certs"),
         QStringLiteral("Make the certificates if missing, print the CA file's path and exit."));
-    parser.addOptions({help, port, state, accounts, news, serve, dist, rate, init_certs});
+    parser.addOptions({help, port, state, accounts, news, serve, dist, rate, delay, init_certs});
 
     if (!parser.parse(arguments)) {
         fail(parser.errorText());
@@ -114,6 +118,11 @@ ConfigOutcome parse_service_config(const QStringList &arguments, ServiceConfig *
     config->rate_kib = parser.value(rate).toInt(&ok);
     if (!ok || config->rate_kib < 0) {
         fail(QStringLiteral("--rate wants a number of KiB per second, 0 for no limit"));
+        return ConfigOutcome::UsageError;
+    }
+    config->delay_ms = parser.value(delay).toInt(&ok);
+    if (!ok || config->delay_ms < 0 || config->delay_ms > 2000) {
+        fail(QStringLiteral("--delay-ms wants a number from 0 to 2000"));
         return ConfigOutcome::UsageError;
     }
     config->state_dir = parser.value(state);

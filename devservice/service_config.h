@@ -14,6 +14,7 @@ struct ServiceConfig
     QString serve_dir; // folder served at "/win32/", "" for none
     QMap<QString, QString> dists; // distribution name -> folder served at "/dist/<name>/win64/"
     int rate_kib = 0; // download rate limit in KiB/s per transfer, 0 for none
+    int delay_ms = 0; // each answer waits this long first, standing for a distant server
     bool init_certs = false;
 };
 
