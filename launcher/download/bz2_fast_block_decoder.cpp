@@ -108,7 +108,7 @@ bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint
         if (symbol <= RUN_B) {
             if (symbol < 0)
                 return false;
-            run += weight << symbol;
+            run += weight << (symbol - RUN_A); // RUN_B counts twice
             weight <<= 1;
             if (run > block_limit)
                 return false;
