@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "download/byte_sink.h"
+#include "download/bz2_fast_block_decoder.h"
 
 #include <bzlib.h>
 
@@ -10,6 +11,29 @@
 namespace {
 
 constexpr int OUTPUT_CHUNK = 64 * 1024;
+constexpr quint64 BLOCK_MAGIC = 0x314159265359ULL;
+constexpr quint64 END_MAGIC = 0x177245385090ULL;
+
+// count (up to 64) bits of data from bit, most significant first.
+quint64 bits_at(const QByteArray &data, qint64 bit, int count)
+{
+    quint64 value = 0;
+    for (int i = 0; i < count; ++i, ++bit)
+        value = value << 1 | ((uchar(data[int(bit / 8)]) >> (7 - bit % 8)) & 1);
+    return value;
+}
+
+// Where the end-of-stream marker of an input that is exactly one stream
+// begins (its padding is under a byte), or -1.
+qint64 end_marker(const QByteArray &input)
+{
+    for (int pad = 0; pad < 8; ++pad) {
+        const qint64 bit = qint64(input.size()) * 8 - pad - 80;
+        if (bit >= 32 && bits_at(input, bit, 48) == END_MAGIC)
+            return bit;
+    }
+    return -1;
+}
 
 // Hands size bytes to the sink within the limit; false ends the decoding
 // with result.code set.
@@ -30,6 +54,26 @@ bool deliver(ByteSink &sink, const char *data, qint64 size, qint64 limit, Bz2Dec
     return true;
 }
 
+// The common case, a stream of one block and nothing after it, goes through
+// the fast block decoder; false when it declines (nothing was delivered).
+bool decode_one_block(const QByteArray &input, ByteSink &sink, qint64 output_limit,
+                      Bz2DecodeResult &result)
+{
+    if (input.size() < 4 + 10 + 10 || !input.startsWith("BZh") || input[3] < '1' ||
+        input[3] > '9' || bits_at(input, 32, 48) != BLOCK_MAGIC)
+        return false;
+    const qint64 end = end_marker(input);
+    // One block: the stream's combined CRC is the block's own.
+    if (end < 0 || bits_at(input, end + 48, 32) != bits_at(input, 32 + 48, 32))
+        return false;
+    thread_local Bz2FastBlockDecoder decoder;
+    const auto consume = [&](QByteArray &chunk) {
+        return deliver(sink, chunk.constData(), chunk.size(), output_limit, result);
+    };
+    return decoder.decode(input.mid(4), 0, end - 32, input[3] - '0', consume) !=
+        Bz2FastBlockDecoder::Result::Declined;
+}
+
 } // namespace
 
 // Concatenated streams make one output; bytes after a complete stream that
@@ -39,6 +83,8 @@ Bz2DecodeResult SequentialBz2Decoder::decode(const QByteArray &input, ByteSink &
                                              qint64 output_limit)
 {
     Bz2DecodeResult result;
+    if (decode_one_block(input, sink, output_limit, result))
+        return result;
     char buffer[OUTPUT_CHUNK];
     qint64 position = 0;
     for (bool first = true; first || position < input.size(); first = false) {

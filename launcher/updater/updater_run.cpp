@@ -28,7 +28,7 @@ constexpr double MIB = 1024.0 * 1024.0;
 // Requests sent ahead: for files known to be this small, at most this many
 // beyond the current one (each may use a connection of its own).
 constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
-constexpr int PREFETCH_DEPTH = 2;
+constexpr int PREFETCH_DEPTH = 4;
 
 // Temporary files of a verification-cache write that a kill cut short: the
 // cache's own name and a random suffix of six characters.
