@@ -226,56 +226,44 @@ void fresh_install(const QString &work)
                 qPrintable(fixed(best(tools) / best(ours))));
 }
 
-void distant_server(const QString &work);
+// Many small files installed by the launcher against curl fetching their
+// archives over one connection, from a server `delay_ms` away; the best
+// times of each, or {-1, -1}.
+QPair<double, double> small_files_against_curl(const QString &work, const QString &name,
+                                               int count, int delay_ms)
+{
+    const QString release = work + "/" + name + "-release";
+    const QString tree = work + "/" + name + "-tree";
+    if (!ensure_release(release, count, qint64(count) * 4096) || !publish(release, tree))
+        return {-1, -1};
+    Service service(work, tree, work + "/" + name + "-service.log", 0, delay_ms);
+    if (!service.ok())
+        return {-1, -1};
+    const QString ca = work + "/state/ca.pem";
+    const QStringList names = archive_names(tree);
+    QVector<double> ours, curl;
+    for (int run = 0; run < RUNS; ++run) {
+        ours << launcher_install(service, ca, work + "/" + name + "-ours");
+        curl << curl_fetch(service, ca, names, work + "/" + name + "-curl");
+    }
+    return {best(ours), best(curl)};
+}
 
 void small_files(const QString &work)
 {
-    const QString release = work + "/small-release";
-    const QString tree = work + "/small-tree";
-    if (!ensure_release(release, 2000, 2000 * 4096) || !publish(release, tree)) {
-        std::printf("small files: cannot prepare the release\n");
-        return;
-    }
-    Service service(work, tree, work + "/small-service.log");
-    if (!service.ok())
-        return;
-    const QString ca = work + "/state/ca.pem";
-    const QStringList names = archive_names(tree);
-    QVector<double> ours, curl;
-    for (int run = 0; run < RUNS; ++run) {
-        ours << launcher_install(service, ca, work + "/small-ours");
-        curl << curl_fetch(service, ca, names, work + "/small-curl");
-    }
+    const QPair<double, double> near = small_files_against_curl(work, "small", 2000, 0);
     std::printf("small files (2,000 x 4 KiB): launcher %s s, curl over one connection %s s: "
                 "%sx (target >= 0.7x)\n",
-                qPrintable(fixed(best(ours))), qPrintable(fixed(best(curl))),
-                qPrintable(fixed(best(curl) / best(ours))));
+                qPrintable(fixed(near.first)), qPrintable(fixed(near.second)),
+                qPrintable(fixed(near.second / near.first)));
     std::fflush(stdout);
-    distant_server(work);
-}
-
-// The same kind of files from a server 50 ms away (each answer waits that
-// long): the round trips dominate. Fewer files, so curl's run stays short.
-void distant_server(const QString &work)
-{
-    const QString release = work + "/distant-release";
-    const QString tree = work + "/distant-tree";
-    if (!ensure_release(release, 200, 200 * 4096) || !publish(release, tree))
-        return;
-    Service service(work, tree, work + "/distant-service.log", 0, 50);
-    if (!service.ok())
-        return;
-    const QString ca = work + "/state/ca.pem";
-    const QStringList names = archive_names(tree);
-    QVector<double> ours, curl;
-    for (int run = 0; run < RUNS; ++run) {
-        ours << launcher_install(service, ca, work + "/distant-ours");
-        curl << curl_fetch(service, ca, names, work + "/distant-curl");
-    }
+    // From a server 50 ms away (each answer waits that long) the round trips
+    // dominate; fewer files, so that curl's run stays short.
+    const QPair<double, double> far = small_files_against_curl(work, "distant", 200, 50);
     std::printf("small files from a server 50 ms away (200 x 4 KiB): launcher %s s, curl over "
                 "one connection %s s: %sx\n",
-                qPrintable(fixed(best(ours))), qPrintable(fixed(best(curl))),
-                qPrintable(fixed(best(curl) / best(ours))));
+                qPrintable(fixed(far.first)), qPrintable(fixed(far.second)),
+                qPrintable(fixed(far.second / far.first)));
 }
 
 // Bytes the service sent for requests of `path`, from its request log.

@@ -1,13 +1,14 @@
-// Arbitrary input for the parallel bzip2 decoder, compared with libbzip2
-// decoding the same bytes in one pass. Holds: no crash, no sanitizer report,
-// the same error code, and on success the same output; the same again when
-// the input arrives in small pieces.
+// Arbitrary input for the parallel bzip2 decoder and the one for archives
+// held in memory, compared with libbzip2 decoding the same bytes in one pass.
+// Holds: no crash, no sanitizer report, the same error code, and on success
+// the same output; the same again when the input arrives in small pieces.
 #include "fuzz_sandbox.h"
 
 #include "bz2_reference.h"
 #include "download/byte_sink.h"
 #include "download/byte_source.h"
 #include "download/parallel_bz2_decoder.h"
+#include "download/sequential_bz2_decoder.h"
 
 #include <bzlib.h>
 
@@ -48,11 +49,14 @@ public:
     QByteArray bytes;
 };
 
+// piece 0: the decoder for archives in memory.
 void compare(const QByteArray &input, const Bz2Reference &reference, qint64 piece)
 {
     PieceSource source(input, piece);
     BufferSink sink;
-    const Bz2DecodeResult result = ParallelBz2Decoder(2).decode(source, sink, OUTPUT_LIMIT);
+    const Bz2DecodeResult result = piece == 0
+        ? SequentialBz2Decoder::decode(input, sink, OUTPUT_LIMIT)
+        : ParallelBz2Decoder(2).decode(source, sink, OUTPUT_LIMIT);
     if (reference.code == BZ_OUTBUFF_FULL) {
         if (result.code != 0 && result.code != BZ2_OUTPUT_TOO_LARGE &&
             result.code != BZ_DATA_ERROR && result.code != BZ_UNEXPECTED_EOF)
@@ -78,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Bz2Reference reference = bz2_reference_decode(input, OUTPUT_LIMIT);
     compare(input, reference, 1 << 20);
     compare(input, reference, qint64(size % 13) + 1);
+    compare(input, reference, 0);
     return 0;
 }
