@@ -192,7 +192,11 @@ void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
         output.adopt(std::move(partial));
         return;
     }
-    ScratchArea::drop_partial(file_path);
+    // What is there belongs to other content. A partial archive without a
+    // note (cut before its note was written) is replaced if the transfer
+    // spills to disk, and cleared with the scratch folder otherwise.
+    if (ScratchArea::has_note(file_path))
+        ScratchArea::drop_partial(file_path);
     offset = 0;
     validator.clear();
 }

@@ -124,6 +124,31 @@ qint64 plain_file_size(const QString &path)
 #endif
 }
 
+bool is_plain_directory(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
+#else
+    struct stat st
+    {
+    };
+    return ::lstat(native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+}
+
+bool entry_exists(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+#else
+    struct stat st
+    {
+    };
+    return ::lstat(native(path).constData(), &st) == 0;
+#endif
+}
+
 bool sync(QFile &file)
 {
     if (!file.flush())

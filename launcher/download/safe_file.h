@@ -33,6 +33,10 @@ std::unique_ptr<QFile> open_for_append(const QString &path);
 // but a regular file.
 qint64 plain_file_size(const QString &path);
 
+// Whether a plain directory (not a link to one) stands at path.
+bool is_plain_directory(const QString &path);
+// Whether any entry (a file, a link, anything) stands at path.
+bool entry_exists(const QString &path);
 // Flushes the file's data to the storage device, so that a rename after it
 // cannot leave an empty file under the name after a power cut.
 bool sync(QFile &file);

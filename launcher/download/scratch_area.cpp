@@ -31,6 +31,8 @@ QString ScratchArea::folder()
 
 bool ScratchArea::ensure()
 {
+    if (safe_file::is_plain_directory(FOLDER))
+        return true; // the common case, in one call
     const QFileInfo info(FOLDER);
     if (info.isSymLink() || (info.exists() && !info.isDir()))
         safe_file::remove_entry(FOLDER);
@@ -102,6 +104,11 @@ bool ScratchArea::write_note(const PartialNote &note)
         return true;
     safe_file::remove_entry(fresh);
     return false;
+}
+
+bool ScratchArea::has_note(const QString &name)
+{
+    return safe_file::entry_exists(note_path(name));
 }
 
 void ScratchArea::drop_partial(const QString &name)

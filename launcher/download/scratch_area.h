@@ -42,6 +42,8 @@ public:
     // Written through a new file and a rename, so a cut write leaves the
     // earlier note or none.
     static bool write_note(const PartialNote &note);
+    // Whether anything stands at the place of name's note.
+    static bool has_note(const QString &name);
     // Removes the partial archive of name and its note.
     static void drop_partial(const QString &name);
 
