@@ -1,5 +1,7 @@
 #include "download/bz2_block_decoder.h"
 
+#include "download/bz2_format.h"
+
 #include <bzlib.h>
 
 #include <algorithm>
@@ -7,8 +9,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr quint64 END_MAGIC = 0x177245385090ULL;
 
 // ORs count bits of value (most significant first) into zeroed bytes at bit.
 void put_bits(uchar *bytes, qint64 bit, quint64 value, int count)
@@ -46,7 +46,7 @@ QByteArray Bz2BlockDecoder::block_stream(const QByteArray &raw, int first_bit, q
     if (bit_count % 8)
         out[4 + whole - 1] &= uchar(0xff00u >> (bit_count % 8));
     if (with_end) {
-        put_bits(out, 32 + bit_count, END_MAGIC, 48);
+        put_bits(out, 32 + bit_count, BZ2_END_MAGIC, 48);
         put_bits(out, 32 + bit_count + 48, crc, 32);
     }
     return stream;

@@ -2,13 +2,12 @@
 
 #include "download/byte_sink.h"
 #include "download/bz2_block_decoder.h"
+#include "download/bz2_format.h"
 
 #include <bzlib.h>
 
 namespace {
 
-constexpr quint64 BLOCK_MAGIC = 0x314159265359ULL;
-constexpr quint64 END_MAGIC = 0x177245385090ULL;
 // A block magic, its CRC, the randomised flag and the origin pointer: no
 // block ends before that.
 constexpr qint64 BLOCK_HEADER_BITS = 48 + 32 + 1 + 24;
@@ -57,17 +56,17 @@ Bz2DecodeRun::Magic Bz2DecodeRun::read_magic(qint64 bit) const
             return window.finished() ? Magic::Cut : Magic::NeedInput;
         const int value = int(window.bits(bit + 8 * i, 8));
         if (i == 0) {
-            if (value == magic_byte(BLOCK_MAGIC, 0))
-                magic = BLOCK_MAGIC;
-            else if (value == magic_byte(END_MAGIC, 0))
-                magic = END_MAGIC;
+            if (value == magic_byte(BZ2_BLOCK_MAGIC, 0))
+                magic = BZ2_BLOCK_MAGIC;
+            else if (value == magic_byte(BZ2_END_MAGIC, 0))
+                magic = BZ2_END_MAGIC;
             else
                 return Magic::Bad;
         } else if (value != magic_byte(magic, i)) {
             return Magic::Bad;
         }
     }
-    return magic == BLOCK_MAGIC ? Magic::Block : Magic::StreamEnd;
+    return magic == BZ2_BLOCK_MAGIC ? Magic::Block : Magic::StreamEnd;
 }
 
 Bz2DecodeRun::Plan Bz2DecodeRun::plan_header()

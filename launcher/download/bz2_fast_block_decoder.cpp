@@ -2,6 +2,7 @@
 
 #include "download/bz2_block_decoder.h"
 #include "download/bz2_crc.h"
+#include "download/bz2_format.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>
@@ -11,8 +12,9 @@
 
 namespace {
 
-constexpr quint32 MAGIC_HIGH = 0x314159;
-constexpr quint32 MAGIC_LOW = 0x265359;
+// The block magic in the two 24-bit reads that take it.
+constexpr quint32 MAGIC_HIGH = quint32(BZ2_BLOCK_MAGIC >> 24);
+constexpr quint32 MAGIC_LOW = quint32(BZ2_BLOCK_MAGIC & 0xffffff);
 constexpr int RUN_A = 0;
 constexpr int RUN_B = 1;
 

@@ -1,5 +1,6 @@
 #include "download/bz2_magic_scanner.h"
 
+#include "download/bz2_format.h"
 #include "download/bz2_input_window.h"
 
 #include <algorithm>
@@ -7,8 +8,6 @@
 
 namespace {
 
-constexpr quint64 BLOCK_MAGIC = 0x314159265359ULL;
-constexpr quint64 END_MAGIC = 0x177245385090ULL;
 constexpr quint64 MAGIC_MASK = (quint64(1) << 48) - 1;
 
 quint64 load_big_endian(const uchar *bytes)
@@ -29,8 +28,8 @@ Bz2MagicScanner::Bz2MagicScanner()
     for (int k = 0; k < 8; ++k) {
         for (int t = 0; t < 3; ++t) {
             const int shift = 32 - 8 * t + k;
-            table[t][(BLOCK_MAGIC >> shift) & 0xff] |= quint16(1u << k);
-            table[t][(END_MAGIC >> shift) & 0xff] |= quint16(1u << (8 + k));
+            table[t][(BZ2_BLOCK_MAGIC >> shift) & 0xff] |= quint16(1u << k);
+            table[t][(BZ2_END_MAGIC >> shift) & 0xff] |= quint16(1u << (8 + k));
         }
     }
 }
@@ -40,9 +39,9 @@ void Bz2MagicScanner::check(const uchar *bytes, qint64 offset, unsigned int shif
     const quint64 word = load_big_endian(bytes);
     for (int k = 0; k < 8; ++k) {
         const quint64 value = (word >> (16 - k)) & MAGIC_MASK;
-        if ((shifts & (1u << k)) && value == BLOCK_MAGIC)
+        if ((shifts & (1u << k)) && value == BZ2_BLOCK_MAGIC)
             found.push_back({offset * 8 + k, false});
-        else if ((shifts & (1u << (8 + k))) && value == END_MAGIC)
+        else if ((shifts & (1u << (8 + k))) && value == BZ2_END_MAGIC)
             found.push_back({offset * 8 + k, true});
     }
 }

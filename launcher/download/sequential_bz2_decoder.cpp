@@ -3,6 +3,7 @@
 #include "app/constants.h"
 #include "download/byte_sink.h"
 #include "download/bz2_fast_block_decoder.h"
+#include "download/bz2_format.h"
 
 #include <bzlib.h>
 
@@ -11,8 +12,6 @@
 namespace {
 
 constexpr int OUTPUT_CHUNK = 64 * 1024;
-constexpr quint64 BLOCK_MAGIC = 0x314159265359ULL;
-constexpr quint64 END_MAGIC = 0x177245385090ULL;
 
 // count (up to 64) bits of data from bit, most significant first.
 quint64 bits_at(const QByteArray &data, qint64 bit, int count)
@@ -29,7 +28,7 @@ qint64 end_marker(const QByteArray &input)
 {
     for (int pad = 0; pad < 8; ++pad) {
         const qint64 bit = qint64(input.size()) * 8 - pad - 80;
-        if (bit >= 32 && bits_at(input, bit, 48) == END_MAGIC)
+        if (bit >= 32 && bits_at(input, bit, 48) == BZ2_END_MAGIC)
             return bit;
     }
     return -1;
@@ -60,7 +59,7 @@ bool decode_one_block(const QByteArray &input, ByteSink &sink, qint64 output_lim
                       Bz2DecodeResult &result)
 {
     if (input.size() < 4 + 10 + 10 || !input.startsWith("BZh") || input[3] < '1' ||
-        input[3] > '9' || bits_at(input, 32, 48) != BLOCK_MAGIC)
+        input[3] > '9' || bits_at(input, 32, 48) != BZ2_BLOCK_MAGIC)
         return false;
     const qint64 end = end_marker(input);
     // One block: the stream's combined CRC is the block's own.

@@ -179,7 +179,7 @@ void Updater::schedule_next_download()
 
 void Updater::continue_run()
 {
-    if (!running || cancelled || downloader)
+    if (!running || downloader)
         return;
     if (file_queue.isEmpty()) {
         if (backlog->empty())
@@ -204,8 +204,7 @@ void Updater::prefetch_ahead()
         const QUrl address = Downloader::address_of(record.base_url.toString() + record.name);
         if (prefetcher->holds(address))
             continue;
-        ScratchArea::PartialNote note;
-        if (ScratchArea::read_note(record.name, note))
+        if (ScratchArea::has_note(record.name))
             return;
         prefetcher->prefetch(address, network_timeout_ms);
     }
