@@ -1,12 +1,11 @@
 #include "bz2_compress.h"
 
+#include "bz2_stream_encoder.h"
 #include "hash_text.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QThreadPool>
-
-#include <bzlib.h>
 
 #include <condition_variable>
 #include <deque>
@@ -34,17 +33,12 @@ int stream_input(qint64 file_size)
 // the reader hashes and the writer writes.
 constexpr int BLOCKS_PER_THREAD = 3;
 
-// One complete bzip2 stream of data; empty on failure.
+// One complete bzip2 stream of data; empty on failure. Each pool thread
+// keeps its encoder, and with it the buffers of a block's sort.
 QByteArray compress_block(const QByteArray &data)
 {
-    // bzip2's documented bound: 1% more than the input plus 600 bytes.
-    QByteArray out(data.size() + data.size() / 100 + 600, Qt::Uninitialized);
-    unsigned size = unsigned(out.size());
-    if (BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char *>(data.constData()),
-                                 unsigned(data.size()), 9, 0, 0) != BZ_OK)
-        return QByteArray();
-    out.truncate(int(size));
-    return out;
+    thread_local Bz2StreamEncoder encoder;
+    return encoder.encode(data.constData(), size_t(data.size()));
 }
 
 // One block on its way through the pool. The reader waits on it rather than

@@ -1,6 +1,6 @@
 #include "download/bz2_block_decoder.h"
 
-#include "download/bz2_format.h"
+#include "bz2_format.h"
 
 #include <bzlib.h>
 

@@ -2,7 +2,7 @@
 
 #include "download/byte_sink.h"
 #include "download/bz2_block_decoder.h"
-#include "download/bz2_format.h"
+#include "bz2_format.h"
 
 #include <bzlib.h>
 

@@ -1,8 +1,8 @@
 #include "download/bz2_fast_block_decoder.h"
 
+#include "bz2_crc.h"
+#include "bz2_format.h"
 #include "download/bz2_block_decoder.h"
-#include "download/bz2_crc.h"
-#include "download/bz2_format.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>
@@ -15,8 +15,6 @@ namespace {
 // The block magic in the two 24-bit reads that take it.
 constexpr quint32 MAGIC_HIGH = quint32(BZ2_BLOCK_MAGIC >> 24);
 constexpr quint32 MAGIC_LOW = quint32(BZ2_BLOCK_MAGIC & 0xffffff);
-constexpr int RUN_A = 0;
-constexpr int RUN_B = 1;
 
 } // namespace
 
@@ -82,7 +80,7 @@ bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
     return true;
 }
 
-// Huffman symbols to bytes: RUN_A and RUN_B spell the length of a run of the
+// Huffman symbols to bytes: BZ2_RUN_A and BZ2_RUN_B spell the length of a run of the
 // front byte in bijective base 2, any other symbol moves a byte to the front.
 bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint32 block_limit)
 {
@@ -107,10 +105,10 @@ bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint
         --left;
         bits.refill();
         const int symbol = table->decode(bits);
-        if (symbol <= RUN_B) {
+        if (symbol <= BZ2_RUN_B) {
             if (symbol < 0)
                 return false;
-            run += weight << (symbol - RUN_A); // RUN_B counts twice
+            run += weight << (symbol - BZ2_RUN_A); // BZ2_RUN_B counts twice
             weight <<= 1;
             if (run > block_limit)
                 return false;
@@ -163,8 +161,8 @@ quint32 find_run(const uchar *in, quint32 from, quint32 length)
     for (; i + 11 <= length; i += 8) {
         const quint64 a = qFromLittleEndian<quint64>(in + i);
         const quint64 differ = (a ^ qFromLittleEndian<quint64>(in + i + 1)) |
-                               (a ^ qFromLittleEndian<quint64>(in + i + 2)) |
-                               (a ^ qFromLittleEndian<quint64>(in + i + 3));
+            (a ^ qFromLittleEndian<quint64>(in + i + 2)) |
+            (a ^ qFromLittleEndian<quint64>(in + i + 3));
         const quint64 zero = (differ - ONES) & ~differ & ONES << 7;
         if (zero)
             return i + quint32(qCountTrailingZeroBits(zero) / 8);
@@ -251,9 +249,9 @@ bool Bz2FastBlockDecoder::expand_checked(quint32 &crc, bool &whole)
     }
 }
 
-Bz2FastBlockDecoder::Result Bz2FastBlockDecoder::decode(
-    const QByteArray &raw, int first_bit, qint64 bit_count, int level,
-    const std::function<bool(QByteArray &)> &consume)
+Bz2FastBlockDecoder::Result
+Bz2FastBlockDecoder::decode(const QByteArray &raw, int first_bit, qint64 bit_count, int level,
+                            const std::function<bool(QByteArray &)> &consume)
 {
     if (level < 1 || level > 9 || first_bit < 0 || first_bit > 7 || bit_count < 0 ||
         first_bit + bit_count > qint64(raw.size()) * 8)

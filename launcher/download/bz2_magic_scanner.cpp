@@ -1,6 +1,6 @@
 #include "download/bz2_magic_scanner.h"
 
-#include "download/bz2_format.h"
+#include "bz2_format.h"
 #include "download/bz2_input_window.h"
 
 #include <algorithm>

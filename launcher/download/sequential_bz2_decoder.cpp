@@ -3,7 +3,7 @@
 #include "app/constants.h"
 #include "download/byte_sink.h"
 #include "download/bz2_fast_block_decoder.h"
-#include "download/bz2_format.h"
+#include "bz2_format.h"
 
 #include <bzlib.h>
 

@@ -1,4 +1,4 @@
-#include "download/bz2_crc.h"
+#include "bz2_crc.h"
 
 #include <QtEndian>
 
