@@ -204,7 +204,7 @@ int main(int argc, char **argv)
     if (args.size() == 5 && args[1] == "--make") {
         const PatchResult made = make_patch_file(args[2], args[3], args[4]);
         if (!made.ok)
-            std::fprintf(stderr, "%s\n", qPrintable(made.message));
+            std::fprintf(stderr, "%s\n", made.message.c_str());
         return made.ok ? 0 : 1;
     }
     const QString work = args.size() > 1 ? args[1] : QDir::tempPath() + "/orvex-bench";

@@ -70,8 +70,8 @@ QByteArray framed_patch(const QByteArray &input, const QByteArray &base)
     const QByteArray differences = input.mid(4 + control_length, difference_length);
     const QByteArray fresh = input.mid(4 + control_length + difference_length);
     PatchHeader header;
-    header.source_hash = hash_text(base).toLatin1();
-    header.result_hash = hash_text(base + input.right(1)).toLatin1();
+    header.source_hash = hash_text(base).toStdString();
+    header.result_hash = hash_text(base + input.right(1)).toStdString();
     header.source_size = std::uint64_t(base.size());
     // Mostly the sum the frames need; sometimes another size near it.
     header.result_size =
@@ -81,7 +81,7 @@ QByteArray framed_patch(const QByteArray &input, const QByteArray &base)
     QByteArray sizes(16, '\0');
     qToLittleEndian<quint64>(quint64(control_frame.size()), sizes.data());
     qToLittleEndian<quint64>(quint64(difference_frame.size()), sizes.data() + 8);
-    return header.encode() + sizes + control_frame + difference_frame +
+    return QByteArray::fromStdString(header.encode()) + sizes + control_frame + difference_frame +
         frame(fresh, input[3] & 1 ? base : QByteArray());
 }
 
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         PatchHeader header;
         if (!PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header))
             fuzz_fail("a patch without header was accepted");
-        if (hash_text(after).toLatin1() != header.result_hash)
+        if (hash_text(after).toStdString() != header.result_hash)
             fuzz_fail("an accepted patch gave another result than its header names");
     }
     const QStringList left =

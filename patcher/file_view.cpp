@@ -1,25 +1,114 @@
 #include "file_view.h"
 
-bool FileView::open(const QString &path)
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+int open_for_reading(const char *path)
 {
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly))
+    return ::_open(path, _O_RDONLY | _O_BINARY);
+}
+long long read_some(int fd, char *to, std::size_t size)
+{
+    return ::_read(fd, to, unsigned(size < (1u << 30) ? size : (1u << 30)));
+}
+void close_file(int fd)
+{
+    ::_close(fd);
+}
+bool file_size(int fd, std::size_t *size)
+{
+    struct _stat64 st;
+    if (::_fstat64(fd, &st) != 0 || st.st_size < 0)
         return false;
-    length = std::size_t(file.size());
-    if (length == 0)
-        return true;
-    bytes = reinterpret_cast<const char *>(file.map(0, file.size()));
-    if (bytes)
-        return true;
-    copy = file.readAll();
-    bytes = copy.constData();
-    return std::size_t(copy.size()) == length;
+    *size = std::size_t(st.st_size);
+    return true;
+}
+#else
+int open_for_reading(const char *path)
+{
+    return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+long long read_some(int fd, char *to, std::size_t size)
+{
+    return ::read(fd, to, size);
+}
+void close_file(int fd)
+{
+    ::close(fd);
+}
+bool file_size(int fd, std::size_t *size)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < 0)
+        return false;
+    *size = std::size_t(st.st_size);
+    return true;
+}
+#endif
+
+} // namespace
+
+bool FileView::open(const char *path)
+{
+    close();
+    const int fd = open_for_reading(path);
+    if (fd < 0)
+        return false;
+    std::size_t size = 0;
+    if (!file_size(fd, &size)) {
+        close_file(fd);
+        return false;
+    }
+#ifndef _WIN32
+    if (size > 0) {
+        void *view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (view != MAP_FAILED) {
+            close_file(fd); // the mapping stays
+            bytes = static_cast<const char *>(view);
+            length = size;
+            mapped = true;
+            return true;
+        }
+    }
+#endif
+    // Read whole: a file that changes size meanwhile gives what was there.
+    copy.resize(size);
+    std::size_t filled = 0;
+    while (filled < size) {
+        const long long count = read_some(fd, copy.data() + filled, size - filled);
+        if (count <= 0)
+            break;
+        filled += std::size_t(count);
+    }
+    close_file(fd);
+    if (filled != size) {
+        copy.clear();
+        return false;
+    }
+    bytes = copy.data();
+    length = size;
+    return true;
 }
 
 void FileView::close()
 {
-    file.close(); // also unmaps
+#ifndef _WIN32
+    if (mapped)
+        ::munmap(const_cast<char *>(bytes), length);
+#endif
+    mapped = false;
     copy.clear();
+    copy.shrink_to_fit();
     bytes = nullptr;
     length = 0;
 }

@@ -2,11 +2,10 @@
 
 #include "diff_body.h"
 #include "file_view.h"
-#include "hash_text.h"
+#include "hash_text_core.h"
 #include "suffix_matcher.h"
 
 #include <QSaveFile>
-#include <QtEndian>
 
 #include <zstd.h>
 
@@ -28,8 +27,8 @@ PatchHeader header_for(std::uint32_t version, const char *old_data, std::size_t 
 {
     PatchHeader header;
     header.version = version;
-    header.source_hash = hash_text(old_data, old_size).toLatin1();
-    header.result_hash = hash_text(new_data, new_size).toLatin1();
+    header.source_hash = hash_text_of(old_data, old_size);
+    header.result_hash = hash_text_of(new_data, new_size);
     header.source_size = old_size;
     header.result_size = new_size;
     return header;
@@ -50,7 +49,7 @@ std::size_t build_plain_patch(const char *old_data, std::size_t old_size, const 
     const std::size_t capacity = PatchHeader::SIZE + ZSTD_compressBound(new_size);
     out->reset(new (std::nothrow) char[capacity]);
     if (!cctx || !*out) {
-        *result = PatchResult::failure(PatchError::Internal, QStringLiteral("out of memory"));
+        *result = PatchResult::failure(PatchError::Internal, "out of memory");
         return 0;
     }
     ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, level);
@@ -63,13 +62,12 @@ std::size_t build_plain_patch(const char *old_data, std::size_t old_size, const 
         : ZSTD_compress2(cctx.get(), out->get() + PatchHeader::SIZE, capacity - PatchHeader::SIZE,
                          new_data, new_size);
     if (ZSTD_isError(frame_size)) {
-        *result =
-            PatchResult::failure(PatchError::Internal,
-                                 QStringLiteral("compression failed: %1")
-                                     .arg(QString::fromLatin1(ZSTD_getErrorName(frame_size))));
+        *result = PatchResult::failure(PatchError::Internal,
+                                       std::string("compression failed: ") +
+                                           ZSTD_getErrorName(frame_size));
         return 0;
     }
-    std::memcpy(out->get(), header.encode().constData(), PatchHeader::SIZE);
+    std::memcpy(out->get(), header.encode().data(), PatchHeader::SIZE);
     return PatchHeader::SIZE + frame_size;
 }
 
@@ -77,7 +75,7 @@ struct Candidate
 {
     bool ok = false;
     std::vector<char> body;
-    QString error;
+    std::string error;
 };
 
 // A body with copies planned over old and new.
@@ -87,7 +85,7 @@ Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
     Candidate candidate;
     SuffixMatcher matcher;
     if (!matcher.build(old_data, old_size)) {
-        candidate.error = QStringLiteral("out of memory");
+        candidate.error = "out of memory";
         return candidate;
     }
     candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
@@ -121,7 +119,7 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
         *result = PatchResult::failure(PatchError::Internal, candidates.back().error);
         return {};
     }
-    const QByteArray header =
+    const std::string header =
         header_for(PatchHeader::FORMAT_VERSION, old_data, old_size, new_data, new_size).encode();
     std::vector<char> patch(header.begin(), header.end());
     patch.insert(patch.end(), best->body.begin(), best->body.end());
@@ -129,44 +127,6 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
 }
 
 } // namespace
-
-int patch_window_log(std::uint64_t old_size, std::uint64_t new_size, int upper_bound)
-{
-    const std::uint64_t span = old_size + new_size;
-    int log = 10; // the smallest window the format knows
-    while (log < upper_bound && (std::uint64_t(1) << log) < span)
-        ++log;
-    return log;
-}
-
-constexpr char PatchHeader::MAGIC[];
-
-QByteArray PatchHeader::encode() const
-{
-    QByteArray bytes(SIZE, '\0');
-    char *p = bytes.data();
-    std::memcpy(p, MAGIC, MAGIC_LENGTH);
-    qToLittleEndian<quint32>(version, p + 8);
-    std::memcpy(p + 12, source_hash.leftJustified(HASH_TEXT_LENGTH, ' ', true).constData(),
-                HASH_TEXT_LENGTH);
-    std::memcpy(p + 19, result_hash.leftJustified(HASH_TEXT_LENGTH, ' ', true).constData(),
-                HASH_TEXT_LENGTH);
-    qToLittleEndian<quint64>(source_size, p + 26);
-    qToLittleEndian<quint64>(result_size, p + 34);
-    return bytes;
-}
-
-bool PatchHeader::decode(const char *data, std::size_t size, PatchHeader *header)
-{
-    if (size < std::size_t(SIZE) || std::memcmp(data, MAGIC, MAGIC_LENGTH) != 0)
-        return false;
-    header->version = qFromLittleEndian<quint32>(data + 8);
-    header->source_hash = QByteArray(data + 12, HASH_TEXT_LENGTH);
-    header->result_hash = QByteArray(data + 19, HASH_TEXT_LENGTH);
-    header->source_size = qFromLittleEndian<quint64>(data + 26);
-    header->result_size = qFromLittleEndian<quint64>(data + 34);
-    return true;
-}
 
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
                        int level)
@@ -178,7 +138,7 @@ PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, Q
     if (!result.ok)
         return result;
     if (bytes.size() > std::size_t(INT_MAX))
-        return PatchResult::failure(PatchError::Internal, QStringLiteral("patch too large"));
+        return PatchResult::failure(PatchError::Internal, "patch too large");
     *patch = QByteArray(bytes.data(), int(bytes.size()));
     return result;
 }
@@ -202,12 +162,12 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
 {
     FileView old_file;
     FileView new_file;
-    if (!old_file.open(old_path))
+    if (!old_file.open(QFile::encodeName(old_path).constData()))
         return PatchResult::failure(PatchError::Unreadable,
-                                    QStringLiteral("cannot read %1").arg(old_path));
-    if (!new_file.open(new_path))
+                                    "cannot read " + old_path.toStdString());
+    if (!new_file.open(QFile::encodeName(new_path).constData()))
         return PatchResult::failure(PatchError::Unreadable,
-                                    QStringLiteral("cannot read %1").arg(new_path));
+                                    "cannot read " + new_path.toStdString());
     PatchResult result = PatchResult::success();
     const std::vector<char> bytes = build_patch(old_file.data(), old_file.size(), new_file.data(),
                                                 new_file.size(), level, &result);
@@ -218,6 +178,6 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes.data(), size) != size || !out.commit())
         return PatchResult::failure(
             PatchError::WriteFailed,
-            QStringLiteral("cannot write %1: %2").arg(patch_path, out.errorString()));
+            QStringLiteral("cannot write %1: %2").arg(patch_path, out.errorString()).toStdString());
     return result;
 }

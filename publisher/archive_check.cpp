@@ -129,11 +129,11 @@ bool check_patch_header(const QString &path, const QString &source_hash, const Q
         *error = QStringLiteral("%1 is not a patch of this format").arg(path);
         return false;
     }
-    if (QString::fromLatin1(header.source_hash) != source_hash ||
-        QString::fromLatin1(header.result_hash) != result_hash) {
+    if (QString::fromStdString(header.source_hash) != source_hash ||
+        QString::fromStdString(header.result_hash) != result_hash) {
         *error = QStringLiteral("%1 leads from %2 to %3, not from %4 to %5")
-                     .arg(path, QString::fromLatin1(header.source_hash),
-                          QString::fromLatin1(header.result_hash), source_hash, result_hash);
+                     .arg(path, QString::fromStdString(header.source_hash),
+                          QString::fromStdString(header.result_hash), source_hash, result_hash);
         return false;
     }
     if (result_size)

@@ -200,13 +200,14 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
     QString error;
     const QString scratch = QStringLiteral("%1/%2-%3").arg(scratch_dir).arg(index).arg(i);
     const QString old_content = version.content_path(file.key, scratch, &error);
-    PatchResult made {false, error, PatchError::Unreadable};
+    PatchResult made {false, error.toStdString(), PatchError::Unreadable};
     if (!old_content.isEmpty())
         made = make_patch_file(old_content, file.path, target,
                                options.patch_level > 0 ? options.patch_level : DEFAULT_PATCH_LEVEL);
     QFile::remove(scratch);
     if (!made.ok) {
-        out->notes.append(QStringLiteral("no patch from %1: %2").arg(source_hash, made.message));
+        out->notes.append(QStringLiteral("no patch from %1: %2")
+                              .arg(source_hash, QString::fromStdString(made.message)));
         QFile::remove(target);
         return QString();
     }

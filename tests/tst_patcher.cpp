@@ -93,8 +93,8 @@ QByteArray diff_patch(const QByteArray &old_data, const QByteArray &result, qint
         return out;
     };
     PatchHeader header;
-    header.source_hash = hash_text(old_data).toLatin1();
-    header.result_hash = hash_text(result).toLatin1();
+    header.source_hash = hash_text(old_data).toStdString();
+    header.result_hash = hash_text(result).toStdString();
     header.source_size = std::uint64_t(old_data.size());
     header.result_size = std::uint64_t(result_size);
     const QByteArray control_frame = frame(control);
@@ -102,7 +102,8 @@ QByteArray diff_patch(const QByteArray &old_data, const QByteArray &result, qint
     QByteArray sizes(16, '\0');
     qToLittleEndian<quint64>(quint64(control_frame.size()), sizes.data());
     qToLittleEndian<quint64>(quint64(difference_frame.size()), sizes.data() + 8);
-    return header.encode() + sizes + control_frame + difference_frame + frame(fresh);
+    return QByteArray::fromStdString(header.encode()) + sizes + control_frame + difference_frame +
+        frame(fresh);
 }
 
 } // namespace
@@ -162,18 +163,18 @@ void TestPatcher::round_trip()
     QByteArray patch;
     const PatchResult made = plain ? make_plain_patch(old_data, new_data, &patch)
                                    : make_patch(old_data, new_data, &patch);
-    QVERIFY2(made.ok, qPrintable(made.message));
+    QVERIFY2(made.ok, made.message.c_str());
 
     PatchHeader header;
     QVERIFY(PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header));
     QCOMPARE(header.version, plain ? PatchHeader::PLAIN_VERSION : PatchHeader::FORMAT_VERSION);
-    QCOMPARE(QString::fromLatin1(header.source_hash), hash_text(old_data));
-    QCOMPARE(QString::fromLatin1(header.result_hash), hash_text(new_data));
+    QCOMPARE(QString::fromStdString(header.source_hash), hash_text(old_data));
+    QCOMPARE(QString::fromStdString(header.result_hash), hash_text(new_data));
 
     QVERIFY(write_file(path("target"), old_data));
     QVERIFY(write_file(path("patch"), patch));
     const PatchResult applied = apply_patch_file(path("patch"), path("target"));
-    QVERIFY2(applied.ok, qPrintable(applied.message));
+    QVERIFY2(applied.ok, applied.message.c_str());
     QVERIFY(read_file(path("target")) == new_data);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"patch", "target"}));
 }
@@ -195,7 +196,7 @@ void TestPatcher::rebuilt_program_patch_smaller_than_plain()
     QVERIFY(write_file(path("target"), old_data));
     QVERIFY(write_file(path("patch"), patch));
     const PatchResult applied = apply_patch_file(path("patch"), path("target"));
-    QVERIFY2(applied.ok, qPrintable(applied.message));
+    QVERIFY2(applied.ok, applied.message.c_str());
     QVERIFY(read_file(path("target")) == new_data);
 }
 
@@ -311,7 +312,7 @@ void TestPatcher::hostile_control_list_refused()
 
     const PatchResult applied = apply_patch_file(path("patch"), path("target"));
     if (QByteArray(QTest::currentDataTag()) == "valid") {
-        QVERIFY2(applied.ok, qPrintable(applied.message));
+        QVERIFY2(applied.ok, applied.message.c_str());
         QVERIFY(read_file(path("target")) == result);
         return;
     }
@@ -335,7 +336,7 @@ void TestPatcher::file_over_128_mib_needs_raised_window()
     QVERIFY(write_file(path("new"), new_data));
     old_data.clear();
     const PatchResult made = make_patch_file(path("old"), path("new"), path("patch"), 1);
-    QVERIFY2(made.ok, qPrintable(made.message));
+    QVERIFY2(made.ok, made.message.c_str());
     QVERIFY2(QFileInfo(path("patch")).size() < 200000, "the old file was not used as reference");
 
     QCOMPARE(QProcess::execute(bin_dir() + "/patcher.exe", {path("patch"), path("old")}), 0);

@@ -44,16 +44,12 @@ QString HashTextDigest::finish()
     if (!ok || EVP_DigestFinal_ex(context->md, digest, &length) != 1)
         return QString();
     ok = false; // a digest ends once
-    const QByteArray hex =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(digest), int(length)).toHex();
-    return QString::fromLatin1(hex.left(HASH_TEXT_LENGTH));
+    return QString::fromStdString(hash_text_of_digest(digest));
 }
 
 QString hash_text(const char *data, std::size_t size)
 {
-    HashTextDigest digest;
-    digest.add(data, size);
-    return digest.finish();
+    return QString::fromStdString(hash_text_of(data, size));
 }
 
 QString hash_text(const QByteArray &data)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hash_text_core.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,11 +10,9 @@ class QFile;
 #include <cstddef>
 #include <memory>
 
-// The 7-character hash text that identifies a file's content everywhere in
-// the update system: the first 7 lowercase hexadecimal digits of its SHA-256.
-// Shared by the launcher, the patch program and the publisher, so all three
-// agree by construction.
-constexpr int HASH_TEXT_LENGTH = 7;
+// The hash text as Qt text, for the launcher and the publisher; the patch
+// program uses the same digest through hash_text_core.h, so all three agree
+// by construction.
 
 // A SHA-256 digest fed in pieces, ending in a hash text.
 class HashTextDigest

@@ -1,0 +1,190 @@
+#include "diff_body_reader.h"
+
+#include "diff_body_format.h"
+#include "diff_plan.h"
+#include "large_buffer.h"
+#include "little_endian.h"
+#include "patch_header.h"
+
+#include <zstd.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+struct DCtxDeleter
+{
+    void operator()(ZSTD_DCtx *ctx) const { ZSTD_freeDCtx(ctx); }
+};
+
+bool get_number(const std::uint8_t **p, const std::uint8_t *end, std::uint64_t *value)
+{
+    *value = 0;
+    for (int shift = 0; shift < 64 && *p < end; shift += 7) {
+        const std::uint8_t byte = *(*p)++;
+        *value |= std::uint64_t(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return shift < 63 || byte <= 1; // no bits beyond the 64th
+    }
+    return false;
+}
+
+std::int64_t unzigzag(std::uint64_t value)
+{
+    return std::int64_t(value >> 1) ^ -std::int64_t(value & 1);
+}
+
+// The declared content size of a whole frame, or false.
+bool frame_content_size(const char *frame, std::size_t frame_size, std::uint64_t *size)
+{
+    if (ZSTD_findFrameCompressedSize(frame, frame_size) != frame_size)
+        return false;
+    const unsigned long long declared = ZSTD_getFrameContentSize(frame, frame_size);
+    if (declared == ZSTD_CONTENTSIZE_UNKNOWN || declared == ZSTD_CONTENTSIZE_ERROR)
+        return false;
+    *size = declared;
+    return true;
+}
+
+// Decompresses a whole frame of exactly size bytes into out.
+bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
+                std::size_t prefix_size, void *out, std::size_t size)
+{
+    std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
+    if (!dctx)
+        return false;
+    if (prefix) {
+        ZSTD_DCtx_setParameter(
+            dctx.get(), ZSTD_d_windowLogMax,
+            patch_window_log(prefix_size, size,
+                             ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound));
+        if (ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), prefix, prefix_size)))
+            return false;
+    }
+    const std::size_t written = ZSTD_decompressDCtx(dctx.get(), out, size, frame, frame_size);
+    return !ZSTD_isError(written) && written == size;
+}
+
+// Reads the control list, checking that the copies lie in order inside both
+// contents, into copies (when not null). *count gets their number, *copied
+// their total length.
+bool read_copies(const std::uint8_t *p, const std::uint8_t *end, std::uint64_t old_size,
+                 std::uint64_t result_size, DiffCopy *copies, std::uint64_t *count,
+                 std::uint64_t *copied)
+{
+    std::uint64_t new_end = 0;
+    std::uint64_t old_end = 0;
+    *count = 0;
+    *copied = 0;
+    while (p < end) {
+        std::uint64_t gap, length, delta;
+        if (!get_number(&p, end, &gap) || !get_number(&p, end, &length) ||
+            !get_number(&p, end, &delta) || length == 0)
+            return false;
+        // Bounds in unsigned arithmetic that cannot wrap.
+        if (gap > result_size - new_end || length > result_size - new_end - gap)
+            return false;
+        const std::int64_t move = unzigzag(delta);
+        if (move < 0 ? std::uint64_t(-(move + 1)) >= old_end
+                     : std::uint64_t(move) > old_size - old_end)
+            return false;
+        const std::uint64_t old_start = old_end + std::uint64_t(move);
+        if (length > old_size - old_start)
+            return false;
+        if (copies)
+            copies[*count] = {new_end + gap, old_start, length};
+        ++*count;
+        new_end += gap + length;
+        old_end = old_start + length;
+        *copied += length;
+    }
+    return true;
+}
+
+} // namespace
+
+// The differences are decoded straight into the result buffer, at its start;
+// each copy then moves to its place, last first: a copy's place never lies
+// below where its differences were decoded, nor over those of earlier copies.
+bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *old_data,
+                          std::size_t old_size, std::size_t result_size, LargeBuffer *out,
+                          bool *out_of_memory)
+{
+    *out_of_memory = false;
+    if (body_size < std::size_t(DIFF_BODY_FIXED_SIZE))
+        return false;
+    const std::uint64_t control_size = load_little_endian(body, 8);
+    const std::uint64_t difference_size = load_little_endian(body + 8, 8);
+    const std::size_t rest = body_size - DIFF_BODY_FIXED_SIZE;
+    if (control_size > rest || difference_size > rest - control_size)
+        return false;
+    const char *control_frame = body + DIFF_BODY_FIXED_SIZE;
+    const char *difference_frame = control_frame + control_size;
+    const char *fresh_frame = difference_frame + difference_size;
+    const std::size_t fresh_size = rest - control_size - difference_size;
+
+    // Each copy is at least one byte long, so there are at most as many as
+    // difference bytes.
+    std::uint64_t control_length = 0;
+    std::uint64_t difference_length = 0;
+    std::uint64_t fresh_length = 0;
+    if (!frame_content_size(control_frame, control_size, &control_length) ||
+        !frame_content_size(difference_frame, difference_size, &difference_length) ||
+        !frame_content_size(fresh_frame, fresh_size, &fresh_length) ||
+        difference_length > result_size || fresh_length != result_size - difference_length ||
+        control_length / DIFF_BODY_MAX_ENTRY > difference_length)
+        return false;
+
+    // The list is read twice: checked and counted, then kept.
+    std::unique_ptr<std::uint8_t[]> control(
+        new (std::nothrow) std::uint8_t[control_length ? std::size_t(control_length) : 1]);
+    if (!control) {
+        *out_of_memory = true;
+        return false;
+    }
+    const std::uint8_t *control_end = control.get() + control_length;
+    std::uint64_t count = 0;
+    std::uint64_t copied = 0;
+    if (!decompress(control_frame, control_size, nullptr, 0, control.get(),
+                    std::size_t(control_length)) ||
+        !read_copies(control.get(), control_end, old_size, result_size, nullptr, &count, &copied) ||
+        copied != difference_length)
+        return false;
+    std::unique_ptr<DiffCopy[]> copies(new (std::nothrow) DiffCopy[count ? count : 1]);
+    std::unique_ptr<char[]> fresh(new (std::nothrow) char[fresh_length ? fresh_length : 1]);
+    if (!copies || !fresh || !out->allocate(result_size)) {
+        *out_of_memory = true;
+        return false;
+    }
+    read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
+    if (!decompress(difference_frame, difference_size, nullptr, 0, out->data(),
+                    std::size_t(difference_length)) ||
+        !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.get(),
+                    std::size_t(fresh_length)))
+        return false;
+
+    auto *result = reinterpret_cast<std::uint8_t *>(out->data());
+    const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data);
+    std::uint64_t fresh_end = fresh_length;
+    std::uint64_t difference_end = difference_length;
+    std::uint64_t place_end = result_size;
+    for (std::uint64_t i = count;; --i) {
+        const DiffCopy *copy = i > 0 ? &copies[i - 1] : nullptr;
+        const std::uint64_t copy_end = copy ? copy->new_start + copy->length : 0;
+        const std::uint64_t gap = place_end - copy_end;
+        std::memcpy(result + copy_end, fresh.get() + fresh_end - gap, std::size_t(gap));
+        fresh_end -= gap;
+        if (!copy)
+            break;
+        difference_end -= copy->length;
+        std::uint8_t *to = result + copy->new_start;
+        std::memmove(to, result + difference_end, std::size_t(copy->length));
+        const std::uint8_t *from = old_bytes + copy->old_start;
+        for (std::uint64_t k = 0; k < copy->length; ++k)
+            to[k] = std::uint8_t(to[k] + from[k]);
+        place_end = copy->new_start;
+    }
+    return true;
+}
