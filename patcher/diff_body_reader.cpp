@@ -153,15 +153,16 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         copied != difference_length)
         return false;
     std::unique_ptr<DiffCopy[]> copies(new (std::nothrow) DiffCopy[count ? count : 1]);
-    std::unique_ptr<char[]> fresh(new (std::nothrow) char[fresh_length ? fresh_length : 1]);
-    if (!copies || !fresh || !out->allocate(result_size)) {
+    // The new bytes can be most of the result: a large buffer, like it.
+    LargeBuffer fresh;
+    if (!copies || !fresh.allocate(std::size_t(fresh_length)) || !out->allocate(result_size)) {
         *out_of_memory = true;
         return false;
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
     if (!decompress(difference_frame, difference_size, nullptr, 0, out->data(),
                     std::size_t(difference_length)) ||
-        !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.get(),
+        !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
                     std::size_t(fresh_length)))
         return false;
 
@@ -174,7 +175,7 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         const DiffCopy *copy = i > 0 ? &copies[i - 1] : nullptr;
         const std::uint64_t copy_end = copy ? copy->new_start + copy->length : 0;
         const std::uint64_t gap = place_end - copy_end;
-        std::memcpy(result + copy_end, fresh.get() + fresh_end - gap, std::size_t(gap));
+        std::memcpy(result + copy_end, fresh.data() + fresh_end - gap, std::size_t(gap));
         fresh_end -= gap;
         if (!copy)
             break;

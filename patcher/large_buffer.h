@@ -18,5 +18,6 @@ public:
 
 private:
     char *bytes = nullptr;
+    char *base = nullptr; // start of the mapping, at or below bytes
     std::size_t mapped = 0; // 0: allocated with new[]
 };
