@@ -115,8 +115,8 @@ void Bz2BlockEncoder::choose_tables()
         low = high + 1;
         remaining -= taken;
     }
-    LaneCosts costs[MAX_ALPHABET];
-    quint32 table_freq[MAX_TABLES][MAX_ALPHABET];
+    LaneCosts costs[BZ2_MAX_SYMBOLS];
+    quint32 table_freq[BZ2_MAX_TABLES][BZ2_MAX_SYMBOLS];
     for (int pass = 0; pass < PASSES; ++pass) {
         for (int v = 0; v < alphabet; ++v) {
             LaneCosts lanes = {};
@@ -173,7 +173,7 @@ void Bz2BlockEncoder::write(const bool *used, int row, quint32 crc, Bz2BitWriter
     // The table of each group, moved to front and written in unary.
     out->put(3, quint32(tables));
     out->put(15, quint32(selectors.size()));
-    uchar order[MAX_TABLES] = {0, 1, 2, 3, 4, 5};
+    uchar order[BZ2_MAX_TABLES] = {0, 1, 2, 3, 4, 5};
     for (const uchar table : selectors) {
         int j = 0;
         while (order[j] != table)
@@ -185,7 +185,7 @@ void Bz2BlockEncoder::write(const bool *used, int row, quint32 crc, Bz2BitWriter
 
     // Each table's lengths as steps from the one before; then its codes,
     // given in order of length and, within a length, of symbol.
-    quint32 codes[MAX_TABLES][MAX_ALPHABET];
+    quint32 codes[BZ2_MAX_TABLES][BZ2_MAX_SYMBOLS];
     for (int t = 0; t < tables; ++t) {
         int current = lengths[t][0];
         out->put(5, quint32(current));

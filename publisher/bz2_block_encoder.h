@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bz2_block_sorter.h"
+#include "bz2_format.h"
 
 #include <QtGlobal>
 
@@ -22,8 +23,6 @@ public:
     bool encode(const uchar *block, int size, quint32 crc, Bz2BitWriter *out);
 
 private:
-    static constexpr int MAX_TABLES = 6;
-    static constexpr int MAX_ALPHABET = 258;
     static constexpr int PASSES = 4;
 
     void make_symbols(const bool *used);
@@ -36,6 +35,6 @@ private:
     std::vector<uchar> selectors;
     int alphabet = 0;
     int tables = 0;
-    quint32 freq[MAX_ALPHABET] = {};
-    uchar lengths[MAX_TABLES][MAX_ALPHABET] = {};
+    quint32 freq[BZ2_MAX_SYMBOLS] = {};
+    uchar lengths[BZ2_MAX_TABLES][BZ2_MAX_SYMBOLS] = {};
 };

@@ -14,3 +14,7 @@ constexpr int BZ2_RUN_A = 0;
 constexpr int BZ2_RUN_B = 1;
 // Symbols coded with one table before the next selector applies.
 constexpr int BZ2_GROUP_SIZE = 50;
+// Huffman tables a block may have, and symbols a table may code: the 256
+// byte values' move-to-front positions, the second run symbol and the end.
+constexpr int BZ2_MAX_TABLES = 6;
+constexpr int BZ2_MAX_SYMBOLS = 258;

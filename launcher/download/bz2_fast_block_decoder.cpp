@@ -35,7 +35,7 @@ bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
         return false;
 
     groups = int(bits.read(3));
-    if (groups < 2 || groups > MAX_GROUPS)
+    if (groups < 2 || groups > BZ2_MAX_TABLES)
         return false;
     // More selectors than a block can use are left to libbzip2, which reads
     // and drops the extra ones; no encoder writes them.
@@ -43,8 +43,8 @@ bool Bz2FastBlockDecoder::read_tables(Bz2BitReader &bits)
     if (selectors < 1 || selectors > MAX_SELECTORS)
         return false;
     // Selectors come move-to-front coded in unary.
-    uchar order[MAX_GROUPS];
-    for (int g = 0; g < MAX_GROUPS; ++g)
+    uchar order[BZ2_MAX_TABLES];
+    for (int g = 0; g < BZ2_MAX_TABLES; ++g)
         order[g] = uchar(g);
     for (int i = 0; i < selectors; ++i) {
         int index = 0;
@@ -100,7 +100,7 @@ bool Bz2FastBlockDecoder::read_symbols(Bz2BitReader &bits, qint64 end_bit, quint
             if (group >= selectors || bits.position() > end_bit)
                 return false;
             table = &tables[selector[group++]];
-            left = GROUP_SIZE;
+            left = BZ2_GROUP_SIZE;
         }
         --left;
         bits.refill();

@@ -32,9 +32,7 @@ public:
                   const std::function<bool(QByteArray &)> &consume);
 
 private:
-    static constexpr int MAX_GROUPS = 6;
     static constexpr int MAX_SELECTORS = 18002;
-    static constexpr int GROUP_SIZE = 50;
 
     bool read_tables(Bz2BitReader &bits);
     bool read_symbols(Bz2BitReader &bits, qint64 end_bit, quint32 block_limit);
@@ -48,7 +46,7 @@ private:
     int groups = 0;
     int selectors = 0;
     uchar selector[MAX_SELECTORS];
-    Bz2HuffmanTable tables[MAX_GROUPS];
+    Bz2HuffmanTable tables[BZ2_MAX_TABLES];
 
     // The block's bytes as the symbols give them, in the inverter's entries,
     // and how often each value occurs.

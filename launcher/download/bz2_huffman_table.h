@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bz2_format.h"
 #include "download/bz2_bit_reader.h"
 
 #include <QtGlobal>
@@ -12,7 +13,7 @@ class Bz2HuffmanTable
 public:
     static constexpr int FAST_BITS = 10;
     static constexpr int MAX_LENGTH = 20;
-    static constexpr int MAX_SYMBOLS = 258;
+    static constexpr int MAX_SYMBOLS = BZ2_MAX_SYMBOLS;
 
     // Builds the table for lengths[0 .. count) (each 1 to MAX_LENGTH). Only
     // a complete prefix code is accepted.
