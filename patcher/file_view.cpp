@@ -12,49 +12,48 @@
 
 namespace {
 
+// The few calls that differ between the systems, each in one place.
+int open_for_reading(const char *path)
+{
 #ifdef _WIN32
-int open_for_reading(const char *path)
-{
     return ::_open(path, _O_RDONLY | _O_BINARY);
-}
-long long read_some(int fd, char *to, std::size_t size)
-{
-    return ::_read(fd, to, unsigned(size < (1u << 30) ? size : (1u << 30)));
-}
-void close_file(int fd)
-{
-    ::_close(fd);
-}
-bool file_size(int fd, std::size_t *size)
-{
-    struct _stat64 st;
-    if (::_fstat64(fd, &st) != 0 || st.st_size < 0)
-        return false;
-    *size = std::size_t(st.st_size);
-    return true;
-}
 #else
-int open_for_reading(const char *path)
-{
     return ::open(path, O_RDONLY | O_CLOEXEC);
+#endif
 }
+
 long long read_some(int fd, char *to, std::size_t size)
 {
+#ifdef _WIN32
+    return ::_read(fd, to, unsigned(size < (1u << 30) ? size : (1u << 30)));
+#else
     return ::read(fd, to, size);
+#endif
 }
+
 void close_file(int fd)
 {
+#ifdef _WIN32
+    ::_close(fd);
+#else
     ::close(fd);
+#endif
 }
+
 bool file_size(int fd, std::size_t *size)
 {
+#ifdef _WIN32
+    struct _stat64 st;
+    const bool ok = ::_fstat64(fd, &st) == 0;
+#else
     struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < 0)
+    const bool ok = ::fstat(fd, &st) == 0;
+#endif
+    if (!ok || st.st_size < 0)
         return false;
     *size = std::size_t(st.st_size);
     return true;
 }
-#endif
 
 } // namespace
 
