@@ -9,9 +9,7 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
