@@ -2,6 +2,7 @@
 // from. See --help.
 #include "publish_options.h"
 #include "publisher.h"
+#include "signature_check.h"
 #include "tree_check.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,12 @@ int main(int argc, char *argv[])
     case OptionsOutcome::Run:
         break;
     }
-    if (!options.check_dir.isEmpty())
-        return check_tree(options.check_dir, options.jobs);
+    if (!options.check_dir.isEmpty()) {
+        const int status = check_tree(options.check_dir, options.jobs);
+        if (!options.verify_key.isEmpty() &&
+            !check_manifest_signature(options.check_dir, options.verify_key))
+            return 1;
+        return status;
+    }
     return Publisher(options).run();
 }

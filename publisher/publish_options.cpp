@@ -66,6 +66,16 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "and size, every listed patch exists and names its source and result. Exits 1 on "
          "any fault.",
          "dir"},
+        {"sign-key",
+         "Sign the manifest with this Ed25519 private key (PEM, from openssl genpkey "
+         "-algorithm ed25519): patcher.json.sig beside it holds the raw 64-byte signature "
+         "of its exact bytes. It is written into the new tree before the swap, so a tree is "
+         "signed whole or not at all.",
+         "file"},
+        {"verify-key",
+         "With --check: the manifest must carry a valid signature by one of the public keys "
+         "in this PEM file; a missing or wrong signature is a fault.",
+         "file"},
     });
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "publisher: %s\n", qPrintable(parser.errorText()));
@@ -78,6 +88,11 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->jobs = qMax(1, QThread::idealThreadCount());
     if (parser.isSet("check")) {
         options->check_dir = parser.value("check");
+        options->verify_key = parser.value("verify-key");
+        if (parser.isSet("sign-key")) {
+            std::fprintf(stderr, "publisher: --sign-key does not go with --check\n");
+            return OptionsOutcome::UsageError;
+        }
         return read_count(parser, "jobs", 1, 1024, &options->jobs) ? OptionsOutcome::Run
                                                                    : OptionsOutcome::UsageError;
     }
@@ -92,6 +107,11 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
                      qPrintable(parser.positionalArguments().first()));
         return OptionsOutcome::UsageError;
     }
+    if (parser.isSet("verify-key")) {
+        std::fprintf(stderr, "publisher: --verify-key goes only with --check\n");
+        return OptionsOutcome::UsageError;
+    }
+    options->sign_key = parser.value("sign-key");
     options->release_dir = parser.value("release");
     options->out_dir = parser.value("out");
     options->previous = parser.values("previous");

@@ -17,6 +17,8 @@ struct PublishOptions
     int patch_level = 0; // 0: the patch format's default
     bool follow_internal_links = false; // publish links to files inside the release
     QString check_dir; // --check: only check this published tree
+    QString sign_key; // Ed25519 private key (PEM) that signs the manifest; "": unsigned
+    QString verify_key; // --check: public key(s) (PEM) one of which must have signed
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };

@@ -2,6 +2,8 @@
 
 #include "update_layout.h"
 
+#include "manifest_signature.h"
+#include "manifest_signer.h"
 #include "release_scan.h"
 #include "staging_area.h"
 
@@ -57,6 +59,10 @@ int Publisher::run()
     timer.start();
     QVector<ReleaseFile> files;
     QString error;
+    // The key is read before anything is touched, so a bad key changes nothing.
+    ManifestSigner signer;
+    if (!options.sign_key.isEmpty() && !signer.load(options.sign_key, &error))
+        return fail(error);
     const QString release = QDir(options.release_dir).absolutePath() + QLatin1Char('/');
     if ((QDir(options.out_dir).absolutePath() + QLatin1Char('/')).startsWith(release))
         return fail(QStringLiteral("the output folder must not lie inside the release folder"));
@@ -118,9 +124,14 @@ int Publisher::run()
         QStringLiteral("nothing published, %1 is unchanged").arg(options.out_dir);
     if (!errors.isEmpty())
         return fail(QStringLiteral("%1; %2").arg(unchanged, errors.join("; ")));
-    if (!write_manifest(staging.tree(), outcomes, &error) || !staging.publish(&error))
+    if (!write_manifest(staging.tree(), outcomes, &error) ||
+        (signer.loaded() && !signer.sign_manifest(staging.tree(), &error)) ||
+        !staging.publish(&error))
         return fail(QStringLiteral("%1; %2").arg(unchanged, error));
     print_summary(outcomes, double(timer.elapsed()) / 1000.0);
+    if (signer.loaded())
+        std::printf("signed %s with key %s\n", qPrintable(update_layout::manifest_file()),
+                    qPrintable(manifest_signature::key_id(signer.public_key())));
     return 0;
 }
 

@@ -21,6 +21,8 @@
 namespace {
 
 const QByteArray FORM_TYPE = "application/x-www-form-urlencoded";
+// A detached manifest signature is 64 raw bytes, line ends and NULs included.
+const QByteArray SIGNATURE = QByteArray("\r\n\0\x80sig", 7).repeated(9).left(64);
 
 QString devservice_program()
 {
@@ -77,6 +79,7 @@ void TestDevservice::initTestCase()
     QVERIFY(dir.mkpath("serve/sub") && dir.mkpath("qa"));
     QVERIFY(write_file(dir.filePath("serve/patcher.json"), "{\"exec\":\"orvex.exe\"}"));
     QVERIFY(write_file(dir.filePath("serve/sub/a b.bz2"), "nested"));
+    QVERIFY(write_file(dir.filePath("serve/patcher.json.sig"), SIGNATURE));
     QVERIFY(write_file(dir.filePath("qa/patcher.json"), "qa manifest"));
     QVERIFY(write_file(dir.filePath("secret"), "secret"));
     QVERIFY(QFile::link(dir.filePath("secret"), dir.filePath("serve/escape")));
@@ -225,6 +228,8 @@ void TestDevservice::files_are_served_inside_their_folder_only_data()
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("manifest") << QByteArray("/win32/patcher.json") << QByteArray("200")
                               << QByteArray("{\"exec\":\"orvex.exe\"}");
+    QTest::newRow("manifest signature, raw bytes")
+        << QByteArray("/win32/patcher.json.sig") << QByteArray("200") << SIGNATURE;
     QTest::newRow("nested, encoded space")
         << QByteArray("/win32/sub/a%20b.bz2") << QByteArray("200") << QByteArray("nested");
     QTest::newRow("distribution") << QByteArray("/dist/qa/win64/patcher.json") << QByteArray("200")

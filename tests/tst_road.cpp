@@ -1,14 +1,19 @@
 // The play road of the real window against the HTTPS fixture on the build's
 // service port: login, manifest reads, update, game start, and back.
 #include "app/constants.h"
+#include "bz2_util.h"
 #include "connect_proxy.h"
+#include "hash_text.h"
 #include "https_fixture.h"
 #include "login/login_client.h"
 #include "news/news_display.h"
+#include "signing_keys.h"
+#include "test_files.h"
 #include "updater/updater.h"
 #include "widget_lookup.h"
 #include "window/launcher_window.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -145,6 +150,8 @@ private slots:
         previous_dir = QDir::currentPath();
         QDir::setCurrent(work_dir->path());
         write_game(GAME_EXECUTABLE);
+        // Unsigned manifests, whatever keys the build has; tests of signed ones set keys.
+        Updater::set_default_manifest_keys(QByteArray());
         fixture.route("POST", "/login/", json_answer(accepted(QStringLiteral("prod"))));
         fixture.route("GET", "/win32/patcher.json", not_found());
         fixture.route("GET", "/launcher/", FixtureResponse {});
@@ -514,6 +521,87 @@ private slots:
         QVERIFY(!child<QLineEdit>(window, "line_edit_password")->isHidden());
         QVERIFY(child<QPushButton>(window, "push_button_play")->isEnabled());
         QVERIFY(child<QPushButton>(window, "push_button_options")->isEnabled());
+    }
+
+    void signed_manifests_decide_the_play_road_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("signed") << "";
+        QTest::newRow("changed after signing") << "changed";
+        QTest::newRow("signature of another key") << "other key";
+        QTest::newRow("missing signature") << "missing";
+        QTest::newRow("unsigned distribution manifest") << "unsigned dist";
+    }
+
+    // A launcher with a key uses a manifest only with a valid signature: a
+    // refused one shows the error and installs, creates and starts nothing,
+    // and its launcher version brings no prompt.
+    void signed_manifests_decide_the_play_road()
+    {
+        QFETCH(QString, fault);
+        const TestKeyPair key = make_test_key_pair(), other = make_test_key_pair();
+        Updater::set_default_manifest_keys(key.public_pem);
+        const QByteArray content = "new game data";
+        const QJsonObject files {{"data/new.bin",
+                                  QJsonObject {{"path", "data"},
+                                               {"hash", hash_text(content)},
+                                               {"patches", QJsonArray()}}}};
+        const bool dist = fault == QLatin1String("unsigned dist");
+        const QByteArray manifest =
+            QJsonDocument(QJsonObject {{"launcher-version", "1.4.0"},
+                                       {"server-version", "5.0"},
+                                       {"files", dist ? QJsonObject() : files}})
+                .toJson();
+        FixtureResponse served = json_answer({}), signature, archive;
+        served.body = manifest;
+        if (fault == QLatin1String("changed"))
+            served.body.replace("1.4.0", "9.4.0"); // one byte, and a version that would prompt
+        signature.body =
+            sign_ed25519((fault == QLatin1String("other key") ? other : key).private_pem, manifest);
+        archive.body = bz2_compress(content);
+        fixture.route("GET", "/win32/patcher.json", served);
+        fixture.route("GET", "/win32/patcher.json.sig",
+                      fault == QLatin1String("missing") ? not_found() : signature);
+        fixture.route("GET", "/win32/data/new.bin.bz2", archive);
+        if (dist) {
+            fixture.route("POST", "/login/", json_answer(accepted(QStringLiteral("qa"))));
+            fixture.route("GET", "/dist/qa/win64/patcher.json", json_answer({{"files", files}}));
+            fixture.route("GET", "/dist/qa/win64/patcher.json.sig", not_found());
+            fixture.route("GET", "/dist/qa/win64/data/new.bin.bz2", archive);
+        }
+        // The prompt would end the process: any message box is noted and closed first.
+        QStringList boxes;
+        QTimer watchdog;
+        connect(&watchdog, &QTimer::timeout, this, [&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box && box->isVisible()) {
+                    boxes << box->text();
+                    box->done(0);
+                }
+            }
+        });
+        watchdog.start(50);
+
+        LauncherWindow window;
+        window.show();
+        play(window);
+        auto *status = child<QLabel>(window, "label_status");
+        if (fault.isEmpty()) {
+            QTRY_VERIFY(QFile::exists(QStringLiteral("game-env.txt")));
+            QCOMPARE(read_file("data/new.bin"), content);
+            QCOMPARE(child<QLabel>(window, "label_launcher_version")->text(),
+                     QStringLiteral("Launcher v1.4.0"));
+            QCOMPARE(requested_paths().count(QStringLiteral("GET /win32/patcher.json.sig")), 2);
+            return;
+        }
+        QTRY_COMPARE(status->text(), QStringLiteral("909: Manifest signature is not valid"));
+        QCOMPARE(boxes, QStringList());
+        QVERIFY(!QFile::exists(QStringLiteral("game-env.txt")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("data")));
+        QCOMPARE(requested_paths().filter(QStringLiteral(".bz2")), QStringList());
+        QCOMPARE(child<QLabel>(window, "label_launcher_version")->text(),
+                 dist ? QStringLiteral("Launcher v1.4.0") : TEXT_NOT_AVAILABLE);
     }
 
     void request_paths_use_the_system_proxy_data()

@@ -51,6 +51,8 @@ const QString TEXT_NO_DISK_SPACE =
 const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 of %4)...");
 const QString TEXT_FILES_REFUSED = QStringLiteral(
     "Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
+// A manifest whose signature is missing, malformed or not made by a trusted key.
+const QString TEXT_MANIFEST_SIGNATURE = QStringLiteral("Manifest signature is not valid");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");

@@ -38,6 +38,7 @@ extern const QString TEXT_FILE_DAMAGED;
 extern const QString TEXT_NO_DISK_SPACE;
 extern const QString TEXT_RETRYING;
 extern const QString TEXT_FILES_REFUSED;
+extern const QString TEXT_MANIFEST_SIGNATURE;
 extern const QString TEXT_NOT_AVAILABLE;
 extern const QString TEXT_LOGIN;
 extern const QString TEXT_VERIFYING_CREDENTIALS;
@@ -58,6 +59,8 @@ constexpr int CODE_DOWNLOAD_FAILED = 905; // TEXT_DOWNLOAD_FAILED
 constexpr int CODE_FILE_DAMAGED = 906; // TEXT_FILE_DAMAGED
 constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE
 constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
+// A manifest without a valid signature by a compiled-in key.
+constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE
 
 // Not part of the fixed texts above: the launcher's own guard against a
 // service that stops sending. An exchange or transfer that receives no byte

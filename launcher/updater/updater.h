@@ -55,6 +55,22 @@ public:
     // it may skip. Set it while no task runs.
     void set_full_verification(bool full) { full_verification = full; }
 
+    // Public keys (PEM text, one or more "PUBLIC KEY" blocks), one of which
+    // must have signed every manifest this Updater reads: each manifest is
+    // used only when the signature beside it (manifest name + ".sig") is
+    // valid over the exact bytes received. Empty: manifests are read as they
+    // come and no signature is ever requested. Starts as the default below.
+    // Set it while no task runs.
+    void set_manifest_keys(const QByteArray &pem) { manifest_keys = pem; }
+    // The keys each new Updater starts with: those compiled in
+    // (ORVEX_MANIFEST_PUBLIC_KEY) unless replaced here (tests do, before
+    // they build the window).
+    static QByteArray default_manifest_keys();
+    static void set_default_manifest_keys(const QByteArray &pem);
+    // A manifest read since the last read_manifest was refused for its
+    // signature; the update then stops before its first step.
+    bool manifest_refused() const { return signature_refused; }
+
     // Task: resets the manifest state, fetches base_url + manifest_name, reads
     // the versions and "exec" and, when check_files is set, verifies the game
     // files into the plan. Emits manifest_read() after the fetch and
@@ -100,6 +116,13 @@ private slots:
 
 private:
     bool fetch_manifest(const QUrl &url, QByteArray &data);
+    // True when no keys are set, or when the manifest fetched from url (its
+    // bytes in data) is signed by one of them; otherwise marks the manifest
+    // refused.
+    bool signature_accepted(const QUrl &url, const QByteArray &data);
+    // Ends a run asked for after a refused manifest, before anything is
+    // touched: reports the refusal and update_finished(false).
+    bool refuse_unsigned_run();
     // Takes "exec" from a manifest object if it names a safe local file.
     void read_exec_name(const QJsonObject &manifest);
     void start_next_download(const FileRecord &record);
@@ -150,4 +173,6 @@ private:
     qint64 last_bytes_total = -1;
     QStringList refused_files;
     qint64 hashed_file_count = 0;
+    QByteArray manifest_keys = default_manifest_keys();
+    bool signature_refused = false;
 };

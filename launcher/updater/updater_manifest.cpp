@@ -46,9 +46,11 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
     refused_files.clear();
     total_steps = 0;
     exec_name = GAME_EXECUTABLE;
+    signature_refused = false;
 
     QByteArray data;
-    if (fetch_manifest(manifest_url(base_url, manifest_name), data))
+    const QUrl url = manifest_url(base_url, manifest_name);
+    if (fetch_manifest(url, data) && signature_accepted(url, data))
         parse_manifest(data, base_url, check_files);
     emit got_manifest();
 }
@@ -56,7 +58,8 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
 void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name)
 {
     QByteArray data;
-    if (!fetch_manifest(manifest_url(base, manifest_name), data))
+    const QUrl url = manifest_url(base, manifest_name);
+    if (!fetch_manifest(url, data) || !signature_accepted(url, data))
         return;
     const QJsonObject manifest = QJsonDocument::fromJson(data).object();
     read_exec_name(manifest);

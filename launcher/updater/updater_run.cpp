@@ -48,7 +48,7 @@ void remove_cache_leftovers()
 // the free disk space and starts the first step.
 void Updater::start_update()
 {
-    if (cancelled)
+    if (cancelled || refuse_unsigned_run())
         return;
     QSet<QString> planned;
     QStringList targets;
