@@ -105,6 +105,9 @@ private slots:
         derive("truncated", [](const QString &manifest) {
             QVERIFY(write_file(manifest + ".sig", read_file(manifest + ".sig").left(63)));
         });
+        derive("hex text", [](const QString &manifest) {
+            QVERIFY(write_file(manifest + ".sig", read_file(manifest + ".sig").toHex()));
+        });
         derive("missing",
                [](const QString &manifest) { QVERIFY(QFile::remove(manifest + ".sig")); });
 
@@ -173,6 +176,8 @@ private slots:
                                    << "a.pub" << 1;
         QTest::newRow("missing") << "missing"
                                  << "a.pub" << 1;
+        QTest::newRow("hex text instead of raw bytes") << "hex text"
+                                                       << "a.pub" << 1;
         QTest::newRow("unsigned") << "unsigned"
                                   << "a.pub" << 1;
         QTest::newRow("key list with a key of the wrong kind") << "signed"
@@ -207,6 +212,8 @@ private slots:
         QTest::newRow("changed after signing") << "changed" << QString() << "a.pub" << false;
         QTest::newRow("another key") << "other-key" << QString() << "a.pub" << false;
         QTest::newRow("truncated") << "truncated" << QString() << "a.pub" << false;
+        QTest::newRow("hex text instead of raw bytes")
+            << "hex text" << QString() << "a.pub" << false;
         QTest::newRow("missing (404)") << "missing" << QString() << "a.pub" << false;
         QTest::newRow("unsigned distribution") << "bare"
                                                << "unsigned"
