@@ -18,7 +18,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
 
-#include <memory>
+#include <functional>
 
 namespace {
 
