@@ -81,3 +81,5 @@ const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");
 const QString TEXT_CANNOT_DISPLAY_NEWS = QStringLiteral("Cannot display news");
 
 const QString PATCH_PROGRAM = QStringLiteral("patcher.exe");
+
+const QVector<int> NETWORK_RETRY_DELAYS_MS = {1000, 2000, 4000, 8000, 15000, 30000};

@@ -155,7 +155,7 @@ private:
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
     bool cancelled = false;
-    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     qint64 last_bytes_read = 0;
     qint64 last_bytes_total = -1;
     QStringList refused_files;
