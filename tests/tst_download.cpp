@@ -330,7 +330,8 @@ void TestDownload::server_down_for_a_while_then_back()
     QTimer::singleShot(700, this, [&] {
         server = std::make_unique<HttpsFixture>();
         if (server->start(port))
-            server->route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
+            server->route("GET", "/files/game.dat.bz2",
+                          FixtureResponse {200, {}, bz2_compress(data)});
     });
     Downloader downloader(address, target(), true);
     downloader.set_expected(hash_text(data), data.size());
@@ -401,8 +402,10 @@ void TestDownload::nothing_wrong_is_installed_data()
     QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 3;
     // A small archive that expands far beyond what the manifest announces.
     const QByteArray bomb = bz2_compress(QByteArray(20 << 20, 'z'));
-    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
-    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
+    QTest::newRow("bomb with a size")
+        << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
+    QTest::newRow("bomb without a size")
+        << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
 }
 
 // A body that is not the manifest's file never replaces the old one, and
@@ -457,9 +460,11 @@ void TestDownload::stale_cache_is_bypassed()
     const QByteArray right = bz2_compress(data);
     const QByteArray hash = hash_text(data).toUtf8();
     fixture.route("GET", "/files/game.dat.bz2", [=](const RecordedRequest &request) {
-        const bool fresh = (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache")
-            || (fresh_for == "query" && request.query == "h=" + hash);
-        return FixtureResponse {200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
+        const bool fresh =
+            (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache") ||
+            (fresh_for == "query" && request.query == "h=" + hash);
+        return FixtureResponse {
+            200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
     });
     if (stale_partial) {
         QVERIFY(ScratchArea::ensure());
@@ -473,8 +478,8 @@ void TestDownload::stale_cache_is_bypassed()
 
     QStringList seen;
     for (const RecordedRequest &request : fixture.requests()) {
-        QString line = request.header("Cache-Control") == "no-cache" &&
-                request.header("Pragma") == "no-cache"
+        QString line =
+            request.header("Cache-Control") == "no-cache" && request.header("Pragma") == "no-cache"
             ? QString("no-cache")
             : QString("plain");
         if (!request.query.isEmpty())

@@ -440,7 +440,8 @@ private slots:
         fixture.route("GET", "/win32/big.dat.bz2", answer(bz2_compress(big)));
         QVERIFY(QDir::setCurrent(install->filePath("small")));
         QVERIFY(write_file("big.dat", "old"));
-        const QJsonObject files {{"big.dat", QJsonObject {{"hash", FileHasher::hash_text_of(big)}}}};
+        const QJsonObject files {
+            {"big.dat", QJsonObject {{"hash", FileHasher::hash_text_of(big)}}}};
         Updater updater(base());
         updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
                                true);

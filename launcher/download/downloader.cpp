@@ -222,8 +222,8 @@ void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
     const QString archive = ScratchArea::partial_archive_path(file_path);
     ScratchArea::PartialNote note;
     const bool resumable = cache_bypass == 0 && !expected_hash.isEmpty() &&
-        ScratchArea::read_note(file_path, note) &&
-        note.expected_hash == expected_hash && note.url == url;
+        ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
+        note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
     std::unique_ptr<QFile> partial;
     if (offset > 0)
