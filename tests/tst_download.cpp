@@ -59,10 +59,14 @@ private slots:
     void uncompressed_error_page_is_saved();
     void existing_file_is_truncated();
     void stalled_server_ends_with_timeout();
+    void trickling_server_ends_after_two_slow_attempts();
+    void server_down_for_a_while_then_back();
     void owner_deleting_in_final_slot_is_safe_data();
     void owner_deleting_in_final_slot_is_safe();
     void nothing_wrong_is_installed_data();
     void nothing_wrong_is_installed();
+    void stale_cache_is_bypassed_data();
+    void stale_cache_is_bypassed();
     void cut_transfer_resumes_data();
     void cut_transfer_resumes();
     void partial_archive_resumes_in_a_later_run_data();
@@ -291,6 +295,61 @@ void TestDownload::stalled_server_ends_with_timeout()
     QVERIFY2(pauses[0].startsWith("Server not responding"), qPrintable(pauses[0]));
 }
 
+// A body that comes in a byte at a time never lets the inactivity limit
+// strike; the low-speed rule ends each attempt after one time-out span, and
+// with no progress for two spans the retries end too.
+void TestDownload::trickling_server_ends_after_two_slow_attempts()
+{
+    FixtureResponse response;
+    response.body = bz2_compress(patterned(300000)); // about 40 minutes at this rate
+    response.trickle_chunk = 1;
+    response.trickle_interval_ms = 20; // 50 bytes in each second
+    fixture.route("GET", "/files/game.dat.bz2", response);
+    Downloader downloader(url(), target(), true);
+    downloader.set_transfer_timeout(1000);
+    QStringList pauses;
+    quick_retries(downloader, &pauses);
+    const Outcome out = run(downloader);
+    QCOMPARE(out.events, QStringList({"error"}));
+    QCOMPARE(out.error_code, 905);
+    QCOMPARE(pauses, QStringList {TEXT_RETRY_TOO_SLOW + " 2/4"});
+    QCOMPARE(fixture.requests().size(), 2);
+    QVERIFY(!QFile::exists(target()));
+}
+
+// The server's port is closed, then the server comes back on it while the
+// pauses between attempts run: the transfer completes.
+void TestDownload::server_down_for_a_while_then_back()
+{
+    const QByteArray data = patterned(100000);
+    auto server = std::make_unique<HttpsFixture>();
+    QVERIFY(server->start());
+    const quint16 port = server->port();
+    const QString address = server->base_url() + "/files/game.dat";
+    server.reset(); // the port refuses connections now
+    QTimer::singleShot(700, this, [&] {
+        server = std::make_unique<HttpsFixture>();
+        if (server->start(port))
+            server->route("GET", "/files/game.dat.bz2",
+                          FixtureResponse {200, {}, bz2_compress(data)});
+    });
+    Downloader downloader(address, target(), true);
+    downloader.set_expected(hash_text(data), data.size());
+    downloader.set_transfer_timeout(5000);
+    downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
+    QStringList pauses;
+    downloader.set_retry_listener([&](const QString &reason, int, int attempt, int all) {
+        pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
+    });
+    const Outcome out = run(downloader);
+    QVERIFY(server && server->port() == port);
+    QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+    QVERIFY(read_file(target()) == data);
+    QVERIFY(!pauses.isEmpty());
+    QCOMPARE(pauses.first(), TEXT_RETRY_CANNOT_CONNECT + " 2/7");
+    QCOMPARE(server->requests().size(), 1);
+}
+
 void TestDownload::owner_deleting_in_final_slot_is_safe_data()
 {
     QTest::addColumn<bool>("compressed");
@@ -330,7 +389,8 @@ void TestDownload::nothing_wrong_is_installed_data()
     QTest::addColumn<int>("requests");
     const QByteArray good = patterned(300000);
     const QByteArray other = bz2_compress(patterned(200000));
-    QTest::newRow("other content") << FixtureResponse {200, {}, other} << qint64(-1) << 906 << 1;
+    // A whole body that is not the file is asked for twice more, past caches.
+    QTest::newRow("other content") << FixtureResponse {200, {}, other} << qint64(-1) << 906 << 3;
     QTest::newRow("404 with a bzip2 body")
         << FixtureResponse {404, {}, bz2_compress(good)} << qint64(-1) << 905 << 1;
     QTest::newRow("500 with a bzip2 body")
@@ -339,11 +399,13 @@ void TestDownload::nothing_wrong_is_installed_data()
                               << qint64(-1) << 905 << 1;
     FixtureResponse first_stream {200, {}, bz2_compress(good.left(1000))};
     first_stream.chunked = true; // cut at a stream boundary, no length to tell
-    QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 1;
+    QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 3;
     // A small archive that expands far beyond what the manifest announces.
     const QByteArray bomb = bz2_compress(QByteArray(20 << 20, 'z'));
-    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 1;
-    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 1;
+    QTest::newRow("bomb with a size")
+        << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
+    QTest::newRow("bomb without a size")
+        << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
 }
 
 // A body that is not the manifest's file never replaces the old one, and
@@ -367,6 +429,75 @@ void TestDownload::nothing_wrong_is_installed()
     QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
     if (size >= 0) // the output stopped at the announced size
         QVERIFY(out.events.contains("extract_finished"));
+}
+
+void TestDownload::stale_cache_is_bypassed_data()
+{
+    QTest::addColumn<QString>("fresh_for"); // "no-cache", "query" or "" (never)
+    QTest::addColumn<bool>("stale_partial"); // an earlier run left a partial stale archive
+    QTest::addColumn<QStringList>("asked"); // per request: headers past caches, query
+    const QString plain = "plain", no_cache = "no-cache", query = "no-cache h=";
+    QTest::newRow("cache honours no-cache") << "no-cache" << false << QStringList {plain, no_cache};
+    QTest::newRow("cache keys on the query")
+        << "query" << false << QStringList {plain, no_cache, query};
+    QTest::newRow("every answer stale") << "" << false << QStringList {plain, no_cache, query};
+    // The resumed part is wrong, the whole plain answer too; the request past
+    // caches starts from byte 0.
+    QTest::newRow("stale partial archive of an earlier run")
+        << "no-cache" << true << QStringList {plain + " range", plain, no_cache};
+}
+
+// A cache that keeps an archive of an earlier release under the file's name:
+// the transfer asks past it, with "no-cache" and then with the hash text in
+// the query, before the file counts as damaged.
+void TestDownload::stale_cache_is_bypassed()
+{
+    QFETCH(QString, fresh_for);
+    QFETCH(bool, stale_partial);
+    QFETCH(QStringList, asked);
+    const QByteArray data = patterned(300000);
+    const QByteArray stale = bz2_compress(patterned(200000));
+    const QByteArray right = bz2_compress(data);
+    const QByteArray hash = hash_text(data).toUtf8();
+    fixture.route("GET", "/files/game.dat.bz2", [=](const RecordedRequest &request) {
+        const bool fresh =
+            (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache") ||
+            (fresh_for == "query" && request.query == "h=" + hash);
+        return FixtureResponse {
+            200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
+    });
+    if (stale_partial) {
+        QVERIFY(ScratchArea::ensure());
+        QVERIFY(write_file(ScratchArea::partial_archive_path(target()), stale.left(100000)));
+        QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
+    }
+    QVERIFY(write_file(target(), "the old game"));
+    Downloader downloader(url(), target(), true);
+    downloader.set_expected(hash_text(data), data.size());
+    const Outcome out = run(downloader);
+
+    QStringList seen;
+    for (const RecordedRequest &request : fixture.requests()) {
+        QString line =
+            request.header("Cache-Control") == "no-cache" && request.header("Pragma") == "no-cache"
+            ? QString("no-cache")
+            : QString("plain");
+        if (!request.query.isEmpty())
+            line += " " + QString(request.query).replace(QString(hash), "");
+        if (!request.header("Range").isEmpty())
+            line += " range";
+        seen << line;
+    }
+    QCOMPARE(seen, asked);
+    if (fresh_for.isEmpty()) {
+        QCOMPARE(out.error_code, 906);
+        QCOMPARE(read_file(target()), QByteArray("the old game"));
+    } else {
+        QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+        QVERIFY(read_file(target()) == data);
+    }
+    QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
+    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
 }
 
 void TestDownload::cut_transfer_resumes_data()
@@ -448,7 +579,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     QCOMPARE(out.error_code, same_record ? 0 : 906);
     QCOMPARE(read_file(target()) == data, same_record);
     const QList<RecordedRequest> requests = fixture.requests();
-    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.size(), same_record ? 1 : 3); // a wrong file is asked for past caches
     QCOMPARE(requests[0].header("Range").isEmpty(), !same_record);
     Q_UNUSED(resumed)
     QVERIFY(QDir(ScratchArea::folder()).isEmpty());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 // Every endpoint, file name and fixed text of the launcher. No other module
 // spells one of these values itself.
@@ -36,7 +37,16 @@ extern const QString TEXT_EXTRACT_FAILED;
 extern const QString TEXT_DOWNLOAD_FAILED;
 extern const QString TEXT_FILE_DAMAGED;
 extern const QString TEXT_NO_DISK_SPACE;
+extern const QString TEXT_DISK_FULL_WRITING;
 extern const QString TEXT_RETRYING;
+extern const QString TEXT_RETRY_NOT_RESPONDING;
+extern const QString TEXT_RETRY_TOO_SLOW;
+extern const QString TEXT_RETRY_CANNOT_CONNECT;
+extern const QString TEXT_RETRY_CONNECTION_LOST;
+extern const QString TEXT_RETRY_SERVER_ERROR;
+extern const QString TEXT_RETRY_WRONG_PART;
+extern const QString TEXT_RETRY_CANNOT_RESUME;
+extern const QString TEXT_RETRY_TLS_FAILED;
 extern const QString TEXT_FILES_REFUSED;
 extern const QString TEXT_MANIFEST_SIGNATURE;
 extern const QString TEXT_NOT_AVAILABLE;
@@ -66,6 +76,12 @@ constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE
 // service that stops sending. An exchange or transfer that receives no byte
 // for this long ends as failed.
 constexpr int NETWORK_INACTIVITY_TIMEOUT_MS = 30000;
+// A transfer attempt that receives less than this in any span of the
+// inactivity time-out is too slow and ends as if it had timed out.
+constexpr int NETWORK_LOW_SPEED_BYTES = 1024;
+// Pauses before the second, third... attempt of a failed transfer: about a
+// minute in all, so a Wi-Fi drop or a router restart does not end an update.
+extern const QVector<int> NETWORK_RETRY_DELAYS_MS;
 
 // Shown in the news page when the page cannot be fetched.
 extern const QString TEXT_CANNOT_DISPLAY_NEWS;

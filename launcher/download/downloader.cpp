@@ -11,12 +11,14 @@
 #include "download/scratch_area.h"
 #include "download/transfer_attempt.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 
 namespace {
 
@@ -67,6 +69,24 @@ QString Downloader::target_name() const
     return QFileInfo(file_path).fileName();
 }
 
+QUrl Downloader::request_address() const
+{
+    QUrl address = address_of(url);
+    const QString key = cache_key.isEmpty() ? expected_hash : cache_key;
+    if (cache_bypass >= 2 && !key.isEmpty()) {
+        QUrlQuery query(address);
+        query.addQueryItem(QStringLiteral("h"), key);
+        address.setQuery(query);
+    }
+    return address;
+}
+
+int Downloader::next_cache_bypass() const
+{
+    const QString key = cache_key.isEmpty() ? expected_hash : cache_key;
+    return !key.isEmpty() && cache_bypass < MAX_CACHE_BYPASS ? cache_bypass + 1 : 0;
+}
+
 void Downloader::download()
 {
     if (compressed)
@@ -77,15 +97,29 @@ void Downloader::download()
 
 // Runs attempts until one completes, a failure is final, or the retries are
 // used up. Each attempt continues from what is already in the file.
+//
+// Retries also end, with 905, once the transfer has made no progress for
+// about twice the transfer time-out (a minute by default). Progress is a moment at
+// which an attempt has received at least NETWORK_LOW_SPEED_BYTES within the
+// last time-out span (TransferAttempt::advanced); an attempt that ends as too
+// slow or silent has made none for a whole span. So a body sent at a byte a
+// second ends after two slow attempts, while a transfer that was going well
+// when its connection dropped gets the whole minute of pauses.
 Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
-    const QUrl address = address_of(url);
+    const QUrl address = request_address();
     const int attempts = retry_delays_ms.size() + 1;
     bool extraction_ended = false;
+    QElapsedTimer since_progress;
+    since_progress.start();
+    // The network layer's timers may strike a little early (up to 5 %).
+    const qint64 progress_limit = 2 * qint64(transfer_timeout_ms) - transfer_timeout_ms / 8;
     for (int number = 1; number <= attempts; ++number) {
         TransferAttempt current(manager, address, transfer_timeout_ms);
+        if (cache_bypass > 0)
+            current.bypass_caches();
         attempt = &current;
         connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
             if (start == 0 && output.size() > 0) {
@@ -94,6 +128,11 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
                     extraction->stop();
                 output.clear();
             }
+            // What a resumption names in If-Range, noted at once, so that a
+            // kill during this very attempt still resumes safely.
+            if (start == 0 || !current.validator().isEmpty())
+                validator = current.validator();
+            note_partial(output);
             follow_archive(output);
         });
         connect(&current, &TransferAttempt::written, this, [&] {
@@ -101,6 +140,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             note_partial(output);
         });
         connect(&current, &TransferAttempt::received, this, &Downloader::downloadProgress);
+        connect(&current, &TransferAttempt::advanced, this, [&] { since_progress.restart(); });
         QMetaObject::Connection early;
         if (extraction)
             early = connect(extraction, &ExtractionTask::ended, &current, [&] {
@@ -108,17 +148,13 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
                 current.abort();
             });
         std::unique_ptr<QNetworkReply> sent;
-        if (prefetcher && number == 1 && output.size() == 0)
+        if (prefetcher && cache_bypass == 0 && number == 1 && output.size() == 0)
             sent = prefetcher->take(address);
         const TransferAttempt::Result result = sent
             ? current.run_sent(output, std::move(sent))
             : current.run(output, output.size(), validator);
         disconnect(early);
         attempt = nullptr;
-        if (!current.validator().isEmpty() && current.validator() != validator) {
-            validator = current.validator();
-            note_partial(output);
-        }
         follow_archive(output);
 
         switch (result.outcome) {
@@ -128,7 +164,9 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             // The extraction ended first: its outcome tells what happened.
             return cancelled ? Ending::Cancelled : Ending::Done;
         case TransferAttempt::Outcome::WriteFailed:
-            if (output.create_failed())
+            if (output.disk_full())
+                failure = {CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING.arg(target_name())};
+            else if (output.create_failed())
                 failure = {CODE_OPEN_WRITE_FAILED,
                            TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' '))};
             else
@@ -146,7 +184,9 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             validator.clear();
             break;
         case TransferAttempt::Outcome::Retry:
-            if (number < attempts && !pause(result.reason, number + 1, attempts))
+            if (since_progress.elapsed() >= progress_limit)
+                number = attempts; // no progress for too long: this was the last
+            else if (number < attempts && !pause(result.reason, number + 1, attempts))
                 return Ending::Cancelled;
             break;
         }
@@ -181,8 +221,9 @@ void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
 {
     const QString archive = ScratchArea::partial_archive_path(file_path);
     ScratchArea::PartialNote note;
-    const bool resumable = !expected_hash.isEmpty() && ScratchArea::read_note(file_path, note) &&
-        note.expected_hash == expected_hash && note.url == url;
+    const bool resumable = cache_bypass == 0 && !expected_hash.isEmpty() &&
+        ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
+        note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
     std::unique_ptr<QFile> partial;
     if (offset > 0)
@@ -236,8 +277,9 @@ void Downloader::note_partial(const DownloadSpool &output)
 // Transfer and extraction run side by side: the extraction reads the archive
 // as it grows on disk (a small archive stays in memory and is extracted once
 // complete). A resumed archive whose content turns out wrong is fetched once
-// more from its first byte. Only locals are touched after the final
-// emission: a receiver may delete this.
+// more from its first byte; a whole one that is not the file is fetched again
+// past caches, first with "no-cache", then with the hash in the query. Only
+// locals are touched after the final emission: a receiver may delete this.
 void Downloader::download_compressed()
 {
     const QString archive_name = target_name() + ARCHIVE_SUFFIX;
@@ -295,7 +337,7 @@ void Downloader::download_compressed()
             extraction = nullptr;
             const bool on_disk = output.on_disk();
             output.close_file();
-            backlog->adopt(std::move(owned_task), file_path, on_disk);
+            backlog->adopt(std::move(owned_task), file_path, on_disk, next_cache_bypass());
             emit download_finished();
             return;
         }
@@ -304,6 +346,11 @@ void Downloader::download_compressed()
         if (cancelled)
             return;
         if (resumed && is_content_error(outcome.code) && output.clear()) {
+            validator.clear();
+            continue;
+        }
+        if (outcome.code == CODE_FILE_DAMAGED && next_cache_bypass() > 0 && output.clear()) {
+            cache_bypass = next_cache_bypass();
             validator.clear();
             continue;
         }

@@ -4,6 +4,7 @@
 #include "updater/file_record.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -49,7 +50,10 @@ public:
 
     // Inactivity limit of every exchange this Updater makes (manifest fetches
     // and downloads): a server that sends nothing for this long ends the
-    // exchange as failed. Set it while no task runs.
+    // exchange as failed. A download attempt also ends when it receives less
+    // than NETWORK_LOW_SPEED_BYTES in a span this long, and its retries stop
+    // after about two such spans without progress (Downloader). Set it while
+    // no task runs.
     void set_network_timeout(int ms) { network_timeout_ms = ms; }
     // The next file check hashes every listed file instead of trusting what
     // it may skip. Set it while no task runs.
@@ -137,9 +141,15 @@ private:
     void prefetch_ahead();
     // An extraction handed to the backlog failed: the run ends with its error.
     void extraction_failed(int error_code, const QString &what);
+    // An extraction handed to the backlog gave another file than the
+    // manifest's: the file is planned once more, fetched past caches.
+    void refetch_whole(const QString &name, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
-    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
+    // Whether the patch program turned name into result_hash; `ran` tells
+    // whether the program could be started at all.
+    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name,
+                     bool &ran);
     // Checks before the first transfer that the disk can hold what the plan
     // writes; reports 907 and ends the run when it cannot.
     bool enough_disk_space();
@@ -154,6 +164,9 @@ private:
     QString server_version;
     QString exec_name = GAME_EXECUTABLE;
     QQueue<FileRecord> file_queue;
+    // Whole-file steps of this run whose transfer has finished, by name: a
+    // file whose extraction finds a wrong archive is planned again from here.
+    QHash<QString, FileRecord> fetched_whole;
     qint64 current_step = 0;
     qint64 total_steps = 0;
     QElapsedTimer download_timer;
@@ -168,7 +181,7 @@ private:
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
     bool cancelled = false;
-    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     qint64 last_bytes_read = 0;
     qint64 last_bytes_total = -1;
     QStringList refused_files;
