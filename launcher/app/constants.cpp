@@ -46,6 +46,8 @@ const QString TEXT_DOWNLOAD_FAILED = QStringLiteral("Couldn't download file: %1"
 const QString TEXT_FILE_DAMAGED = QStringLiteral("Downloaded file is damaged: %1");
 const QString TEXT_NO_DISK_SPACE =
     QStringLiteral("Not enough disk space: %1 MB needed, %2 MB free");
+// The disk filled up while a file was being written: the file's bare name.
+const QString TEXT_DISK_FULL_WRITING = QStringLiteral("Not enough disk space to write %1");
 // Status while a failed transfer waits for its next attempt: reason, seconds,
 // attempt number, attempts in all.
 const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 of %4)...");
@@ -60,6 +62,20 @@ const QString TEXT_UPDATING_FILE =
 const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
 const QString TEXT_GAME_START_FAILED = QStringLiteral("Couldn't start the game: %1");
 const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
+const QString TEXT_WINDOW_TITLE = QStringLiteral("Saltmarch");
+// Shown until the manifest's versions arrive (rich text, right-aligned).
+const QString TEXT_GETTING_VERSION =
+    QStringLiteral("<html><head/><body><p align=\"right\"><span style=\" color:#ffffff;\">"
+                   "Getting Version Info...</span></p></body></html>");
+// The versions the manifest names: "Server v" or "Launcher v" and the version.
+const QString TEXT_SERVER_VERSION = QStringLiteral("Server v%1");
+const QString TEXT_LAUNCHER_VERSION = QStringLiteral("Launcher v%1");
+const QString TEXT_UPDATE_BUTTON = QStringLiteral("Update");
+const QString TEXT_CHOOSE_GRAPHICS = QStringLiteral("Choose a Graphics API from the options below:");
+const QString TEXT_OPENGL = QStringLiteral("OpenGL");
+const QString TEXT_DIRECTX9 = QStringLiteral("DirectX9");
+const QString TEXT_TWO_STEP_TITLE = QStringLiteral("Two step required");
+const QString TEXT_TWO_STEP_LABEL = QStringLiteral("Please provide your two step login token:");
 const QString GAME_API_FILE = QStringLiteral("game_api.txt");
 const QString GAME_API_OPENGL = QStringLiteral("pandagl");
 const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");
