@@ -62,6 +62,9 @@ public:
     void set_prefetcher(RequestPrefetcher *prefetcher) { this->prefetcher = prefetcher; }
     // The address a transfer of url fetches.
     static QUrl address_of(const QString &url);
+    // The name the player's texts give the file (a patch step names the game
+    // file, not its patch); by default the file name of file_path.
+    void set_display_name(const QString &name) { display_name = name; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -94,11 +97,14 @@ private:
     void open_archive(DownloadSpool &output, qint64 &offset);
     void follow_archive(const DownloadSpool &output);
     QString target_name() const;
-    bool target_folder_writable() const;
+    // Creates the new file beside the target: 0 when it could, else the
+    // code of the error that ends the transfer.
+    int prepare_new_file() const;
     void note_partial(const DownloadSpool &output);
 
     QString url;
     QString file_path;
+    QString display_name;
     bool compressed;
     QString expected_hash;
     qint64 expected_size = -1;
