@@ -4,6 +4,7 @@
 #include "updater/file_record.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -116,10 +117,14 @@ private:
     void extraction_failed(int error_code, const QString &what);
     // Ends the run: no further step starts and no signal follows.
     void halt();
-    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
-    // Checks before the first transfer that the disk can hold what the plan
-    // writes; reports 907 and ends the run when it cannot.
+    enum class PatchOutcome { Applied, Failed, NoSpace, Refused };
+    PatchOutcome apply_patch(const QString &name, const QString &result_hash,
+                             const QString &patch_path);
+    // Checks before the first transfer that each volume the plan writes to
+    // can hold what the plan needs there (DiskNeed); reports 907 and ends
+    // the run when one cannot.
     bool enough_disk_space();
+    static QString volume_of(const QString &folder, QHash<QString, QString> &known);
     // Ends a run whose steps all succeeded: an error when listed files had
     // to be left out, else success.
     void finish_run();
