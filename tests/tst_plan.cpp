@@ -1,5 +1,6 @@
 #include "support/test_files.h"
 #include "patch_name.h"
+#include "updater/disk_need.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
 
@@ -362,6 +363,40 @@ private slots:
         hash.clear();
         QVERIFY(!cache.reusable_hash("f", now, hash));
         QVERIFY(hash.isEmpty());
+    }
+
+    // What a plan needs per volume: files given as "volume old new" (new -1:
+    // no size; a trailing "p": patched), with archives on volume "s".
+    void disk_need_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("need");
+        QTest::newRow("growth and the three largest steps")
+            << QStringList {"s 100 110", "s 100 120", "s 50 60", "s 10 200"}
+            << QStringList {"s 870"}; // 230 growth; steps of 220, 210, 210 (110 left out)
+        QTest::newRow("smaller file") << QStringList {"s 200 100"} << QStringList {"s 200"};
+        QTest::newRow("no size counts nothing")
+            << QStringList {"s 100 -1", "s 0 -1"} << QStringList {};
+        QTest::newRow("patched: no archive") << QStringList {"s 100 120 p"}
+                                             << QStringList {"s 120"};
+        QTest::newRow("file on another volume")
+            << QStringList {"d 100 150"} << QStringList {"d 150", "s 150"};
+    }
+    void disk_need()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, need);
+        QVector<DiskNeed::PlannedFile> planned;
+        for (const QString &file : files) {
+            const QStringList f = file.split(' ');
+            planned.append({f[0], f[1].toLongLong(), f[2].toLongLong(), f.size() > 3});
+        }
+        QStringList got;
+        const QMap<QString, qint64> needs = DiskNeed::per_volume(planned, "s", 3);
+        for (auto it = needs.cbegin(); it != needs.cend(); ++it)
+            if (it.value() != 0)
+                got << it.key() + " " + QString::number(it.value());
+        QCOMPARE(got, need);
     }
 
     void unsafe_exec_keeps_name()

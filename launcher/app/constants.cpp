@@ -59,6 +59,11 @@ const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account cre
 const QString TEXT_CHECKING_UPDATES = QStringLiteral("Checking for updates...");
 const QString TEXT_UPDATING_FILE =
     QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
+// Units of its amounts and speed.
+const QString TEXT_UNIT_BYTES = QStringLiteral("B");
+const QString TEXT_UNIT_KB = QStringLiteral("kB");
+const QString TEXT_UNIT_MB = QStringLiteral("MB");
+const QString TEXT_PER_SECOND = QStringLiteral("/s");
 const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
 const QString TEXT_GAME_START_FAILED = QStringLiteral("Couldn't start the game: %1");
 const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
