@@ -230,6 +230,13 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QCOMPARE(out.error_code, 902);
     QCOMPARE(out.error_text, QStringLiteral("Couldn't open file for write: game.dat"));
     QVERIFY(fixture.requests().isEmpty());
+
+    // A patch lands under a scratch name; its texts name the game file.
+    Downloader patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
+    patch.set_display_name("level.pak");
+    const Outcome patched = run(patch);
+    QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
+    QVERIFY(fixture.requests().isEmpty());
 }
 
 void TestDownload::server_without_length_reports_minus_one()
