@@ -438,9 +438,9 @@ private slots:
         QVERIFY(QDir::setCurrent(install->filePath("small")));
         QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
         QVERIFY(write_file("game.dat", game_v1));
-        const QJsonObject files {
-            {"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of(game_v2)},
-                                      {"patches", QJsonArray {patch_name}}}}};
+        const QJsonObject files {{"game.dat",
+                                  QJsonObject {{"hash", FileHasher::hash_text_of(game_v2)},
+                                               {"patches", QJsonArray {patch_name}}}}};
         Updater updater(base());
         updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
                                true);
@@ -604,8 +604,9 @@ private slots:
             olds << noise(old_kib * 1024, 100 + i);
             news << noise(new_kib * 1024, 200 + i);
             QVERIFY(write_file(name, olds.last()));
-            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(news.last())},
-                                            {"size", news.last().size()}});
+            files.insert(name,
+                         QJsonObject {{"hash", FileHasher::hash_text_of(news.last())},
+                                      {"size", news.last().size()}});
             fixture.route("GET", "/win32/" + name.toUtf8() + ".bz2",
                           answer(bz2_compress(news.last())));
         }
@@ -625,8 +626,9 @@ private slots:
             QCOMPARE(log.errors, QStringList());
         } else {
             QCOMPARE(log.errors.size(), 1);
-            QVERIFY2(log.errors[0].startsWith("907: " + TEXT_NO_DISK_SPACE.section(':', 0, 0) + ':'),
-                     qPrintable(log.errors[0]));
+            QVERIFY2(
+                log.errors[0].startsWith("907: " + TEXT_NO_DISK_SPACE.section(':', 0, 0) + ':'),
+                qPrintable(log.errors[0]));
             QCOMPARE(requested_paths(), QList<QByteArray>());
         }
     }
@@ -649,9 +651,10 @@ private slots:
         if (foreign)
             QCOMPARE(::lchown("data", 65534, 65534), 0);
         const RunLog log = update_once();
-        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden |
-                                                  QDir::System | QDir::NoDotAndDotDot),
-                 QStringList {"level.pak"});
+        QCOMPARE(
+            QDir(elsewhere.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList {"level.pak"});
         QCOMPARE(read_file("game.dat"), game_v2);
         if (foreign) {
             QCOMPARE(log.errors,
@@ -698,9 +701,9 @@ private slots:
                                true);
         const RunLog log = run_update(updater);
         // The name is taken as it is, "%1" and all.
-        QCOMPARE(log.errors, QStringList {"908: " + TEXT_FILES_REFUSED.section("%1", 0, 0) +
-                                          "../%1.dat" + TEXT_FILES_REFUSED.section("%1", 1, 1)
-                                                            .replace("%2", "3")});
+        QCOMPARE(log.errors,
+                 QStringList {"908: " + TEXT_FILES_REFUSED.section("%1", 0, 0) + "../%1.dat" +
+                              TEXT_FILES_REFUSED.section("%1", 1, 1).replace("%2", "3")});
         QCOMPARE(log.finished, QStringList {"false"});
         QCOMPARE(stale_files(), QStringList());
     }

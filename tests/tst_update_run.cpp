@@ -149,8 +149,7 @@ private slots:
     void every_run_reports_its_extraction_error()
     {
         QByteArray large(2 << 20, '\0');
-        QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(large.data()),
-                                      large.size() / 4);
+        QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
         fixture.route("GET", at("a.dat.bz2"), body(bz2_compress(large)));
         Updater updater(base());
         for (int run = 1; run <= 2; ++run) {

@@ -382,8 +382,7 @@ private slots:
         QTest::addColumn<QByteArray>("page");
         QTest::addColumn<QString>("colour");
         // Light on the dark panel when the page sets no colour of its own.
-        QTest::newRow("fallback text") << TEXT_CANNOT_DISPLAY_NEWS.toUtf8()
-                                       << "rgb(235, 230, 215)";
+        QTest::newRow("fallback text") << TEXT_CANNOT_DISPLAY_NEWS.toUtf8() << "rgb(235, 230, 215)";
         QTest::newRow("page's own colour")
             << QByteArray("<style>p { color: #102030 }</style><p>Tide tables</p>")
             << "rgb(16, 32, 48)";

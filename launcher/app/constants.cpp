@@ -76,7 +76,8 @@ const QString TEXT_GETTING_VERSION =
 const QString TEXT_SERVER_VERSION = QStringLiteral("Server v%1");
 const QString TEXT_LAUNCHER_VERSION = QStringLiteral("Launcher v%1");
 const QString TEXT_UPDATE_BUTTON = QStringLiteral("Update");
-const QString TEXT_CHOOSE_GRAPHICS = QStringLiteral("Choose a Graphics API from the options below:");
+const QString TEXT_CHOOSE_GRAPHICS =
+    QStringLiteral("Choose a Graphics API from the options below:");
 const QString TEXT_OPENGL = QStringLiteral("OpenGL");
 const QString TEXT_DIRECTX9 = QStringLiteral("DirectX9");
 const QString TEXT_TWO_STEP_TITLE = QStringLiteral("Two step required");

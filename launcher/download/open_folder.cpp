@@ -30,11 +30,10 @@ QStringList segments_of(const QString &relative)
 // user running the launcher, the system, or the administrators.
 bool trusted_link_owner(const QString &path)
 {
-    const HANDLE link = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), READ_CONTROL,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr);
+    const HANDLE link =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (link == INVALID_HANDLE_VALUE)
         return false;
     PSID owner = nullptr;
@@ -142,8 +141,8 @@ int follow_trusted_link(int at, const QByteArray &name, OpenFolder::Status &stat
     {
     };
     if (::fstatat(at, name.constData(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino ||
-        after.st_dev != before.st_dev || !trusted_owner(after.st_uid)) {
+        !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino || after.st_dev != before.st_dev ||
+        !trusted_owner(after.st_uid)) {
         ::close(folder);
         status = OpenFolder::Status::Refused;
         return -1;
@@ -308,8 +307,7 @@ OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status
 {
     status = Status::Open;
     if (QDir::isAbsolutePath(relative)) {
-        const int folder =
-            ::open(native(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = ::open(native(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0)
             status = Status::Missing;
         return OpenFolder(folder);
@@ -364,7 +362,8 @@ std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
 
 std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
 {
-    const int fd = ::openat(descriptor, native(name).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::openat(descriptor, native(name).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
         struct stat st
         {

@@ -22,7 +22,6 @@ const int CODE_BASE = 500;
 const int CODE_CONNECT_FAILED = 900;
 const int CODE_INVALID_RESPONSE = 901;
 
-
 } // namespace
 
 LoginClient::LoginClient(QUrl login_url)

@@ -118,8 +118,8 @@ bool Updater::enough_disk_space()
         QString leaf;
         OpenFolder::Status status;
         const OpenFolder folder = OpenFolder::open_parent(record.name, leaf, status);
-        const OpenFolder::EntryInfo old = folder.is_open() ? folder.entry_info(leaf)
-                                                           : OpenFolder::EntryInfo();
+        const OpenFolder::EntryInfo old =
+            folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
         DiskNeed::PlannedFile file;
         file.volume = volume_of(QFileInfo(record.name).path(), volumes);
         file.old_size = old.is_regular ? old.size : 0;
@@ -156,9 +156,9 @@ void Updater::finish_run()
         return;
     }
     // One arg() call: a name holding "%1" stays as it is.
-    emit download_error(CODE_FILES_REFUSED,
-                        TEXT_FILES_REFUSED.arg(refused_files.first(),
-                                               QString::number(refused_files.size())));
+    emit download_error(
+        CODE_FILES_REFUSED,
+        TEXT_FILES_REFUSED.arg(refused_files.first(), QString::number(refused_files.size())));
     emit update_finished(false);
 }
 
@@ -352,8 +352,8 @@ void Updater::download_finished()
             halt();
             if (outcome == PatchOutcome::NoSpace)
                 emit download_error(CODE_NO_DISK_SPACE,
-                                    TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(),
-                                                               0, QLatin1Char(' ')));
+                                    TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0,
+                                                               QLatin1Char(' ')));
             else
                 emit download_error(CODE_FILES_REFUSED,
                                     TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));

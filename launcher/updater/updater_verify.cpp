@@ -132,12 +132,12 @@ bool make_folder(const QString &folder)
 // In four passes that give the same result as checking one file after the
 // other: (1) in key order, refuse unsafe entries (recording them) and create
 // each directory, walking folder by folder (OpenFolder: the player's own
-// folder links are followed, others refused); (2) take each accepted file's stat data and reuse the hash
-// text of the verification cache where they show the file unchanged; (3)
-// hash the other files on every core; (4) in key order, drop any earlier
-// record of the name and queue the stale files. Creating directories first
-// changes no hash text: a directory never opens as a file, and a file is
-// never turned into a directory.
+// folder links are followed, others refused); (2) take each accepted file's
+// stat data and reuse the hash text of the verification cache where they
+// show the file unchanged; (3) hash the other files on every core; (4) in
+// key order, drop any earlier record of the name and queue the stale files.
+// Creating directories first changes no hash text: a directory never opens
+// as a file, and a file is never turned into a directory.
 void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 {
     const QStringList keys = files.keys();

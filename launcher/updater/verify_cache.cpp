@@ -74,8 +74,8 @@ bool open_plain_file(const QString &path, QFile &file)
     file.setFileName(path);
     return file.open(QIODevice::ReadOnly);
 #else
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat data
@@ -107,15 +107,16 @@ bool VerifyCache::stat_file(const QString &path, Entry &entry)
 {
 #ifdef Q_OS_WIN
     // Links followed, as reading follows them.
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                                      FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info {};
     const bool plain = GetFileInformationByHandle(handle, &info) &&
-        GetFileType(handle) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        GetFileType(handle) == FILE_TYPE_DISK &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(handle);
     if (!plain)
         return false;

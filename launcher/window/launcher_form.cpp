@@ -42,7 +42,6 @@ template <typename T> T *create(QWidget *parent, const char *name, int x, int y,
     return widget;
 }
 
-
 } // namespace
 
 QPushButton *LauncherForm::create_image_button(const char *name, int x, int y, int w, int h,

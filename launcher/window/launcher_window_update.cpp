@@ -79,9 +79,8 @@ void LauncherWindow::handle_manifest()
 {
     const QString server_version = updater->get_server_version();
     const QString launcher_version = updater->get_launcher_version();
-    form->label_server_version->setText(server_version.isEmpty()
-                                            ? TEXT_NOT_AVAILABLE
-                                            : TEXT_SERVER_VERSION.arg(server_version));
+    form->label_server_version->setText(
+        server_version.isEmpty() ? TEXT_NOT_AVAILABLE : TEXT_SERVER_VERSION.arg(server_version));
     form->label_launcher_version->setText(launcher_version.isEmpty()
                                               ? TEXT_NOT_AVAILABLE
                                               : TEXT_LAUNCHER_VERSION.arg(launcher_version));
