@@ -250,10 +250,11 @@ private slots:
 
     void cleanup()
     {
+        // Out of a mounted folder first: a failed case may have left us in it.
+        QDir::setCurrent(QDir::tempPath());
         unmount();
         QFile::setPermissions(install->filePath("data"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir::setCurrent(QDir::tempPath());
         install.reset();
     }
 
