@@ -19,7 +19,9 @@ public:
 
     // Writes a file below `work` that belongs to the starting state.
     void add_work_file(const QString &relative, const QByteArray &content);
-    // Adds a link below `work` to the `outside` folder.
+    // Adds a link below `work` to the `outside` folder, owned by another
+    // user (the launcher follows only links of its own user or of root).
+    // Giving a link away takes root: otherwise no link is added.
     void add_outside_link(const QString &relative);
     // Records the current tree as the state to return to.
     void seal();

@@ -179,7 +179,12 @@ PatchResult write_result(const std::string &target_path, const char *data, std::
         const int error = written ? errno : write_errno;
         if (fd >= 0)
             std::remove(temporary.c_str());
-        return PatchResult::failure(PatchError::WriteFailed,
+        const bool no_space = error == ENOSPC
+#ifdef EDQUOT
+            || error == EDQUOT
+#endif
+            ;
+        return PatchResult::failure(no_space ? PatchError::NoSpace : PatchError::WriteFailed,
                                     "cannot write " + target_path + ": " + std::strerror(error));
     }
     return PatchResult::success();

@@ -10,6 +10,7 @@ enum class PatchError {
     Corrupt = 5, // the patch is damaged, truncated or of another format
     WriteFailed = 6, // the result cannot be written
     Internal = 7, // the compressor failed
+    NoSpace = 8, // the result cannot be written: the disk or the quota is full
 };
 
 struct PatchResult

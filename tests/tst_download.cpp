@@ -1,6 +1,8 @@
 #include "app/constants.h"
 #include "download/archive_extractor.h"
 #include "download/downloader.h"
+#include "download/open_folder.h"
+#include "download/safe_file.h"
 #include "download/scratch_area.h"
 #include "hash_text.h"
 
@@ -16,6 +18,9 @@
 #include <QtTest>
 
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 Q_DECLARE_METATYPE(FixtureResponse)
 
@@ -73,6 +78,7 @@ private slots:
     void partial_archive_resumes_in_a_later_run();
     void failed_connections_are_retried_with_pauses();
     void nothing_is_written_through_links();
+    void links_planted_in_a_race_are_never_followed();
 
 private:
     Outcome run(Downloader &downloader);
@@ -227,6 +233,13 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
     QCOMPARE(out.error_text, QStringLiteral("Couldn't open file for write: game.dat"));
+    QVERIFY(fixture.requests().isEmpty());
+
+    // A patch lands under a scratch name; its texts name the game file.
+    Downloader patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
+    patch.set_display_name("level.pak");
+    const Outcome patched = run(patch);
+    QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
     QVERIFY(fixture.requests().isEmpty());
 }
 
@@ -642,6 +655,47 @@ void TestDownload::nothing_is_written_through_links()
     QCOMPARE(read_file("patch.bin"), QByteArray("patch body"));
     QCOMPARE(read_file(victim), QByteArray("precious"));
     QCOMPARE(read_file(shared), QByteArray("old content"));
+}
+
+// A thread plants links to an outside file again and again at the names of
+// the new file and of the partial archive while they are created, reused and
+// appended to: whichever call meets a link, the outside file never changes.
+void TestDownload::links_planted_in_a_race_are_never_followed()
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    QVERIFY(write_file(victim, "precious"));
+    QVERIFY(ScratchArea::ensure());
+    const QByteArray fresh = QFile::encodeName(ScratchArea::extraction_name("game.dat"));
+    const QByteArray partial = QFile::encodeName(ScratchArea::partial_archive_path("game.dat"));
+    const QByteArray target = QFile::encodeName(victim);
+    std::atomic<bool> stop {false};
+    std::thread planter([&] {
+        while (!stop) {
+            for (const QByteArray &name : {fresh, partial}) {
+                ::unlink(name.constData());
+                const int planted = ::symlink(target.constData(), name.constData());
+                Q_UNUSED(planted)
+            }
+        }
+    });
+    const OpenFolder here;
+    int written = 0;
+    auto write = [&written](std::unique_ptr<QFile> file) {
+        if (file && file->write("bytes of ours") > 0)
+            ++written;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        write(here.create_new(QString::fromUtf8(fresh)));
+        write(here.reuse_or_create(QString::fromUtf8(fresh)));
+        write(safe_file::create_new(QString::fromUtf8(partial)));
+        write(safe_file::open_for_append(QString::fromUtf8(partial)));
+        write(safe_file::reuse_or_create(QString::fromUtf8(partial)));
+    }
+    stop = true;
+    planter.join();
+    QVERIFY(written > 0);
+    QCOMPARE(read_file(victim), QByteArray("precious"));
 }
 
 QTEST_GUILESS_MAIN(TestDownload)

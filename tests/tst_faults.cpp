@@ -250,10 +250,11 @@ private slots:
 
     void cleanup()
     {
+        // Out of a mounted folder first: a failed case may have left us in it.
+        QDir::setCurrent(QDir::tempPath());
         unmount();
         QFile::setPermissions(install->filePath("data"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir::setCurrent(QDir::tempPath());
         install.reset();
     }
 
@@ -407,17 +408,21 @@ private slots:
         recover();
     }
 
+    // The archive fits, the extracted file does not: the disk fills up while
+    // the new file is written. The player reads that the disk is full, not
+    // that the archive is damaged, and the old file is still whole.
     void disk_full()
     {
         QVERIFY(QDir().mkpath("data"));
-        // The archive fits, the extracted file does not.
         QVERIFY(bz2_compress(level).size() < 16 * 1024 && level.size() > 256 * 1024);
         const QString why_not = mount_tmpfs(install->filePath("data"), "size=64k");
         if (!why_not.isEmpty())
             QSKIP(qPrintable(why_not));
+        QVERIFY(write_file("data/level.pak", "the old level"));
         const RunLog log = update_once();
-        QCOMPARE(log.errors, QStringList {"904: " + TEXT_EXTRACT_FAILED.arg("level.pak.bz2")});
+        QCOMPARE(log.errors, QStringList {"907: " + TEXT_DISK_FULL_WRITING.arg("level.pak")});
         QCOMPARE(log.finished, QStringList {"false"});
+        QCOMPARE(read_file("data/level.pak"), QByteArray("the old level"));
         QCOMPARE(stale_files(), QStringList({"data/level.pak", "game.dat"}));
         QCOMPARE(stray_files(), QStringList());
 
@@ -458,6 +463,40 @@ private slots:
         QCOMPARE(scratch, QStringList());
     }
 
+    // The disk fills up while the patch program writes its result: the
+    // player reads that the disk is full, and the old file is whole.
+    void patch_result_disk_full()
+    {
+        QVERIFY(QDir().mkpath("small"));
+        // Room for the old file, the patch, the verification cache and a
+        // few pages more, not for the result beside the old file.
+        const auto pages = [](qint64 bytes) { return int((bytes + 4095) / 4096); };
+        const int size_k = 4 * (pages(game_v1.size()) + pages(patch.size()) + 4);
+        QVERIFY(pages(game_v2.size()) > 4);
+        const QString why_not =
+            mount_tmpfs(install->filePath("small"), QString("size=%1k").arg(size_k));
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
+        QVERIFY(QDir::setCurrent(install->filePath("small")));
+        QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
+        QVERIFY(write_file("game.dat", game_v1));
+        const QJsonObject files {{"game.dat",
+                                  QJsonObject {{"hash", FileHasher::hash_text_of(game_v2)},
+                                               {"patches", QJsonArray {patch_name}}}}};
+        Updater updater(base());
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
+                               true);
+        const RunLog log = run_update(updater);
+        const QByteArray kept = read_file("game.dat");
+        QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
+        left.removeAll(VerifyCache::file_name());
+        QVERIFY(QDir::setCurrent(install->path()));
+        QCOMPARE(log.errors, QStringList {"907: " + TEXT_DISK_FULL_WRITING.arg("game.dat")});
+        QCOMPARE(log.finished, QStringList {"false"});
+        QVERIFY(kept == game_v1);
+        QCOMPARE(left, QStringList({"game.dat", "patcher.exe"}));
+    }
+
     void killed_mid_update_then_restarted_data()
     {
         QTest::addColumn<bool>("in_patch"); // killed while the patch arrives
@@ -494,7 +533,8 @@ private slots:
         driver.start(driver_path, arguments);
         QVERIFY(driver.waitForStarted());
         // Killed once the partial file (and a partial archive's note) is on
-        // disk and data/level.pak is in place.
+        // disk and data/level.pak is in place: on a busy machine the
+        // extraction of the file before it may still be finishing.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partial).size() > 0 &&
                                      (in_patch || ScratchArea::has_note("game.dat")) &&
                                      !stale_files().contains("data/level.pak"),
@@ -590,28 +630,137 @@ private slots:
         QCOMPARE(left, QStringList {"game.dat"}); // no patch, no half-made file
     }
 
-    // Before the first transfer the plan's announced sizes are set against
-    // the free space of the game folder's file system.
-    void disk_space_is_checked_first()
+    void disk_space_counts_what_the_update_needs_data()
     {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("old_kib");
+        QTest::addColumn<int>("new_kib");
+        QTest::addColumn<bool>("fits");
+        // 2.4 MiB of files on a 4 MiB disk each grow a little: their new
+        // sizes add up to more than the free space, what the update needs
+        // (the growth, and archive and new file of the steps under way) not.
+        QTest::newRow("slightly larger files that fit") << 20 << 120 << 125 << true;
+        // The archive, the new file and the old one side by side do not fit.
+        QTest::newRow("slightly larger file that does not fit") << 1 << 1500 << 1600 << false;
+    }
+    // Before the first transfer the plan's sizes are set against the free
+    // space of the game folder's file system.
+    void disk_space_counts_what_the_update_needs()
+    {
+        QFETCH(int, count);
+        QFETCH(int, old_kib);
+        QFETCH(int, new_kib);
+        QFETCH(bool, fits);
         QVERIFY(QDir().mkpath("small"));
-        const QString why_not = mount_tmpfs(install->filePath("small"), "size=1m");
+        const QString why_not = mount_tmpfs(install->filePath("small"), "size=4m");
         if (!why_not.isEmpty())
             QSKIP(qPrintable(why_not));
         QVERIFY(QDir::setCurrent(install->filePath("small")));
-        const QJsonObject files {
-            {"level.pak",
-             QJsonObject {{"hash", FileHasher::hash_text_of(level)}, {"size", 6 << 20}}}};
+        QJsonObject files;
+        QList<QByteArray> olds, news;
+        for (int i = 0; i < count; ++i) {
+            const QString name = QString("f%1.dat").arg(i);
+            olds << noise(old_kib * 1024, 100 + i);
+            news << noise(new_kib * 1024, 200 + i);
+            QVERIFY(write_file(name, olds.last()));
+            files.insert(name,
+                         QJsonObject {{"hash", FileHasher::hash_text_of(news.last())},
+                                      {"size", news.last().size()}});
+            fixture.route("GET", "/win32/" + name.toUtf8() + ".bz2",
+                          answer(bz2_compress(news.last())));
+        }
         Updater updater(base());
         updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
                                true);
         const RunLog log = run_update(updater);
+        QStringList wrong;
+        for (int i = 0; i < count; ++i) {
+            if (read_file(QString("f%1.dat").arg(i)) != (fits ? news[i] : olds[i]))
+                wrong << QString::number(i);
+        }
         QVERIFY(QDir::setCurrent(install->path()));
-        QCOMPARE(log.errors.size(), 1);
-        QVERIFY2(log.errors[0].startsWith("907: " + TEXT_NO_DISK_SPACE.section(',', 0, 0).arg(6)),
-                 qPrintable(log.errors[0]));
-        QCOMPARE(log.finished, QStringList {"false"});
-        QCOMPARE(requested_paths(), QList<QByteArray>());
+        QCOMPARE(wrong, QStringList());
+        QCOMPARE(log.finished, QStringList {fits ? "true" : "false"});
+        if (fits) {
+            QCOMPARE(log.errors, QStringList());
+        } else {
+            QCOMPARE(log.errors.size(), 1);
+            QVERIFY2(
+                log.errors[0].startsWith("907: " + TEXT_NO_DISK_SPACE.section(':', 0, 0) + ':'),
+                qPrintable(log.errors[0]));
+            QCOMPARE(requested_paths(), QList<QByteArray>());
+        }
+    }
+
+    void folder_links_data()
+    {
+        QTest::addColumn<bool>("foreign");
+        QTest::addColumn<bool>("late"); // planted after the verification
+        QTest::newRow("the player's own link is followed") << false << false;
+        QTest::newRow("another user's link is refused") << true << false;
+        QTest::newRow("another user's link planted after the verification") << true << true;
+    }
+    // The player moved data/ elsewhere and left a link in its place; or
+    // another user put a link there. Nothing behind another's link changes.
+    void folder_links()
+    {
+        QFETCH(bool, foreign);
+        QFETCH(bool, late);
+        if (foreign && !is_root())
+            QSKIP("needs root to give the link another owner");
+        QTemporaryDir elsewhere;
+        QVERIFY(write_file(elsewhere.filePath("level.pak"), "the old level"));
+        auto plant = [&] {
+            QVERIFY(QFile::link(elsewhere.path(), "data"));
+            if (foreign)
+                QCOMPARE(::lchown("data", 65534, 65534), 0);
+        };
+        if (!late)
+            plant();
+        Updater updater(base());
+        updater.set_retry_delays({10, 10, 10});
+        updater.parse_manifest(manifest(), base(), true);
+        if (late) {
+            QVERIFY(QDir("data").removeRecursively());
+            plant();
+        }
+        const RunLog log = run_update(updater);
+        QCOMPARE(
+            QDir(elsewhere.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList {"level.pak"});
+        // A link found only by the write ends the run at that file.
+        QCOMPARE(read_file("game.dat"), late ? game_v1 : game_v2);
+        if (foreign) {
+            QCOMPARE(log.errors,
+                     QStringList {"908: " + TEXT_FILES_REFUSED.arg("data/level.pak", "1")});
+            QCOMPARE(log.finished, QStringList {"false"});
+            QCOMPARE(read_file(elsewhere.filePath("level.pak")), QByteArray("the old level"));
+        } else {
+            QCOMPARE(log.errors, QStringList());
+            QCOMPARE(log.finished, QStringList {"true"});
+            QCOMPARE(read_file(elsewhere.filePath("level.pak")), level);
+            QVERIFY(QFileInfo("data").isSymLink());
+        }
+    }
+
+    // A patch that cannot be saved in the scratch folder (something the
+    // launcher cannot remove stands at its name) gives way to the whole file.
+    void unwritable_patch_file_falls_back_to_whole_file()
+    {
+        QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
+        QVERIFY(QDir().mkpath(ScratchArea::patch_path(patch_name)));
+        const QString why_not =
+            mount_tmpfs(install->filePath(ScratchArea::patch_path(patch_name)), "size=4k");
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
+        const RunLog log = update_once();
+        QCOMPARE(log.errors, QStringList());
+        QCOMPARE(log.finished, QStringList {"true"});
+        // The patch file could not be created, so the patch was never asked for.
+        QCOMPARE(requested_paths(), QList<QByteArray>({level_path(), game_path()}));
+        QCOMPARE(read_file("game.dat"), game_v2);
+        QCOMPARE(stale_files(), QStringList());
     }
 
     // Listed files that may not be written are named when the update ends,
@@ -621,12 +770,15 @@ private slots:
         QJsonObject files = manifest_files();
         files.insert("../outside.dat", QJsonObject {{"hash", "1234567"}});
         files.insert("sub//doubled.dat", QJsonObject {{"hash", "1234567"}});
+        files.insert("../%1.dat", QJsonObject {{"hash", "1234567"}}); // first in key order
         Updater updater(base());
         updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
                                true);
         const RunLog log = run_update(updater);
+        // The name is taken as it is, "%1" and all.
         QCOMPARE(log.errors,
-                 QStringList {"908: " + TEXT_FILES_REFUSED.arg("../outside.dat").arg(2)});
+                 QStringList {"908: " + TEXT_FILES_REFUSED.section("%1", 0, 0) + "../%1.dat" +
+                              TEXT_FILES_REFUSED.section("%1", 1, 1).replace("%2", "3")});
         QCOMPARE(log.finished, QStringList {"false"});
         QCOMPARE(stale_files(), QStringList());
     }

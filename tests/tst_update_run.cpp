@@ -12,10 +12,13 @@
 #include "test_paths.h"
 
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -130,10 +133,39 @@ private slots:
         updater.verify_files(
             {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of("game")}}}}, base());
         QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
-        QCOMPARE(QDir(ScratchArea::folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(!QFileInfo::exists(ScratchArea::folder())); // empty, so gone
         QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
         left.removeAll(VerifyCache::file_name());
         QCOMPARE(left, QStringList({"game.dat", "notes.txt", "patcher.exe"}));
+    }
+
+    // A FIFO at the verification cache's name is no cache: the verification
+    // reads every file instead of waiting for a writer, and a fresh cache
+    // takes the name.
+    void fifo_at_cache_name()
+    {
+        QCOMPARE(::mkfifo(QFile::encodeName(VerifyCache::file_name()).constData(), 0644), 0);
+        fixture.route("GET", at("game.dat.bz2"), body(bz2_compress("game")));
+        Updater updater(base());
+        updater.verify_files(
+            {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of("game")}}}}, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        QCOMPARE(read_file("game.dat"), QByteArray("game"));
+        QVERIFY(QFileInfo(VerifyCache::file_name()).isFile());
+    }
+
+    // The first failed extraction of each run is reported, the second run's
+    // on the same Updater too.
+    void every_run_reports_its_extraction_error()
+    {
+        QByteArray large(2 << 20, '\0');
+        QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
+        fixture.route("GET", at("a.dat.bz2"), body(bz2_compress(large)));
+        Updater updater(base());
+        for (int run = 1; run <= 2; ++run) {
+            updater.verify_files({{"a.dat", QJsonObject {{"hash", "1234567"}}}}, base());
+            QCOMPARE(run_update(updater).events, QStringList({"error 906", "finished 0"}));
+        }
     }
 
     void patch_steps_data()

@@ -377,6 +377,31 @@ private slots:
         QCOMPARE(text.trimmed(), QString::fromUtf8("K\xc3\xb8ge"));
     }
 
+    void news_text_colour_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QString>("colour");
+        // Light on the dark panel when the page sets no colour of its own.
+        QTest::newRow("fallback text") << TEXT_CANNOT_DISPLAY_NEWS.toUtf8() << "rgb(235, 230, 215)";
+        QTest::newRow("page's own colour")
+            << QByteArray("<style>p { color: #102030 }</style><p>Tide tables</p>")
+            << "rgb(16, 32, 48)";
+    }
+    void news_text_colour()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QString, colour);
+        LauncherWindow window;
+        // The window's own news fetch reports first, so it cannot replace the page below.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(QMetaObject::invokeMethod(&window, "display_news", Q_ARG(QByteArray, page)));
+        QWebFrame *frame = child<QWebView>(window, "webView")->page()->mainFrame();
+        const QString script = QStringLiteral(
+            "getComputedStyle(document.body.lastElementChild || document.body).color");
+        QCOMPARE(frame->evaluateJavaScript(script).toString(), colour);
+    }
+
     void progress_bar_range_scales_files_over_2_gib()
     {
         QCOMPARE(progress_bar_range(500, 1000).maximum, 1000);

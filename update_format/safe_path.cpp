@@ -82,11 +82,6 @@ bool is_safe_inside(const QDir &root, const QString &relative)
     return is_relative_path(relative) && stays_inside(root, relative);
 }
 
-bool is_safe_inside_canonical(const QString &canonical_root, const QString &relative)
-{
-    return is_relative_path(relative) && stays_inside_canonical(canonical_root, relative);
-}
-
 QString normalised_folder(const QString &path)
 {
     QString result = path;

@@ -26,9 +26,6 @@ bool stays_inside(const QDir &root, const QString &relative);
 
 // Both checks above, against `root`.
 bool is_safe_inside(const QDir &root, const QString &relative);
-// The same against a root given by its canonical path, for callers that check
-// many names against one root and resolve it once ("" refuses everything).
-bool is_safe_inside_canonical(const QString &canonical_root, const QString &relative);
 
 // A manifest "path" (a folder to create) in the form the rules above expect:
 // "\\" becomes "/", runs of "/" become one and a trailing "/" goes. Nothing

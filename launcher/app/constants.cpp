@@ -72,9 +72,29 @@ const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account cre
 const QString TEXT_CHECKING_UPDATES = QStringLiteral("Checking for updates...");
 const QString TEXT_UPDATING_FILE =
     QStringLiteral("Updating file %1 of %2...\n%8\n[%3/%4%5 @ %6%7]");
+// Units of its amounts and speed.
+const QString TEXT_UNIT_BYTES = QStringLiteral("B");
+const QString TEXT_UNIT_KB = QStringLiteral("kB");
+const QString TEXT_UNIT_MB = QStringLiteral("MB");
+const QString TEXT_PER_SECOND = QStringLiteral("/s");
 const QString TEXT_STARTING_GAME = QStringLiteral("Starting the game...");
 const QString TEXT_GAME_START_FAILED = QStringLiteral("Couldn't start the game: %1");
 const QString TEXT_DISPLAY_OPTIONS = QStringLiteral("Display Options");
+const QString TEXT_WINDOW_TITLE = QStringLiteral("Saltmarch");
+// Shown until the manifest's versions arrive (rich text, right-aligned).
+const QString TEXT_GETTING_VERSION =
+    QStringLiteral("<html><head/><body><p align=\"right\"><span style=\" color:#ffffff;\">"
+                   "Getting Version Info...</span></p></body></html>");
+// The versions the manifest names: "Server v" or "Launcher v" and the version.
+const QString TEXT_SERVER_VERSION = QStringLiteral("Server v%1");
+const QString TEXT_LAUNCHER_VERSION = QStringLiteral("Launcher v%1");
+const QString TEXT_UPDATE_BUTTON = QStringLiteral("Update");
+const QString TEXT_CHOOSE_GRAPHICS =
+    QStringLiteral("Choose a Graphics API from the options below:");
+const QString TEXT_OPENGL = QStringLiteral("OpenGL");
+const QString TEXT_DIRECTX9 = QStringLiteral("DirectX9");
+const QString TEXT_TWO_STEP_TITLE = QStringLiteral("Two step required");
+const QString TEXT_TWO_STEP_LABEL = QStringLiteral("Please provide your two step login token:");
 const QString GAME_API_FILE = QStringLiteral("game_api.txt");
 const QString GAME_API_OPENGL = QStringLiteral("pandagl");
 const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");

@@ -54,9 +54,23 @@ extern const QString TEXT_LOGIN;
 extern const QString TEXT_VERIFYING_CREDENTIALS;
 extern const QString TEXT_CHECKING_UPDATES;
 extern const QString TEXT_UPDATING_FILE;
+extern const QString TEXT_UNIT_BYTES;
+extern const QString TEXT_UNIT_KB;
+extern const QString TEXT_UNIT_MB;
+extern const QString TEXT_PER_SECOND;
 extern const QString TEXT_STARTING_GAME;
 extern const QString TEXT_GAME_START_FAILED;
 extern const QString TEXT_DISPLAY_OPTIONS;
+extern const QString TEXT_WINDOW_TITLE;
+extern const QString TEXT_GETTING_VERSION;
+extern const QString TEXT_SERVER_VERSION;
+extern const QString TEXT_LAUNCHER_VERSION;
+extern const QString TEXT_UPDATE_BUTTON;
+extern const QString TEXT_CHOOSE_GRAPHICS;
+extern const QString TEXT_OPENGL;
+extern const QString TEXT_DIRECTX9;
+extern const QString TEXT_TWO_STEP_TITLE;
+extern const QString TEXT_TWO_STEP_LABEL;
 extern const QString GAME_API_FILE;
 extern const QString GAME_API_OPENGL;
 extern const QString GAME_API_DIRECTX9;
@@ -67,7 +81,7 @@ constexpr int CODE_OPEN_READ_FAILED = 903; // TEXT_OPEN_READ_FAILED
 constexpr int CODE_SHORT_WRITE = 904; // TEXT_EXTRACT_FAILED
 constexpr int CODE_DOWNLOAD_FAILED = 905; // TEXT_DOWNLOAD_FAILED
 constexpr int CODE_FILE_DAMAGED = 906; // TEXT_FILE_DAMAGED
-constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE
+constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING
 constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
 // A manifest without a valid signature by a compiled-in key.
 constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE

@@ -5,6 +5,7 @@
 #include "app/constants.h"
 #include "download/file_byte_source.h"
 #include "download/hashing_file_sink.h"
+#include "download/open_folder.h"
 #include "download/parallel_bz2_decoder.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
@@ -32,6 +33,16 @@ QString without_archive_suffix(const QString &archive_name)
 
 using Decode = std::function<Bz2DecodeResult(ByteSink &sink, qint64 output_limit)>;
 
+// The disk filled up while the new file was written: the update needs more
+// room, the archive is not at fault.
+ExtractOutcome write_failure(bool no_space, const ExtractTarget &target)
+{
+    if (no_space)
+        return failure(CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING,
+                       without_archive_suffix(target.archive_name));
+    return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+}
+
 ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const ExtractTarget &target,
                                 bool replacing)
 {
@@ -41,43 +52,51 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
     if (result.code == BZ2_OUTPUT_TOO_LARGE)
         return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
     if (result.code == CODE_SHORT_WRITE)
-        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+        return write_failure(sink.no_space(), target);
     if (result.code != 0)
         return failure(result.code, TEXT_EXTRACT_FAILED, target.archive_name);
     if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
         return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
     // A file that replaces another reaches the disk before the rename, so a
     // power cut leaves the old file or the new one, never an empty one. (A
-    // write that fails only then, on a full disk, is a short write too.) A
+    // write that fails only then, on a full disk, is a failed write too.) A
     // new file has nothing to lose: cut short by a power cut, it is found
     // wrong by the next check and fetched again.
     if (replacing && !safe_file::sync(output))
-        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+        return write_failure(safe_file::failed_for_space(), target);
     if (!output.flush())
-        return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+        return write_failure(false, target);
     return {};
 }
 
+// Works in the target's folder as OpenFolder opened it: a link on the way
+// that is not the player's own ends the extraction as refused, and nothing
+// is written through it.
 ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
 {
-    const QString fresh = ScratchArea::extraction_path(target.target_path);
-    std::unique_ptr<QFile> output = safe_file::reuse_or_create(fresh);
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(target.target_path, leaf, status);
+    if (status == OpenFolder::Status::Refused)
+        return {CODE_FILES_REFUSED,
+                TEXT_FILES_REFUSED.arg(target.target_path, QStringLiteral("1"))};
+    const QString fresh = ScratchArea::extraction_name(leaf);
+    std::unique_ptr<QFile> output = folder.is_open() ? folder.reuse_or_create(fresh) : nullptr;
     if (!output)
         return failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
-    const QFileInfo existing(target.target_path);
-    const bool replacing = existing.exists() || existing.isSymLink();
-    ExtractOutcome outcome = decode_and_check(decode, *output, target, replacing);
+    const OpenFolder::EntryInfo existing = folder.entry_info(leaf);
+    ExtractOutcome outcome = decode_and_check(decode, *output, target, existing.exists);
     if (outcome.code == 0) {
         // An existing game file keeps its permissions (an executable stays one).
-        if (existing.exists() && !existing.isSymLink())
-            output->setPermissions(existing.permissions());
+        if (existing.is_regular)
+            output->setPermissions(existing.permissions);
         output->close();
-        if (!safe_file::replace(fresh, target.target_path))
+        if (!folder.replace(fresh, leaf))
             outcome = failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
     }
     output.reset();
     if (outcome.code != 0)
-        safe_file::remove_entry(fresh);
+        folder.remove_entry(fresh);
     return outcome;
 }
 

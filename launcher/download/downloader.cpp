@@ -6,6 +6,7 @@
 #include "download/download_spool.h"
 #include "download/extraction_backlog.h"
 #include "download/extraction_task.h"
+#include "download/open_folder.h"
 #include "download/request_prefetcher.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
@@ -66,7 +67,7 @@ QUrl Downloader::address_of(const QString &url)
 
 QString Downloader::target_name() const
 {
-    return QFileInfo(file_path).fileName();
+    return display_name.isEmpty() ? QFileInfo(file_path).fileName() : display_name;
 }
 
 QUrl Downloader::request_address() const
@@ -256,9 +257,18 @@ void Downloader::follow_archive(const DownloadSpool &output)
 
 // Creates the new file beside the target now, so that a folder that cannot
 // take it fails before any request; the extraction reuses the empty file.
-bool Downloader::target_folder_writable() const
+// The folder is reached as OpenFolder walks it: a link planted on the way
+// since the verification is refused as it would have been then.
+int Downloader::prepare_new_file() const
 {
-    return safe_file::create_new(ScratchArea::extraction_path(file_path)) != nullptr;
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(file_path, leaf, status);
+    if (status == OpenFolder::Status::Refused)
+        return CODE_FILES_REFUSED;
+    if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
+        return CODE_OPEN_WRITE_FAILED;
+    return 0;
 }
 
 // A partial archive gets its note (what it belongs to) once it is worth
@@ -284,12 +294,17 @@ void Downloader::download_compressed()
 {
     const QString archive_name = target_name() + ARCHIVE_SUFFIX;
     const QString archive = ScratchArea::partial_archive_path(file_path);
-    const QString fresh = ScratchArea::extraction_path(file_path);
     DownloadSpool output(archive, RESUMABLE_SIZE);
     qint64 offset = 0;
     // The target's folder must take the new file: checked before any request.
-    if (!target_folder_writable() || !ScratchArea::ensure()) {
-        safe_file::remove_entry(fresh);
+    const int unwritable = prepare_new_file();
+    if (unwritable == CODE_FILES_REFUSED) {
+        emit download_error(CODE_FILES_REFUSED,
+                            TEXT_FILES_REFUSED.arg(file_path, QStringLiteral("1")));
+        return;
+    }
+    if (unwritable != 0 || !ScratchArea::ensure()) {
+        ScratchArea::remove_extraction(file_path);
         emit download_error(CODE_OPEN_WRITE_FAILED,
                             TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' ')));
         return;
@@ -308,7 +323,7 @@ void Downloader::download_compressed()
             task.stop();
             extraction = nullptr;
             if (ending == Ending::Cancelled) {
-                safe_file::remove_entry(fresh);
+                ScratchArea::remove_extraction(file_path);
                 return;
             }
             // A transfer that may continue later keeps its partial archive.
@@ -316,7 +331,7 @@ void Downloader::download_compressed()
             output.close_file();
             if (!keep)
                 ScratchArea::drop_partial(file_path);
-            safe_file::remove_entry(fresh);
+            ScratchArea::remove_extraction(file_path);
             emit download_error(failure.code, failure.text);
             return;
         }
@@ -325,7 +340,7 @@ void Downloader::download_compressed()
                 task.start_from_memory(output.memory());
             } else if (!task.start(output.size())) {
                 extraction = nullptr;
-                safe_file::remove_entry(fresh);
+                ScratchArea::remove_extraction(file_path);
                 emit download_error(CODE_OPEN_READ_FAILED,
                                     TEXT_OPEN_READ_FAILED.arg(archive_name));
                 return;

@@ -82,6 +82,9 @@ public:
     void set_cache_bypass(int level) { cache_bypass = level; }
     // The hash text the query of level 2 names; by default the expected one.
     void set_cache_key(const QString &hash) { cache_key = hash; }
+    // The name the player's texts give the file (a patch step names the game
+    // file, not its patch); by default the file name of file_path.
+    void set_display_name(const QString &name) { display_name = name; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -117,11 +120,14 @@ private:
     QUrl request_address() const;
     // The level a fetch past caches would use next; 0 when none is left.
     int next_cache_bypass() const;
-    bool target_folder_writable() const;
+    // Creates the new file beside the target: 0 when it could, else the
+    // code of the error that ends the transfer.
+    int prepare_new_file() const;
     void note_partial(const DownloadSpool &output);
 
     QString url;
     QString file_path;
+    QString display_name;
     bool compressed;
     QString expected_hash;
     qint64 expected_size = -1;

@@ -13,7 +13,6 @@ namespace {
 // keep both cores busy with files of a few KiB while requests go out. Of the
 // large ones, one decodes its tail while the next one arrives and decodes.
 constexpr int MAX_IN_MEMORY = 32;
-constexpr int MAX_ON_DISK = 2;
 
 } // namespace
 

@@ -18,6 +18,10 @@ class ExtractionBacklog : public QObject
     Q_OBJECT
 
 public:
+    // Archives on disk whose extraction may run at once with the transfer of
+    // the next step (which adds one more).
+    static constexpr int MAX_ON_DISK = 2;
+
     explicit ExtractionBacklog(QObject *parent = nullptr);
     ~ExtractionBacklog() override; // stops every extraction and waits for them
 
@@ -32,6 +36,8 @@ public:
     bool empty() const { return tasks.empty(); }
     // Stops every extraction: their files stay as they were.
     void stop_all();
+    // A new run begins: its first failure is reported again.
+    void start_run() { reported = false; }
 
 signals:
     // An extraction failed: the code and text of its download_error.

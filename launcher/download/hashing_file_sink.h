@@ -6,7 +6,8 @@
 #include <QFile>
 
 // Writes decoded bytes to a file and computes their hash text on the way, so
-// the result is checked without reading it again.
+// the result is checked without reading it again. The file must be open
+// unbuffered: the bytes go straight to the system.
 class HashingFileSink : public ByteSink
 {
 public:
@@ -15,9 +16,12 @@ public:
     bool write(const char *data, qint64 size) override;
     qint64 written() const { return count; }
     QString hash_text() { return digest.finish(); }
+    // The last write failed because the disk (or the quota) is full.
+    bool no_space() const { return out_of_space; }
 
 private:
     QFile &file;
     HashTextDigest digest;
     qint64 count = 0;
+    bool out_of_space = false;
 };

@@ -171,4 +171,41 @@ bool replace(const QString &source, const QString &target)
 #endif
 }
 
+bool write_all(QFile &file, const char *data, qint64 size)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    while (size > 0) {
+        const DWORD chunk = DWORD(qMin<qint64>(size, 1 << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+#else
+    while (size > 0) {
+        const ssize_t written = ::write(file.handle(), data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+#endif
+}
+
+bool failed_for_space()
+{
+#ifdef Q_OS_WIN
+    const DWORD error = GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+#else
+    return errno == ENOSPC || errno == EDQUOT;
+#endif
+}
+
 } // namespace safe_file

@@ -45,4 +45,12 @@ bool sync(QFile &file);
 // new content whatever happens meanwhile.
 bool replace(const QString &source, const QString &target);
 
+// Writes all of data to the file (opened unbuffered) with the system's own
+// calls, so that the reason of a failure is still known afterwards.
+bool write_all(QFile &file, const char *data, qint64 size);
+// Whether the write or flush that failed just now failed for want of space:
+// the volume is full or the user's quota is used up. Ask at once, before
+// any other call can change the system's error number.
+bool failed_for_space();
+
 } // namespace safe_file

@@ -2,6 +2,7 @@
 
 #include "update_layout.h"
 
+#include "download/open_folder.h"
 #include "download/safe_file.h"
 
 #include <QCryptographicHash>
@@ -67,8 +68,22 @@ QString ScratchArea::extraction_path(const QString &target)
 {
     const QFileInfo info(target);
     const QString dir = info.path();
-    const QString hidden = EXTRACTION_PREFIX + info.fileName() + EXTRACTION_SUFFIX;
+    const QString hidden = extraction_name(info.fileName());
     return dir == QLatin1String(".") ? hidden : dir + QLatin1Char('/') + hidden;
+}
+
+QString ScratchArea::extraction_name(const QString &file_name)
+{
+    return EXTRACTION_PREFIX + file_name + EXTRACTION_SUFFIX;
+}
+
+void ScratchArea::remove_extraction(const QString &target)
+{
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(target, leaf, status);
+    if (folder.is_open())
+        folder.remove_entry(extraction_name(leaf));
 }
 
 bool ScratchArea::read_note(const QString &name, PartialNote &note)
@@ -120,7 +135,7 @@ void ScratchArea::drop_partial(const QString &name)
 void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
 {
     for (const QString &target : targets)
-        safe_file::remove_entry(extraction_path(target));
+        remove_extraction(target);
     const QFileInfo info(FOLDER);
     if (!info.isDir() || info.isSymLink())
         return;
@@ -142,4 +157,11 @@ void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
         else
             safe_file::remove_entry(path);
     }
+}
+
+void ScratchArea::remove_if_empty()
+{
+    // rmdir takes only an empty folder, and no link.
+    if (safe_file::is_plain_directory(FOLDER))
+        QDir::current().rmdir(FOLDER);
 }

@@ -37,6 +37,11 @@ public:
     // Extraction output beside the target: a hidden name of the launcher's
     // own in the target's folder, renamed over the target once checked.
     static QString extraction_path(const QString &target);
+    // The same name without the folder, for a target called file_name.
+    static QString extraction_name(const QString &file_name);
+    // Removes the extraction output beside target, reached through the
+    // target's folder as OpenFolder walks it (a foreign link is not followed).
+    static void remove_extraction(const QString &target);
 
     static bool read_note(const QString &name, PartialNote &note);
     // Written through a new file and a rename, so a cut write leaves the
@@ -51,6 +56,8 @@ public:
     // of the names in keep, and the extraction leftovers beside the targets
     // named in targets. Never touches anything outside those names.
     static void sweep(const QSet<QString> &keep, const QStringList &targets);
+    // Removes the folder itself when nothing is left in it.
+    static void remove_if_empty();
 
 private:
     static QString entry_stem(const QString &name);

@@ -22,9 +22,6 @@ const int CODE_BASE = 500;
 const int CODE_CONNECT_FAILED = 900;
 const int CODE_INVALID_RESPONSE = 901;
 
-const QString TWO_STEP_TITLE = QStringLiteral("Two step required");
-const QString TWO_STEP_LABEL = QStringLiteral("Please provide your two step login token:");
-
 } // namespace
 
 LoginClient::LoginClient(QUrl login_url)
@@ -97,7 +94,7 @@ LoginResult LoginClient::parse_response(const QByteArray &body)
         return result;
 
     bool confirmed = false;
-    const QString token = QInputDialog::getText(nullptr, TWO_STEP_TITLE, TWO_STEP_LABEL,
+    const QString token = QInputDialog::getText(nullptr, TEXT_TWO_STEP_TITLE, TEXT_TWO_STEP_LABEL,
                                                 QLineEdit::Normal, QString(), &confirmed);
     if (!confirmed)
         return result;

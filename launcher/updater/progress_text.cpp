@@ -15,14 +15,14 @@ constexpr double MEBI = 1048576.0;
 double pick_divisor(double magnitude, QString &unit, const QString &suffix)
 {
     if (magnitude >= MEBI) {
-        unit = QStringLiteral("MB") + suffix;
+        unit = TEXT_UNIT_MB + suffix;
         return MEBI;
     }
     if (magnitude >= KIBI) {
-        unit = QStringLiteral("kB") + suffix;
+        unit = TEXT_UNIT_KB + suffix;
         return KIBI;
     }
-    unit = QStringLiteral("B") + suffix;
+    unit = TEXT_UNIT_BYTES + suffix;
     return 1.0;
 }
 
@@ -48,7 +48,7 @@ QString ProgressText::format(qint64 current_step, qint64 total_steps, qint64 byt
 
     const double speed = double(bytes_read) * 1000.0 / double(elapsed_ms);
     QString speed_unit;
-    const double speed_divisor = pick_divisor(speed, speed_unit, QStringLiteral("/s"));
+    const double speed_divisor = pick_divisor(speed, speed_unit, TEXT_PER_SECOND);
     const double speed_scaled = round_one_decimal(speed / speed_divisor);
 
     // One pass over all placeholders, so a "%" in the file name stays text.

@@ -146,13 +146,16 @@ private:
     void refetch_whole(const QString &name, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
-    // Whether the patch program turned name into result_hash; `ran` tells
-    // whether the program could be started at all.
-    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name,
-                     bool &ran);
-    // Checks before the first transfer that the disk can hold what the plan
-    // writes; reports 907 and ends the run when it cannot.
+    // What running the patch program came to. NotStarted: the program could
+    // not be started at all, so fetching the patch again cannot help.
+    enum class PatchOutcome { Applied, Failed, NotStarted, NoSpace, Refused };
+    PatchOutcome apply_patch(const QString &name, const QString &result_hash,
+                             const QString &patch_path);
+    // Checks before the first transfer that each volume the plan writes to
+    // can hold what the plan needs there (DiskNeed); reports 907 and ends
+    // the run when one cannot.
     bool enough_disk_space();
+    static QString volume_of(const QString &folder, QHash<QString, QString> &known);
     // Ends a run whose steps all succeeded: an error when listed files had
     // to be left out, else success.
     void finish_run();

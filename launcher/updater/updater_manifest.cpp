@@ -3,6 +3,7 @@
 #include "update_layout.h"
 
 #include "app/blocking_request.h"
+#include "download/open_folder.h"
 #include "safe_path.h"
 
 #include <QDir>
@@ -87,6 +88,17 @@ void Updater::read_exec_name(const QJsonObject &manifest)
     if (!manifest.contains(KEY_EXEC))
         return;
     const QString name = manifest.value(KEY_EXEC).toString();
-    if (safe_path::is_safe_inside(QDir::current(), name))
+    if (!safe_path::is_relative_path(name))
+        return;
+    // Folders on the way as for the game files; the program itself may be a
+    // link of the player's own.
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    if (status == OpenFolder::Status::Refused)
+        return;
+    const OpenFolder::EntryInfo program =
+        folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
+    if (!program.is_link || program.trusted_link)
         exec_name = name;
 }

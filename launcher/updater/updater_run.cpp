@@ -4,15 +4,19 @@
 
 #include "download/downloader.h"
 #include "download/extraction_backlog.h"
+#include "download/open_folder.h"
 #include "download/request_prefetcher.h"
 #include "download/safe_file.h"
 #include "download/scratch_area.h"
+#include "patch_result.h"
 #include "platform/program_start.h"
+#include "updater/disk_need.h"
 #include "updater/progress_text.h"
 #include "updater/verify_cache.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QSet>
 #include <QStorageInfo>
@@ -53,6 +57,8 @@ void Updater::start_update()
         return;
     QSet<QString> planned;
     QStringList targets;
+    total_steps = 0;
+    backlog->start_run();
     for (const FileRecord &record : qAsConst(file_queue)) {
         total_steps += record.patch_chain.isEmpty() ? 1 : record.patch_chain.size();
         planned.insert(record.name);
@@ -90,35 +96,70 @@ void Updater::halt()
     prefetcher->clear();
 }
 
+// The volume (its root) that holds `folder` of the game folder, or the game
+// folder's own when the folder cannot be looked at.
+QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known)
+{
+    const auto found = known.constFind(folder);
+    if (found != known.constEnd())
+        return *found;
+    QStorageInfo storage(folder.isEmpty() ? QDir::currentPath() : folder);
+    if (!storage.isValid())
+        storage.setPath(QDir::currentPath());
+    const QString root = storage.rootPath();
+    known.insert(folder, root);
+    return root;
+}
+
 bool Updater::enough_disk_space()
 {
-    qint64 needed = 0;
-    for (const FileRecord &record : qAsConst(file_queue))
-        needed += qMax<qint64>(record.expected_size, 0);
-    if (needed == 0)
-        return true;
-    const QStorageInfo storage(QDir::current());
-    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
-    if (available < 0 || needed <= available)
-        return true;
-    running = false;
-    emit download_error(CODE_NO_DISK_SPACE,
-                        TEXT_NO_DISK_SPACE.arg(qint64(std::ceil(double(needed) / MIB)))
-                            .arg(qint64(std::floor(double(available) / MIB))));
-    emit update_finished(false);
-    return false;
+    QHash<QString, QString> volumes;
+    QVector<DiskNeed::PlannedFile> files;
+    for (const FileRecord &record : qAsConst(file_queue)) {
+        QString leaf;
+        OpenFolder::Status status;
+        const OpenFolder folder = OpenFolder::open_parent(record.name, leaf, status);
+        const OpenFolder::EntryInfo old =
+            folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
+        DiskNeed::PlannedFile file;
+        file.volume = volume_of(QFileInfo(record.name).path(), volumes);
+        file.old_size = old.is_regular ? old.size : 0;
+        file.new_size = record.expected_size;
+        file.patched = !record.patch_chain.isEmpty();
+        files.append(file);
+    }
+    const QMap<QString, qint64> needs = DiskNeed::per_volume(
+        files, volume_of(ScratchArea::folder(), volumes), ExtractionBacklog::MAX_ON_DISK + 1);
+    for (auto it = needs.cbegin(); it != needs.cend(); ++it) {
+        const QStorageInfo storage(it.key());
+        const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+        if (it.value() == 0 || available < 0 || it.value() <= available)
+            continue;
+        running = false;
+        emit download_error(
+            CODE_NO_DISK_SPACE,
+            TEXT_NO_DISK_SPACE.arg(QString::number(qint64(std::ceil(double(it.value()) / MIB))),
+                                   QString::number(qint64(std::floor(double(available) / MIB)))));
+        emit update_finished(false);
+        return false;
+    }
+    return true;
 }
 
 void Updater::finish_run()
 {
     running = false;
     prefetcher->clear();
+    // Every step is done: nothing is left to resume.
+    ScratchArea::remove_if_empty();
     if (refused_files.isEmpty()) {
         emit update_finished(true);
         return;
     }
-    emit download_error(CODE_FILES_REFUSED,
-                        TEXT_FILES_REFUSED.arg(refused_files.first()).arg(refused_files.size()));
+    // One arg() call: a name holding "%1" stays as it is.
+    emit download_error(
+        CODE_FILES_REFUSED,
+        TEXT_FILES_REFUSED.arg(refused_files.first(), QString::number(refused_files.size())));
     emit update_finished(false);
 }
 
@@ -129,6 +170,7 @@ void Updater::start_next_download(const FileRecord &record)
 {
     QString remote_path;
     QString local_path;
+    QString display_name;
     bool compressed = false;
     int cache_bypass = record.cache_bypass;
     QString cache_key = record.expected_hash;
@@ -139,6 +181,7 @@ void Updater::start_next_download(const FileRecord &record)
         current_file_name = step.patch_name;
         cache_bypass = step.cache_bypass;
         cache_key = step.result_hash;
+        display_name = QFileInfo(record.name).fileName();
         ScratchArea::ensure();
     } else {
         remote_path = record.name;
@@ -153,6 +196,8 @@ void Updater::start_next_download(const FileRecord &record)
     transfer->set_retry_delays(retry_delays_ms);
     transfer->set_cache_bypass(cache_bypass);
     transfer->set_cache_key(cache_key);
+    if (!display_name.isEmpty())
+        transfer->set_display_name(display_name);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
         transfer->set_extraction_backlog(backlog);
@@ -248,31 +293,49 @@ void Updater::refetch_whole(const QString &name, int level)
     // The backlog's change report that follows starts it when there is room.
 }
 
-bool Updater::apply_patch(const QString &name, const QString &result_hash,
-                          const QString &patch_path, bool &ran)
+// Runs the patch program on the game file, in its folder as OpenFolder
+// reaches it: a folder link that is not the player's own, or a link in the
+// file's own place, is refused before the program starts.
+Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &result_hash,
+                                           const QString &patch_path)
 {
-    QProcess patcher;
-    start_program(patcher, PATCH_PROGRAM, {patch_path, name});
-    // Its exit status and output do not matter: the result hash decides.
-    patcher.waitForFinished(-1);
-    ran = patcher.error() != QProcess::FailedToStart;
-    const bool applied = file_hash(name) == result_hash;
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    PatchOutcome outcome = PatchOutcome::Refused;
+    if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
+        QProcess patcher;
+        start_program(patcher, PATCH_PROGRAM, {patch_path, name});
+        // Its output does not matter: the result hash decides, and the exit
+        // status only tells a full disk from other failures.
+        patcher.waitForFinished(-1);
+        if (file_hash(name) == result_hash)
+            outcome = PatchOutcome::Applied;
+        else if (patcher.error() == QProcess::FailedToStart)
+            outcome = PatchOutcome::NotStarted;
+        else if (patcher.exitStatus() == QProcess::NormalExit &&
+                 patcher.exitCode() == int(PatchError::NoSpace))
+            outcome = PatchOutcome::NoSpace;
+        else
+            outcome = PatchOutcome::Failed;
+    }
     safe_file::remove_entry(patch_path);
-    return applied;
+    return outcome;
 }
 
 void Updater::report_retry(const QString &reason, int seconds, int attempt, int attempts)
 {
     emit download_progress(last_bytes_read, last_bytes_total,
-                           TEXT_RETRYING.arg(reason).arg(seconds).arg(attempt).arg(attempts));
+                           TEXT_RETRYING.arg(reason, QString::number(seconds),
+                                             QString::number(attempt), QString::number(attempts)));
 }
 
-// A patch whose transfer failed for good gives way to a whole download, as a
-// patch that does not apply does; any other error ends the run.
+// A patch that cannot be fetched or written gives way to a whole download,
+// as a patch that does not apply does; any other error ends the run.
 void Updater::handle_download_error(int error_code, const QString &what)
 {
     const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
-    if (patch_step && error_code == CODE_DOWNLOAD_FAILED) {
+    if (patch_step) {
         delete_downloader();
         FileRecord &record = file_queue.head();
         record.patch_chain.dequeue();
@@ -314,19 +377,28 @@ void Updater::download_finished()
     FileRecord &record = file_queue.head();
     if (!record.patch_chain.isEmpty()) {
         PatchStep step = record.patch_chain.dequeue();
-        bool ran = false;
-        const bool applied = apply_patch(record.name, step.result_hash,
-                                         ScratchArea::patch_path(step.patch_name), ran);
-        if (applied) {
-            // Done; the next patch of the chain, if any, follows.
-        } else if (ran && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
+        const PatchOutcome outcome =
+            apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name));
+        if (outcome == PatchOutcome::NoSpace || outcome == PatchOutcome::Refused) {
+            halt();
+            if (outcome == PatchOutcome::NoSpace)
+                emit download_error(CODE_NO_DISK_SPACE,
+                                    TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0,
+                                                               QLatin1Char(' ')));
+            else
+                emit download_error(CODE_FILES_REFUSED,
+                                    TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
+            emit update_finished(false);
+            return;
+        }
+        if (outcome == PatchOutcome::Failed && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.
             ++step.cache_bypass;
             record.patch_chain.prepend(step);
             ++total_steps;
-        } else {
+        } else if (outcome != PatchOutcome::Applied) {
             // The failed patch counts as done; its remaining patches give way
             // to one whole download.
             total_steps = total_steps + 1 - record.patch_chain.size();

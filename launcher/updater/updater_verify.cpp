@@ -3,6 +3,7 @@
 #include "manifest_entry.h"
 #include "safe_path.h"
 
+#include "download/open_folder.h"
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
 #include "updater/verify_cache.h"
@@ -104,21 +105,43 @@ QStringList hash_listed_files(const QVector<ListedFile> &listed, const QStringLi
     return hashes;
 }
 
+// Whether the listed file `key` may be written: every folder on its way is a
+// plain folder or a link of the player's own (OpenFolder), and the file
+// itself is no link. A folder that does not exist yet refuses nothing.
+bool may_write(const QString &key)
+{
+    QString leaf;
+    OpenFolder::Status status;
+    const OpenFolder folder = OpenFolder::open_parent(key, leaf, status);
+    if (status == OpenFolder::Status::Refused)
+        return false;
+    return !folder.is_open() || !folder.entry_info(leaf).is_link;
+}
+
+// Creates `folder` where it is missing, walking it as may_write does; false
+// when a link on its way is refused.
+bool make_folder(const QString &folder)
+{
+    OpenFolder::Status status;
+    OpenFolder::open(folder, true, status);
+    return status != OpenFolder::Status::Refused;
+}
+
 } // namespace
 
 // In four passes that give the same result as checking one file after the
 // other: (1) in key order, refuse unsafe entries (recording them) and create
-// each directory; (2) take each accepted file's stat data and reuse the hash
-// text of the verification cache where they show the file unchanged; (3)
-// hash the other files on every core; (4) in key order, drop any earlier
-// record of the name and queue the stale files. Creating directories first
-// changes no hash text: a directory never opens as a file, and a file is
-// never turned into a directory.
+// each directory, walking folder by folder (OpenFolder: the player's own
+// folder links are followed, others refused); (2) take each accepted file's
+// stat data and reuse the hash text of the verification cache where they
+// show the file unchanged; (3) hash the other files on every core; (4) in
+// key order, drop any earlier record of the name and queue the stale files.
+// Creating directories first changes no hash text: a directory never opens
+// as a file, and a file is never turned into a directory.
 void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 {
     const QStringList keys = files.keys();
     const QDir dir = QDir::current();
-    const QString root = dir.canonicalPath();
 
     QVector<ListedFile> listed;
     QStringList local_paths;
@@ -131,18 +154,17 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
     };
     for (const QString &key : keys) {
         const ManifestEntry entry = ManifestEntry::read(files.value(key));
-        if (!safe_path::is_safe_inside_canonical(root, key)) {
+        if (!safe_path::is_relative_path(key) || !may_write(key)) {
             refuse(key);
             continue;
         }
         const QString &path = entry.path;
         if (!path.isEmpty()) {
             const QString folder = safe_path::normalised_folder(path);
-            if (!safe_path::is_safe_inside_canonical(root, folder)) {
+            if (!safe_path::is_relative_path(folder) || !make_folder(folder)) {
                 refuse(key);
                 continue;
             }
-            dir.mkpath(folder);
         }
         listed.append(ListedFile {key, entry.hash, entry.patches, entry.size});
         local_paths.append(dir.absoluteFilePath(key));

@@ -8,10 +8,16 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
-#include <cstdio>
+#include "download/safe_file.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -45,6 +51,45 @@ bool to_number(const QByteArray &text, quint64 &value)
     return ok;
 }
 
+#ifdef Q_OS_WIN
+// A Windows file time (100 ns steps since 1601) in nanoseconds since 1970.
+qint64 unix_ns(const FILETIME &time)
+{
+    constexpr quint64 EPOCH_DIFFERENCE = 116444736000000000ULL;
+    const quint64 ticks = (quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return qint64(ticks - EPOCH_DIFFERENCE) * 100;
+}
+#endif
+
+// The cache file, open for reading, only when it is a plain file: a FIFO, a
+// device or a link there is not ours, and opening a FIFO for reading would
+// wait for a writer for ever. The open does not block and follows no link;
+// the type is then taken from what was opened.
+bool open_plain_file(const QString &path, QFile &file)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction() || !info.isFile())
+        return false;
+    file.setFileName(path);
+    return file.open(QIODevice::ReadOnly);
+#else
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat data
+    {
+    };
+    if (::fstat(fd, &data) != 0 || !S_ISREG(data.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#endif
+}
+
 } // namespace
 
 bool VerifyCache::Entry::same_file(const Entry &other) const
@@ -60,6 +105,30 @@ QString VerifyCache::file_name()
 
 bool VerifyCache::stat_file(const QString &path, Entry &entry)
 {
+#ifdef Q_OS_WIN
+    // Links followed, as reading follows them.
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info {};
+    const bool plain = GetFileInformationByHandle(handle, &info) &&
+        GetFileType(handle) == FILE_TYPE_DISK &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(handle);
+    if (!plain)
+        return false;
+    entry.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    entry.mtime_ns = unix_ns(info.ftLastWriteTime);
+    // This call gives no change time of the entry itself; the creation time
+    // stands in, and a file replaced by another has another file index.
+    entry.ctime_ns = unix_ns(info.ftCreationTime);
+    entry.inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    entry.device = quint64(info.dwVolumeSerialNumber);
+    return true;
+#else
     struct stat data
     {
     };
@@ -71,24 +140,28 @@ bool VerifyCache::stat_file(const QString &path, Entry &entry)
     entry.inode = quint64(data.st_ino);
     entry.device = quint64(data.st_dev);
     return true;
+#endif
 }
 
 qint64 VerifyCache::now_ns()
 {
+#ifdef Q_OS_WIN
+    FILETIME now {};
+    GetSystemTimeAsFileTime(&now);
+    return unix_ns(now);
+#else
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * NS_PER_S + now.tv_nsec;
+#endif
 }
 
 bool VerifyCache::load(const QString &folder)
 {
     entries.clear();
     loaded_bytes.clear();
-    const QString path = QDir(folder).filePath(file_name());
-    if (QFileInfo(path).isSymLink())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!open_plain_file(QDir(folder).filePath(file_name()), file))
         return false;
     const QByteArray data = file.readAll();
     if (!parse(data)) {
@@ -150,25 +223,25 @@ bool VerifyCache::save(const QString &folder) const
         return true;
     const QDir dir(folder);
     const QString path = dir.filePath(file_name());
-    // A game file, or anything else not written by us, is not replaced; an
-    // empty file holds nothing to lose.
+    // A plain file not written by us (a game file) is not replaced, nor is a
+    // folder; an empty file holds nothing to lose. Anything else odd at the
+    // name (a link, a FIFO, a device) gives way to a fresh cache.
     const QFileInfo existing(path);
-    if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
+    if (!existing.isSymLink() && existing.isDir())
         return false;
-    if (existing.exists() && existing.size() > 0) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || file.read(MAGIC_PREFIX.size()) != MAGIC_PREFIX)
-            return false;
-    }
+    QFile present;
+    if (open_plain_file(path, present) && present.size() > 0 &&
+        present.read(MAGIC_PREFIX.size()) != MAGIC_PREFIX)
+        return false;
+    present.close();
 
     QTemporaryFile temporary(dir.filePath(file_name() + QStringLiteral(".XXXXXX")));
-    if (!temporary.open() || temporary.write(data) != data.size() || !temporary.flush() ||
-        ::fsync(temporary.handle()) != 0)
+    if (!temporary.open() || temporary.write(data) != data.size() || !safe_file::sync(temporary))
         return false;
     temporary.close();
-    // rename() replaces a link of that name rather than writing through it.
-    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
-                 QFile::encodeName(path).constData()) != 0)
+    // The rename replaces whatever entry has the name rather than writing
+    // through it.
+    if (!safe_file::replace(temporary.fileName(), path))
         return false;
     temporary.setAutoRemove(false);
     return true;

@@ -40,12 +40,15 @@ public:
     static qint64 now_ns();
 
     // Reads the cache file of `folder`; false (and an empty cache) when it is
-    // missing, damaged, of another version, or a link.
+    // missing, damaged, of another version, or anything but a plain file (a
+    // link, a FIFO, a device: never waited on). The cache is only a shortcut:
+    // without it every file is read.
     bool load(const QString &folder);
     // Writes the entries into `folder`'s cache file, through a temporary file
     // in the same folder that is flushed to disk and renamed over it. Leaves
-    // alone a file of that name that is no cache of ours, and skips writing
-    // when the file already holds exactly these entries.
+    // alone a plain file of that name that is no cache of ours, and a folder;
+    // anything else odd there gives way. Skips writing when the file already
+    // holds exactly these entries.
     bool save(const QString &folder) const;
 
     // The hash text cached for `name` if `now` (stat data taken just now)

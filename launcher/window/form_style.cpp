@@ -94,6 +94,9 @@ const char STYLE_LAUNCHER_WINDOW[] = "QWidget#launcher_window {\n"
                                      "    background-image: url(:/JPEG/assets/BACKGROUND.png);\n"
                                      "    border-radius: 25px;\n"
                                      "}";
+const char STYLE_NEWS_PAGE_DEFAULTS[] = "html { color: rgb(235, 230, 215); }\n"
+                                        "a:link { color: rgb(255, 214, 120); }\n"
+                                        "a:visited { color: rgb(230, 190, 110); }\n";
 const char STYLE_LABEL_STATUS[] = "QLabel#label_status {\n"
                                   "    border: none;\n"
                                   "    background: none;\n"

@@ -20,6 +20,11 @@ QPalette radio_palette();
 QString image_button_style(const QString &object_name, const QString &image,
                            const QString &extension);
 
+// The news page's user style: light text on the dark panel for a page
+// without colours of its own ("Cannot display news" too). A user style
+// yields to the page's own rules, so a page that sets its colours keeps them.
+extern const char STYLE_NEWS_PAGE_DEFAULTS[];
+
 extern const char STYLE_LAUNCHER_WINDOW[];
 extern const char STYLE_LABEL_STATUS[];
 extern const char STYLE_PROGRESS_BAR[];

@@ -1,9 +1,9 @@
 #include "window/launcher_form.h"
 
+#include "app/constants.h"
 #include "window/form_style.h"
 
 #include <QButtonGroup>
-#include <QCoreApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QWebSettings>
 #include <QWebView>
 
 namespace {
@@ -39,11 +40,6 @@ template <typename T> T *create(QWidget *parent, const char *name, int x, int y,
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(QRect(x, y, w, h));
     return widget;
-}
-
-QString tr_launcher(const char *text)
-{
-    return QCoreApplication::translate("Launcher", text, nullptr);
 }
 
 } // namespace
@@ -168,6 +164,9 @@ void LauncherForm::setup_ui(QMainWindow *window)
     webView->setContextMenuPolicy(Qt::NoContextMenu);
     webView->setAcceptDrops(false);
     webView->setStyleSheet(QStringLiteral("background: transparent;"));
+    webView->settings()->setUserStyleSheetUrl(
+        QUrl(QStringLiteral("data:text/css;charset=utf-8;base64,") +
+             QString::fromLatin1(QByteArray(STYLE_NEWS_PAGE_DEFAULTS).toBase64())));
     webView->setUrl(QUrl(QStringLiteral("about:blank")));
 
     push_button_options =
@@ -241,21 +240,20 @@ void LauncherForm::setup_ui(QMainWindow *window)
 
 void LauncherForm::retranslate_ui(QMainWindow *window)
 {
-    window->setWindowTitle(tr_launcher("Saltmarch"));
+    window->setWindowTitle(TEXT_WINDOW_TITLE);
     for (QPushButton *button :
          {push_button_close, push_button_minimize, push_button_support, push_button_home_page,
           push_button_play, push_button_forgot_pw, push_button_create_acct, push_button_community,
           push_button_guide, push_button_manage, push_button_release, push_button_options,
           push_button_continue})
         button->setText(QString());
-    label_status->setText(tr_launcher("Login"));
-    label_server_version->setText(
-        tr_launcher("<html><head/><body><p align=\"right\"><span style=\" color:#ffffff;\">Getting "
-                    "Version Info...</span></p></body></html>"));
-    label_launcher_version->setText(tr_launcher(
+    label_status->setText(TEXT_LOGIN);
+    label_server_version->setText(TEXT_GETTING_VERSION);
+    // Empty until the manifest's versions arrive.
+    label_launcher_version->setText(QStringLiteral(
         "<html><head/><body><p><span style=\" color:#ffffff;\"></span></p></body></html>"));
-    label_name_pass->setText(tr_launcher("<html><head/><body><p><br/></p></body></html>"));
-    label_graphics->setText(tr_launcher("Choose a Graphics API from the options below:"));
-    radio_opengl->setText(tr_launcher("OpenGL"));
-    radio_directx9->setText(tr_launcher("DirectX9"));
+    label_name_pass->setText(QStringLiteral("<html><head/><body><p><br/></p></body></html>"));
+    label_graphics->setText(TEXT_CHOOSE_GRAPHICS);
+    radio_opengl->setText(TEXT_OPENGL);
+    radio_directx9->setText(TEXT_DIRECTX9);
 }

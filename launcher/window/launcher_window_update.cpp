@@ -79,12 +79,11 @@ void LauncherWindow::handle_manifest()
 {
     const QString server_version = updater->get_server_version();
     const QString launcher_version = updater->get_launcher_version();
-    form->label_server_version->setText(server_version.isEmpty()
-                                            ? TEXT_NOT_AVAILABLE
-                                            : QStringLiteral("Server v") + server_version);
+    form->label_server_version->setText(
+        server_version.isEmpty() ? TEXT_NOT_AVAILABLE : TEXT_SERVER_VERSION.arg(server_version));
     form->label_launcher_version->setText(launcher_version.isEmpty()
                                               ? TEXT_NOT_AVAILABLE
-                                              : QStringLiteral("Launcher v") + launcher_version);
+                                              : TEXT_LAUNCHER_VERSION.arg(launcher_version));
 
     // Any other published version counts as an update, older ones included.
     if (launcher_version.isEmpty() || launcher_version == LAUNCHER_VERSION)
@@ -93,7 +92,7 @@ void LauncherWindow::handle_manifest()
     prompt.setWindowTitle(TEXT_LAUNCHER_UPDATE_TITLE);
     prompt.setText(TEXT_LAUNCHER_UPDATE);
     prompt.setIcon(QMessageBox::Critical);
-    QPushButton *update_button = prompt.addButton(tr("Update"), QMessageBox::YesRole);
+    QPushButton *update_button = prompt.addButton(TEXT_UPDATE_BUTTON, QMessageBox::YesRole);
     prompt.exec();
     if (prompt.clickedButton() == update_button)
         QDesktopServices::openUrl(QUrl(URL_PLAY, QUrl::TolerantMode));

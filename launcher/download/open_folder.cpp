@@ -1,0 +1,394 @@
+#include "download/open_folder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <aclapi.h>
+#else
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+QStringList segments_of(const QString &relative)
+{
+    return relative.isEmpty() ? QStringList() : relative.split(QLatin1Char('/'));
+}
+
+#ifdef Q_OS_WIN
+
+// The owner of the link or junction itself (not of what it points to) is the
+// user running the launcher, the system, or the administrators.
+bool trusted_link_owner(const QString &path)
+{
+    const HANDLE link =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE)
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool read = GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                      nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
+    CloseHandle(link);
+    bool trusted = false;
+    if (read && owner) {
+        trusted = IsWellKnownSid(owner, WinLocalSystemSid) ||
+            IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+        HANDLE token = nullptr;
+        if (!trusted && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            DWORD size = 0;
+            GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+            QByteArray buffer(int(size), '\0');
+            if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+                trusted = EqualSid(owner, reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid);
+            CloseHandle(token);
+        }
+    }
+    if (descriptor)
+        LocalFree(descriptor);
+    return trusted;
+}
+
+#else
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+bool trusted_owner(uid_t uid)
+{
+    return uid == ::geteuid() || uid == 0;
+}
+
+std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
+{
+    if (fd < 0)
+        return nullptr;
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
+// Opens the folder a link of a trusted owner points to. Where the system can
+// open the link itself (O_PATH), its owner and its text come from that very
+// link; elsewhere the link is looked at again after the open, and the open
+// counts only if the same link still stands there.
+int follow_trusted_link(int at, const QByteArray &name, OpenFolder::Status &status)
+{
+#ifdef O_PATH
+    const int link = ::openat(at, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st
+    {
+    };
+    if (link < 0 || ::fstat(link, &st) != 0 || !S_ISLNK(st.st_mode)) {
+        if (link >= 0)
+            ::close(link);
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    if (!trusted_owner(st.st_uid)) {
+        ::close(link);
+        status = OpenFolder::Status::Refused;
+        return -1;
+    }
+    char target[PATH_MAX + 1];
+    const ssize_t length = ::readlinkat(link, "", target, PATH_MAX);
+    ::close(link);
+    if (length <= 0) {
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    target[length] = '\0';
+    // The player's own link: what it names is theirs to choose.
+    const int folder = ::openat(at, target, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        status = OpenFolder::Status::Missing;
+    return folder;
+#else
+    struct stat before
+    {
+    };
+    if (::fstatat(at, name.constData(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(before.st_mode)) {
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    if (!trusted_owner(before.st_uid)) {
+        status = OpenFolder::Status::Refused;
+        return -1;
+    }
+    const int folder = ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    struct stat after
+    {
+    };
+    if (::fstatat(at, name.constData(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino || after.st_dev != before.st_dev ||
+        !trusted_owner(after.st_uid)) {
+        ::close(folder);
+        status = OpenFolder::Status::Refused;
+        return -1;
+    }
+    return folder;
+#endif
+}
+
+// Opens segment `name` of folder `at`: a plain folder without following
+// anything, else a link by its owner. -1 with the reason in status.
+int open_segment(int at, const QByteArray &name, bool create, OpenFolder::Status &status)
+{
+    for (bool made = false;; made = true) {
+        const int folder =
+            ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder >= 0)
+            return folder;
+        const int error = errno;
+        if (error == ENOENT && create && !made &&
+            (::mkdirat(at, name.constData(), 0777) == 0 || errno == EEXIST))
+            continue;
+        if (error == ELOOP || error == ENOTDIR)
+            return follow_trusted_link(at, name, status);
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+}
+
+#endif
+
+} // namespace
+
+#ifdef Q_OS_WIN
+
+OpenFolder::OpenFolder() = default;
+OpenFolder::~OpenFolder() = default;
+OpenFolder::OpenFolder(OpenFolder &&other) noexcept = default;
+OpenFolder &OpenFolder::operator=(OpenFolder &&other) noexcept = default;
+
+bool OpenFolder::is_open() const
+{
+    return open_flag;
+}
+
+QString OpenFolder::entry_path(const QString &name) const
+{
+    return path.isEmpty() ? name : path + QLatin1Char('/') + name;
+}
+
+// Windows offers no open-relative calls to Qt's file classes: the walk checks
+// each segment by its path, and the operations use the joined path.
+OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status)
+{
+    OpenFolder result;
+    status = Status::Open;
+    if (QDir::isAbsolutePath(relative)) {
+        result.path = relative;
+        result.open_flag = QFileInfo(relative).isDir();
+        if (!result.open_flag)
+            status = Status::Missing;
+        return result;
+    }
+    for (const QString &segment : segments_of(relative)) {
+        const QString next = result.entry_path(segment);
+        const QFileInfo info(next);
+        if (info.isSymLink() || info.isJunction()) {
+            if (!trusted_link_owner(next))
+                status = Status::Refused;
+            else if (!info.isDir())
+                status = Status::Missing;
+        } else if (!info.exists()) {
+            if (!create || !QDir().mkdir(next))
+                status = Status::Missing;
+        } else if (!info.isDir()) {
+            status = Status::Missing;
+        }
+        if (status != Status::Open) {
+            result.open_flag = false;
+            return result;
+        }
+        result.path = next;
+    }
+    return result;
+}
+
+OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
+{
+    EntryInfo entry;
+    const QString full = entry_path(name);
+    const QFileInfo info(full);
+    entry.is_link = info.isSymLink() || info.isJunction();
+    entry.exists = entry.is_link || info.exists();
+    entry.is_regular = !entry.is_link && info.isFile();
+    entry.trusted_link = entry.is_link && trusted_link_owner(full);
+    entry.size = entry.is_regular ? info.size() : 0;
+    if (entry.is_regular)
+        entry.permissions = info.permissions();
+    return entry;
+}
+
+bool OpenFolder::remove_entry(const QString &name) const
+{
+    const QString full = entry_path(name);
+    QFile::remove(full);
+    return !QFileInfo::exists(full) && !QFileInfo(full).isSymLink();
+}
+
+std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
+{
+    if (!remove_entry(name))
+        return nullptr;
+    auto file = std::make_unique<QFile>(entry_path(name));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return nullptr;
+    return file;
+}
+
+std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
+{
+    return create_new(name);
+}
+
+bool OpenFolder::replace(const QString &source, const QString &target) const
+{
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(entry_path(source).utf16()),
+                       reinterpret_cast<const wchar_t *>(entry_path(target).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+#else
+
+OpenFolder::OpenFolder() : descriptor(AT_FDCWD) { }
+
+OpenFolder::~OpenFolder()
+{
+    if (descriptor >= 0)
+        ::close(descriptor);
+}
+
+OpenFolder::OpenFolder(OpenFolder &&other) noexcept : descriptor(other.descriptor)
+{
+    other.descriptor = -1;
+}
+
+OpenFolder &OpenFolder::operator=(OpenFolder &&other) noexcept
+{
+    if (this != &other) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        descriptor = other.descriptor;
+        other.descriptor = -1;
+    }
+    return *this;
+}
+
+bool OpenFolder::is_open() const
+{
+    return descriptor != -1;
+}
+
+OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status)
+{
+    status = Status::Open;
+    if (QDir::isAbsolutePath(relative)) {
+        const int folder = ::open(native(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0)
+            status = Status::Missing;
+        return OpenFolder(folder);
+    }
+    OpenFolder current;
+    for (const QString &segment : segments_of(relative)) {
+        const int next = open_segment(current.descriptor, native(segment), create, status);
+        if (next < 0)
+            return OpenFolder(-1);
+        current = OpenFolder(next);
+    }
+    return current;
+}
+
+OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
+{
+    EntryInfo entry;
+    struct stat st
+    {
+    };
+    if (::fstatat(descriptor, native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return entry;
+    entry.exists = true;
+    entry.is_link = S_ISLNK(st.st_mode);
+    entry.is_regular = S_ISREG(st.st_mode);
+    entry.trusted_link = entry.is_link && trusted_owner(st.st_uid);
+    entry.size = entry.is_regular ? qint64(st.st_size) : 0;
+    if (entry.is_regular) {
+        // Qt's flags: owner (and this user) in the top two digits, then group
+        // and others, one hexadecimal digit per set of bits.
+        const unsigned owner = (st.st_mode >> 6) & 7;
+        entry.permissions = QFileDevice::Permissions(
+            int((owner << 12) | (owner << 8) | (((st.st_mode >> 3) & 7) << 4) | (st.st_mode & 7)));
+    }
+    return entry;
+}
+
+bool OpenFolder::remove_entry(const QString &name) const
+{
+    return ::unlinkat(descriptor, native(name).constData(), 0) == 0 || errno == ENOENT;
+}
+
+std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
+{
+    if (!remove_entry(name))
+        return nullptr;
+    // O_EXCL fails on any entry at the name, a dangling link included.
+    const int fd = ::openat(descriptor, native(name).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return wrap(fd, QIODevice::WriteOnly);
+}
+
+std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
+{
+    const int fd =
+        ::openat(descriptor, native(name).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+            st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0)
+            return wrap(fd, QIODevice::WriteOnly);
+        ::close(fd);
+    }
+    return create_new(name);
+}
+
+bool OpenFolder::replace(const QString &source, const QString &target) const
+{
+    return ::renameat(descriptor, native(source).constData(), descriptor,
+                      native(target).constData()) == 0;
+}
+
+#endif
+
+OpenFolder OpenFolder::open_parent(const QString &relative_file, QString &leaf, Status &status)
+{
+    const int slash = relative_file.lastIndexOf(QLatin1Char('/'));
+    leaf = relative_file.mid(slash + 1);
+    if (slash == 0)
+        return open(QStringLiteral("/"), false, status);
+    return open(slash < 0 ? QString() : relative_file.left(slash), false, status);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QFileDevice>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+
+// A folder of the game folder (the working directory), opened one segment of
+// its relative path at a time. A segment that is a symbolic link (on Windows
+// also a junction) is followed only when the link belongs to the user running
+// the launcher or to the system (root): that is the player's own choice, such
+// as a data folder moved to another disk. A link of any other owner ends the
+// walk as refused. Each segment is opened without following links first and
+// the owner is checked on the link the open then followed, so no link swapped
+// in between is ever followed. Every operation on an entry then works
+// relative to the open folder, never again through the path.
+class OpenFolder
+{
+public:
+    enum class Status {
+        Open, // the folder is open
+        Missing, // a segment does not exist or is no folder (nothing refused)
+        Refused, // a segment is a link of another owner
+    };
+
+    // What stands at an entry's name (links not followed).
+    struct EntryInfo
+    {
+        bool exists = false;
+        bool is_link = false;
+        bool is_regular = false; // a plain file, not a link
+        bool trusted_link = false; // a link of the user or of the system
+        qint64 size = 0;
+        QFileDevice::Permissions permissions; // of a plain file
+    };
+
+    // The working directory itself.
+    OpenFolder();
+    ~OpenFolder();
+    OpenFolder(OpenFolder &&other) noexcept;
+    OpenFolder &operator=(OpenFolder &&other) noexcept;
+    OpenFolder(const OpenFolder &) = delete;
+    OpenFolder &operator=(const OpenFolder &) = delete;
+
+    // Opens `relative` ("" or a path safe_path::is_relative_path accepts)
+    // below the working directory; with `create`, missing segments are made
+    // as plain folders on the way. An absolute path is the caller's own
+    // choice, as the working directory is, and opens as it is given.
+    static OpenFolder open(const QString &relative, bool create, Status &status);
+    // Opens the folder that holds the file `relative_file`; `leaf` receives
+    // the file's own name.
+    static OpenFolder open_parent(const QString &relative_file, QString &leaf, Status &status);
+
+    bool is_open() const;
+
+    EntryInfo entry_info(const QString &name) const;
+    // Removes the entry at name (a file or a link, never what a link points
+    // to). True when nothing stands there afterwards.
+    bool remove_entry(const QString &name) const;
+    // A new, empty file at name, created exclusively after removing what
+    // stood there: a link planted meanwhile makes it fail, never followed.
+    std::unique_ptr<QFile> create_new(const QString &name) const;
+    // The plain file of one name that this user owns at name, emptied, or
+    // else a new one as create_new makes.
+    std::unique_ptr<QFile> reuse_or_create(const QString &name) const;
+    // Renames source over target (both in this folder) in one step.
+    bool replace(const QString &source, const QString &target) const;
+
+private:
+#ifdef Q_OS_WIN
+    QString entry_path(const QString &name) const;
+    QString path; // relative to the working directory, "" for itself
+    bool open_flag = true;
+#else
+    explicit OpenFolder(int descriptor) : descriptor(descriptor) { }
+    int descriptor; // a folder descriptor, AT_FDCWD, or -1 when not open
+#endif
+};

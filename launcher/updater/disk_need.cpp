@@ -1,0 +1,33 @@
+#include "updater/disk_need.h"
+
+#include <algorithm>
+#include <functional>
+
+QMap<QString, qint64> DiskNeed::per_volume(const QVector<PlannedFile> &files,
+                                           const QString &scratch_volume, int in_flight)
+{
+    QMap<QString, qint64> need;
+    // What each step holds only while it runs, per volume.
+    QMap<QString, QVector<qint64>> passing;
+    for (const PlannedFile &file : files) {
+        if (file.new_size < 0)
+            continue;
+        need[file.volume] += qMax<qint64>(file.new_size - file.old_size, 0);
+        // Beside the old file, the new one holds what the growth above does
+        // not count already: the smaller of the two sizes.
+        QMap<QString, qint64> step;
+        step[file.volume] += qMin(file.new_size, file.old_size);
+        if (!file.patched)
+            step[scratch_volume] += file.new_size;
+        for (auto it = step.cbegin(); it != step.cend(); ++it)
+            passing[it.key()].append(it.value());
+    }
+    // The steps under way at once are at most the in_flight largest ones.
+    for (auto it = passing.begin(); it != passing.end(); ++it) {
+        QVector<qint64> &sizes = it.value();
+        std::sort(sizes.begin(), sizes.end(), std::greater<qint64>());
+        for (int i = 0; i < sizes.size() && i < in_flight; ++i)
+            need[it.key()] += sizes[i];
+    }
+    return need;
+}
