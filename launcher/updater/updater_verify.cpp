@@ -3,7 +3,7 @@
 #include "manifest_entry.h"
 #include "safe_path.h"
 
-#include "download/open_folder.h"
+#include "files/open_folder.h"
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
 #include "updater/verify_cache.h"

@@ -8,7 +8,7 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
-#include "download/safe_file.h"
+#include "files/safe_file.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

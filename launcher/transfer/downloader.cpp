@@ -1,16 +1,16 @@
-#include "download/downloader.h"
+#include "transfer/downloader.h"
 
 #include "update_layout.h"
 
 #include "app/network_access.h"
-#include "download/download_spool.h"
-#include "download/extraction_backlog.h"
-#include "download/extraction_task.h"
-#include "download/open_folder.h"
-#include "download/request_prefetcher.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
-#include "download/transfer_attempt.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
+#include "install/extraction_backlog.h"
+#include "install/extraction_task.h"
+#include "transfer/download_spool.h"
+#include "transfer/request_prefetcher.h"
+#include "transfer/transfer_attempt.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -151,9 +151,8 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
         std::unique_ptr<QNetworkReply> sent;
         if (prefetcher && cache_bypass == 0 && number == 1 && output.size() == 0)
             sent = prefetcher->take(address);
-        const TransferAttempt::Result result = sent
-            ? current.run_sent(output, std::move(sent))
-            : current.run(output, output.size(), validator);
+        const TransferAttempt::Result result = sent ? current.run_sent(output, std::move(sent))
+                                                    : current.run(output, output.size(), validator);
         disconnect(early);
         attempt = nullptr;
         follow_archive(output);
@@ -341,8 +340,7 @@ void Downloader::download_compressed()
             } else if (!task.start(output.size())) {
                 extraction = nullptr;
                 ScratchArea::remove_extraction(file_path);
-                emit download_error(CODE_OPEN_READ_FAILED,
-                                    TEXT_OPEN_READ_FAILED.arg(archive_name));
+                emit download_error(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(archive_name));
                 return;
             }
         }

@@ -1,4 +1,4 @@
-#include "download/transfer_attempt.h"
+#include "transfer/transfer_attempt.h"
 
 #include "app/blocking_request.h"
 #include "app/constants.h"

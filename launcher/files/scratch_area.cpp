@@ -1,9 +1,9 @@
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
 
 #include "update_layout.h"
 
-#include "download/open_folder.h"
-#include "download/safe_file.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,15 +1,15 @@
-#include "download/archive_extractor.h"
+#include "install/archive_extractor.h"
 
 #include "update_layout.h"
 
 #include "app/constants.h"
-#include "download/file_byte_source.h"
-#include "download/hashing_file_sink.h"
-#include "download/open_folder.h"
 #include "download/parallel_bz2_decoder.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
 #include "download/sequential_bz2_decoder.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
+#include "install/file_byte_source.h"
+#include "install/hashing_file_sink.h"
 
 #include <QFile>
 #include <QFileInfo>

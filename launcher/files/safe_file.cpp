@@ -1,4 +1,4 @@
-#include "download/safe_file.h"
+#include "files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
