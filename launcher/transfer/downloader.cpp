@@ -401,12 +401,6 @@ void Downloader::download_plain()
     emit download_finished();
 }
 
-void Downloader::readyRead()
-{
-    if (attempt)
-        attempt->drain();
-}
-
 void Downloader::downloadProgress(qint64 bytes_read, qint64 bytes_total)
 {
     emit download_progress(bytes_read, bytes_total);

@@ -190,13 +190,6 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
     }
 }
 
-bool Updater::file_is_current(const QString &path, const QString &expected_hash,
-                              QString &local_hash)
-{
-    local_hash = file_hash(path);
-    return local_hash == expected_hash;
-}
-
 QString Updater::file_hash(const QString &path)
 {
     return FileHasher::hash_text(path);
