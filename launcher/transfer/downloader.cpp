@@ -36,6 +36,34 @@ bool is_content_error(int code)
     return code < 0 || code == CODE_FILE_DAMAGED;
 }
 
+// The player's words for why an attempt failed, in the retry notice.
+QString reason_text(const TransferAttempt::Result &result)
+{
+    using Reason = TransferAttempt::Reason;
+    switch (result.reason) {
+    case Reason::NotResponding:
+        return TEXT_RETRY_NOT_RESPONDING;
+    case Reason::TooSlow:
+        return TEXT_RETRY_TOO_SLOW;
+    case Reason::CannotConnect:
+        return TEXT_RETRY_CANNOT_CONNECT;
+    case Reason::ConnectionLost:
+        return TEXT_RETRY_CONNECTION_LOST;
+    case Reason::ServerError:
+        return TEXT_RETRY_SERVER_ERROR.arg(result.http_status);
+    case Reason::WrongPart:
+        return TEXT_RETRY_WRONG_PART;
+    case Reason::CannotResume:
+        return TEXT_RETRY_CANNOT_RESUME;
+    case Reason::TlsFailed:
+        return TEXT_RETRY_TLS_FAILED;
+    case Reason::None:
+    case Reason::Other:
+        break;
+    }
+    return QString();
+}
+
 } // namespace
 
 Downloader::Downloader(const QString &url, const QString &file_path, bool compressed)
@@ -186,7 +214,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
         case TransferAttempt::Outcome::Retry:
             if (since_progress.elapsed() >= progress_limit)
                 number = attempts; // no progress for too long: this was the last
-            else if (number < attempts && !pause(result.reason, number + 1, attempts))
+            else if (number < attempts && !pause(reason_text(result), number + 1, attempts))
                 return Ending::Cancelled;
             break;
         }
