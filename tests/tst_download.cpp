@@ -4,7 +4,7 @@
 #include "files/scratch_area.h"
 #include "hash_text.h"
 #include "install/archive_extractor.h"
-#include "transfer/downloader.h"
+#include "install/file_download.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -81,7 +81,7 @@ private slots:
     void links_planted_in_a_race_are_never_followed();
 
 private:
-    Outcome run(Downloader &downloader);
+    Outcome run(FileDownload &downloader);
     QString target(const QString &name = QStringLiteral("game.dat")) const
     {
         return work->filePath(name);
@@ -92,13 +92,15 @@ private:
     }
 
     // Retries without the real pauses, and with a record of them.
-    void quick_retries(Downloader &downloader, QStringList *pauses = nullptr)
+    void quick_retries(FileDownload &downloader, QStringList *pauses = nullptr)
     {
         downloader.set_retry_delays({5, 5, 5});
-        downloader.set_retry_listener([pauses](const QString &reason, int, int attempt, int all) {
-            if (pauses)
-                pauses->append(QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
-        });
+        connect(&downloader, &Downloader::retrying, this,
+                [pauses](const QString &reason, int, int attempt, int all) {
+                    if (pauses)
+                        pauses->append(
+                            QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
+                });
     }
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
@@ -118,7 +120,7 @@ void TestDownload::init()
     fixture.clear_requests();
 }
 
-Outcome TestDownload::run(Downloader &downloader)
+Outcome TestDownload::run(FileDownload &downloader)
 {
     Outcome out;
     const QString archive = downloader.property("archive").toString();
@@ -126,7 +128,7 @@ Outcome TestDownload::run(Downloader &downloader)
         out.totals.append(total);
         out.last_read = read;
     });
-    connect(&downloader, &Downloader::extract_finished, this,
+    connect(&downloader, &FileDownload::extract_finished, this,
             [&] { out.events.append("extract_finished"); });
     connect(&downloader, &Downloader::download_finished, this, [&] {
         out.events.append("download_finished");
@@ -182,7 +184,7 @@ void TestDownload::compressed_body()
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
     const Outcome out = run(downloader);
 
@@ -217,7 +219,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 {
     fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
-    Downloader downloader(url("data"), target("data"), true);
+    FileDownload downloader(url("data"), target("data"), true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
     QCOMPARE(out.error_code, 902);
@@ -228,7 +230,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 void TestDownload::unwritable_download_target_sends_no_request()
 {
     const QString path = work->filePath("no/such/folder/game.dat");
-    Downloader downloader(url(), path, true);
+    FileDownload downloader(url(), path, true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
@@ -236,7 +238,7 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QVERIFY(fixture.requests().isEmpty());
 
     // A patch lands under a scratch name; its texts name the game file.
-    Downloader patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
+    FileDownload patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
     patch.set_display_name("level.pak");
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
@@ -252,7 +254,7 @@ void TestDownload::server_without_length_reports_minus_one()
     response.trickle_chunk = 25000;
     response.trickle_interval_ms = 60;
     fixture.route("GET", "/files/patch.bin.bz2", response);
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"download_finished"}));
     // Every report while data arrives has -1; Qt's closing report may give
@@ -270,7 +272,7 @@ void TestDownload::uncompressed_error_page_is_saved()
     const QByteArray page = "<html><body>Service unavailable</body></html>";
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
     QVERIFY(write_file(target("patch.bin"), "old"));
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     quick_retries(downloader);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
@@ -284,7 +286,7 @@ void TestDownload::existing_file_is_truncated()
 {
     QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     run(downloader);
     QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
 }
@@ -297,7 +299,7 @@ void TestDownload::stalled_server_ends_with_timeout()
     response.stall_after_bytes = archive.size() / 2;
     response.stall_ms = 20000; // then the rest: without a time-out the archive would be whole
     fixture.route("GET", "/files/game.dat.bz2", response);
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_transfer_timeout(300);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -318,7 +320,7 @@ void TestDownload::trickling_server_ends_after_two_slow_attempts()
     response.trickle_chunk = 1;
     response.trickle_interval_ms = 20; // 50 bytes in each second
     fixture.route("GET", "/files/game.dat.bz2", response);
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_transfer_timeout(1000);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -346,14 +348,15 @@ void TestDownload::server_down_for_a_while_then_back()
             server->route("GET", "/files/game.dat.bz2",
                           FixtureResponse {200, {}, bz2_compress(data)});
     });
-    Downloader downloader(address, target(), true);
+    FileDownload downloader(address, target(), true);
     downloader.set_expected(hash_text(data), data.size());
     downloader.set_transfer_timeout(5000);
     downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
     QStringList pauses;
-    downloader.set_retry_listener([&](const QString &reason, int, int attempt, int all) {
-        pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
-    });
+    connect(&downloader, &Downloader::retrying, this,
+            [&](const QString &reason, int, int attempt, int all) {
+                pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
+            });
     const Outcome out = run(downloader);
     QVERIFY(server && server->port() == port);
     QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
@@ -380,7 +383,7 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     QFETCH(bool, compressed);
     QFETCH(QString, name);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
-    QPointer<Downloader> downloader = new Downloader(url(), target(name), compressed);
+    QPointer<FileDownload> downloader = new FileDownload(url(), target(name), compressed);
     int reports = 0;
     auto finish = [&] {
         ++reports;
@@ -431,7 +434,7 @@ void TestDownload::nothing_wrong_is_installed()
     QFETCH(int, requests);
     fixture.route("GET", "/files/game.dat.bz2", answer);
     QVERIFY(write_file(target(), "the old game"));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(patterned(300000)), size);
     quick_retries(downloader);
     const Outcome out = run(downloader);
@@ -485,7 +488,7 @@ void TestDownload::stale_cache_is_bypassed()
         QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
     }
     QVERIFY(write_file(target(), "the old game"));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     const Outcome out = run(downloader);
 
@@ -539,7 +542,7 @@ void TestDownload::cut_transfer_resumes()
             return response;
         });
     }
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -577,7 +580,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     const int cut = archive.size() * 9 / 10;
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
     {
-        Downloader first(url(), target(), true);
+        FileDownload first(url(), target(), true);
         first.set_expected(hash_text(data), -1);
         first.set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
@@ -586,7 +589,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
-    Downloader second(url(), target(), true);
+    FileDownload second(url(), target(), true);
     second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
     const Outcome out = run(second);
     QCOMPARE(out.error_code, same_record ? 0 : 906);
@@ -605,7 +608,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     const QByteArray data = patterned(100000);
     const QByteArray archive = bz2_compress(data);
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), -1);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -615,7 +618,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QVERIFY(read_file(target()) == data);
 
     fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
-    Downloader down(url("down"), target("down"), true);
+    FileDownload down(url("down"), target("down"), true);
     down.set_expected(hash_text(data), -1);
     pauses.clear();
     quick_retries(down, &pauses);
@@ -645,10 +648,10 @@ void TestDownload::nothing_is_written_through_links()
     const QByteArray data = patterned(50000);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
-    Downloader whole(url(), target(), true);
+    FileDownload whole(url(), target(), true);
     whole.set_expected(hash_text(data), data.size());
     QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
-    Downloader plain(url("patch.bin"), target("patch.bin"), false);
+    FileDownload plain(url("patch.bin"), target("patch.bin"), false);
     QCOMPARE(run(plain).events, QStringList({"download_finished"}));
 
     QVERIFY(read_file(target()) == data);
