@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "atomic_file.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
@@ -79,6 +80,8 @@ private slots:
     void failed_connections_are_retried_with_pauses();
     void nothing_is_written_through_links();
     void links_planted_in_a_race_are_never_followed();
+    void atomic_write_replaces_what_stands_at_the_name_data();
+    void atomic_write_replaces_what_stands_at_the_name();
 
 private:
     Outcome run(FileDownload &downloader);
@@ -699,6 +702,41 @@ void TestDownload::links_planted_in_a_race_are_never_followed()
     planter.join();
     QVERIFY(written > 0);
     QCOMPARE(read_file(victim), QByteArray("precious"));
+}
+
+void TestDownload::atomic_write_replaces_what_stands_at_the_name_data()
+{
+    QTest::addColumn<QString>("present"); // what stands at the name first
+    QTest::addColumn<bool>("written");
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("a plain file") << "file" << true;
+    QTest::newRow("a link to an outside file: the link goes") << "link" << true;
+    QTest::newRow("a missing folder: nothing is left") << "no folder" << false;
+}
+
+// The name ends with the new bytes or, on failure, as it was; a link at the
+// name is replaced, never written through, and no new file is left behind.
+void TestDownload::atomic_write_replaces_what_stands_at_the_name()
+{
+    QFETCH(QString, present);
+    QFETCH(bool, written);
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    QVERIFY(write_file(victim, "precious"));
+    const QString folder = present == "no folder" ? work->filePath("gone") : work->path();
+    const QString path = folder + "/notes";
+    if (present == "file")
+        QVERIFY(write_file(path, "old notes"));
+    if (present == "link")
+        QVERIFY(QFile::link(victim, path));
+
+    QCOMPARE(atomic_file::write(path, "new notes"), written);
+    if (written) {
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(read_file(path), QByteArray("new notes"));
+    }
+    QCOMPARE(read_file(victim), QByteArray("precious"));
+    QCOMPARE(QDir(work->path()).entryList({"notes.*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownload)
