@@ -123,7 +123,7 @@ void Downloader::download()
             return;
         }
         if (verdict == TransferSink::Verdict::HandedOn) {
-            emit download_finished();
+            emit handed_on();
             return;
         }
         if (cancelled)

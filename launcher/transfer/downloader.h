@@ -72,9 +72,14 @@ public:
     void cancel();
 
 signals:
+    // After any progress, exactly one of download_finished (the sink took
+    // the body and found it good), download_error, or handed_on (the body is
+    // complete and the sink judges it later: the outcome is the sink's to
+    // report); none when cancelled.
     void download_error(int error_code, const QString &what);
     void download_progress(qint64 bytes_read, qint64 bytes_total);
     void download_finished();
+    void handed_on();
     // Told before each pause: why the attempt failed, the pause in seconds,
     // the number of the coming attempt and of attempts in all.
     void retrying(const QString &reason, int seconds, int attempt, int attempts);

@@ -220,6 +220,9 @@ void Updater::start_next_download(const FileRecord &record)
     last_bytes_read = 0;
     last_bytes_total = -1;
     connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
+    // The step is over as well when its extraction goes on in the backlog,
+    // which alone then reports the file's outcome.
+    connect(transfer, &Downloader::handed_on, this, &Updater::download_finished);
     connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
     connect(transfer, &Downloader::download_progress, this,
             qOverload<qint64, qint64>(&Updater::download_progress));
