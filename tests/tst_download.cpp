@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -708,10 +709,11 @@ void TestDownload::atomic_write_replaces_what_stands_at_the_name_data()
 {
     QTest::addColumn<QString>("present"); // what stands at the name first
     QTest::addColumn<bool>("written");
-    QTest::newRow("nothing") << "" << true;
-    QTest::newRow("a plain file") << "file" << true;
-    QTest::newRow("a link to an outside file: the link goes") << "link" << true;
-    QTest::newRow("a missing folder: nothing is left") << "no folder" << false;
+    QTest::addColumn<int>("mode"); // of the file written
+    QTest::newRow("nothing: readable by all") << "" << true << 0644;
+    QTest::newRow("a plain file: its mode stays") << "file" << true << 0640;
+    QTest::newRow("a link to an outside file: the link goes") << "link" << true << 0644;
+    QTest::newRow("a missing folder: nothing is left") << "no folder" << false << 0;
 }
 
 // The name ends with the new bytes or, on failure, as it was; a link at the
@@ -720,13 +722,14 @@ void TestDownload::atomic_write_replaces_what_stands_at_the_name()
 {
     QFETCH(QString, present);
     QFETCH(bool, written);
+    QFETCH(int, mode);
     QTemporaryDir outside;
     const QString victim = outside.filePath("victim");
     QVERIFY(write_file(victim, "precious"));
     const QString folder = present == "no folder" ? work->filePath("gone") : work->path();
     const QString path = folder + "/notes";
     if (present == "file")
-        QVERIFY(write_file(path, "old notes"));
+        QVERIFY(write_file(path, "old notes") && ::chmod(QFile::encodeName(path).constData(), 0640) == 0);
     if (present == "link")
         QVERIFY(QFile::link(victim, path));
 
@@ -734,6 +737,11 @@ void TestDownload::atomic_write_replaces_what_stands_at_the_name()
     if (written) {
         QVERIFY(!QFileInfo(path).isSymLink());
         QCOMPARE(read_file(path), QByteArray("new notes"));
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), mode);
     }
     QCOMPARE(read_file(victim), QByteArray("precious"));
     QCOMPARE(QDir(work->path()).entryList({"notes.*"}, QDir::Files | QDir::Hidden), QStringList());
