@@ -5,6 +5,8 @@
 //   bench_publish [WORK_DIR [RELEASE_MIB]]
 #include "bench_util.h"
 
+#include "app/version.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -73,7 +75,8 @@ bool bench_case(const QString &title, const QString &release, const QStringList 
                      &lbzip2) ||
             !measure(
                 shell_command({publisher, "--release", release, "--out", out, "--server-version",
-                               "1", "--launcher-version", "1", "--exec", exec, "--jobs", "2"}) +
+                               "1", "--launcher-version", ORVEX_LAUNCHER_VERSION, "--exec", exec,
+                               "--jobs", "2"}) +
                     " > /dev/null",
                 &ours))
             return false;

@@ -27,6 +27,23 @@ public:
         put(24, quint32(value >> 24));
         put(24, quint32(value & 0xffffff));
     }
+    // Appends the first `bits` bits of bytes (most significant bit of each
+    // byte first), as written by another writer: a block compressed apart
+    // joins the stream wherever the last one ended, not at a byte boundary.
+    void append(const QByteArray &bytes, qint64 bits)
+    {
+        const uchar *in = reinterpret_cast<const uchar *>(bytes.constData());
+        qint64 whole = bits / 32;
+        for (; whole > 0; --whole, in += 4)
+            put(32, quint32(in[0]) << 24 | quint32(in[1]) << 16 | quint32(in[2]) << 8 | in[3]);
+        int rest = int(bits % 32);
+        for (; rest >= 8; rest -= 8)
+            put(8, *in++);
+        if (rest > 0)
+            put(rest, quint32(*in) >> (8 - rest));
+    }
+    // Bits put so far, the padding of finish() not counted.
+    qint64 bit_count() const { return qint64(out->size()) * 8 + count; }
     // Writes what is left, padding the last byte with zero bits.
     void finish()
     {

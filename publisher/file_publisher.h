@@ -23,13 +23,14 @@ struct FileOutcome
     int patches_made = 0;
     int patches_kept = 0; // taken over from an earlier output
     QStringList notes; // patches that were not made, and why
-    QStringList warnings; // damaged earlier archives and patches, not taken over
 };
 
 // Publishes one release file into the staging folder: its archive, its
 // patches from the earlier versions and its manifest entry. Files are
 // independent, so several may be published at once from different threads.
-// Whatever is taken over from an earlier output is checked first.
+// Whatever is taken over from an earlier output is checked first; a damaged
+// or missing part of an earlier output is an error (its history would be
+// lost otherwise).
 class FilePublisher
 {
 public:

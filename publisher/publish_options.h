@@ -17,6 +17,7 @@ struct PublishOptions
     int patch_level = 0; // 0: the patch format's default
     bool follow_internal_links = false; // publish links to files inside the release
     QString check_dir; // --check: only check this published tree
+    bool new_history = false; // --out may hold a tree whose patches are dropped
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };
