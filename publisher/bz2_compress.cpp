@@ -76,7 +76,7 @@ private:
 } // namespace
 
 bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
-                       CompressedFile *result, QString *error)
+                       CompressedFile *result, QString *error, std::atomic<qint64> *bytes_read)
 {
     QFile in(source);
     QFile out(target);
@@ -117,6 +117,8 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
         block.truncate(int(count));
         digest.add(block.constData(), size_t(count));
         result->size += count;
+        if (bytes_read)
+            *bytes_read += count;
         auto next = std::make_shared<PendingBlock>(block);
         pool->start([next] { next->compress(); });
         pending.push_back(next);

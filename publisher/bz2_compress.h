@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 class QThreadPool;
 
 // What compressing one file read: its hash text and length, taken from
@@ -19,5 +21,7 @@ struct CompressedFile
 // per pool thread are in memory at once, so memory does not depend on the
 // file. The bytes are hashed as they are read for compression: one read
 // serves both.
+// bytes_read, when given, grows by every byte read, for progress reports.
 bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
-                       CompressedFile *result, QString *error);
+                       CompressedFile *result, QString *error,
+                       std::atomic<qint64> *bytes_read = nullptr);

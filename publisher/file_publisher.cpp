@@ -76,12 +76,13 @@ QString changed(const QString &path)
 
 FilePublisher::FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
                              const QString &out_dir, const QString &scratch_dir,
-                             QThreadPool *compress_pool)
+                             QThreadPool *compress_pool, std::atomic<qint64> *bytes_done)
     : options(options)
     , previous(previous)
     , out_dir(out_dir)
     , scratch_dir(scratch_dir)
     , compress_pool(compress_pool)
+    , bytes_done(bytes_done)
 {
 }
 
@@ -116,10 +117,12 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
     const bool reused = !hash.isEmpty() && reuse_archive(file, hash, &out);
     if (!out.error.isEmpty())
         return out;
+    if (reused && bytes_done)
+        *bytes_done += before.size;
     if (!reused) {
         out.compressed = true;
         CompressedFile made;
-        if (!bz2_compress_file(file.path, archive, compress_pool, &made, &out.error))
+        if (!bz2_compress_file(file.path, archive, compress_pool, &made, &out.error, bytes_done))
             return out;
         if (qgetenv(CHANGE_HOOK) == file.key.toUtf8()) {
             QFile grow(file.path);

@@ -49,7 +49,9 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "The served folder (created if missing); it may also be a --previous. The new tree "
          "is built beside it in a hidden staging folder and swapped in with one atomic rename "
          "at the end, so readers see the old tree or the new one, and a failure leaves the "
-         "old one as it was.",
+         "old one as it was. As it is replaced whole, it must be missing, empty or a tree the "
+         "publisher made, and must not be, contain or lie inside the release or a --previous "
+         "(other than being that --previous).",
          "dir"},
         {"previous",
          "An earlier output or release folder. Repeat for several, newest first: patches are "

@@ -116,7 +116,7 @@ int Publisher::run()
     QThreadPool compress_pool;
     compress_pool.setMaxThreadCount(options.jobs);
     const FilePublisher publisher(options, previous, staging.tree(), staging.scratch(),
-                                  &compress_pool);
+                                  &compress_pool, &bytes_done);
     QVector<FileOutcome> outcomes(files.size());
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs);
@@ -173,7 +173,6 @@ void Publisher::report_progress(const FileOutcome &outcome, int total)
 {
     std::lock_guard<std::mutex> lock(print_mutex);
     ++done;
-    bytes_done += qMax<qint64>(0, outcome.size);
     if (!terminal)
         return;
     const QString status = outcome.error.isEmpty() ? describe(outcome) : "FAILED: " + outcome.error;
@@ -187,10 +186,11 @@ void Publisher::report_progress(const FileOutcome &outcome, int total)
 void Publisher::print_progress_line(int total, qint64 total_bytes, qint64 elapsed_ms)
 {
     std::lock_guard<std::mutex> lock(print_mutex);
-    const double rate = elapsed_ms > 0 ? double(bytes_done) * 1000 / double(elapsed_ms) : 0;
+    const qint64 bytes = bytes_done;
+    const double rate = elapsed_ms > 0 ? double(bytes) * 1000 / double(elapsed_ms) : 0;
     std::printf("publishing: %d of %s, %s of %s (%s/s)\n", done,
                 qPrintable(count_text(total, QStringLiteral("file"), QStringLiteral("files"))),
-                qPrintable(size_text(bytes_done)), qPrintable(size_text(total_bytes)),
+                qPrintable(size_text(bytes)), qPrintable(size_text(total_bytes)),
                 qPrintable(size_text(qint64(rate))));
     std::fflush(stdout);
 }

@@ -5,6 +5,7 @@
 
 #include <QVector>
 
+#include <atomic>
 #include <mutex>
 
 // One publishing run: scans the release, publishes its files on a pool of
@@ -34,5 +35,5 @@ private:
     const bool terminal;
     std::mutex print_mutex;
     int done = 0;
-    qint64 bytes_done = 0;
+    std::atomic<qint64> bytes_done {0}; // compressed or reused so far
 };
