@@ -63,6 +63,8 @@ private slots:
     void owner_deleting_in_final_slot_is_safe();
     void nothing_wrong_is_installed_data();
     void nothing_wrong_is_installed();
+    void stale_cache_is_bypassed_data();
+    void stale_cache_is_bypassed();
     void cut_transfer_resumes_data();
     void cut_transfer_resumes();
     void partial_archive_resumes_in_a_later_run_data();
@@ -330,7 +332,8 @@ void TestDownload::nothing_wrong_is_installed_data()
     QTest::addColumn<int>("requests");
     const QByteArray good = patterned(300000);
     const QByteArray other = bz2_compress(patterned(200000));
-    QTest::newRow("other content") << FixtureResponse {200, {}, other} << qint64(-1) << 906 << 1;
+    // A whole body that is not the file is asked for twice more, past caches.
+    QTest::newRow("other content") << FixtureResponse {200, {}, other} << qint64(-1) << 906 << 3;
     QTest::newRow("404 with a bzip2 body")
         << FixtureResponse {404, {}, bz2_compress(good)} << qint64(-1) << 905 << 1;
     QTest::newRow("500 with a bzip2 body")
@@ -339,11 +342,11 @@ void TestDownload::nothing_wrong_is_installed_data()
                               << qint64(-1) << 905 << 1;
     FixtureResponse first_stream {200, {}, bz2_compress(good.left(1000))};
     first_stream.chunked = true; // cut at a stream boundary, no length to tell
-    QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 1;
+    QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 3;
     // A small archive that expands far beyond what the manifest announces.
     const QByteArray bomb = bz2_compress(QByteArray(20 << 20, 'z'));
-    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 1;
-    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 1;
+    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
+    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
 }
 
 // A body that is not the manifest's file never replaces the old one, and
@@ -367,6 +370,73 @@ void TestDownload::nothing_wrong_is_installed()
     QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
     if (size >= 0) // the output stopped at the announced size
         QVERIFY(out.events.contains("extract_finished"));
+}
+
+void TestDownload::stale_cache_is_bypassed_data()
+{
+    QTest::addColumn<QString>("fresh_for"); // "no-cache", "query" or "" (never)
+    QTest::addColumn<bool>("stale_partial"); // an earlier run left a partial stale archive
+    QTest::addColumn<QStringList>("asked"); // per request: headers past caches, query
+    const QString plain = "plain", no_cache = "no-cache", query = "no-cache h=";
+    QTest::newRow("cache honours no-cache") << "no-cache" << false << QStringList {plain, no_cache};
+    QTest::newRow("cache keys on the query")
+        << "query" << false << QStringList {plain, no_cache, query};
+    QTest::newRow("every answer stale") << "" << false << QStringList {plain, no_cache, query};
+    // The resumed part is wrong, the whole plain answer too; the request past
+    // caches starts from byte 0.
+    QTest::newRow("stale partial archive of an earlier run")
+        << "no-cache" << true << QStringList {plain + " range", plain, no_cache};
+}
+
+// A cache that keeps an archive of an earlier release under the file's name:
+// the transfer asks past it, with "no-cache" and then with the hash text in
+// the query, before the file counts as damaged.
+void TestDownload::stale_cache_is_bypassed()
+{
+    QFETCH(QString, fresh_for);
+    QFETCH(bool, stale_partial);
+    QFETCH(QStringList, asked);
+    const QByteArray data = patterned(300000);
+    const QByteArray stale = bz2_compress(patterned(200000));
+    const QByteArray right = bz2_compress(data);
+    const QByteArray hash = hash_text(data).toUtf8();
+    fixture.route("GET", "/files/game.dat.bz2", [=](const RecordedRequest &request) {
+        const bool fresh = (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache")
+            || (fresh_for == "query" && request.query == "h=" + hash);
+        return FixtureResponse {200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
+    });
+    if (stale_partial) {
+        QVERIFY(ScratchArea::ensure());
+        QVERIFY(write_file(ScratchArea::partial_archive_path(target()), stale.left(100000)));
+        QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
+    }
+    QVERIFY(write_file(target(), "the old game"));
+    Downloader downloader(url(), target(), true);
+    downloader.set_expected(hash_text(data), data.size());
+    const Outcome out = run(downloader);
+
+    QStringList seen;
+    for (const RecordedRequest &request : fixture.requests()) {
+        QString line = request.header("Cache-Control") == "no-cache" &&
+                request.header("Pragma") == "no-cache"
+            ? QString("no-cache")
+            : QString("plain");
+        if (!request.query.isEmpty())
+            line += " " + QString(request.query).replace(QString(hash), "");
+        if (!request.header("Range").isEmpty())
+            line += " range";
+        seen << line;
+    }
+    QCOMPARE(seen, asked);
+    if (fresh_for.isEmpty()) {
+        QCOMPARE(out.error_code, 906);
+        QCOMPARE(read_file(target()), QByteArray("the old game"));
+    } else {
+        QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+        QVERIFY(read_file(target()) == data);
+    }
+    QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
+    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
 }
 
 void TestDownload::cut_transfer_resumes_data()
@@ -448,7 +518,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     QCOMPARE(out.error_code, same_record ? 0 : 906);
     QCOMPARE(read_file(target()) == data, same_record);
     const QList<RecordedRequest> requests = fixture.requests();
-    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.size(), same_record ? 1 : 3); // a wrong file is asked for past caches
     QCOMPARE(requests[0].header("Range").isEmpty(), !same_record);
     Q_UNUSED(resumed)
     QVERIFY(QDir(ScratchArea::folder()).isEmpty());

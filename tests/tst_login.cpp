@@ -1,10 +1,12 @@
 #include "app/constants.h"
 #include "app/version.h"
+#include "download/downloader.h"
 #include "login/login_client.h"
 #include "support/https_fixture.h"
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtTest>
@@ -227,6 +229,30 @@ private slots:
         fixture->route("POST", "/login/", stalled);
         client.transfer_timeout_ms = 300;
         QCOMPARE(client.login("demo", "secret", "").code, 900);
+    }
+
+    // A cookie the login answer sets goes nowhere: neither a download on the
+    // same connection manager nor the next login carries it back.
+    void cookies_are_never_sent_back()
+    {
+        FixtureResponse answer;
+        answer.headers = {{"Content-Type", "application/json"},
+                          {"Set-Cookie", "session=s3cr3t; Path=/"},
+                          {"Set-Cookie", "tracker=1; Domain=127.0.0.1; Path=/; Max-Age=3600"}};
+        answer.body = R"({"status":7,"token":"play"})";
+        fixture->route("POST", "/login/", answer);
+        fixture->route("GET", "/files/notes.txt.bz2", FixtureResponse {200, {}, "notes"});
+        QVERIFY(client.login("demo", "secret", "").success);
+        QTemporaryDir folder;
+        Downloader download(fixture->base_url() + "/files/notes.txt", folder.filePath("notes.txt"),
+                            false);
+        download.download();
+        QVERIFY(client.login("demo", "secret", "").success);
+
+        const QList<RecordedRequest> requests = fixture->requests();
+        QCOMPARE(requests.size(), 3);
+        for (const RecordedRequest &request : requests)
+            QCOMPARE(request.header("Cookie"), QByteArray());
     }
 };
 

@@ -42,6 +42,16 @@ class TestUpdateRun : public QObject
     Q_OBJECT
 
 private:
+    // Large enough that the archive goes to disk and its extraction may
+    // still run when the transfer has ended.
+    static QByteArray stale_cache_old() { return QByteArray(300000, 'o') + "old"; }
+    static QByteArray stale_cache_new()
+    {
+        QByteArray data(300000, '\0');
+        QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+        return data;
+    }
+
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
     QString prefix; // a fresh server folder for every case
@@ -134,10 +144,14 @@ private slots:
         QTest::addColumn<qint64>("total_steps"); // 2 or 3 when planned
         QTest::newRow("two patches") << QStringList {"01", "12"} << ""
                                      << QStringList {"p01 v0", "p12 v1", "other v2"} << 3LL;
-        QTest::newRow("first of two fails") << QStringList {"01", "12"} << "01"
-                                            << QStringList {"p01 v0", "other v0", "game v0"} << 3LL;
+        // A broken patch is asked for twice more past caches, then the file
+        // is fetched whole.
+        QTest::newRow("first of two fails")
+            << QStringList {"01", "12"} << "01"
+            << QStringList {"p01 v0", "p01 v0", "p01 v0", "other v0", "game v0"} << 5LL;
         QTest::newRow("only patch fails")
-            << QStringList {"02"} << "02" << QStringList {"p02 v0", "other v0", "game v0"} << 3LL;
+            << QStringList {"02"} << "02"
+            << QStringList {"p02 v0", "p02 v0", "p02 v0", "other v0", "game v0"} << 5LL;
     }
     void patch_steps()
     {
@@ -185,6 +199,77 @@ private slots:
         QCOMPARE(read_file("other.dat"), QByteArray("other"));
         QCOMPARE(QDir().entryList(QDir::Files),
                  QStringList({"game.dat", "other.dat", "patcher.exe"}));
+    }
+
+    void stale_cache_is_bypassed_data()
+    {
+        QTest::addColumn<bool>("patched"); // the stale answers are of a patch
+        QTest::addColumn<QString>("fresh_for"); // "no-cache", "query" or "" (never)
+        QTest::addColumn<QStringList>("expected"); // requests, with "?" for the query
+        QTest::addColumn<QString>("outcome");
+        const QString patch = "patches/" +
+            PatchName::compose("game.dat", FileHasher::hash_text_of(stale_cache_old()),
+                               FileHasher::hash_text_of(stale_cache_new())) +
+            ".bz2";
+        const QString whole = "game.dat.bz2";
+        QTest::newRow("whole file, no-cache honoured")
+            << false << "no-cache" << QStringList {whole, whole} << "finished 1";
+        QTest::newRow("whole file, fresh for the query")
+            << false << "query" << QStringList {whole, whole, whole + "?"} << "finished 1";
+        QTest::newRow("whole file, every answer stale")
+            << false << "" << QStringList {whole, whole, whole + "?"} << "error 906";
+        QTest::newRow("patch, no-cache honoured")
+            << true << "no-cache" << QStringList {patch, patch} << "finished 1";
+        QTest::newRow("patch, fresh for the query")
+            << true << "query" << QStringList {patch, patch, patch + "?"} << "finished 1";
+        QTest::newRow("patch, every answer stale")
+            << true << "" << QStringList {patch, patch, patch + "?", whole} << "finished 1";
+    }
+    // Behind a cache that keeps an earlier release's answers, a whole file
+    // (its extraction may end while the next step runs) and a patch are asked
+    // for past the cache; success is told only with the new file in place.
+    void stale_cache_is_bypassed()
+    {
+        QFETCH(bool, patched);
+        QFETCH(QString, fresh_for);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, outcome);
+        const QByteArray old_content = stale_cache_old(), new_content = stale_cache_new();
+        const QString new_hash = FileHasher::hash_text_of(new_content);
+        const QString patch_name =
+            PatchName::compose("game.dat", FileHasher::hash_text_of(old_content), new_hash);
+        QByteArray patch;
+        QVERIFY(make_patch(old_content, new_content, &patch).ok);
+        const QByteArray right = patched ? patch : bz2_compress(new_content);
+        const QByteArray stale = patched ? QByteArray("damaged patch") : bz2_compress(old_content);
+        const QString served = patched ? "patches/" + patch_name + ".bz2" : "game.dat.bz2";
+        fixture.route("GET", at(served), [=](const RecordedRequest &request) {
+            const bool past_caches = request.header("Cache-Control") == "no-cache" &&
+                request.header("Pragma") == "no-cache";
+            const bool fresh = (fresh_for == "no-cache" && past_caches) ||
+                (fresh_for == "query" && past_caches && request.query == "h=" + new_hash);
+            return body(fresh ? right : stale);
+        });
+        if (patched)
+            fixture.route("GET", at("game.dat.bz2"), body(bz2_compress(new_content)));
+        QVERIFY(write_file("game.dat", old_content));
+        Updater updater(base());
+        updater.verify_files(
+            {{"game.dat", QJsonObject {{"hash", new_hash},
+                                       {"patches", patched ? QJsonArray {patch_name} : QJsonArray()}}}},
+            base());
+        QByteArray at_the_end;
+        connect(&updater, &Updater::update_finished, this,
+                [&] { at_the_end = read_file("game.dat"); });
+        const RunLog log = run_update(updater);
+        QCOMPARE(log.events.first(), outcome);
+        QStringList asked;
+        for (const RecordedRequest &request : fixture.requests())
+            asked << QString(request.path).mid(prefix.size()) + (request.query.isEmpty() ? "" : "?");
+        QCOMPARE(asked, expected);
+        QVERIFY(at_the_end == (outcome == "error 906" ? old_content : new_content));
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
+                 QStringList());
     }
 
     void transfer_error_ends_run_data()

@@ -46,9 +46,23 @@ const QString TEXT_DOWNLOAD_FAILED = QStringLiteral("Couldn't download file: %1"
 const QString TEXT_FILE_DAMAGED = QStringLiteral("Downloaded file is damaged: %1");
 const QString TEXT_NO_DISK_SPACE =
     QStringLiteral("Not enough disk space: %1 MB needed, %2 MB free");
+// The disk filled up while a file of the update was written: the game file's
+// bare name.
+const QString TEXT_DISK_FULL_WRITING = QStringLiteral("Not enough disk space to write %1");
 // Status while a failed transfer waits for its next attempt: reason, seconds,
 // attempt number, attempts in all.
 const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 of %4)...");
+// Why a transfer attempt failed: the first part of TEXT_RETRYING. The server
+// error takes the HTTP status.
+const QString TEXT_RETRY_NOT_RESPONDING = QStringLiteral("Server not responding");
+const QString TEXT_RETRY_TOO_SLOW = QStringLiteral("Server too slow");
+const QString TEXT_RETRY_CANNOT_CONNECT =
+    QStringLiteral("Couldn't connect to the download server");
+const QString TEXT_RETRY_CONNECTION_LOST = QStringLiteral("Connection lost");
+const QString TEXT_RETRY_SERVER_ERROR = QStringLiteral("Server error %1");
+const QString TEXT_RETRY_WRONG_PART = QStringLiteral("Server sent the wrong part of the file");
+const QString TEXT_RETRY_CANNOT_RESUME = QStringLiteral("Server cannot resume the file");
+const QString TEXT_RETRY_TLS_FAILED = QStringLiteral("Secure connection failed");
 const QString TEXT_FILES_REFUSED = QStringLiteral(
     "Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");

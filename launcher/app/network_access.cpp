@@ -1,6 +1,7 @@
 #include "app/network_access.h"
 
 #include "app/network_setup.h"
+#include "app/no_cookie_jar.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -34,8 +35,15 @@ QNetworkAccessManager &thread_manager()
         QCoreApplication *app = QCoreApplication::instance();
         const bool main_thread = app && app->thread() == QThread::currentThread();
         holder->manager = new QNetworkAccessManager(main_thread ? app : nullptr);
+        refuse_cookies(*holder->manager);
     }
     return *holder->manager;
+}
+
+void refuse_cookies(QNetworkAccessManager &manager)
+{
+    // The manager takes the jar as its child.
+    manager.setCookieJar(new NoCookieJar);
 }
 
 } // namespace network_access

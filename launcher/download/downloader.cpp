@@ -17,6 +17,7 @@
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 
 namespace {
 
@@ -67,6 +68,24 @@ QString Downloader::target_name() const
     return QFileInfo(file_path).fileName();
 }
 
+QUrl Downloader::request_address() const
+{
+    QUrl address = address_of(url);
+    const QString key = cache_key.isEmpty() ? expected_hash : cache_key;
+    if (cache_bypass >= 2 && !key.isEmpty()) {
+        QUrlQuery query(address);
+        query.addQueryItem(QStringLiteral("h"), key);
+        address.setQuery(query);
+    }
+    return address;
+}
+
+int Downloader::next_cache_bypass() const
+{
+    const QString key = cache_key.isEmpty() ? expected_hash : cache_key;
+    return !key.isEmpty() && cache_bypass < MAX_CACHE_BYPASS ? cache_bypass + 1 : 0;
+}
+
 void Downloader::download()
 {
     if (compressed)
@@ -81,11 +100,13 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
-    const QUrl address = address_of(url);
+    const QUrl address = request_address();
     const int attempts = retry_delays_ms.size() + 1;
     bool extraction_ended = false;
     for (int number = 1; number <= attempts; ++number) {
         TransferAttempt current(manager, address, transfer_timeout_ms);
+        if (cache_bypass > 0)
+            current.bypass_caches();
         attempt = &current;
         connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
             if (start == 0 && output.size() > 0) {
@@ -108,7 +129,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
                 current.abort();
             });
         std::unique_ptr<QNetworkReply> sent;
-        if (prefetcher && number == 1 && output.size() == 0)
+        if (prefetcher && cache_bypass == 0 && number == 1 && output.size() == 0)
             sent = prefetcher->take(address);
         const TransferAttempt::Result result = sent
             ? current.run_sent(output, std::move(sent))
@@ -181,7 +202,8 @@ void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
 {
     const QString archive = ScratchArea::partial_archive_path(file_path);
     ScratchArea::PartialNote note;
-    const bool resumable = !expected_hash.isEmpty() && ScratchArea::read_note(file_path, note) &&
+    const bool resumable = cache_bypass == 0 && !expected_hash.isEmpty() &&
+        ScratchArea::read_note(file_path, note) &&
         note.expected_hash == expected_hash && note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
     std::unique_ptr<QFile> partial;
@@ -236,8 +258,9 @@ void Downloader::note_partial(const DownloadSpool &output)
 // Transfer and extraction run side by side: the extraction reads the archive
 // as it grows on disk (a small archive stays in memory and is extracted once
 // complete). A resumed archive whose content turns out wrong is fetched once
-// more from its first byte. Only locals are touched after the final
-// emission: a receiver may delete this.
+// more from its first byte; a whole one that is not the file is fetched again
+// past caches, first with "no-cache", then with the hash in the query. Only
+// locals are touched after the final emission: a receiver may delete this.
 void Downloader::download_compressed()
 {
     const QString archive_name = target_name() + ARCHIVE_SUFFIX;
@@ -295,7 +318,7 @@ void Downloader::download_compressed()
             extraction = nullptr;
             const bool on_disk = output.on_disk();
             output.close_file();
-            backlog->adopt(std::move(owned_task), file_path, on_disk);
+            backlog->adopt(std::move(owned_task), file_path, on_disk, next_cache_bypass());
             emit download_finished();
             return;
         }
@@ -304,6 +327,11 @@ void Downloader::download_compressed()
         if (cancelled)
             return;
         if (resumed && is_content_error(outcome.code) && output.clear()) {
+            validator.clear();
+            continue;
+        }
+        if (outcome.code == CODE_FILE_DAMAGED && next_cache_bypass() > 0 && output.clear()) {
+            cache_bypass = next_cache_bypass();
             validator.clear();
             continue;
         }

@@ -54,14 +54,31 @@ public:
     void set_retry_listener(RetryListener listener) { retry_listener = std::move(listener); }
     // Hands the extraction of a compressed file to `backlog` once its archive
     // is complete, and ends with download_finished without waiting for it:
-    // the backlog reports the outcome. A resumed partial archive is still
-    // extracted before download() returns, so a wrong one is fetched again.
+    // the backlog reports the outcome, and asks for a fetch past caches when
+    // the file came out wrong and this transfer has a further level to try.
+    // A resumed partial archive is still extracted before download() returns,
+    // so a wrong one is fetched again.
     void set_extraction_backlog(ExtractionBacklog *backlog) { this->backlog = backlog; }
     // Where requests sent ahead wait: the first attempt of a transfer from
     // nothing takes the one for its address, if any, instead of asking anew.
     void set_prefetcher(RequestPrefetcher *prefetcher) { this->prefetcher = prefetcher; }
     // The address a transfer of url fetches.
     static QUrl address_of(const QString &url);
+
+    // How hard a transfer asks past caches between it and the server. A
+    // cache that keeps an archive of an earlier release under the same name
+    // serves a body that arrives whole and is still not the file:
+    //   0: the plain request;
+    //   1: the request says "no-cache" (Cache-Control and Pragma), so a cache
+    //      that honours it asks the server anew;
+    //   2: besides, the address carries "?h=" and the hash text of the wanted
+    //      content: a static server ignores the query, but every cache keys on
+    //      the whole address, so none holds an old answer for it.
+    // A transfer past caches starts from byte 0, never from a partial archive.
+    static constexpr int MAX_CACHE_BYPASS = 2;
+    void set_cache_bypass(int level) { cache_bypass = level; }
+    // The hash text the query of level 2 names; by default the expected one.
+    void set_cache_key(const QString &hash) { cache_key = hash; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -94,6 +111,9 @@ private:
     void open_archive(DownloadSpool &output, qint64 &offset);
     void follow_archive(const DownloadSpool &output);
     QString target_name() const;
+    QUrl request_address() const;
+    // The level a fetch past caches would use next; 0 when none is left.
+    int next_cache_bypass() const;
     bool target_folder_writable() const;
     void note_partial(const DownloadSpool &output);
 
@@ -102,6 +122,8 @@ private:
     bool compressed;
     QString expected_hash;
     qint64 expected_size = -1;
+    int cache_bypass = 0;
+    QString cache_key;
     int transfer_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     QVector<int> retry_delays_ms = {1000, 2000, 4000};
     RetryListener retry_listener;

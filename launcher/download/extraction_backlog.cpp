@@ -1,5 +1,6 @@
 #include "download/extraction_backlog.h"
 
+#include "app/constants.h"
 #include "download/extraction_task.h"
 #include "download/scratch_area.h"
 
@@ -24,7 +25,7 @@ ExtractionBacklog::~ExtractionBacklog()
 }
 
 void ExtractionBacklog::adopt(std::unique_ptr<ExtractionTask> task, const QString &file_path,
-                              bool on_disk)
+                              bool on_disk, int refetch_level)
 {
     // Queued: the outcome is taken once the task's own signal is over.
     const quint64 id = ++last_id;
@@ -34,7 +35,7 @@ void ExtractionBacklog::adopt(std::unique_ptr<ExtractionTask> task, const QStrin
     // One that ended just now may have sent its signal already.
     if (task->has_ended())
         QMetaObject::invokeMethod(this, [this, id] { ended(id); }, Qt::QueuedConnection);
-    tasks.push_back({id, std::move(task), file_path, on_disk});
+    tasks.push_back({id, std::move(task), file_path, on_disk, refetch_level});
 }
 
 bool ExtractionBacklog::has_room() const
@@ -64,8 +65,12 @@ void ExtractionBacklog::ended(quint64 id)
     const ExtractOutcome outcome = it->task->wait_for_outcome();
     if (it->on_disk)
         ScratchArea::drop_partial(it->file_path);
+    const QString file_path = it->file_path;
+    const int refetch_level = it->refetch_level;
     tasks.erase(it);
-    if (outcome.code != 0 && !reported) {
+    if (outcome.code == CODE_FILE_DAMAGED && refetch_level > 0) {
+        emit refetch(file_path, refetch_level);
+    } else if (outcome.code != 0 && !reported) {
         reported = true;
         emit failed(outcome.code, outcome.text);
     }

@@ -22,8 +22,11 @@ public:
     ~ExtractionBacklog() override; // stops every extraction and waits for them
 
     // Takes over a started extraction whose archive is complete. When it ends
-    // the partial archive of file_path is removed if it was on disk.
-    void adopt(std::unique_ptr<ExtractionTask> task, const QString &file_path, bool on_disk);
+    // the partial archive of file_path is removed if it was on disk. A
+    // refetch_level above 0: a result that is not the file (906) is no
+    // failure, but reported by refetch() with that level.
+    void adopt(std::unique_ptr<ExtractionTask> task, const QString &file_path, bool on_disk,
+               int refetch_level = 0);
     // Whether another extraction may be adopted now.
     bool has_room() const;
     bool empty() const { return tasks.empty(); }
@@ -33,6 +36,9 @@ public:
 signals:
     // An extraction failed: the code and text of its download_error.
     void failed(int code, const QString &text);
+    // An extraction gave another file than the manifest's: file_path is to
+    // be fetched again past caches, at the given level (see Downloader).
+    void refetch(const QString &file_path, int level);
     // An extraction ended: there may be room now, or nothing left.
     void changed();
 
@@ -43,6 +49,7 @@ private:
         std::unique_ptr<ExtractionTask> task;
         QString file_path;
         bool on_disk = false;
+        int refetch_level = 0;
     };
 
     void ended(quint64 id);

@@ -80,6 +80,11 @@ TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
     offset = from;
     BlockingRequest exchange(url, timeout_ms);
     exchange.use_manager(manager);
+    // For this setting the network layer itself sends "Cache-Control:
+    // no-cache" and "Pragma: no-cache" (raw headers of those names it drops).
+    if (no_cache)
+        exchange.request().setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                                        QNetworkRequest::AlwaysNetwork);
     if (offset > 0) {
         exchange.request().setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
         if (!validator.isEmpty())

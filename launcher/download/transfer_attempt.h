@@ -37,6 +37,10 @@ public:
 
     TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms);
 
+    // The request asks every cache on the way to fetch the file anew from
+    // the server (Cache-Control and Pragma "no-cache"). Before run().
+    void bypass_caches() { no_cache = true; }
+
     // Runs the request on the calling thread in a local event loop. Before
     // the first byte is written body_start() tells where the body begins: 0
     // when the server sends the whole file again (the caller empties the
@@ -72,6 +76,7 @@ private:
     QNetworkAccessManager &manager;
     const QUrl url;
     const int timeout_ms;
+    bool no_cache = false;
     QIODevice *file = nullptr;
     QNetworkReply *reply = nullptr;
     qint64 offset = 0;

@@ -11,6 +11,9 @@ struct PatchStep
 {
     QString patch_name;
     QString result_hash;
+    // How hard its transfer asks past caches (Downloader::set_cache_bypass):
+    // raised when the patch arrived whole but did not give result_hash.
+    int cache_bypass = 0;
 };
 
 // One file of the update plan. An empty patch chain means the whole file is
@@ -24,6 +27,9 @@ struct FileRecord
     QQueue<PatchStep> patch_chain;
     // The manifest's "size" of the file in bytes; -1 when it gives none.
     qint64 expected_size = -1;
+    // How hard the whole file's transfer asks past caches: raised when an
+    // archive arrived whole but was not the file.
+    int cache_bypass = 0;
 
     // Records stand for files: two records are equal when their names are.
     bool operator==(const FileRecord &other) const { return name == other.name; }

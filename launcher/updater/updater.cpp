@@ -10,6 +10,7 @@ Updater::Updater(const QUrl &base_url)
     , prefetcher(new RequestPrefetcher(this))
 {
     connect(backlog, &ExtractionBacklog::failed, this, &Updater::extraction_failed);
+    connect(backlog, &ExtractionBacklog::refetch, this, &Updater::refetch_whole);
     connect(backlog, &ExtractionBacklog::changed, this, &Updater::continue_run);
 }
 

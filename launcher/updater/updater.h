@@ -4,6 +4,7 @@
 #include "updater/file_record.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -114,9 +115,15 @@ private:
     void prefetch_ahead();
     // An extraction handed to the backlog failed: the run ends with its error.
     void extraction_failed(int error_code, const QString &what);
+    // An extraction handed to the backlog gave another file than the
+    // manifest's: the file is planned once more, fetched past caches.
+    void refetch_whole(const QString &name, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
-    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name);
+    // Whether the patch program turned name into result_hash; `ran` tells
+    // whether the program could be started at all.
+    bool apply_patch(const QString &name, const QString &result_hash, const QString &patch_name,
+                     bool &ran);
     // Checks before the first transfer that the disk can hold what the plan
     // writes; reports 907 and ends the run when it cannot.
     bool enough_disk_space();
@@ -131,6 +138,9 @@ private:
     QString server_version;
     QString exec_name = GAME_EXECUTABLE;
     QQueue<FileRecord> file_queue;
+    // Whole-file steps of this run whose transfer has finished, by name: a
+    // file whose extraction finds a wrong archive is planned again from here.
+    QHash<QString, FileRecord> fetched_whole;
     qint64 current_step = 0;
     qint64 total_steps = 0;
     QElapsedTimer download_timer;

@@ -12,6 +12,7 @@
 #include "updater/verify_cache.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QStorageInfo>
@@ -59,6 +60,7 @@ void Updater::start_update()
     }
     ScratchArea::sweep(planned, targets);
     remove_cache_leftovers();
+    fetched_whole.clear();
     running = true;
     if (total_steps != 0) {
         current_step = 0;
@@ -128,11 +130,15 @@ void Updater::start_next_download(const FileRecord &record)
     QString remote_path;
     QString local_path;
     bool compressed = false;
+    int cache_bypass = record.cache_bypass;
+    QString cache_key = record.expected_hash;
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         remote_path = PATCH_FOLDER + step.patch_name;
         local_path = ScratchArea::patch_path(step.patch_name);
         current_file_name = step.patch_name;
+        cache_bypass = step.cache_bypass;
+        cache_key = step.result_hash;
         ScratchArea::ensure();
     } else {
         remote_path = record.name;
@@ -145,6 +151,8 @@ void Updater::start_next_download(const FileRecord &record)
         new Downloader(record.base_url.toString() + remote_path, local_path, compressed);
     transfer->set_transfer_timeout(network_timeout_ms);
     transfer->set_retry_delays(retry_delays_ms);
+    transfer->set_cache_bypass(cache_bypass);
+    transfer->set_cache_key(cache_key);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
         transfer->set_extraction_backlog(backlog);
@@ -199,7 +207,7 @@ void Updater::prefetch_ahead()
     for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
         const FileRecord &record = file_queue.at(i);
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
-            record.expected_size > PREFETCH_MAX_SIZE)
+            record.expected_size > PREFETCH_MAX_SIZE || record.cache_bypass > 0)
             return;
         const QUrl address = Downloader::address_of(record.base_url.toString() + record.name);
         if (prefetcher->holds(address))
@@ -219,13 +227,35 @@ void Updater::extraction_failed(int error_code, const QString &what)
     emit update_finished(false);
 }
 
+void Updater::refetch_whole(const QString &name, int level)
+{
+    if (!running)
+        return;
+    const auto it = fetched_whole.constFind(name);
+    if (it == fetched_whole.constEnd()) {
+        extraction_failed(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED.arg(QFileInfo(name).fileName()));
+        return;
+    }
+    FileRecord again = it.value();
+    again.cache_bypass = level;
+    // One more step, next in line: after the step under way, if any, else
+    // first. It takes the number of a step that has not started yet, or the
+    // next one when none is left.
+    ++total_steps;
+    if (file_queue.isEmpty())
+        ++current_step;
+    file_queue.insert(downloader ? 1 : 0, again);
+    // The backlog's change report that follows starts it when there is room.
+}
+
 bool Updater::apply_patch(const QString &name, const QString &result_hash,
-                          const QString &patch_path)
+                          const QString &patch_path, bool &ran)
 {
     QProcess patcher;
     start_program(patcher, PATCH_PROGRAM, {patch_path, name});
     // Its exit status and output do not matter: the result hash decides.
     patcher.waitForFinished(-1);
+    ran = patcher.error() != QProcess::FailedToStart;
     const bool applied = file_hash(name) == result_hash;
     safe_file::remove_entry(patch_path);
     return applied;
@@ -283,8 +313,20 @@ void Updater::download_finished()
 
     FileRecord &record = file_queue.head();
     if (!record.patch_chain.isEmpty()) {
-        const PatchStep step = record.patch_chain.dequeue();
-        if (!apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name))) {
+        PatchStep step = record.patch_chain.dequeue();
+        bool ran = false;
+        const bool applied = apply_patch(record.name, step.result_hash,
+                                         ScratchArea::patch_path(step.patch_name), ran);
+        if (applied) {
+            // Done; the next patch of the chain, if any, follows.
+        } else if (ran && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
+            // The patch arrived whole and is not the one named: a cache may
+            // hold a damaged copy. It is fetched again past caches, as one
+            // more step.
+            ++step.cache_bypass;
+            record.patch_chain.prepend(step);
+            ++total_steps;
+        } else {
             // The failed patch counts as done; its remaining patches give way
             // to one whole download.
             total_steps = total_steps + 1 - record.patch_chain.size();
@@ -292,6 +334,8 @@ void Updater::download_finished()
             const FileRecord whole_download = record;
             file_queue.enqueue(whole_download);
         }
+    } else {
+        fetched_whole.insert(record.name, record);
     }
     if (file_queue.head().patch_chain.isEmpty())
         file_queue.dequeue();

@@ -1,6 +1,7 @@
 #include "window/launcher_window.h"
 
 #include "app/constants.h"
+#include "app/network_access.h"
 #include "login/login_client.h"
 #include "news/news_display.h"
 #include "updater/updater.h"
@@ -42,6 +43,8 @@ LauncherWindow::LauncherWindow(QWidget *parent)
     // addresses: under DelegateExternalLinks the engine itself would follow
     // file: and qrc: links and replace the news page until the next start.
     form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
+    // What the news page loads keeps no cookies either.
+    network_access::refuse_cookies(*form->webView->page()->networkAccessManager());
     connect(form->webView, &QWebView::linkClicked, this, &LauncherWindow::link_clicked_webview);
     connect(form->webView, &QWebView::selectionChanged, this, &LauncherWindow::sel_changed_webview);
 
