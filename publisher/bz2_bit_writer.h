@@ -32,15 +32,27 @@ public:
     // joins the stream wherever the last one ended, not at a byte boundary.
     void append(const QByteArray &bytes, qint64 bits)
     {
+        while (count >= 8) {
+            count -= 8;
+            out->append(char(buffer >> count));
+        }
+        // Fewer than 8 bits pending: each byte out is those bits followed by
+        // the top of the next byte in, whose low bits are pending next.
         const uchar *in = reinterpret_cast<const uchar *>(bytes.constData());
-        qint64 whole = bits / 32;
-        for (; whole > 0; --whole, in += 4)
-            put(32, quint32(in[0]) << 24 | quint32(in[1]) << 16 | quint32(in[2]) << 8 | in[3]);
-        int rest = int(bits % 32);
-        for (; rest >= 8; rest -= 8)
-            put(8, *in++);
+        const qint64 whole = bits / 8;
+        const int at = out->size();
+        out->resize(at + int(whole));
+        uchar *to = reinterpret_cast<uchar *>(out->data()) + at;
+        const quint32 low = (1u << count) - 1;
+        quint32 pending = quint32(buffer) & low;
+        for (qint64 i = 0; i < whole; ++i) {
+            to[i] = uchar(pending << (8 - count) | quint32(in[i]) >> count);
+            pending = in[i] & low;
+        }
+        buffer = pending;
+        const int rest = int(bits % 8);
         if (rest > 0)
-            put(rest, quint32(*in) >> (8 - rest));
+            put(rest, quint32(in[whole]) >> (8 - rest));
     }
     // Bits put so far, the padding of finish() not counted.
     qint64 bit_count() const { return qint64(out->size()) * 8 + count; }
