@@ -59,6 +59,8 @@ private slots:
     void uncompressed_error_page_is_saved();
     void existing_file_is_truncated();
     void stalled_server_ends_with_timeout();
+    void trickling_server_ends_after_two_slow_attempts();
+    void server_down_for_a_while_then_back();
     void owner_deleting_in_final_slot_is_safe_data();
     void owner_deleting_in_final_slot_is_safe();
     void nothing_wrong_is_installed_data();
@@ -293,6 +295,61 @@ void TestDownload::stalled_server_ends_with_timeout()
     QVERIFY2(pauses[0].startsWith("Server not responding"), qPrintable(pauses[0]));
 }
 
+// A body that comes in a byte at a time never lets the inactivity limit
+// strike; the low-speed rule ends each attempt after one time-out span, and
+// with no progress for two spans the retries end too.
+void TestDownload::trickling_server_ends_after_two_slow_attempts()
+{
+    FixtureResponse response;
+    response.body = bz2_compress(patterned(300000)); // about 40 minutes at this rate
+    response.trickle_chunk = 1;
+    response.trickle_interval_ms = 20; // 50 bytes in each second
+    fixture.route("GET", "/files/game.dat.bz2", response);
+    Downloader downloader(url(), target(), true);
+    downloader.set_transfer_timeout(1000);
+    QStringList pauses;
+    quick_retries(downloader, &pauses);
+    const Outcome out = run(downloader);
+    QCOMPARE(out.events, QStringList({"error"}));
+    QCOMPARE(out.error_code, 905);
+    QCOMPARE(pauses, QStringList {TEXT_RETRY_TOO_SLOW + " 2/4"});
+    QCOMPARE(fixture.requests().size(), 2);
+    QVERIFY(!QFile::exists(target()));
+}
+
+// The server's port is closed, then the server comes back on it while the
+// pauses between attempts run: the transfer completes.
+void TestDownload::server_down_for_a_while_then_back()
+{
+    const QByteArray data = patterned(100000);
+    auto server = std::make_unique<HttpsFixture>();
+    QVERIFY(server->start());
+    const quint16 port = server->port();
+    const QString address = server->base_url() + "/files/game.dat";
+    server.reset(); // the port refuses connections now
+    QTimer::singleShot(700, this, [&] {
+        server = std::make_unique<HttpsFixture>();
+        if (server->start(port))
+            server->route("GET", "/files/game.dat.bz2",
+                          FixtureResponse {200, {}, bz2_compress(data)});
+    });
+    Downloader downloader(address, target(), true);
+    downloader.set_expected(hash_text(data), data.size());
+    downloader.set_transfer_timeout(5000);
+    downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
+    QStringList pauses;
+    downloader.set_retry_listener([&](const QString &reason, int, int attempt, int all) {
+        pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
+    });
+    const Outcome out = run(downloader);
+    QVERIFY(server && server->port() == port);
+    QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+    QVERIFY(read_file(target()) == data);
+    QVERIFY(!pauses.isEmpty());
+    QCOMPARE(pauses.first(), TEXT_RETRY_CANNOT_CONNECT + " 2/7");
+    QCOMPARE(server->requests().size(), 1);
+}
+
 void TestDownload::owner_deleting_in_final_slot_is_safe_data()
 {
     QTest::addColumn<bool>("compressed");
@@ -345,8 +402,10 @@ void TestDownload::nothing_wrong_is_installed_data()
     QTest::newRow("cut at a stream boundary") << first_stream << qint64(-1) << 906 << 3;
     // A small archive that expands far beyond what the manifest announces.
     const QByteArray bomb = bz2_compress(QByteArray(20 << 20, 'z'));
-    QTest::newRow("bomb with a size") << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
-    QTest::newRow("bomb without a size") << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
+    QTest::newRow("bomb with a size")
+        << FixtureResponse {200, {}, bomb} << qint64(300000) << 906 << 3;
+    QTest::newRow("bomb without a size")
+        << FixtureResponse {200, {}, bomb} << qint64(-1) << 906 << 3;
 }
 
 // A body that is not the manifest's file never replaces the old one, and
@@ -401,9 +460,11 @@ void TestDownload::stale_cache_is_bypassed()
     const QByteArray right = bz2_compress(data);
     const QByteArray hash = hash_text(data).toUtf8();
     fixture.route("GET", "/files/game.dat.bz2", [=](const RecordedRequest &request) {
-        const bool fresh = (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache")
-            || (fresh_for == "query" && request.query == "h=" + hash);
-        return FixtureResponse {200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
+        const bool fresh =
+            (fresh_for == "no-cache" && request.header("Cache-Control") == "no-cache") ||
+            (fresh_for == "query" && request.query == "h=" + hash);
+        return FixtureResponse {
+            200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
     });
     if (stale_partial) {
         QVERIFY(ScratchArea::ensure());
@@ -417,8 +478,8 @@ void TestDownload::stale_cache_is_bypassed()
 
     QStringList seen;
     for (const RecordedRequest &request : fixture.requests()) {
-        QString line = request.header("Cache-Control") == "no-cache" &&
-                request.header("Pragma") == "no-cache"
+        QString line =
+            request.header("Cache-Control") == "no-cache" && request.header("Pragma") == "no-cache"
             ? QString("no-cache")
             : QString("plain");
         if (!request.query.isEmpty())

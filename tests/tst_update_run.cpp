@@ -255,8 +255,9 @@ private slots:
         QVERIFY(write_file("game.dat", old_content));
         Updater updater(base());
         updater.verify_files(
-            {{"game.dat", QJsonObject {{"hash", new_hash},
-                                       {"patches", patched ? QJsonArray {patch_name} : QJsonArray()}}}},
+            {{"game.dat",
+              QJsonObject {{"hash", new_hash},
+                           {"patches", patched ? QJsonArray {patch_name} : QJsonArray()}}}},
             base());
         QByteArray at_the_end;
         connect(&updater, &Updater::update_finished, this,
@@ -265,7 +266,8 @@ private slots:
         QCOMPARE(log.events.first(), outcome);
         QStringList asked;
         for (const RecordedRequest &request : fixture.requests())
-            asked << QString(request.path).mid(prefix.size()) + (request.query.isEmpty() ? "" : "?");
+            asked << QString(request.path).mid(prefix.size()) +
+                    (request.query.isEmpty() ? "" : "?");
         QCOMPARE(asked, expected);
         QVERIFY(at_the_end == (outcome == "error 906" ? old_content : new_content));
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),

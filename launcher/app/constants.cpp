@@ -56,8 +56,7 @@ const QString TEXT_RETRYING = QStringLiteral("%1, retrying in %2 s (attempt %3 o
 // error takes the HTTP status.
 const QString TEXT_RETRY_NOT_RESPONDING = QStringLiteral("Server not responding");
 const QString TEXT_RETRY_TOO_SLOW = QStringLiteral("Server too slow");
-const QString TEXT_RETRY_CANNOT_CONNECT =
-    QStringLiteral("Couldn't connect to the download server");
+const QString TEXT_RETRY_CANNOT_CONNECT = QStringLiteral("Couldn't connect to the download server");
 const QString TEXT_RETRY_CONNECTION_LOST = QStringLiteral("Connection lost");
 const QString TEXT_RETRY_SERVER_ERROR = QStringLiteral("Server error %1");
 const QString TEXT_RETRY_WRONG_PART = QStringLiteral("Server sent the wrong part of the file");
@@ -81,3 +80,5 @@ const QString GAME_API_DIRECTX9 = QStringLiteral("pandadx9");
 const QString TEXT_CANNOT_DISPLAY_NEWS = QStringLiteral("Cannot display news");
 
 const QString PATCH_PROGRAM = QStringLiteral("patcher.exe");
+
+const QVector<int> NETWORK_RETRY_DELAYS_MS = {1000, 2000, 4000, 8000, 15000, 30000};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 // Every endpoint, file name and fixed text of the launcher. No other module
 // spells one of these values itself.
@@ -72,6 +73,12 @@ constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
 // service that stops sending. An exchange or transfer that receives no byte
 // for this long ends as failed.
 constexpr int NETWORK_INACTIVITY_TIMEOUT_MS = 30000;
+// A transfer attempt that receives less than this in any span of the
+// inactivity time-out is too slow and ends as if it had timed out.
+constexpr int NETWORK_LOW_SPEED_BYTES = 1024;
+// Pauses before the second, third... attempt of a failed transfer: about a
+// minute in all, so a Wi-Fi drop or a router restart does not end an update.
+extern const QVector<int> NETWORK_RETRY_DELAYS_MS;
 
 // Shown in the news page when the page cannot be fetched.
 extern const QString TEXT_CANNOT_DISPLAY_NEWS;

@@ -3,6 +3,8 @@
 #include "download/safe_file.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 DownloadSpool::DownloadSpool(const QString &path, qint64 spill_size)
     : path(path), spill_size(spill_size)
@@ -45,12 +47,35 @@ bool DownloadSpool::spill()
     std::unique_ptr<QFile> created = safe_file::create_new(path);
     if (!created) {
         failed_create = true;
+        no_space = no_room_for(buffer.size());
         return false;
     }
-    if (created->write(buffer) != buffer.size())
-        return false;
+    const QByteArray held = buffer;
     adopt(std::move(created));
-    return true;
+    return write_to_file(held.constData(), held.size()) == held.size();
+}
+
+// A write that stops short is tried on with the rest: only a write that
+// takes nothing tells why (the disk being full is a resource error).
+qint64 DownloadSpool::write_to_file(const char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 written = file->write(data + done, size - done);
+        if (written <= 0) {
+            no_space = file->error() == QFileDevice::ResourceError || no_room_for(size - done);
+            return -1;
+        }
+        done += written;
+    }
+    return done;
+}
+
+// Where the platform does not tell a full disk by its error: the free space.
+bool DownloadSpool::no_room_for(qint64 size) const
+{
+    const QStorageInfo storage(QFileInfo(path).absolutePath());
+    return storage.isValid() && storage.bytesAvailable() < size;
 }
 
 qint64 DownloadSpool::writeData(const char *data, qint64 size)
@@ -58,7 +83,7 @@ qint64 DownloadSpool::writeData(const char *data, qint64 size)
     if (!file && spill_size >= 0 && buffer.size() + size >= spill_size && !spill())
         return -1;
     if (file)
-        return file->write(data, size);
+        return write_to_file(data, size);
     buffer.append(data, int(size));
     return size;
 }

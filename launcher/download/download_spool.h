@@ -29,6 +29,8 @@ public:
     const QByteArray &memory() const { return buffer; }
     // The file could not be created when the body outgrew memory.
     bool create_failed() const { return failed_create; }
+    // A write (or the creation) failed because the disk is full.
+    bool disk_full() const { return no_space; }
     // Drops everything received; a file on disk is emptied, not replaced.
     bool clear();
     // Lets go of the file (closing it) so that it can be removed or reread.
@@ -43,10 +45,14 @@ protected:
 
 private:
     bool spill();
+    // Writes all of data to the file; -1 when any of it could not be written.
+    qint64 write_to_file(const char *data, qint64 size);
+    bool no_room_for(qint64 size) const;
 
     const QString path;
     const qint64 spill_size;
     QByteArray buffer;
     std::unique_ptr<QFile> file;
     bool failed_create = false;
+    bool no_space = false;
 };

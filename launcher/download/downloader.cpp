@@ -11,6 +11,7 @@
 #include "download/scratch_area.h"
 #include "download/transfer_attempt.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -96,6 +97,14 @@ void Downloader::download()
 
 // Runs attempts until one completes, a failure is final, or the retries are
 // used up. Each attempt continues from what is already in the file.
+//
+// Retries also end, with 905, once the transfer has made no progress for
+// about twice the transfer time-out (a minute by default). Progress is a moment at
+// which an attempt has received at least NETWORK_LOW_SPEED_BYTES within the
+// last time-out span (TransferAttempt::advanced); an attempt that ends as too
+// slow or silent has made none for a whole span. So a body sent at a byte a
+// second ends after two slow attempts, while a transfer that was going well
+// when its connection dropped gets the whole minute of pauses.
 Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
 {
     QNetworkAccessManager &manager =
@@ -103,6 +112,10 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
     const QUrl address = request_address();
     const int attempts = retry_delays_ms.size() + 1;
     bool extraction_ended = false;
+    QElapsedTimer since_progress;
+    since_progress.start();
+    // The network layer's timers may strike a little early (up to 5 %).
+    const qint64 progress_limit = 2 * qint64(transfer_timeout_ms) - transfer_timeout_ms / 8;
     for (int number = 1; number <= attempts; ++number) {
         TransferAttempt current(manager, address, transfer_timeout_ms);
         if (cache_bypass > 0)
@@ -115,6 +128,11 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
                     extraction->stop();
                 output.clear();
             }
+            // What a resumption names in If-Range, noted at once, so that a
+            // kill during this very attempt still resumes safely.
+            if (start == 0 || !current.validator().isEmpty())
+                validator = current.validator();
+            note_partial(output);
             follow_archive(output);
         });
         connect(&current, &TransferAttempt::written, this, [&] {
@@ -122,6 +140,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             note_partial(output);
         });
         connect(&current, &TransferAttempt::received, this, &Downloader::downloadProgress);
+        connect(&current, &TransferAttempt::advanced, this, [&] { since_progress.restart(); });
         QMetaObject::Connection early;
         if (extraction)
             early = connect(extraction, &ExtractionTask::ended, &current, [&] {
@@ -136,10 +155,6 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             : current.run(output, output.size(), validator);
         disconnect(early);
         attempt = nullptr;
-        if (!current.validator().isEmpty() && current.validator() != validator) {
-            validator = current.validator();
-            note_partial(output);
-        }
         follow_archive(output);
 
         switch (result.outcome) {
@@ -149,7 +164,9 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             // The extraction ended first: its outcome tells what happened.
             return cancelled ? Ending::Cancelled : Ending::Done;
         case TransferAttempt::Outcome::WriteFailed:
-            if (output.create_failed())
+            if (output.disk_full())
+                failure = {CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING.arg(target_name())};
+            else if (output.create_failed())
                 failure = {CODE_OPEN_WRITE_FAILED,
                            TEXT_OPEN_WRITE_FAILED.arg(target_name(), 0, QLatin1Char(' '))};
             else
@@ -167,7 +184,9 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
             validator.clear();
             break;
         case TransferAttempt::Outcome::Retry:
-            if (number < attempts && !pause(result.reason, number + 1, attempts))
+            if (since_progress.elapsed() >= progress_limit)
+                number = attempts; // no progress for too long: this was the last
+            else if (number < attempts && !pause(result.reason, number + 1, attempts))
                 return Ending::Cancelled;
             break;
         }
@@ -203,8 +222,8 @@ void Downloader::open_archive(DownloadSpool &output, qint64 &offset)
     const QString archive = ScratchArea::partial_archive_path(file_path);
     ScratchArea::PartialNote note;
     const bool resumable = cache_bypass == 0 && !expected_hash.isEmpty() &&
-        ScratchArea::read_note(file_path, note) &&
-        note.expected_hash == expected_hash && note.url == url;
+        ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
+        note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
     std::unique_ptr<QFile> partial;
     if (offset > 0)

@@ -39,7 +39,10 @@ public:
     void download();
 
     // Inactivity limit of each request: a server that sends nothing for this
-    // long ends the attempt. Must be set before download().
+    // long ends the attempt, and so does one that sends less than
+    // NETWORK_LOW_SPEED_BYTES in any span this long. Retries stop once the
+    // transfer has made no progress for twice this long (see transfer()).
+    // Must be set before download().
     void set_transfer_timeout(int ms) { transfer_timeout_ms = ms; }
     // What the extracted file must be: its hash text ("" checks nothing) and
     // its size in bytes (< 0 when unknown; extraction stops beyond it).
@@ -125,7 +128,7 @@ private:
     int cache_bypass = 0;
     QString cache_key;
     int transfer_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
-    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     RetryListener retry_listener;
     QNetworkAccessManager *network_manager = nullptr;
     ExtractionBacklog *backlog = nullptr;

@@ -1,6 +1,7 @@
 #include "download/transfer_attempt.h"
 
 #include "app/blocking_request.h"
+#include "app/constants.h"
 
 #include <QIODevice>
 #include <QNetworkAccessManager>
@@ -14,18 +15,20 @@ namespace {
 // Bounds what the network layer may hold ahead of the disk writes.
 constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
 
+// The low-speed window moves in steps of this part of the time-out.
+constexpr int SPEED_STEPS_PER_WINDOW = 16;
+
 QString connection_reason(QNetworkReply::NetworkError error, bool body_started)
 {
     switch (error) {
     case QNetworkReply::OperationCanceledError: // the inactivity limit
     case QNetworkReply::TimeoutError:
-        return QStringLiteral("Server not responding");
+        return TEXT_RETRY_NOT_RESPONDING;
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::HostNotFoundError:
-        return QStringLiteral("Couldn't connect to the download server");
+        return TEXT_RETRY_CANNOT_CONNECT;
     default:
-        return body_started ? QStringLiteral("Connection lost")
-                            : QStringLiteral("Couldn't connect to the download server");
+        return body_started ? TEXT_RETRY_CONNECTION_LOST : TEXT_RETRY_CANNOT_CONNECT;
     }
 }
 
@@ -71,6 +74,8 @@ bool parse_content_range(const QByteArray &header, qint64 &first, qint64 &total)
 TransferAttempt::TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms)
     : manager(manager), url(url), timeout_ms(timeout_ms)
 {
+    speed_timer.setInterval(qMax(1, timeout_ms / SPEED_STEPS_PER_WINDOW));
+    connect(&speed_timer, &QTimer::timeout, this, &TransferAttempt::check_speed);
 }
 
 TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
@@ -114,12 +119,41 @@ void TransferAttempt::watch(QNetworkReply *started)
     connect(reply, &QNetworkReply::metaDataChanged, this, &TransferAttempt::judge_headers);
     connect(reply, &QNetworkReply::readyRead, this, &TransferAttempt::drain);
     connect(reply, &QNetworkReply::downloadProgress, this, &TransferAttempt::report_progress);
+    clock.start();
+    samples.assign(1, Sample {0, bytes_in});
+    speed_timer.start();
+}
+
+qint64 TransferAttempt::bytes_in_window()
+{
+    // Keeps the newest sample at or before the window's start, and the later ones.
+    const qint64 start = clock.elapsed() - timeout_ms;
+    while (samples.size() > 1 && samples[1].at_ms <= start)
+        samples.pop_front();
+    return bytes_in - samples.front().bytes;
+}
+
+// A body that has come in, but at less than the low-speed limit over a whole
+// window, ends the attempt. A window without any byte is left to the
+// inactivity limit, which ends the attempt at about the same moment and
+// tells it as "not responding".
+void TransferAttempt::check_speed()
+{
+    if (!reply || !reply->isRunning())
+        return;
+    const qint64 in_window = bytes_in_window();
+    if (clock.elapsed() >= timeout_ms && in_window > 0 && in_window < NETWORK_LOW_SPEED_BYTES) {
+        reject(Outcome::Retry, TEXT_RETRY_TOO_SLOW);
+        return;
+    }
+    samples.push_back({clock.elapsed(), bytes_in});
 }
 
 TransferAttempt::Result TransferAttempt::finish(std::unique_ptr<QNetworkReply> finished)
 {
     judge_headers(); // a reply that finished without reporting its headers
     drain(); // and anything it holds that no signal announced
+    speed_timer.stop();
     const Result result = finish_result();
     reply = nullptr;
     file = nullptr;
@@ -152,7 +186,7 @@ void TransferAttempt::judge_headers()
         return; // no answer yet (or none at all)
     headers_judged = true;
     const int status = status_value.toInt();
-    const QString status_reason = QStringLiteral("Server error %1").arg(status);
+    const QString status_reason = TEXT_RETRY_SERVER_ERROR.arg(status);
 
     const QByteArray etag = reply->rawHeader("ETag");
     answer_validator =
@@ -169,12 +203,12 @@ void TransferAttempt::judge_headers()
         qint64 total = -1;
         if (!parse_content_range(reply->rawHeader("Content-Range"), first, total) ||
             first != offset) {
-            reject(Outcome::Restart, QStringLiteral("Server sent the wrong part of the file"));
+            reject(Outcome::Restart, TEXT_RETRY_WRONG_PART);
             return;
         }
         start = offset;
     } else if (status == 416) {
-        reject(Outcome::Restart, QStringLiteral("Server cannot resume the file"));
+        reject(Outcome::Restart, TEXT_RETRY_CANNOT_RESUME);
         return;
     } else if (status >= 500 && status <= 599) {
         reject(Outcome::Retry, status_reason);
@@ -184,8 +218,7 @@ void TransferAttempt::judge_headers()
         return;
     }
     accepted = true;
-    if (start != offset || offset == 0)
-        emit body_start(start);
+    emit body_start(start);
 }
 
 void TransferAttempt::drain()
@@ -206,7 +239,10 @@ void TransferAttempt::drain()
         return;
     }
     body_written += data.size();
+    bytes_in += data.size();
     emit written();
+    if (bytes_in_window() >= NETWORK_LOW_SPEED_BYTES)
+        emit advanced();
 }
 
 void TransferAttempt::report_progress(qint64 bytes_received, qint64 bytes_total)
@@ -227,13 +263,13 @@ TransferAttempt::Result TransferAttempt::finish_result()
     const QNetworkReply::NetworkError error = reply->error();
     if (accepted && error == QNetworkReply::NoError) {
         if (body_length >= 0 && body_written < body_length)
-            return {Outcome::Retry, QStringLiteral("Connection lost")};
+            return {Outcome::Retry, TEXT_RETRY_CONNECTION_LOST};
         return {Outcome::Complete, QString()};
     }
     if (error == QNetworkReply::NoError) // finished without a status line
-        return {Outcome::Retry, QStringLiteral("Connection lost")};
+        return {Outcome::Retry, TEXT_RETRY_CONNECTION_LOST};
     if (error == QNetworkReply::SslHandshakeFailedError)
-        return {Outcome::Fatal, QStringLiteral("Secure connection failed")};
+        return {Outcome::Fatal, TEXT_RETRY_TLS_FAILED};
     if (is_retryable(error))
         return {Outcome::Retry, connection_reason(error, body_written > 0)};
     return {Outcome::Fatal, reply->errorString()};

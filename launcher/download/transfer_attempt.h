@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
+#include <deque>
 #include <memory>
 
 class QIODevice;
@@ -16,6 +19,11 @@ class QNetworkReply;
 // first answer gave a validator). Only the body of a 200 or a matching 206
 // answer is ever written; everything else (redirects, error statuses, a
 // wrong range) is judged from the headers and never reaches the file.
+//
+// Besides the inactivity limit (timeout_ms without a byte), an attempt whose
+// body comes in at less than NETWORK_LOW_SPEED_BYTES in any span of
+// timeout_ms is ended as too slow: a server that trickles cannot keep it
+// open for ever.
 class TransferAttempt : public QObject
 {
     Q_OBJECT
@@ -23,7 +31,7 @@ class TransferAttempt : public QObject
 public:
     enum class Outcome {
         Complete, // the whole body arrived
-        Retry, // connection failure, time-out, 5xx or short body: worth another try
+        Retry, // connection failure, time-out, too slow, 5xx or short body: worth another try
         Restart, // the server cannot continue from the offset: start again from byte 0
         Fatal, // a failure that another try will not mend (4xx, redirect, TLS)
         WriteFailed, // the local file refused the bytes
@@ -41,10 +49,11 @@ public:
     // the server (Cache-Control and Pragma "no-cache"). Before run().
     void bypass_caches() { no_cache = true; }
 
-    // Runs the request on the calling thread in a local event loop. Before
-    // the first byte is written body_start() tells where the body begins: 0
-    // when the server sends the whole file again (the caller empties the
-    // file), or offset.
+    // Runs the request on the calling thread in a local event loop. Once the
+    // headers are accepted, before the first byte is written, body_start()
+    // tells where the body begins: 0 when the server sends the whole file
+    // again (the caller empties the file), or offset. validator() is known
+    // from then on.
     Result run(QIODevice &file, qint64 offset, const QByteArray &validator);
     // Runs on a reply whose request (a GET of the whole file) went out
     // earlier; what it has received already is judged and written first.
@@ -61,6 +70,9 @@ signals:
     // Bytes were appended to the file (sent at every write, unlike the
     // network layer's progress reports, which come at most every 100 ms).
     void written();
+    // Bytes arrived while the body comes at the low-speed limit or faster:
+    // at least NETWORK_LOW_SPEED_BYTES within the last timeout_ms.
+    void advanced();
 
 public slots:
     void drain();
@@ -72,6 +84,9 @@ private:
     void report_progress(qint64 bytes_received, qint64 bytes_total);
     Result finish_result();
     void reject(Outcome outcome, const QString &reason);
+    void check_speed();
+    // Body bytes received since the start of the low-speed window ending now.
+    qint64 bytes_in_window();
 
     QNetworkAccessManager &manager;
     const QUrl url;
@@ -89,4 +104,16 @@ private:
     bool write_failed = false;
     Result rejection;
     QByteArray answer_validator;
+
+    // The low-speed rule: body bytes received so far, and samples of that
+    // count (time on `clock`, count) taken as the window moves.
+    struct Sample
+    {
+        qint64 at_ms;
+        qint64 bytes;
+    };
+    QTimer speed_timer;
+    QElapsedTimer clock;
+    std::deque<Sample> samples;
+    qint64 bytes_in = 0;
 };

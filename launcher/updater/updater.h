@@ -50,7 +50,10 @@ public:
 
     // Inactivity limit of every exchange this Updater makes (manifest fetches
     // and downloads): a server that sends nothing for this long ends the
-    // exchange as failed. Set it while no task runs.
+    // exchange as failed. A download attempt also ends when it receives less
+    // than NETWORK_LOW_SPEED_BYTES in a span this long, and its retries stop
+    // after about two such spans without progress (Downloader). Set it while
+    // no task runs.
     void set_network_timeout(int ms) { network_timeout_ms = ms; }
     // The next file check hashes every listed file instead of trusting what
     // it may skip. Set it while no task runs.
@@ -155,7 +158,7 @@ private:
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
     bool cancelled = false;
-    QVector<int> retry_delays_ms = {1000, 2000, 4000};
+    QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     qint64 last_bytes_read = 0;
     qint64 last_bytes_total = -1;
     QStringList refused_files;
