@@ -27,8 +27,8 @@ constexpr qint64 SMALLEST_PIECE = 128 * 1024;
 
 int piece_input(qint64 file_size)
 {
-    return int(qBound<qint64>(SMALLEST_PIECE,
-                              (file_size + PIECES_PER_FILE - 1) / PIECES_PER_FILE, BLOCK_INPUT));
+    return int(qBound<qint64>(SMALLEST_PIECE, (file_size + PIECES_PER_FILE - 1) / PIECES_PER_FILE,
+                              BLOCK_INPUT));
 }
 // Blocks in flight per pool thread: enough to keep every thread busy while
 // the reader hashes and the writer writes.

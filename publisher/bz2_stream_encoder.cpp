@@ -37,8 +37,7 @@ Bz2EncodedBlocks Bz2StreamEncoder::encode_blocks(const char *data, size_t size)
     Bz2EncodedBlocks result;
     result.bytes.reserve(int(qMin<size_t>(size / 2 + 64, 1 << 20)));
     Bz2BitWriter writer(&result.bytes);
-    result.ok =
-        write_blocks(reinterpret_cast<const uchar *>(data), size, &writer, &result.crcs);
+    result.ok = write_blocks(reinterpret_cast<const uchar *>(data), size, &writer, &result.crcs);
     result.bits = writer.bit_count();
     writer.finish();
     return result;

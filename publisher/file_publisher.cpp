@@ -277,7 +277,8 @@ QStringList FilePublisher::keep_earlier_patches(const ReleaseFile &file, const Q
             kept.append(name);
             ++out->patches_kept;
         } else {
-            out->error = QStringLiteral("cannot put the earlier patch %1 into the new tree").arg(name);
+            out->error =
+                QStringLiteral("cannot put the earlier patch %1 into the new tree").arg(name);
         }
         if (!out->error.isEmpty())
             return {};

@@ -128,9 +128,9 @@ int Publisher::run()
             report_progress(outcomes[index], files.size());
         });
     }
-    const qint64 total_bytes = std::accumulate(
-        files.cbegin(), files.cend(), qint64(0),
-        [](qint64 sum, const ReleaseFile &file) { return sum + file.size; });
+    const qint64 total_bytes =
+        std::accumulate(files.cbegin(), files.cend(), qint64(0),
+                        [](qint64 sum, const ReleaseFile &file) { return sum + file.size; });
     while (!pool.waitForDone(PROGRESS_INTERVAL_MS)) {
         if (!terminal)
             print_progress_line(files.size(), total_bytes, working.elapsed());
@@ -211,11 +211,10 @@ void Publisher::print_summary(const QVector<FileOutcome> &outcomes, double secon
                 std::printf("%s: %s\n", qPrintable(outcome.key), qPrintable(note));
         }
     }
-    std::printf("published %s, %s in %s of archives (%d compressed, %d reused); "
-                "%s listed (%d made, %d kept); %.1f s\n",
-                qPrintable(count_text(outcomes.size(), QStringLiteral("file"),
-                                      QStringLiteral("files"))),
-                qPrintable(size_text(bytes)), qPrintable(size_text(archive_bytes)), compressed,
-                int(outcomes.size()) - compressed, qPrintable(patches_text(listed)), made, kept,
-                seconds);
+    std::printf(
+        "published %s, %s in %s of archives (%d compressed, %d reused); "
+        "%s listed (%d made, %d kept); %.1f s\n",
+        qPrintable(count_text(outcomes.size(), QStringLiteral("file"), QStringLiteral("files"))),
+        qPrintable(size_text(bytes)), qPrintable(size_text(archive_bytes)), compressed,
+        int(outcomes.size()) - compressed, qPrintable(patches_text(listed)), made, kept, seconds);
 }

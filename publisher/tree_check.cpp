@@ -116,10 +116,11 @@ int check_tree(const QString &dir, int jobs)
         patches += check.patches;
         bytes += check.bytes;
     }
-    std::printf("checked %s: %s (%s), %s, %s\n", qPrintable(dir),
-                qPrintable(count_text(checks.size(), QStringLiteral("file"), QStringLiteral("files"))),
-                qPrintable(size_text(bytes)),
-                qPrintable(count_text(patches, QStringLiteral("patch"), QStringLiteral("patches"))),
-                qPrintable(count_text(faults, QStringLiteral("fault"), QStringLiteral("faults"))));
+    std::printf(
+        "checked %s: %s (%s), %s, %s\n", qPrintable(dir),
+        qPrintable(count_text(checks.size(), QStringLiteral("file"), QStringLiteral("files"))),
+        qPrintable(size_text(bytes)),
+        qPrintable(count_text(patches, QStringLiteral("patch"), QStringLiteral("patches"))),
+        qPrintable(count_text(faults, QStringLiteral("fault"), QStringLiteral("faults"))));
     return faults == 0 ? 0 : 1;
 }

@@ -75,8 +75,8 @@ public:
     bool start(const QString &name, const QMap<QString, QString> &values, quint16 port,
                QString *error)
     {
-        QString config = QString::fromUtf8(read_file(source_dir() + "/tests/nginx/" + name +
-                                                     ".conf.in"));
+        QString config =
+            QString::fromUtf8(read_file(source_dir() + "/tests/nginx/" + name + ".conf.in"));
         for (auto it = values.begin(); it != values.end(); ++it)
             config.replace("@" + it.key() + "@", it.value());
         const QString dir = values.value("DIR");
@@ -141,14 +141,13 @@ void TestCdn::initTestCase()
     const quint16 origin_port = free_port();
     const quint16 cache_port = free_port();
     QVERIFY(origin_port != 0 && cache_port != 0 && origin_port != cache_port);
-    const QMap<QString, QString> values {
-        {"DIR", dir.path()},
-        {"ROOT", dir.filePath("www")},
-        {"ORIGIN_PORT", QString::number(origin_port)},
-        {"CACHE_PORT", QString::number(cache_port)},
-        // Run as root (CI), nginx would hand its workers to "nobody", who
-        // cannot read the test's private folder.
-        {"USER", ::geteuid() == 0 ? "user root;" : ""}};
+    const QMap<QString, QString> values {{"DIR", dir.path()},
+                                         {"ROOT", dir.filePath("www")},
+                                         {"ORIGIN_PORT", QString::number(origin_port)},
+                                         {"CACHE_PORT", QString::number(cache_port)},
+                                         // Run as root (CI), nginx would hand its workers to
+                                         // "nobody", who cannot read the test's private folder.
+                                         {"USER", ::geteuid() == 0 ? "user root;" : ""}};
     QString error;
     QVERIFY2(origin.start("origin", values, origin_port, &error), qPrintable(error));
     QVERIFY2(cache.start("cache", values, cache_port, &error), qPrintable(error));
@@ -167,8 +166,8 @@ int TestCdn::publish(int n, const QStringList &extra)
     publisher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     publisher.start(bin_dir() + "/publisher",
                     QStringList {"--release", release, "--out", tree, "--server-version",
-                                 QString::number(n), "--launcher-version",
-                                 ORVEX_LAUNCHER_VERSION, "--jobs", "2"} +
+                                 QString::number(n), "--launcher-version", ORVEX_LAUNCHER_VERSION,
+                                 "--jobs", "2"} +
                         extra);
     if (!publisher.waitForFinished(120000) || publisher.exitStatus() != QProcess::NormalExit)
         return -1;

@@ -565,7 +565,8 @@ void TestPublisher::damaged_previous_data()
     QTest::newRow("cut manifest") << "cut manifest" << 1 << QByteArray("patcher.json");
     QTest::newRow("missing manifest") << "missing manifest" << 1 << QByteArray("patcher.json");
     QTest::newRow("damaged archive") << "archive" << 1 << QByteArray("orvex.exe.bz2 is damaged");
-    QTest::newRow("archive of other content") << "other archive" << 1 << QByteArray("other content");
+    QTest::newRow("archive of other content")
+        << "other archive" << 1 << QByteArray("other content");
     QTest::newRow("damaged patch") << "patch" << 1 << QByteArray("is damaged");
     QTest::newRow("missing patch") << "missing patch" << 1 << QByteArray("is missing");
     QTest::newRow("missing archive") << "missing archive" << 1 << QByteArray("has no archive");
@@ -762,8 +763,9 @@ void TestPublisher::history_kept_or_dropped_on_purpose()
 {
     const QString tree = copy_tree(out(2), "history");
     const QStringList before = listing(tree);
-    const QStringList arguments {"--release", release(3), "--out", tree, "--server-version", "3",
-                                 "--launcher-version", "1.4.0"};
+    const QStringList arguments {
+        "--release", release(3),           "--out", tree, "--server-version",
+        "3",         "--launcher-version", "1.4.0"};
     QByteArray errors;
     QCOMPARE(run(arguments, &errors), 1);
     QVERIFY2(errors.contains("--new-history"), errors.constData());
