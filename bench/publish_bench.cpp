@@ -5,6 +5,8 @@
 //   bench_publish [WORK_DIR [RELEASE_MIB]]
 #include "bench_util.h"
 
+#include "app/version.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -71,11 +73,11 @@ bool bench_case(const QString &title, const QString &release, const QStringList 
             !measure(shell_command(QStringList {"lbzip2", "-9", "-n2", "-c"} + paths) +
                          " > /dev/null",
                      &lbzip2) ||
-            !measure(
-                shell_command({publisher, "--release", release, "--out", out, "--server-version",
-                               "1", "--launcher-version", "1", "--exec", exec, "--jobs", "2"}) +
-                    " > /dev/null",
-                &ours))
+            !measure(shell_command({publisher, "--release", release, "--out", out,
+                                    "--server-version", "1", "--launcher-version",
+                                    ORVEX_LAUNCHER_VERSION, "--exec", exec, "--jobs", "2"}) +
+                         " > /dev/null",
+                     &ours))
             return false;
     }
     QDir(out).removeRecursively();

@@ -27,6 +27,35 @@ public:
         put(24, quint32(value >> 24));
         put(24, quint32(value & 0xffffff));
     }
+    // Appends the first `bits` bits of bytes (most significant bit of each
+    // byte first), as written by another writer: a block compressed apart
+    // joins the stream wherever the last one ended, not at a byte boundary.
+    void append(const QByteArray &bytes, qint64 bits)
+    {
+        while (count >= 8) {
+            count -= 8;
+            out->append(char(buffer >> count));
+        }
+        // Fewer than 8 bits pending: each byte out is those bits followed by
+        // the top of the next byte in, whose low bits are pending next.
+        const uchar *in = reinterpret_cast<const uchar *>(bytes.constData());
+        const qint64 whole = bits / 8;
+        const int at = out->size();
+        out->resize(at + int(whole));
+        uchar *to = reinterpret_cast<uchar *>(out->data()) + at;
+        const quint32 low = (1u << count) - 1;
+        quint32 pending = quint32(buffer) & low;
+        for (qint64 i = 0; i < whole; ++i) {
+            to[i] = uchar(pending << (8 - count) | quint32(in[i]) >> count);
+            pending = in[i] & low;
+        }
+        buffer = pending;
+        const int rest = int(bits % 8);
+        if (rest > 0)
+            put(rest, quint32(in[whole]) >> (8 - rest));
+    }
+    // Bits put so far, the padding of finish() not counted.
+    qint64 bit_count() const { return qint64(out->size()) * 8 + count; }
     // Writes what is left, padding the last byte with zero bits.
     void finish()
     {

@@ -1,6 +1,7 @@
 #include "bz2_compress.h"
 
 #include "bz2_stream_encoder.h"
+#include "bz2_stream_writer.h"
 #include "hash_text.h"
 
 #include <QByteArray>
@@ -14,31 +15,31 @@
 
 namespace {
 
-// Input per stream: a little under the 900 000 bytes of one `-9` block, so
-// a block's worth of input is usually exactly one block.
+// Input per piece compressed on its own: a little under the 900 000 bytes
+// of one `-9` block, so a piece is usually exactly one block.
 constexpr int BLOCK_INPUT = 899000;
-// A file smaller than a few blocks is cut into this many streams (none below
-// SMALLEST_STREAM), so that the launcher decodes its parts on several cores
-// at once instead of one block on one core; the archive grows by a percent or
-// two.
-constexpr qint64 STREAMS_PER_FILE = 4;
-constexpr qint64 SMALLEST_STREAM = 128 * 1024;
+// A file smaller than a few blocks is cut into this many pieces (none below
+// SMALLEST_PIECE), smaller blocks of the same stream, so that the launcher
+// decodes its parts on several cores at once instead of one block on one
+// core; the archive grows by a percent or two.
+constexpr qint64 PIECES_PER_FILE = 4;
+constexpr qint64 SMALLEST_PIECE = 128 * 1024;
 
-int stream_input(qint64 file_size)
+int piece_input(qint64 file_size)
 {
-    return int(qBound<qint64>(SMALLEST_STREAM,
-                              (file_size + STREAMS_PER_FILE - 1) / STREAMS_PER_FILE, BLOCK_INPUT));
+    return int(qBound<qint64>(SMALLEST_PIECE, (file_size + PIECES_PER_FILE - 1) / PIECES_PER_FILE,
+                              BLOCK_INPUT));
 }
 // Blocks in flight per pool thread: enough to keep every thread busy while
 // the reader hashes and the writer writes.
 constexpr int BLOCKS_PER_THREAD = 3;
 
-// One complete bzip2 stream of data; empty on failure. Each pool thread
-// keeps its encoder, and with it the buffers of a block's sort.
-QByteArray compress_block(const QByteArray &data)
+// The bzip2 blocks of one piece. Each pool thread keeps its encoder, and
+// with it the buffers of a block's sort.
+Bz2EncodedBlocks compress_piece(const QByteArray &data)
 {
     thread_local Bz2StreamEncoder encoder;
-    return encoder.encode(data.constData(), size_t(data.size()));
+    return encoder.encode_blocks(data.constData(), size_t(data.size()));
 }
 
 // One block on its way through the pool. The reader waits on it rather than
@@ -51,13 +52,13 @@ public:
 
     void compress()
     {
-        QByteArray result = compress_block(input);
+        Bz2EncodedBlocks result = compress_piece(input);
         std::lock_guard<std::mutex> lock(mutex);
         output = std::move(result);
         done = true;
         finished.notify_all();
     }
-    QByteArray wait()
+    Bz2EncodedBlocks wait()
     {
         std::unique_lock<std::mutex> lock(mutex);
         finished.wait(lock, [this] { return done; });
@@ -66,7 +67,7 @@ public:
 
 private:
     const QByteArray input;
-    QByteArray output;
+    Bz2EncodedBlocks output;
     bool done = false;
     std::mutex mutex;
     std::condition_variable finished;
@@ -75,7 +76,7 @@ private:
 } // namespace
 
 bool bz2_compress_file(const QString &source, const QString &target, QThreadPool *pool,
-                       CompressedFile *result, QString *error)
+                       CompressedFile *result, QString *error, std::atomic<qint64> *bytes_read)
 {
     QFile in(source);
     QFile out(target);
@@ -88,18 +89,19 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
         return false;
     }
     HashTextDigest digest;
+    Bz2StreamWriter stream(&out);
+    bool written = stream.begin();
     std::deque<std::shared_ptr<PendingBlock>> pending;
     const size_t window = size_t(qMax(1, pool->maxThreadCount()) * BLOCKS_PER_THREAD);
-    bool written = true;
     // Writes the oldest block, waiting for it if need be.
     auto write_oldest = [&] {
-        const QByteArray block = pending.front()->wait();
+        const Bz2EncodedBlocks blocks = pending.front()->wait();
         pending.pop_front();
-        written = written && !block.isEmpty() && out.write(block) == block.size();
+        written = written && blocks.ok && stream.append(blocks);
     };
     result->size = 0;
     bool first = true;
-    const int block_input = stream_input(in.size());
+    const int block_input = piece_input(in.size());
     for (;;) {
         QByteArray block(block_input, Qt::Uninitialized);
         const qint64 count = in.read(block.data(), block_input);
@@ -110,11 +112,13 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
             return false;
         }
         if (count == 0 && !first)
-            break; // an empty file still gets one (empty) stream
+            break;
         first = false;
         block.truncate(int(count));
         digest.add(block.constData(), size_t(count));
         result->size += count;
+        if (bytes_read)
+            *bytes_read += count;
         auto next = std::make_shared<PendingBlock>(block);
         pool->start([next] { next->compress(); });
         pending.push_back(next);
@@ -125,6 +129,7 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
     }
     while (!pending.empty())
         write_oldest();
+    written = written && stream.finish(); // an empty file still gets an (empty) stream
     if (!written || !out.flush()) {
         *error =
             QStringLiteral("cannot compress %1 into %2: %3").arg(source, target, out.errorString());

@@ -55,6 +55,16 @@ FileState state_of(const QString &path)
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+// An earlier tree that is damaged stops the run: taking over less than it
+// lists would drop patch history without anyone deciding it.
+QString damaged_earlier(const QString &what, const QString &why)
+{
+    return QStringLiteral("%1 is damaged (%2): repair the earlier tree (publisher --check shows "
+                          "its faults), or publish without it and with --new-history to start "
+                          "a new patch history")
+        .arg(what, why);
+}
+
 QString changed(const QString &path)
 {
     return QStringLiteral("%1 changed while it was published; publish again once it is "
@@ -66,12 +76,13 @@ QString changed(const QString &path)
 
 FilePublisher::FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
                              const QString &out_dir, const QString &scratch_dir,
-                             QThreadPool *compress_pool)
+                             QThreadPool *compress_pool, std::atomic<qint64> *bytes_done)
     : options(options)
     , previous(previous)
     , out_dir(out_dir)
     , scratch_dir(scratch_dir)
     , compress_pool(compress_pool)
+    , bytes_done(bytes_done)
 {
 }
 
@@ -103,10 +114,15 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
     }
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
     QDir().mkpath(QFileInfo(archive).absolutePath());
-    if (hash.isEmpty() || !reuse_archive(file, hash, &out)) {
+    const bool reused = !hash.isEmpty() && reuse_archive(file, hash, &out);
+    if (!out.error.isEmpty())
+        return out;
+    if (reused && bytes_done)
+        *bytes_done += before.size;
+    if (!reused) {
         out.compressed = true;
         CompressedFile made;
-        if (!bz2_compress_file(file.path, archive, compress_pool, &made, &out.error))
+        if (!bz2_compress_file(file.path, archive, compress_pool, &made, &out.error, bytes_done))
             return out;
         if (qgetenv(CHANGE_HOOK) == file.key.toUtf8()) {
             QFile grow(file.path);
@@ -135,6 +151,8 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
             added.append(name);
     }
     const QStringList kept = keep_earlier_patches(file, hash, added, &out);
+    if (!out.error.isEmpty())
+        return out;
     if (!(state_of(file.path) == before)) {
         out.error = changed(file.path);
         return out;
@@ -160,10 +178,11 @@ bool FilePublisher::reuse_archive(const ReleaseFile &file, const QString &hash,
         ArchiveContent content;
         QString error;
         if (!read_archive(earlier, &content, &error) || content.hash != hash) {
-            out->warnings.append(
-                QStringLiteral("earlier archive %1 is damaged (%2); compressing the file again")
-                    .arg(earlier, error.isEmpty() ? QStringLiteral("wrong content") : error));
-            continue;
+            out->error = damaged_earlier(
+                QStringLiteral("earlier archive %1").arg(earlier),
+                error.isEmpty() ? QStringLiteral("it holds other content than its manifest lists")
+                                : error);
+            return false;
         }
         if (link_or_copy(earlier, archive))
             return true;
@@ -187,9 +206,8 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
             continue;
         QString error;
         if (!check_patch_header(published, source_hash, hash, &error)) {
-            out->warnings.append(
-                QStringLiteral("earlier patch is damaged (%1); making it again").arg(error));
-            continue;
+            out->error = damaged_earlier(QStringLiteral("earlier patch %1").arg(published), error);
+            return QString();
         }
         if (link_or_copy(published, target)) {
             ++out->patches_kept;
@@ -200,6 +218,11 @@ QString FilePublisher::patch_from(int i, const ReleaseFile &file, const QString 
     QString error;
     const QString scratch = QStringLiteral("%1/%2-%3").arg(scratch_dir).arg(index).arg(i);
     const QString old_content = version.content_path(file.key, scratch, &error);
+    if (old_content.isEmpty() && version.is_output()) {
+        out->error = damaged_earlier(QStringLiteral("the earlier tree %1").arg(version.folder()),
+                                     QStringLiteral("%1: %2").arg(file.key, error));
+        return QString();
+    }
     PatchResult made {false, error.toStdString(), PatchError::Unreadable};
     if (!old_content.isEmpty())
         made = make_patch_file(old_content, file.path, target,
@@ -244,18 +267,21 @@ QStringList FilePublisher::keep_earlier_patches(const ReleaseFile &file, const Q
             kept.append(name);
             ++out->patches_kept;
         } else if (published.isEmpty()) {
-            out->notes.append(
-                QStringLiteral("earlier patch %1 dropped: its file is missing").arg(name));
+            out->error = damaged_earlier(QStringLiteral("the earlier tree %1").arg(newest.folder()),
+                                         QStringLiteral("its patch %1 is missing").arg(name));
         } else if (!PatchName::parse(name, parsed) ||
                    !check_patch_header(published, parsed.source_hash, parsed.result_hash, &error)) {
-            out->warnings.append(
-                QStringLiteral("earlier patch %1 is damaged and dropped (%2)").arg(name, error));
+            out->error = damaged_earlier(QStringLiteral("earlier patch %1").arg(published),
+                                         error.isEmpty() ? QStringLiteral("bad name") : error);
         } else if (link_or_copy(published, target)) {
             kept.append(name);
             ++out->patches_kept;
         } else {
-            out->notes.append(QStringLiteral("earlier patch %1 dropped: cannot link it").arg(name));
+            out->error =
+                QStringLiteral("cannot put the earlier patch %1 into the new tree").arg(name);
         }
+        if (!out->error.isEmpty())
+            return {};
     }
     return kept;
 }

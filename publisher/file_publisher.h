@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 class QThreadPool;
 
 // What publishing one file did.
@@ -23,21 +25,25 @@ struct FileOutcome
     int patches_made = 0;
     int patches_kept = 0; // taken over from an earlier output
     QStringList notes; // patches that were not made, and why
-    QStringList warnings; // damaged earlier archives and patches, not taken over
 };
 
 // Publishes one release file into the staging folder: its archive, its
 // patches from the earlier versions and its manifest entry. Files are
 // independent, so several may be published at once from different threads.
-// Whatever is taken over from an earlier output is checked first.
+// Whatever is taken over from an earlier output is checked first; a damaged
+// or missing part of an earlier output is an error (its history would be
+// lost otherwise).
 class FilePublisher
 {
 public:
     // out_dir: the staging folder the new tree is built in; scratch_dir:
     // room for temporary files on the same file system; compress_pool: the
-    // threads that compress archive blocks, shared by all files.
+    // threads that compress archive blocks, shared by all files;
+    // bytes_done, when given, grows by the bytes of each file as they are
+    // compressed (at once for a reused archive).
     FilePublisher(const PublishOptions &options, const QList<PreviousVersion> &previous,
-                  const QString &out_dir, const QString &scratch_dir, QThreadPool *compress_pool);
+                  const QString &out_dir, const QString &scratch_dir, QThreadPool *compress_pool,
+                  std::atomic<qint64> *bytes_done = nullptr);
 
     FileOutcome publish(const ReleaseFile &file, int index) const;
 
@@ -58,4 +64,5 @@ private:
     const QString out_dir;
     const QString scratch_dir;
     QThreadPool *const compress_pool;
+    std::atomic<qint64> *const bytes_done;
 };

@@ -3,6 +3,7 @@
 #include "update_layout.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <cstdio>
@@ -23,6 +24,15 @@ bool read_count(const QCommandLineParser &parser, const QString &name, int minim
     return false;
 }
 
+// A launcher version is numbers joined by dots ("1.4.0"): the launcher
+// compares it with its own, and any other text makes every launcher show the
+// update prompt.
+bool is_version(const QString &text)
+{
+    static const QRegularExpression version(QStringLiteral("^[0-9]+(\\.[0-9]+)*$"));
+    return version.match(text).hasMatch();
+}
+
 } // namespace
 
 OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOptions *options)
@@ -39,7 +49,9 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "The served folder (created if missing); it may also be a --previous. The new tree "
          "is built beside it in a hidden staging folder and swapped in with one atomic rename "
          "at the end, so readers see the old tree or the new one, and a failure leaves the "
-         "old one as it was.",
+         "old one as it was. As it is replaced whole, it must be missing, empty or a tree the "
+         "publisher made, and must not be, contain or lie inside the release or a --previous "
+         "(other than being that --previous).",
          "dir"},
         {"previous",
          "An earlier output or release folder. Repeat for several, newest first: patches are "
@@ -61,6 +73,10 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
         {"follow-internal-links",
          "Publish a symbolic link that leads to a regular file inside the release as that "
          "file's content (otherwise every link is an error)."},
+        {"new-history",
+         "Start a new patch history: allowed to replace a published tree in --out without "
+         "taking its patches over (otherwise that tree, or the one it was published from, "
+         "must be the first --previous)."},
         {"check",
          "Only check the published tree in dir: every listed archive decompresses to its hash "
          "and size, every listed patch exists and names its source and result. Exits 1 on "
@@ -120,6 +136,14 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->exec_name =
         parser.isSet("exec") ? parser.value("exec") : update_layout::default_exec();
     options->follow_internal_links = parser.isSet("follow-internal-links");
+    options->new_history = parser.isSet("new-history");
+    if (!is_version(options->launcher_version)) {
+        std::fprintf(stderr,
+                     "publisher: --launcher-version %s is not a version (numbers joined by "
+                     "dots, such as 1.4.0)\n",
+                     qPrintable(options->launcher_version));
+        return OptionsOutcome::UsageError;
+    }
     if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history) ||
         !read_count(parser, "jobs", 1, 1024, &options->jobs) ||
         !read_count(parser, "patch-level", 1, 19, &options->patch_level))

@@ -19,6 +19,7 @@ struct PublishOptions
     QString check_dir; // --check: only check this published tree
     QString sign_key; // Ed25519 private key (PEM) that signs the manifest; "": unsigned
     QString verify_key; // --check: public key(s) (PEM) one of which must have signed
+    bool new_history = false; // --out may hold a tree whose patches are dropped
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };

@@ -5,8 +5,12 @@
 #include "atomic_file.h"
 #include "manifest_signature.h"
 #include "manifest_signer.h"
+#include "out_folder.h"
+#include "publish_text.h"
 #include "release_scan.h"
 #include "staging_area.h"
+
+#include "app/version.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,22 +32,37 @@ int fail(const QString &message)
     return 1;
 }
 
-QString mib(qint64 bytes)
+// Without a terminal (a CI job's log), a progress line this often.
+constexpr int PROGRESS_INTERVAL_MS = 5000;
+
+QString patches_text(int n)
 {
-    return QStringLiteral("%1 MiB").arg(double(bytes) / (1 << 20), 0, 'f', 1);
+    return count_text(n, QStringLiteral("patch"), QStringLiteral("patches"));
 }
 
 QString describe(const FileOutcome &outcome)
 {
     QStringList parts;
     parts.append(outcome.compressed
-                     ? QStringLiteral("compressed to %1").arg(mib(outcome.archive_bytes))
+                     ? QStringLiteral("compressed to %1").arg(size_text(outcome.archive_bytes))
                      : QStringLiteral("unchanged, archive reused"));
     if (outcome.patches_made > 0)
-        parts.append(QStringLiteral("%1 patch(es) made").arg(outcome.patches_made));
+        parts.append(patches_text(outcome.patches_made) + QStringLiteral(" made"));
     if (outcome.patches_kept > 0)
-        parts.append(QStringLiteral("%1 patch(es) kept").arg(outcome.patches_kept));
+        parts.append(patches_text(outcome.patches_kept) + QStringLiteral(" kept"));
     return parts.join(QStringLiteral(", "));
+}
+
+// Every launcher compares the manifest's version with its own and, when they
+// differ, asks the player to update and exits.
+void warn_of_other_launcher_version(const QString &version)
+{
+    if (version != QLatin1String(ORVEX_LAUNCHER_VERSION))
+        std::fprintf(stderr,
+                     "publisher: warning: --launcher-version %s is not the version of this "
+                     "build's launcher (%s): every launcher of another version than %s will "
+                     "show the update prompt and exit\n",
+                     qPrintable(version), ORVEX_LAUNCHER_VERSION, qPrintable(version));
 }
 
 } // namespace
@@ -59,26 +78,28 @@ int Publisher::run()
     timer.start();
     QVector<ReleaseFile> files;
     QString error;
+    warn_of_other_launcher_version(options.launcher_version);
     // The key is read before anything is touched, so a bad key changes nothing.
     ManifestSigner signer;
     if (!options.sign_key.isEmpty() && !signer.load(options.sign_key, &error))
         return fail(error);
-    const QString release = QDir(options.release_dir).absolutePath() + QLatin1Char('/');
-    if ((QDir(options.out_dir).absolutePath() + QLatin1Char('/')).startsWith(release))
-        return fail(QStringLiteral("the output folder must not lie inside the release folder"));
-    QStringList errors;
-    if (!scan_release(options.release_dir, options.follow_internal_links, &files, &errors)) {
-        for (const QString &line : errors)
-            std::fprintf(stderr, "publisher: %s\n", qPrintable(line));
-        return fail(
-            QStringLiteral("nothing published: %1 problem(s) in the release").arg(errors.size()));
-    }
     QList<PreviousVersion> previous;
     for (const QString &dir : options.previous) {
         PreviousVersion version;
         if (!version.load(dir, &error))
             return fail(error);
         previous.append(version);
+    }
+    const QString refusal = out_folder_refusal(options, previous);
+    if (!refusal.isEmpty())
+        return fail(refusal);
+    QStringList errors;
+    if (!scan_release(options.release_dir, options.follow_internal_links, &files, &errors)) {
+        for (const QString &line : errors)
+            std::fprintf(stderr, "publisher: %s\n", qPrintable(line));
+        return fail(QStringLiteral("nothing published: %1 in the release")
+                        .arg(count_text(errors.size(), QStringLiteral("problem"),
+                                        QStringLiteral("problems"))));
     }
     options.out_dir = QDir(options.out_dir).absolutePath();
     StagingArea staging;
@@ -101,22 +122,27 @@ int Publisher::run()
     QThreadPool compress_pool;
     compress_pool.setMaxThreadCount(options.jobs);
     const FilePublisher publisher(options, previous, staging.tree(), staging.scratch(),
-                                  &compress_pool);
+                                  &compress_pool, &bytes_done);
     QVector<FileOutcome> outcomes(files.size());
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs);
+    QElapsedTimer working;
+    working.start();
     for (int index : order) {
         QtConcurrent::run(&pool, [&, index] {
             outcomes[index] = publisher.publish(files[index], index);
             report_progress(outcomes[index], files.size());
         });
     }
-    pool.waitForDone();
+    const qint64 total_bytes =
+        std::accumulate(files.cbegin(), files.cend(), qint64(0),
+                        [](qint64 sum, const ReleaseFile &file) { return sum + file.size; });
+    while (!pool.waitForDone(PROGRESS_INTERVAL_MS)) {
+        if (!terminal)
+            print_progress_line(files.size(), total_bytes, working.elapsed());
+    }
 
     for (const FileOutcome &outcome : outcomes) {
-        for (const QString &warning : outcome.warnings)
-            std::fprintf(stderr, "publisher: warning: %s: %s\n", qPrintable(outcome.key),
-                         qPrintable(warning));
         if (!outcome.error.isEmpty())
             errors.append(outcome.key + ": " + outcome.error);
     }
@@ -124,7 +150,8 @@ int Publisher::run()
         QStringLiteral("nothing published, %1 is unchanged").arg(options.out_dir);
     if (!errors.isEmpty())
         return fail(QStringLiteral("%1; %2").arg(unchanged, errors.join("; ")));
-    if (!write_manifest(staging.tree(), outcomes, &error) ||
+    if (!write_published_marker(staging.tree(), &error) ||
+        !write_manifest(staging.tree(), outcomes, &error) ||
         (signer.loaded() && !signer.sign_manifest(staging.tree(), &error)) ||
         !staging.publish(&error))
         return fail(QStringLiteral("%1; %2").arg(unchanged, error));
@@ -162,9 +189,21 @@ void Publisher::report_progress(const FileOutcome &outcome, int total)
         return;
     const QString status = outcome.error.isEmpty() ? describe(outcome) : "FAILED: " + outcome.error;
     std::printf("[%*d/%d] %s  %s  %s\n", int(QString::number(total).size()), done, total,
-                qPrintable(outcome.key), qPrintable(mib(outcome.size)), qPrintable(status));
+                qPrintable(outcome.key), qPrintable(size_text(outcome.size)), qPrintable(status));
     for (const QString &note : outcome.notes)
         std::printf("        %s\n", qPrintable(note));
+    std::fflush(stdout);
+}
+
+void Publisher::print_progress_line(int total, qint64 total_bytes, qint64 elapsed_ms)
+{
+    std::lock_guard<std::mutex> lock(print_mutex);
+    const qint64 bytes = bytes_done;
+    const double rate = elapsed_ms > 0 ? double(bytes) * 1000 / double(elapsed_ms) : 0;
+    std::printf("publishing: %d of %s, %s of %s (%s/s)\n", done,
+                qPrintable(count_text(total, QStringLiteral("file"), QStringLiteral("files"))),
+                qPrintable(size_text(bytes)), qPrintable(size_text(total_bytes)),
+                qPrintable(size_text(qint64(rate))));
     std::fflush(stdout);
 }
 
@@ -184,8 +223,10 @@ void Publisher::print_summary(const QVector<FileOutcome> &outcomes, double secon
                 std::printf("%s: %s\n", qPrintable(outcome.key), qPrintable(note));
         }
     }
-    std::printf("published %d files, %s in %s of archives (%d compressed, %d reused); "
-                "%d patches listed (%d made, %d kept); %.1f s\n",
-                int(outcomes.size()), qPrintable(mib(bytes)), qPrintable(mib(archive_bytes)),
-                compressed, int(outcomes.size()) - compressed, listed, made, kept, seconds);
+    std::printf(
+        "published %s, %s in %s of archives (%d compressed, %d reused); "
+        "%s listed (%d made, %d kept); %.1f s\n",
+        qPrintable(count_text(outcomes.size(), QStringLiteral("file"), QStringLiteral("files"))),
+        qPrintable(size_text(bytes)), qPrintable(size_text(archive_bytes)), compressed,
+        int(outcomes.size()) - compressed, qPrintable(patches_text(listed)), made, kept, seconds);
 }

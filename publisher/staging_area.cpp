@@ -33,8 +33,49 @@ StagingArea::~StagingArea()
 {
     if (!staging.isEmpty())
         remove_entry(staging);
-    if (lock_fd >= 0)
+    if (lock_fd >= 0) {
+        // Removed while still locked: a run that opened it meanwhile finds
+        // it is no longer the file at that path and starts over.
+        ::unlink(QFile::encodeName(lock_file).constData());
         ::close(lock_fd);
+    }
+}
+
+bool StagingArea::lock(const QString &lock_path, QString *error)
+{
+    const QByteArray path = QFile::encodeName(lock_path);
+    for (;;) {
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            *error = QStringLiteral("cannot create the lock file %1: %2")
+                         .arg(lock_path, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            char pid[32] = {};
+            const ssize_t got = ::pread(fd, pid, sizeof pid - 1, 0);
+            ::close(fd);
+            const QString holder = got > 0
+                ? QStringLiteral(" (pid %1)").arg(QString::fromLatin1(pid).trimmed())
+                : QString();
+            *error = QStringLiteral("another publisher%1 is writing %2 (lock file %3)")
+                         .arg(holder, out, lock_path);
+            return false;
+        }
+        struct stat held, named;
+        if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+            // The pid is only a hint for whoever finds the lock taken.
+            const bool noted = ::ftruncate(fd, 0) == 0 &&
+                ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) == pid.size();
+            Q_UNUSED(noted)
+            lock_fd = fd;
+            lock_file = lock_path;
+            return true;
+        }
+        ::close(fd); // the run that held it removed it as we opened it
+    }
 }
 
 bool StagingArea::open(const QString &out_dir, QString *error)
@@ -47,15 +88,8 @@ bool StagingArea::open(const QString &out_dir, QString *error)
         *error = QStringLiteral("cannot create the folder %1").arg(parent);
         return false;
     }
-    const QByteArray lock_path =
-        QFile::encodeName(parent + "/." + info.fileName() + ".publish-lock");
-    lock_fd = ::open(lock_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock_fd < 0 || ::flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
-        *error = lock_fd < 0
-            ? QStringLiteral("cannot create the lock file %1").arg(QFile::decodeName(lock_path))
-            : QStringLiteral("another publisher is writing %1").arg(out);
+    if (!lock(parent + "/." + info.fileName() + ".publish-lock", error))
         return false;
-    }
     const QStringList leftovers =
         QDir(parent).entryList({prefix + "*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)

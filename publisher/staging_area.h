@@ -12,9 +12,11 @@
 // Until then the served folder is not touched, so a failure or a kill leaves
 // it as it was.
 //
-// A lock file (".<name>.publish-lock", flock) keeps two runs on the same
-// folder apart; the run that holds it deletes staging folders a killed run
-// left behind.
+// A lock file (".<name>.publish-lock", flock, holding the pid of its run)
+// keeps two runs on the same folder apart; the run that holds it deletes
+// staging folders a killed run left behind, and the lock file itself when it
+// ends. The kernel drops a killed run's flock, so the file it left is taken
+// over by the next run and removed in turn.
 class StagingArea
 {
 public:
@@ -33,7 +35,10 @@ public:
     bool publish(QString *error);
 
 private:
+    bool lock(const QString &lock_path, QString *error);
+
     QString out;
     QString staging;
+    QString lock_file;
     int lock_fd = -1;
 };

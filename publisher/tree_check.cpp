@@ -4,6 +4,7 @@
 
 #include "archive_check.h"
 #include "patch_name.h"
+#include "publish_text.h"
 #include "release_scan.h"
 
 #include <QFile>
@@ -115,7 +116,11 @@ int check_tree(const QString &dir, int jobs)
         patches += check.patches;
         bytes += check.bytes;
     }
-    std::printf("checked %s: %d files (%.1f MiB), %d patches, %d fault(s)\n", qPrintable(dir),
-                int(checks.size()), double(bytes) / (1 << 20), patches, faults);
+    std::printf(
+        "checked %s: %s (%s), %s, %s\n", qPrintable(dir),
+        qPrintable(count_text(checks.size(), QStringLiteral("file"), QStringLiteral("files"))),
+        qPrintable(size_text(bytes)),
+        qPrintable(count_text(patches, QStringLiteral("patch"), QStringLiteral("patches"))),
+        qPrintable(count_text(faults, QStringLiteral("fault"), QStringLiteral("faults"))));
     return faults == 0 ? 0 : 1;
 }

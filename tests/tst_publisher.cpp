@@ -9,7 +9,10 @@
 #include "patch_names.h"
 #include "test_paths.h"
 
+#include "app/version.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,7 +22,9 @@
 #include <QtTest>
 
 #include <bzlib.h>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +52,82 @@ QByteArray read(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// Reads an archive as a reader that knows one stream per archive: libbzip2's
+// BZ2_bzRead until BZ_STREAM_END. *rest: the bytes left after that stream.
+QByteArray first_stream(const QString &path, qint64 *rest)
+{
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file)
+        return "<missing>";
+    int status = BZ_OK;
+    BZFILE *bz = BZ2_bzReadOpen(&status, file, 0, 0, nullptr, 0);
+    QByteArray output;
+    char buffer[65536];
+    while (status == BZ_OK) {
+        const int got = BZ2_bzRead(&status, bz, buffer, sizeof buffer);
+        if (status == BZ_OK || status == BZ_STREAM_END)
+            output.append(buffer, got);
+    }
+    if (status != BZ_STREAM_END)
+        output = "<error " + QByteArray::number(status) + ">";
+    void *unused = nullptr;
+    int unused_count = 0;
+    BZ2_bzReadGetUnused(&status, bz, &unused, &unused_count);
+    const long at = std::ftell(file);
+    std::fseek(file, 0, SEEK_END);
+    *rest = unused_count + (std::ftell(file) - at);
+    BZ2_bzReadClose(&status, bz);
+    std::fclose(file);
+    return output;
+}
+
+// Block magics in a bzip2 stream, at any bit position.
+int block_count(const QByteArray &archive)
+{
+    quint64 window = 0;
+    int count = 0;
+    for (const char byte : archive) {
+        for (int bit = 7; bit >= 0; --bit) {
+            window = (window << 1 | ((uchar(byte) >> bit) & 1)) & 0xffffffffffffULL;
+            count += window == 0x314159265359ULL ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// Every file and folder below root, hidden ones too, with its size: what a
+// refused run must leave as it was.
+QStringList listing(const QString &root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        entries.append(it.filePath() + " " + QString::number(it.fileInfo().size()));
+    }
+    entries.sort();
+    return entries;
+}
+
+// Release 10: files of several MB, each cut into pieces compressed apart.
+QByteArray stream_test_content(const QString &key)
+{
+    if (key == "empty.dat")
+        return QByteArray();
+    if (key == "fours.dat") { // each run of four takes five bytes: a piece needs two blocks
+        QByteArray fours;
+        for (int i = 0; fours.size() < 4 * 899000; ++i)
+            fours += QByteArray(4, char('a' + i % 3));
+        return fours;
+    }
+    const int size = key == "small.dat" ? 899000 : 4 * 899000 + 12345;
+    QByteArray content = lines(0, size / 20 + 1).left(size);
+    for (int i = 0; i < content.size(); i += 977)
+        content[i] = char(i / 977); // less regular than the table
+    return content;
+}
+
 // The three versions of the release: "data/table.txt" changes every time,
 // "orvex.exe" never, "notes.txt" (tiny) in the second.
 QMap<QString, QByteArray> version(int n)
@@ -66,8 +147,8 @@ private slots:
     void initTestCase();
     void manifest_fields_and_keys();
     void archives_extract_with_launcher_code();
-    void archive_in_blocks_reads_whole_data();
-    void archive_in_blocks_reads_whole();
+    void archive_is_one_stream_data();
+    void archive_is_one_stream();
     void encoder_output_reads_back_data();
     void encoder_output_reads_back();
     void encoder_handles_rotation_corner_cases();
@@ -86,6 +167,13 @@ private slots:
     void check_finds_faults();
     void kill_during_same_tree_publish();
     void patch_names_stay_plain_and_distinct();
+    void out_refused_data();
+    void out_refused();
+    void history_kept_or_dropped_on_purpose();
+    void launcher_version_checked_data();
+    void launcher_version_checked();
+    void lock_file_gone_after_run_data();
+    void lock_file_gone_after_run();
 
 private:
     int publish(int n, const QStringList &extra, QByteArray *errors = nullptr);
@@ -102,6 +190,7 @@ private:
     QString out(int n) const { return dir.filePath(QString("out%1").arg(n)); }
 
     QTemporaryDir dir;
+    QByteArray output; // standard output of the last run
 };
 
 int TestPublisher::publish(int n, const QStringList &extra, QByteArray *errors)
@@ -122,6 +211,7 @@ int TestPublisher::run(const QStringList &arguments, QByteArray *errors,
         return -1;
     if (errors)
         *errors = process.readAllStandardError();
+    output = process.readAllStandardOutput();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
@@ -179,31 +269,35 @@ void TestPublisher::archives_extract_with_launcher_code()
     }
 }
 
-void TestPublisher::archive_in_blocks_reads_whole_data()
+void TestPublisher::archive_is_one_stream_data()
 {
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("streams");
-    QTest::newRow("empty") << 0 << 1;
-    QTest::newRow("small file: four streams") << 899000 << 4;
-    QTest::newRow("large file: one stream per 900k block") << 4 * 899000 + 12345 << 5;
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("blocks");
+    QTest::newRow("empty") << "empty.dat" << 0;
+    QTest::newRow("small file: four smaller blocks") << "small.dat" << 4;
+    QTest::newRow("large file: a block per 899 000 bytes") << "large.dat" << 5;
+    QTest::newRow("runs of four: two blocks per piece") << "fours.dat" << 8;
 }
 
-// A file is compressed in blocks, one bzip2 stream each, written in order (a
-// smaller file in four, for decoding on several cores): both bunzip2 and the
-// launcher read them as the one file.
-void TestPublisher::archive_in_blocks_reads_whole()
+// Blocks compressed apart (in parallel) are joined into one stream: a reader
+// that stops at the first end of stream gets the whole file with nothing
+// left over, and bunzip2 and the launcher agree.
+void TestPublisher::archive_is_one_stream()
 {
-    QFETCH(int, size);
-    QFETCH(int, streams);
-    QByteArray content = lines(0, size / 20 + 1).left(size);
-    for (int i = 0; i < content.size(); i += 977)
-        content[i] = char(i / 977); // less regular than the table
-    const QString rel = release(10);
-    QDir(rel).removeRecursively();
-    write(rel + "/orvex.exe", content);
-    QCOMPARE(publish(10, {}), 0);
-    const QString archive = out(10) + "/orvex.exe.bz2";
-    QCOMPARE(read(archive).count(QByteArray("BZh9")), streams);
+    QFETCH(QString, key);
+    QFETCH(int, blocks);
+    if (!QFile::exists(out(10) + "/patcher.json")) {
+        for (const char *name : {"empty.dat", "small.dat", "large.dat", "fours.dat"})
+            write(release(10) + "/" + name, stream_test_content(name));
+        QCOMPARE(publish(10, {"--exec", "large.dat"}), 0);
+    }
+    const QByteArray content = stream_test_content(key);
+    const QString archive = out(10) + "/" + key + ".bz2";
+    qint64 rest = -1;
+    QVERIFY(first_stream(archive, &rest) == content);
+    QCOMPARE(rest, qint64(0));
+    QCOMPARE(read(archive).count(QByteArray("BZh9")), 1);
+    QCOMPARE(block_count(read(archive)), blocks);
     const QString target = dir.filePath("blocks-extracted");
     QCOMPARE(extract_archive(archive, target).code, 0);
     QVERIFY(read(target) == content);
@@ -418,7 +512,7 @@ void TestPublisher::release_entry_refused()
         QVERIFY(QDir().mkpath(rel + "/data/locked") &&
                 QFile::setPermissions(rel + "/data/locked", QFileDevice::Permissions()));
     QByteArray errors;
-    QCOMPARE(publish(6, {}, &errors), 1); // returns, so a FIFO is never opened
+    QCOMPARE(publish(6, {"--new-history"}, &errors), 1); // returns, so a FIFO is never opened
     QVERIFY2(errors.contains(named.toUtf8()), errors.constData());
     QCOMPARE(read(served + "/patcher.json"), manifest_before);
     QVERIFY(!read(served + "/data").contains("secret"));
@@ -470,13 +564,18 @@ void TestPublisher::damaged_previous_data()
     QTest::addColumn<QByteArray>("said");
     QTest::newRow("cut manifest") << "cut manifest" << 1 << QByteArray("patcher.json");
     QTest::newRow("missing manifest") << "missing manifest" << 1 << QByteArray("patcher.json");
-    QTest::newRow("damaged archive") << "archive" << 0 << QByteArray("orvex.exe.bz2 is damaged");
-    QTest::newRow("archive of other content") << "other archive" << 0 << QByteArray("damaged");
-    QTest::newRow("damaged patch") << "patch" << 0 << QByteArray("damaged and dropped");
+    QTest::newRow("damaged archive") << "archive" << 1 << QByteArray("orvex.exe.bz2 is damaged");
+    QTest::newRow("archive of other content")
+        << "other archive" << 1 << QByteArray("other content");
+    QTest::newRow("damaged patch") << "patch" << 1 << QByteArray("is damaged");
+    QTest::newRow("missing patch") << "missing patch" << 1 << QByteArray("is missing");
+    QTest::newRow("missing archive") << "missing archive" << 1 << QByteArray("has no archive");
+    QTest::newRow("missing tree") << "missing tree" << 1 << QByteArray("not a folder");
 }
 
-// Release 3 published from a damaged copy of output 2: a manifest that
-// cannot be read stops the run; a damaged archive or patch is not taken over.
+// Release 3 published from a damaged copy of output 2: the run stops, as
+// taking over less than the earlier tree lists would silently drop patch
+// history.
 void TestPublisher::damaged_previous()
 {
     QFETCH(QString, damage);
@@ -502,6 +601,12 @@ void TestPublisher::damaged_previous()
                 QFile::copy(prev + "/notes.txt.bz2", prev + "/orvex.exe.bz2"));
     else if (damage == "patch")
         write(prev + "/patches/" + patches[0].toString() + ".bz2", "ORVXPTCH garbage");
+    else if (damage == "missing patch")
+        QVERIFY(QFile::remove(prev + "/patches/" + patches[0].toString() + ".bz2"));
+    else if (damage == "missing archive")
+        QVERIFY(QFile::remove(prev + "/data/table.txt.bz2"));
+    else if (damage == "missing tree")
+        QVERIFY(QDir(prev).removeRecursively());
     const QString served = dir.filePath("from-damaged");
     QDir(served).removeRecursively();
     QByteArray errors;
@@ -615,6 +720,137 @@ void TestPublisher::patch_names_stay_plain_and_distinct()
     }
     names.removeDuplicates();
     QCOMPARE(names.size(), keys.size());
+}
+
+void TestPublisher::out_refused_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("parent of the release") << "." << QByteArray("contains the release folder");
+    QTest::newRow("link to the release's parent")
+        << "link-to-top" << QByteArray("contains the release folder");
+    QTest::newRow("the release itself") << "v1" << QByteArray("is the release folder");
+    QTest::newRow("inside the release") << "v1/data" << QByteArray("lies inside the release");
+    QTest::newRow("unrelated non-empty folder")
+        << "unrelated" << QByteArray("neither empty nor a tree the publisher made");
+    QTest::newRow("a file") << "unrelated/keep.txt" << QByteArray("not a folder");
+    QTest::newRow("inside the earlier version")
+        << "out1/patches" << QByteArray("lies inside the earlier version");
+}
+
+// --out is replaced whole, so anything but a new or empty folder or a tree
+// the publisher made is refused before anything is written: the listing of
+// the whole test folder (lock files included) is the same after the run.
+void TestPublisher::out_refused()
+{
+    QFETCH(QString, where);
+    QFETCH(QByteArray, said);
+    write(dir.filePath("unrelated/keep.txt"), "the operator's own file");
+    QFile::link(dir.path(), dir.filePath("link-to-top"));
+    const QString target = QDir::cleanPath(dir.filePath(where));
+    const QStringList before = listing(dir.path());
+    QByteArray errors;
+    QCOMPARE(run({"--release", release(1), "--out", target, "--previous", out(1),
+                  "--server-version", "9", "--launcher-version", "1.4.0"},
+                 &errors),
+             1);
+    QVERIFY2(errors.contains(said), errors.constData());
+    QCOMPARE(listing(dir.path()), before);
+}
+
+// A tree in --out is only replaced without its patch history on request.
+void TestPublisher::history_kept_or_dropped_on_purpose()
+{
+    const QString tree = copy_tree(out(2), "history");
+    const QStringList before = listing(tree);
+    const QStringList arguments {
+        "--release", release(3),           "--out", tree, "--server-version",
+        "3",         "--launcher-version", "1.4.0"};
+    QByteArray errors;
+    QCOMPARE(run(arguments, &errors), 1);
+    QVERIFY2(errors.contains("--new-history"), errors.constData());
+    QCOMPARE(listing(tree), before);
+    QCOMPARE(run(arguments + QStringList {"--new-history"}), 0);
+    const QJsonObject files =
+        QJsonDocument::fromJson(read(tree + "/patcher.json")).object().value("files").toObject();
+    for (const QString &key : files.keys())
+        QVERIFY(files.value(key).toObject().value("patches").toArray().isEmpty());
+    QVERIFY(QDir(tree + "/patches").isEmpty());
+    QCOMPARE(check(tree), 0);
+}
+
+void TestPublisher::launcher_version_checked_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("this build's") << ORVEX_LAUNCHER_VERSION << 0 << QByteArray();
+    QTest::newRow("another version") << "1.4" << 0 << QByteArray("will show the update prompt");
+    QTest::newRow("a suffix") << "1.4.0-beta" << 2 << QByteArray("is not a version");
+    QTest::newRow("a leading v") << "v1.4.0" << 2 << QByteArray("is not a version");
+    QTest::newRow("empty") << "" << 2 << QByteArray("is not a version");
+    QTest::newRow("a trailing dot") << "1.4." << 2 << QByteArray("is not a version");
+}
+
+void TestPublisher::launcher_version_checked()
+{
+    QFETCH(QString, version);
+    QFETCH(int, exit_code);
+    QFETCH(QByteArray, said);
+    write(release(11) + "/orvex.exe", "game");
+    QDir(out(11)).removeRecursively();
+    QByteArray errors;
+    QCOMPARE(run({"--release", release(11), "--out", out(11), "--server-version", "11",
+                  "--launcher-version", version},
+                 &errors),
+             exit_code);
+    if (said.isEmpty())
+        QVERIFY2(errors.isEmpty(), errors.constData());
+    else
+        QVERIFY2(errors.contains(said), errors.constData());
+    QCOMPARE(QFile::exists(out(11)), exit_code == 0);
+    if (exit_code == 0)
+        QVERIFY2(output.startsWith("published 1 file, 4 bytes in "), output.constData());
+}
+
+void TestPublisher::lock_file_gone_after_run_data()
+{
+    QTest::addColumn<QString>("lock");
+    QTest::newRow("no lock file") << "none";
+    QTest::newRow("stale lock of a killed run") << "stale";
+    QTest::newRow("lock held by a running publisher") << "held";
+}
+
+// The lock file beside --out lives as long as its run; one left by a killed
+// run (its flock gone with the process) is taken over and removed.
+void TestPublisher::lock_file_gone_after_run()
+{
+    QFETCH(QString, lock);
+    write(release(12) + "/orvex.exe", "game");
+    QDir(out(12)).removeRecursively();
+    const QString lock_path = dir.filePath(".out12.publish-lock");
+    QFile lock_file(lock_path);
+    if (lock != "none") {
+        QVERIFY(lock_file.open(QIODevice::WriteOnly));
+        lock_file.write("999999\n");
+        lock_file.flush();
+    }
+    if (lock == "held")
+        QCOMPARE(::flock(lock_file.handle(), LOCK_EX | LOCK_NB), 0);
+    QByteArray errors;
+    const int status = publish(12, {}, &errors);
+    if (lock == "held") {
+        QCOMPARE(status, 1);
+        QVERIFY2(errors.contains("another publisher (pid 999999)"), errors.constData());
+        QVERIFY(!QFile::exists(out(12)));
+        lock_file.close();
+        QVERIFY(QFile::remove(lock_path));
+        return;
+    }
+    QCOMPARE(status, 0);
+    lock_file.close();
+    QVERIFY(!QFile::exists(lock_path));
+    QCOMPARE(check(out(12)), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublisher)
