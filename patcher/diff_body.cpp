@@ -6,9 +6,11 @@
 #include "patch_header.h"
 #include "suffix_matcher.h"
 
+#include <lzma.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <future>
 #include <memory>
 
 namespace {
@@ -70,13 +72,58 @@ bool compress_into(const std::uint8_t *data, std::size_t size, const std::uint8_
     return true;
 }
 
+// The difference stream of a rebuilt program is mostly zeros with scattered
+// changed bytes; xz's optimal parsing codes those a good deal smaller than
+// zstd's. The extreme preset searches hardest, but on megabytes of zeros its
+// match finder slows down many times over, so larger streams get a shallower
+// search that keeps the time near zstd's level 19.
+constexpr std::size_t XZ_EXTREME_MAX = std::size_t(1) << 20;
+
+bool compress_xz(const std::uint8_t *data, std::size_t size, std::vector<char> *out,
+                 std::string *error)
+{
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, 9 | (size <= XZ_EXTREME_MAX ? LZMA_PRESET_EXTREME : 0))) {
+        *error = "xz preset unsupported";
+        return false;
+    }
+    if (size > XZ_EXTREME_MAX) {
+        options.nice_len = 128;
+        options.depth = 48;
+    }
+    // The bytes are differences, not text: no literal context from the
+    // byte before, nor from the position.
+    options.lc = 1;
+    options.lp = 0;
+    options.pb = 0;
+    std::size_t dictionary = LZMA_DICT_SIZE_MIN;
+    while (dictionary < size && dictionary < XZ_DICTIONARY_MAX)
+        dictionary *= 2;
+    options.dict_size = std::uint32_t(dictionary);
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options},
+                                   {LZMA_VLI_UNKNOWN, nullptr}};
+    const std::size_t start = out->size();
+    out->resize(start + lzma_stream_buffer_bound(size));
+    std::size_t position = 0;
+    const lzma_ret ret = lzma_stream_buffer_encode(
+        const_cast<lzma_filter *>(filters), LZMA_CHECK_CRC32, nullptr, data, size,
+        reinterpret_cast<std::uint8_t *>(out->data() + start), &position, out->size() - start);
+    if (ret != LZMA_OK) {
+        *error = "xz compression failed";
+        return false;
+    }
+    out->resize(start + position);
+    return true;
+}
+
 } // namespace
 
 bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
                      const std::uint8_t *new_data, std::size_t new_size,
-                     const SuffixMatcher *matcher, int level, std::vector<char> *body,
-                     std::string *error)
+                     const SuffixMatcher *matcher, int level, bool try_xz,
+                     std::vector<char> *body, DifferenceCoder *coder, std::string *error)
 {
+    *coder = DifferenceCoder::Zstd;
     std::vector<DiffCopy> copies;
     if (matcher)
         copies = plan_copies(old_data, old_size, new_data, new_size, *matcher);
@@ -109,9 +156,27 @@ bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
     if (!compress_into(control.data(), control.size(), nullptr, 0, small_level, &out, error))
         return false;
     const std::size_t control_end = out.size();
+    // Both coders on two threads; the smaller frame is kept.
+    std::future<std::pair<bool, std::vector<char>>> xz_frame;
+    if (try_xz && !differences.empty())
+        xz_frame = std::async(std::launch::async, [&differences] {
+            std::pair<bool, std::vector<char>> frame;
+            std::string ignored;
+            frame.first = compress_xz(differences.data(), differences.size(), &frame.second,
+                                      &ignored);
+            return frame;
+        });
     if (!compress_into(differences.data(), differences.size(), nullptr, 0, small_level, &out,
                        error))
         return false;
+    if (xz_frame.valid()) {
+        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
+        if (frame.first && frame.second.size() < out.size() - control_end) {
+            out.resize(control_end);
+            out.insert(out.end(), frame.second.begin(), frame.second.end());
+            *coder = DifferenceCoder::Xz;
+        }
+    }
     const std::size_t difference_end = out.size();
     if (!compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &out, error))
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "diff_body_format.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,15 +9,18 @@
 
 class SuffixMatcher;
 
-// Makes the body of a version 2 patch (see diff_body_format.h).
+// Makes the body of a version 2 patch, which is also that of a version 3
+// one after its prefix (see diff_body_format.h).
 class DiffBody
 {
 public:
     // Writes a body into *body: with copies planned by matcher (which
-    // indexes old_data), or, with a null matcher, without any. False with
-    // *error set when compression fails or memory runs out.
+    // indexes old_data), or, with a null matcher, without any. With try_xz
+    // the differences are also coded with xz, and *coder tells which coder
+    // the smaller frame kept uses (zstd otherwise). False with *error set
+    // when compression fails or memory runs out.
     static bool write(const std::uint8_t *old_data, std::size_t old_size,
                       const std::uint8_t *new_data, std::size_t new_size,
-                      const SuffixMatcher *matcher, int level, std::vector<char> *body,
-                      std::string *error);
+                      const SuffixMatcher *matcher, int level, bool try_xz,
+                      std::vector<char> *body, DifferenceCoder *coder, std::string *error);
 };

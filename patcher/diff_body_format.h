@@ -17,6 +17,25 @@
 // mostly zeros and compress very well on their own; the new bytes still find
 // whatever moved as a whole in the old content.
 constexpr int DIFF_BODY_FIXED_SIZE = 16;
+
+// A version 3 body is a prefix followed by a version 2 body, in which the
+// old content is the old file with the operands of its code rewritten (see
+// branch_filter.h) and the result is the new file rewritten the same way:
+//   0  uint8 filter: 0 none, 1 x86-64 operands
+//   1  uint8 coder of the difference frame: 0 zstd, 1 xz (one LZMA2 stream,
+//      CRC32 check); the control and new-bytes frames are zstd as before
+//   2  uint64 start and end of the rewritten part of the old file
+//   18 uint64 start and end of the rewritten part of the new file
+//   34 the version 2 body
+// With the xz coder the difference frame's length is the result's size less
+// the new bytes' one, as the xz stream does not declare its own.
+constexpr int CODE_PREFIX_SIZE = 34;
+enum class CodeFilter : unsigned char { None = 0, X86 = 1 };
+enum class DifferenceCoder : unsigned char { Zstd = 0, Xz = 1 };
+// The xz decoder's memory is bounded: the maker caps the dictionary at
+// 64 MiB, and a patch whose stream asks for more is refused.
+constexpr std::size_t XZ_DICTIONARY_MAX = std::size_t(64) << 20;
+constexpr std::size_t XZ_MEMORY_LIMIT = std::size_t(80) << 20;
 // The longest LEB128 number of 64 bits, and so the largest control entry.
 constexpr std::size_t DIFF_BODY_MAX_NUMBER = 10;
 constexpr std::size_t DIFF_BODY_MAX_ENTRY = 3 * DIFF_BODY_MAX_NUMBER;

@@ -6,6 +6,7 @@
 #include "little_endian.h"
 #include "patch_header.h"
 
+#include <lzma.h>
 #include <zstd.h>
 
 #include <cstring>
@@ -67,6 +68,18 @@ bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
     return !ZSTD_isError(written) && written == size;
 }
 
+// Decodes a whole xz stream of exactly size bytes into out.
+bool decompress_xz(const char *stream, std::size_t stream_size, void *out, std::size_t size)
+{
+    std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
+    std::size_t in_position = 0;
+    std::size_t out_position = 0;
+    const lzma_ret ret = lzma_stream_buffer_decode(
+        &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(stream), &in_position,
+        stream_size, static_cast<std::uint8_t *>(out), &out_position, size);
+    return ret == LZMA_OK && in_position == stream_size && out_position == size;
+}
+
 // Reads the control list, checking that the copies lie in order inside both
 // contents, into copies (when not null). *count gets their number, *copied
 // their total length.
@@ -109,8 +122,8 @@ bool read_copies(const std::uint8_t *p, const std::uint8_t *end, std::uint64_t o
 // each copy then moves to its place, last first: a copy's place never lies
 // below where its differences were decoded, nor over those of earlier copies.
 bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *old_data,
-                          std::size_t old_size, std::size_t result_size, LargeBuffer *out,
-                          bool *out_of_memory)
+                          std::size_t old_size, std::size_t result_size, DifferenceCoder coder,
+                          LargeBuffer *out, bool *out_of_memory)
 {
     *out_of_memory = false;
     if (body_size < std::size_t(DIFF_BODY_FIXED_SIZE))
@@ -130,10 +143,15 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
     std::uint64_t control_length = 0;
     std::uint64_t difference_length = 0;
     std::uint64_t fresh_length = 0;
+    const bool xz = coder == DifferenceCoder::Xz;
     if (!frame_content_size(control_frame, control_size, &control_length) ||
-        !frame_content_size(difference_frame, difference_size, &difference_length) ||
-        !frame_content_size(fresh_frame, fresh_size, &fresh_length) ||
-        difference_length > result_size || fresh_length != result_size - difference_length ||
+        !frame_content_size(fresh_frame, fresh_size, &fresh_length) || fresh_length > result_size)
+        return false;
+    if (xz)
+        difference_length = result_size - fresh_length;
+    else if (!frame_content_size(difference_frame, difference_size, &difference_length))
+        return false;
+    if (difference_length > result_size || fresh_length != result_size - difference_length ||
         control_length / DIFF_BODY_MAX_ENTRY > difference_length)
         return false;
 
@@ -160,8 +178,12 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         return false;
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
-    if (!decompress(difference_frame, difference_size, nullptr, 0, out->data(),
-                    std::size_t(difference_length)) ||
+    const bool differences_read = xz
+        ? decompress_xz(difference_frame, difference_size, out->data(),
+                        std::size_t(difference_length))
+        : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
+                     std::size_t(difference_length));
+    if (!differences_read ||
         !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
                     std::size_t(fresh_length)))
         return false;

@@ -1,8 +1,11 @@
 #include "patch_format.h"
 
+#include "branch_filter.h"
+#include "code_range.h"
 #include "diff_body.h"
 #include "file_view.h"
 #include "hash_text_core.h"
+#include "little_endian.h"
 #include "suffix_matcher.h"
 
 #include <QSaveFile>
@@ -76,25 +79,57 @@ struct Candidate
     bool ok = false;
     std::vector<char> body;
     std::string error;
+    // A version 3 prefix when the code was rewritten or xz codes the
+    // differences; empty for a version 2 body.
+    std::vector<char> prefix;
+
+    std::size_t size() const { return prefix.size() + body.size(); }
 };
 
-// A body with copies planned over old and new.
+// A body with copies planned over old and new. For x86-64 executables (both
+// files) the copies are planned over the files with their code's operands
+// rewritten (branch_filter.h).
 Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
                          const std::uint8_t *new_data, std::size_t new_size, int level)
 {
     Candidate candidate;
+    CodeRange old_code;
+    CodeRange new_code;
+    std::vector<std::uint8_t> old_filtered;
+    std::vector<std::uint8_t> new_filtered;
+    const bool filter = CodeRange::find(old_data, old_size, &old_code) &&
+        CodeRange::find(new_data, new_size, &new_code);
+    if (filter) {
+        old_filtered.assign(old_data, old_data + old_size);
+        new_filtered.assign(new_data, new_data + new_size);
+        BranchFilter::encode(old_filtered.data(), old_code.begin, old_code.end);
+        BranchFilter::encode(new_filtered.data(), new_code.begin, new_code.end);
+        old_data = old_filtered.data();
+        new_data = new_filtered.data();
+    }
     SuffixMatcher matcher;
     if (!matcher.build(old_data, old_size)) {
         candidate.error = "out of memory";
         return candidate;
     }
-    candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
-                                   &candidate.body, &candidate.error);
+    DifferenceCoder coder = DifferenceCoder::Zstd;
+    candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level, true,
+                                   &candidate.body, &coder, &candidate.error);
+    if (candidate.ok && (filter || coder != DifferenceCoder::Zstd)) {
+        candidate.prefix.assign(CODE_PREFIX_SIZE, '\0');
+        candidate.prefix[0] = char(filter ? CodeFilter::X86 : CodeFilter::None);
+        candidate.prefix[1] = char(coder);
+        const std::uint64_t ranges[] = {old_code.begin, old_code.end, new_code.begin,
+                                        new_code.end};
+        for (int i = 0; i < 4; ++i)
+            store_little_endian(ranges[i], candidate.prefix.data() + 2 + 8 * i, 8);
+    }
     return candidate;
 }
 
-// A version 2 patch: the smallest of the bodies tried. The plain body is
-// compressed on another thread while the copies are planned.
+// A version 3 patch where its body is the smallest of those tried, else a
+// version 2 one. The plain body is compressed on another thread while the
+// copies are planned.
 std::vector<char> build_patch(const char *old_data, std::size_t old_size, const char *new_data,
                               std::size_t new_size, int level, PatchResult *result)
 {
@@ -102,8 +137,9 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
     const auto *new_bytes = reinterpret_cast<const std::uint8_t *>(new_data);
     auto plain = std::async(std::launch::async, [=] {
         Candidate candidate;
+        DifferenceCoder coder;
         candidate.ok = DiffBody::write(old_bytes, old_size, new_bytes, new_size, nullptr, level,
-                                       &candidate.body, &candidate.error);
+                                       false, &candidate.body, &coder, &candidate.error);
         return candidate;
     });
     std::vector<Candidate> candidates;
@@ -113,15 +149,18 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
 
     const Candidate *best = nullptr;
     for (const Candidate &candidate : candidates)
-        if (candidate.ok && (!best || candidate.body.size() < best->body.size()))
+        if (candidate.ok && (!best || candidate.size() < best->size()))
             best = &candidate;
     if (!best) {
         *result = PatchResult::failure(PatchError::Internal, candidates.back().error);
         return {};
     }
+    const std::uint32_t version =
+        best->prefix.empty() ? PatchHeader::DIFF_VERSION : PatchHeader::CODE_VERSION;
     const std::string header =
-        header_for(PatchHeader::FORMAT_VERSION, old_data, old_size, new_data, new_size).encode();
+        header_for(version, old_data, old_size, new_data, new_size).encode();
     std::vector<char> patch(header.begin(), header.end());
+    patch.insert(patch.end(), best->prefix.begin(), best->prefix.end());
     patch.insert(patch.end(), best->body.begin(), best->body.end());
     return patch;
 }

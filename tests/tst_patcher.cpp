@@ -167,7 +167,7 @@ void TestPatcher::round_trip()
 
     PatchHeader header;
     QVERIFY(PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header));
-    QCOMPARE(header.version, plain ? PatchHeader::PLAIN_VERSION : PatchHeader::FORMAT_VERSION);
+    QCOMPARE(header.version, plain ? PatchHeader::PLAIN_VERSION : PatchHeader::DIFF_VERSION);
     QCOMPARE(QString::fromStdString(header.source_hash), hash_text(old_data));
     QCOMPARE(QString::fromStdString(header.result_hash), hash_text(new_data));
 
