@@ -22,13 +22,15 @@ constexpr int DIFF_BODY_FIXED_SIZE = 16;
 // old content is the old file with the operands of its code rewritten (see
 // branch_filter.h) and the result is the new file rewritten the same way:
 //   0  uint8 filter: 0 none, 1 x86-64 operands
-//   1  uint8 coder of the difference frame: 0 zstd, 1 xz (one LZMA2 stream,
-//      CRC32 check); the control and new-bytes frames are zstd as before
+//   1  uint8 coder of the difference frame: 0 zstd, 1 zero runs and xz;
+//      the control and new-bytes frames are zstd as before
 //   2  uint64 start and end of the rewritten part of the old file
 //   18 uint64 start and end of the rewritten part of the new file
 //   34 the version 2 body
-// With the xz coder the difference frame's length is the result's size less
-// the new bytes' one, as the xz stream does not declare its own.
+// The zero runs and xz frame is a uint64 length L, then one xz stream
+// (LZMA2, CRC32 check) of L bytes: the differences with each run of zeros
+// written as one zero byte and the run's length less one (LEB128). Its
+// decoded length is the result's size less that of the new bytes.
 constexpr int CODE_PREFIX_SIZE = 34;
 enum class CodeFilter : unsigned char { None = 0, X86 = 1 };
 enum class DifferenceCoder : unsigned char { Zstd = 0, Xz = 1 };

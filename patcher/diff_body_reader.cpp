@@ -68,16 +68,45 @@ bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
     return !ZSTD_isError(written) && written == size;
 }
 
-// Decodes a whole xz stream of exactly size bytes into out.
-bool decompress_xz(const char *stream, std::size_t stream_size, void *out, std::size_t size)
+// Decodes a zero runs and xz frame of exactly size bytes into out.
+bool decompress_xz(const char *frame, std::size_t frame_size, std::uint8_t *out, std::size_t size)
 {
+    if (frame_size < 8)
+        return false;
+    // Each byte decoded takes at most two coded ones (a single zero).
+    const std::uint64_t coded_size = load_little_endian(frame, 8);
+    if (coded_size / 2 > size)
+        return false;
+    std::unique_ptr<std::uint8_t[]> coded(
+        new (std::nothrow) std::uint8_t[coded_size ? std::size_t(coded_size) : 1]);
+    if (!coded)
+        return false;
     std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
     std::size_t in_position = 0;
     std::size_t out_position = 0;
     const lzma_ret ret = lzma_stream_buffer_decode(
-        &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(stream), &in_position,
-        stream_size, static_cast<std::uint8_t *>(out), &out_position, size);
-    return ret == LZMA_OK && in_position == stream_size && out_position == size;
+        &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(frame + 8), &in_position,
+        frame_size - 8, coded.get(), &out_position, std::size_t(coded_size));
+    if (ret != LZMA_OK || in_position != frame_size - 8 || out_position != coded_size)
+        return false;
+    const std::uint8_t *p = coded.get();
+    const std::uint8_t *end = p + coded_size;
+    std::size_t written = 0;
+    while (p < end) {
+        const std::uint8_t byte = *p++;
+        if (byte != 0) {
+            if (written == size)
+                return false;
+            out[written++] = byte;
+            continue;
+        }
+        std::uint64_t more = 0;
+        if (!get_number(&p, end, &more) || more >= size - written)
+            return false;
+        std::memset(out + written, 0, std::size_t(more) + 1);
+        written += std::size_t(more) + 1;
+    }
+    return written == size;
 }
 
 // Reads the control list, checking that the copies lie in order inside both
@@ -179,7 +208,8 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
     const bool differences_read = xz
-        ? decompress_xz(difference_frame, difference_size, out->data(),
+        ? decompress_xz(difference_frame, difference_size,
+                        reinterpret_cast<std::uint8_t *>(out->data()),
                         std::size_t(difference_length))
         : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
                      std::size_t(difference_length));
