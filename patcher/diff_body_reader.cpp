@@ -152,7 +152,8 @@ bool read_copies(const std::uint8_t *p, const std::uint8_t *end, std::uint64_t o
 // below where its differences were decoded, nor over those of earlier copies.
 bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *old_data,
                           std::size_t old_size, std::size_t result_size, DifferenceCoder coder,
-                          LargeBuffer *out, bool *out_of_memory)
+                          LargeBuffer *out, bool *out_of_memory,
+                          const std::function<void()> &old_ready)
 {
     *out_of_memory = false;
     if (body_size < std::size_t(DIFF_BODY_FIXED_SIZE))
@@ -213,6 +214,8 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
                         std::size_t(difference_length))
         : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
                      std::size_t(difference_length));
+    if (old_ready)
+        old_ready();
     if (!differences_read ||
         !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
                     std::size_t(fresh_length)))

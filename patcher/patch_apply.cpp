@@ -88,22 +88,33 @@ bool decode_code(const PatchHeader &header, const char *body, std::size_t body_s
     CodePrefix prefix;
     if (!prefix.read(body, body_size, target.size(), header.result_size))
         return false;
+    // The old content's code is rewritten in a copy on another thread while
+    // the differences are decoded.
     const char *old_data = target.data();
     LargeBuffer filtered;
+    std::future<void> old_filtered;
     if (prefix.filter == CodeFilter::X86) {
         if (!filtered.allocate(target.size())) {
             *out_of_memory = true;
             return false;
         }
-        if (target.size() > 0)
-            std::memcpy(filtered.data(), target.data(), target.size());
-        BranchFilter::encode(reinterpret_cast<std::uint8_t *>(filtered.data()),
-                             std::size_t(prefix.old_begin), std::size_t(prefix.old_end));
+        old_filtered = std::async(std::launch::async, [&] {
+            if (target.size() > 0)
+                std::memcpy(filtered.data(), target.data(), target.size());
+            BranchFilter::encode(reinterpret_cast<std::uint8_t *>(filtered.data()),
+                                 std::size_t(prefix.old_begin), std::size_t(prefix.old_end));
+        });
         old_data = filtered.data();
     }
-    if (!DiffBodyReader::read(body + CODE_PREFIX_SIZE, body_size - CODE_PREFIX_SIZE, old_data,
-                              target.size(), std::size_t(header.result_size), prefix.coder, out,
-                              out_of_memory))
+    const bool read = DiffBodyReader::read(
+        body + CODE_PREFIX_SIZE, body_size - CODE_PREFIX_SIZE, old_data, target.size(),
+        std::size_t(header.result_size), prefix.coder, out, out_of_memory, [&old_filtered] {
+            if (old_filtered.valid())
+                old_filtered.wait();
+        });
+    if (old_filtered.valid())
+        old_filtered.wait();
+    if (!read)
         return false;
     if (prefix.filter == CodeFilter::X86)
         BranchFilter::decode(reinterpret_cast<std::uint8_t *>(out->data()),
