@@ -26,8 +26,11 @@ struct CCtxDeleter
 // smaller than the default level does.
 constexpr int SMALL_STREAM_LEVEL = 19;
 
-// Difference streams up to this size are also coded with zstd.
-constexpr std::size_t BOTH_CODERS_MAX = std::size_t(1) << 20;
+// xz decodes some 15 ns per byte, several times slower than zstd; it is
+// tried only where its stream is at most this share of the new content, so
+// that decoding it stays a small part of applying the patch (which takes
+// some 4 ns per new byte), and the smaller frame is kept.
+constexpr std::size_t XZ_SHARE_DIVISOR = 32;
 
 void put_number(std::vector<std::uint8_t> *out, std::uint64_t value)
 {
@@ -76,11 +79,11 @@ bool compress_into(const std::uint8_t *data, std::size_t size, const std::uint8_
 }
 
 // The difference stream of a rebuilt program is mostly zeros with scattered
-// changed bytes; xz's optimal parsing codes those a good deal smaller than
-// zstd's. Its match finder slows down many times over on long runs of one
-// byte, so the runs of zeros are shortened first (diff_body_format.h), which
-// costs a few percent of size against the plain stream and saves nine tenths
-// of the time, when making and when applying.
+// changed bytes. Shortening the runs of zeros first (diff_body_format.h)
+// makes zstd's frame a few percent smaller and its optimal parser several
+// times faster; xz's match finder, which slows down many times over on long
+// runs of one byte, is then fast enough too, and codes the stream some 7 %
+// smaller than zstd.
 void put_zero_runs(const std::vector<std::uint8_t> &data, std::vector<std::uint8_t> *out)
 {
     out->reserve(data.size() / 4);
@@ -98,10 +101,9 @@ void put_zero_runs(const std::vector<std::uint8_t> &data, std::vector<std::uint8
     }
 }
 
-bool compress_xz(const std::vector<std::uint8_t> &differences, std::vector<char> *out)
+// Appends one xz stream of size bytes to *out.
+bool compress_xz(const std::uint8_t *data, std::size_t size, std::vector<char> *out)
 {
-    std::vector<std::uint8_t> runs;
-    put_zero_runs(differences, &runs);
     lzma_options_lzma options;
     if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME))
         return false;
@@ -111,26 +113,60 @@ bool compress_xz(const std::vector<std::uint8_t> &differences, std::vector<char>
     options.lp = 0;
     options.pb = 0;
     std::size_t dictionary = LZMA_DICT_SIZE_MIN;
-    while (dictionary < runs.size() && dictionary < XZ_DICTIONARY_MAX)
+    while (dictionary < size && dictionary < XZ_DICTIONARY_MAX)
         dictionary *= 2;
     options.dict_size = std::uint32_t(dictionary);
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    out->assign(8, '\0');
-    store_little_endian(runs.size(), out->data(), 8);
-    out->resize(8 + lzma_stream_buffer_bound(runs.size()));
+    const std::size_t start = out->size();
+    out->resize(start + lzma_stream_buffer_bound(size));
     std::size_t position = 0;
-    const lzma_ret ret = lzma_stream_buffer_encode(
-        filters, LZMA_CHECK_CRC32, nullptr, runs.data(), runs.size(),
-        reinterpret_cast<std::uint8_t *>(out->data() + 8), &position, out->size() - 8);
-    out->resize(8 + position);
+    const lzma_ret ret = lzma_stream_buffer_encode(filters, LZMA_CHECK_CRC32, nullptr, data, size,
+                                                   reinterpret_cast<std::uint8_t *>(out->data()) +
+                                                       start,
+                                                   &position, out->size() - start);
+    out->resize(start + position);
     return ret == LZMA_OK;
+}
+
+// The difference frame of a version 3 body into *out: the zero runs coded
+// with zstd and, where the share allows, with xz, on two threads; the
+// smaller is kept and its coder set in *coder.
+bool write_run_frame(const std::vector<std::uint8_t> &differences, std::size_t new_size,
+                     int level, std::vector<char> *out, DifferenceCoder *coder,
+                     std::string *error)
+{
+    std::vector<std::uint8_t> runs;
+    put_zero_runs(differences, &runs);
+    std::vector<char> length(8);
+    store_little_endian(runs.size(), length.data(), 8);
+    std::future<std::pair<bool, std::vector<char>>> xz_frame;
+    if (runs.size() <= new_size / XZ_SHARE_DIVISOR)
+        xz_frame = std::async(std::launch::async, [&runs, &length] {
+            std::pair<bool, std::vector<char>> frame(false, length);
+            frame.first = compress_xz(runs.data(), runs.size(), &frame.second);
+            return frame;
+        });
+    const std::size_t start = out->size();
+    out->insert(out->end(), length.begin(), length.end());
+    const bool ok = compress_into(runs.data(), runs.size(), nullptr, 0, level, out, error);
+    *coder = DifferenceCoder::ZeroRunsZstd;
+    if (xz_frame.valid()) {
+        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
+        if (frame.first && (!ok || frame.second.size() < out->size() - start)) {
+            out->resize(start);
+            out->insert(out->end(), frame.second.begin(), frame.second.end());
+            *coder = DifferenceCoder::ZeroRunsXz;
+            return true;
+        }
+    }
+    return ok;
 }
 
 } // namespace
 
 bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
                      const std::uint8_t *new_data, std::size_t new_size,
-                     const SuffixMatcher *matcher, int level, bool try_xz,
+                     const SuffixMatcher *matcher, int level, bool zero_runs,
                      std::vector<char> *body, DifferenceCoder *coder, std::string *error)
 {
     *coder = DifferenceCoder::Zstd;
@@ -166,33 +202,10 @@ bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
     if (!compress_into(control.data(), control.size(), nullptr, 0, small_level, &out, error))
         return false;
     const std::size_t control_end = out.size();
-    // A small stream is coded both ways on two threads and the smaller
-    // frame kept; on a large one xz wins by far and zstd's optimal parser
-    // would cost more time than everything else.
-    const bool try_zstd = !try_xz || differences.size() <= BOTH_CODERS_MAX;
-    std::future<std::pair<bool, std::vector<char>>> xz_frame;
-    if (try_xz && !differences.empty())
-        xz_frame = std::async(std::launch::async, [&differences] {
-            std::pair<bool, std::vector<char>> frame;
-            frame.first = compress_xz(differences, &frame.second);
-            return frame;
-        });
-    if (try_zstd &&
-        !compress_into(differences.data(), differences.size(), nullptr, 0, small_level, &out,
-                       error))
+    if (!(zero_runs ? write_run_frame(differences, new_size, small_level, &out, coder, error)
+                    : compress_into(differences.data(), differences.size(), nullptr, 0,
+                                    small_level, &out, error)))
         return false;
-    if (xz_frame.valid()) {
-        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
-        if (frame.first && (!try_zstd || frame.second.size() < out.size() - control_end)) {
-            out.resize(control_end);
-            out.insert(out.end(), frame.second.begin(), frame.second.end());
-            *coder = DifferenceCoder::Xz;
-        } else if (!try_zstd &&
-                   !compress_into(differences.data(), differences.size(), nullptr, 0,
-                                  small_level, &out, error)) {
-            return false;
-        }
-    }
     const std::size_t difference_end = out.size();
     if (!compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &out, error))
         return false;

@@ -15,12 +15,13 @@ class DiffBody
 {
 public:
     // Writes a body into *body: with copies planned by matcher (which
-    // indexes old_data), or, with a null matcher, without any. With try_xz
-    // the differences are also coded with xz, and *coder tells which coder
-    // the smaller frame kept uses (zstd otherwise). False with *error set
-    // when compression fails or memory runs out.
+    // indexes old_data), or, with a null matcher, without any. With
+    // zero_runs the differences' runs of zeros are shortened and coded as in
+    // version 3, and *coder tells which coder was kept (plain zstd, as in
+    // version 2, otherwise). False with *error set when compression fails or
+    // memory runs out.
     static bool write(const std::uint8_t *old_data, std::size_t old_size,
                       const std::uint8_t *new_data, std::size_t new_size,
-                      const SuffixMatcher *matcher, int level, bool try_xz,
+                      const SuffixMatcher *matcher, int level, bool zero_runs,
                       std::vector<char> *body, DifferenceCoder *coder, std::string *error);
 };

@@ -22,18 +22,19 @@ constexpr int DIFF_BODY_FIXED_SIZE = 16;
 // old content is the old file with the operands of its code rewritten (see
 // branch_filter.h) and the result is the new file rewritten the same way:
 //   0  uint8 filter: 0 none, 1 x86-64 operands
-//   1  uint8 coder of the difference frame: 0 zstd, 1 zero runs and xz;
-//      the control and new-bytes frames are zstd as before
+//   1  uint8 coder of the difference frame: 0 zstd (as in version 2),
+//      1 zero runs and xz, 2 zero runs and zstd; the control and new-bytes
+//      frames are zstd as in version 2
 //   2  uint64 start and end of the rewritten part of the old file
 //   18 uint64 start and end of the rewritten part of the new file
 //   34 the version 2 body
-// The zero runs and xz frame is a uint64 length L, then one xz stream
-// (LZMA2, CRC32 check) of L bytes: the differences with each run of zeros
+// A zero runs frame is a uint64 length L, then one xz stream (LZMA2, CRC32
+// check) or zstd frame of L bytes: the differences with each run of zeros
 // written as one zero byte and the run's length less one (LEB128). Its
 // decoded length is the result's size less that of the new bytes.
 constexpr int CODE_PREFIX_SIZE = 34;
 enum class CodeFilter : unsigned char { None = 0, X86 = 1 };
-enum class DifferenceCoder : unsigned char { Zstd = 0, Xz = 1 };
+enum class DifferenceCoder : unsigned char { Zstd = 0, ZeroRunsXz = 1, ZeroRunsZstd = 2 };
 // The xz decoder's memory is bounded: the maker caps the dictionary at
 // 64 MiB, and a patch whose stream asks for more is refused.
 constexpr std::size_t XZ_DICTIONARY_MAX = std::size_t(64) << 20;

@@ -68,8 +68,10 @@ bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
     return !ZSTD_isError(written) && written == size;
 }
 
-// Decodes a zero runs and xz frame of exactly size bytes into out.
-bool decompress_xz(const char *frame, std::size_t frame_size, std::uint8_t *out, std::size_t size)
+// Decodes a zero runs frame (with xz or zstd) of exactly size bytes into
+// out.
+bool decompress_runs(const char *frame, std::size_t frame_size, bool xz, std::uint8_t *out,
+                     std::size_t size)
 {
     if (frame_size < 8)
         return false;
@@ -81,14 +83,23 @@ bool decompress_xz(const char *frame, std::size_t frame_size, std::uint8_t *out,
         new (std::nothrow) std::uint8_t[coded_size ? std::size_t(coded_size) : 1]);
     if (!coded)
         return false;
-    std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
-    std::size_t in_position = 0;
-    std::size_t out_position = 0;
-    const lzma_ret ret = lzma_stream_buffer_decode(
-        &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(frame + 8), &in_position,
-        frame_size - 8, coded.get(), &out_position, std::size_t(coded_size));
-    if (ret != LZMA_OK || in_position != frame_size - 8 || out_position != coded_size)
-        return false;
+    const char *stream = frame + 8;
+    const std::size_t stream_size = frame_size - 8;
+    if (xz) {
+        std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
+        std::size_t in_position = 0;
+        std::size_t out_position = 0;
+        const lzma_ret ret = lzma_stream_buffer_decode(
+            &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(stream),
+            &in_position, stream_size, coded.get(), &out_position, std::size_t(coded_size));
+        if (ret != LZMA_OK || in_position != stream_size || out_position != coded_size)
+            return false;
+    } else {
+        std::uint64_t declared = 0;
+        if (!frame_content_size(stream, stream_size, &declared) || declared != coded_size ||
+            !decompress(stream, stream_size, nullptr, 0, coded.get(), std::size_t(coded_size)))
+            return false;
+    }
     const std::uint8_t *p = coded.get();
     const std::uint8_t *end = p + coded_size;
     std::size_t written = 0;
@@ -173,11 +184,11 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
     std::uint64_t control_length = 0;
     std::uint64_t difference_length = 0;
     std::uint64_t fresh_length = 0;
-    const bool xz = coder == DifferenceCoder::Xz;
+    const bool runs = coder != DifferenceCoder::Zstd;
     if (!frame_content_size(control_frame, control_size, &control_length) ||
         !frame_content_size(fresh_frame, fresh_size, &fresh_length) || fresh_length > result_size)
         return false;
-    if (xz)
+    if (runs)
         difference_length = result_size - fresh_length;
     else if (!frame_content_size(difference_frame, difference_size, &difference_length))
         return false;
@@ -208,10 +219,10 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         return false;
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
-    const bool differences_read = xz
-        ? decompress_xz(difference_frame, difference_size,
-                        reinterpret_cast<std::uint8_t *>(out->data()),
-                        std::size_t(difference_length))
+    const bool differences_read = runs
+        ? decompress_runs(difference_frame, difference_size, coder == DifferenceCoder::ZeroRunsXz,
+                          reinterpret_cast<std::uint8_t *>(out->data()),
+                          std::size_t(difference_length))
         : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
                      std::size_t(difference_length));
     if (old_ready)

@@ -66,7 +66,7 @@ struct CodePrefix
               std::uint64_t new_size)
     {
         if (body_size < std::size_t(CODE_PREFIX_SIZE) || std::uint8_t(body[0]) > 1 ||
-            std::uint8_t(body[1]) > 1)
+            std::uint8_t(body[1]) > 2)
             return false;
         filter = CodeFilter(body[0]);
         coder = DifferenceCoder(body[1]);
