@@ -90,14 +90,16 @@ struct Candidate
 // files) the copies are planned over the files with their code's operands
 // rewritten (branch_filter.h).
 Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
-                         const std::uint8_t *new_data, std::size_t new_size, int level)
+                         const std::uint8_t *new_data, std::size_t new_size, int level,
+                         std::uint32_t max_version)
 {
     Candidate candidate;
     CodeRange old_code;
     CodeRange new_code;
     std::vector<std::uint8_t> old_filtered;
     std::vector<std::uint8_t> new_filtered;
-    const bool filter = CodeRange::find(old_data, old_size, &old_code) &&
+    const bool version3 = max_version >= PatchHeader::CODE_VERSION;
+    const bool filter = version3 && CodeRange::find(old_data, old_size, &old_code) &&
         CodeRange::find(new_data, new_size, &new_code);
     if (filter) {
         old_filtered.assign(old_data, old_data + old_size);
@@ -113,8 +115,8 @@ Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
         return candidate;
     }
     DifferenceCoder coder = DifferenceCoder::Zstd;
-    candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level, true,
-                                   &candidate.body, &coder, &candidate.error);
+    candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
+                                   version3, &candidate.body, &coder, &candidate.error);
     if (candidate.ok && (filter || coder != DifferenceCoder::Zstd)) {
         candidate.prefix.assign(CODE_PREFIX_SIZE, '\0');
         candidate.prefix[0] = char(filter ? CodeFilter::X86 : CodeFilter::None);
@@ -131,7 +133,8 @@ Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
 // version 2 one. The plain body is compressed on another thread while the
 // copies are planned.
 std::vector<char> build_patch(const char *old_data, std::size_t old_size, const char *new_data,
-                              std::size_t new_size, int level, PatchResult *result)
+                              std::size_t new_size, int level, std::uint32_t max_version,
+                              PatchResult *result)
 {
     const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data);
     const auto *new_bytes = reinterpret_cast<const std::uint8_t *>(new_data);
@@ -144,7 +147,8 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
     });
     std::vector<Candidate> candidates;
     if (old_size > 0 && old_size <= MAX_DIFF_SIZE && new_size <= MAX_DIFF_SIZE)
-        candidates.push_back(diff_candidate(old_bytes, old_size, new_bytes, new_size, level));
+        candidates.push_back(
+            diff_candidate(old_bytes, old_size, new_bytes, new_size, level, max_version));
     candidates.push_back(plain.get());
 
     const Candidate *best = nullptr;
@@ -168,12 +172,12 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
 } // namespace
 
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
-                       int level)
+                       int level, std::uint32_t max_version)
 {
     PatchResult result = PatchResult::success();
     const std::vector<char> bytes =
         build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
-                    std::size_t(new_data.size()), level, &result);
+                    std::size_t(new_data.size()), level, max_version, &result);
     if (!result.ok)
         return result;
     if (bytes.size() > std::size_t(INT_MAX))
@@ -208,8 +212,9 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
         return PatchResult::failure(PatchError::Unreadable,
                                     "cannot read " + new_path.toStdString());
     PatchResult result = PatchResult::success();
-    const std::vector<char> bytes = build_patch(old_file.data(), old_file.size(), new_file.data(),
-                                                new_file.size(), level, &result);
+    const std::vector<char> bytes =
+        build_patch(old_file.data(), old_file.size(), new_file.data(), new_file.size(), level,
+                    PatchHeader::CODE_VERSION, &result);
     if (!result.ok)
         return result;
     QSaveFile out(patch_path);
