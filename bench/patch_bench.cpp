@@ -117,7 +117,10 @@ bool write_game_data(const QString &path, qint64 size, bool update)
     QByteArray records;
     QVector<quint32> offsets;
     quint32 fresh_id = 1u << 24;
-    for (quint32 id = 0; records.size() < size * 9 / 10; ++id) {
+    // As many records as the first version needs for 90 % of size.
+    qint64 first_size = 0;
+    for (quint32 id = 0; first_size < size * 9 / 10; ++id) {
+        first_size += game_record(id, false).size();
         offsets.append(quint32(records.size()));
         records += game_record(id, update);
         if (update && id % 40 == 39) {

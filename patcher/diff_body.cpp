@@ -1,5 +1,6 @@
 #include "diff_body.h"
 
+#include "copy_difference.h"
 #include "diff_body_format.h"
 #include "diff_plan.h"
 #include "little_endian.h"
@@ -102,16 +103,19 @@ void put_zero_runs(const std::vector<std::uint8_t> &data, std::vector<std::uint8
 }
 
 // Appends one xz stream of size bytes to *out.
-bool compress_xz(const std::uint8_t *data, std::size_t size, std::vector<char> *out)
+bool compress_xz(const std::uint8_t *data, std::size_t size, bool differences,
+                 std::vector<char> *out)
 {
     lzma_options_lzma options;
     if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME))
         return false;
-    // The bytes are differences, not text: no literal context from the
-    // position.
-    options.lc = 1;
-    options.lp = 0;
-    options.pb = 0;
+    // Differences are not text: little literal context from the byte before,
+    // none from the position.
+    if (differences) {
+        options.lc = 1;
+        options.lp = 0;
+        options.pb = 0;
+    }
     std::size_t dictionary = LZMA_DICT_SIZE_MIN;
     while (dictionary < size && dictionary < XZ_DICTIONARY_MAX)
         dictionary *= 2;
@@ -143,7 +147,7 @@ bool write_run_frame(const std::vector<std::uint8_t> &differences, std::size_t n
     if (runs.size() <= new_size / XZ_SHARE_DIVISOR)
         xz_frame = std::async(std::launch::async, [&runs, &length] {
             std::pair<bool, std::vector<char>> frame(false, length);
-            frame.first = compress_xz(runs.data(), runs.size(), &frame.second);
+            frame.first = compress_xz(runs.data(), runs.size(), true, &frame.second);
             return frame;
         });
     const std::size_t start = out->size();
@@ -166,16 +170,17 @@ bool write_run_frame(const std::vector<std::uint8_t> &differences, std::size_t n
 
 bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
                      const std::uint8_t *new_data, std::size_t new_size,
-                     const SuffixMatcher *matcher, int level, bool zero_runs,
-                     std::vector<char> *body, DifferenceCoder *coder, std::string *error)
+                     const SuffixMatcher *matcher, int level, bool version3,
+                     std::vector<char> *body, BodyCoding *coding, std::string *error)
 {
-    *coder = DifferenceCoder::Zstd;
+    *coding = BodyCoding();
     std::vector<DiffCopy> copies;
     if (matcher)
         copies = plan_copies(old_data, old_size, new_data, new_size, *matcher);
 
     std::vector<std::uint8_t> control;
     std::vector<std::uint8_t> differences;
+    std::vector<std::uint8_t> word_differences;
     std::vector<std::uint8_t> fresh;
     std::uint64_t new_end = 0;
     std::uint64_t old_end = 0;
@@ -189,9 +194,16 @@ bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
         put_number(&control, copy.length);
         put_number(&control, zigzag(std::int64_t(copy.old_start - old_end)));
         fresh.insert(fresh.end(), new_data + new_end, new_data + copy.new_start);
-        for (std::uint64_t i = 0; i < copy.length; ++i)
-            differences.push_back(
-                std::uint8_t(new_data[copy.new_start + i] - old_data[copy.old_start + i]));
+        const std::size_t at = differences.size();
+        differences.resize(at + std::size_t(copy.length));
+        CopyDifference::subtract(differences.data() + at, new_data + copy.new_start,
+                                 old_data + copy.old_start, copy.new_start, copy.length, false);
+        if (version3) {
+            word_differences.resize(at + std::size_t(copy.length));
+            CopyDifference::subtract(word_differences.data() + at, new_data + copy.new_start,
+                                     old_data + copy.old_start, copy.new_start, copy.length,
+                                     true);
+        }
         new_end = copy.new_start + copy.length;
         old_end = copy.old_start + copy.length;
     }
@@ -202,13 +214,58 @@ bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
     if (!compress_into(control.data(), control.size(), nullptr, 0, small_level, &out, error))
         return false;
     const std::size_t control_end = out.size();
-    if (!(zero_runs ? write_run_frame(differences, new_size, small_level, &out, coder, error)
-                    : compress_into(differences.data(), differences.size(), nullptr, 0,
-                                    small_level, &out, error)))
+    if (version3) {
+        // Differences by bytes and by words, each coded on its own thread;
+        // the smaller is kept. Words win where numbers move by small amounts
+        // (offset tables, code operands), bytes where single bytes change.
+        auto by_words = std::async(std::launch::async, [&] {
+            std::pair<bool, std::vector<char>> frame;
+            std::string ignored;
+            frame.first = write_run_frame(word_differences, new_size, small_level, &frame.second,
+                                          &coding->differences, &ignored);
+            return frame;
+        });
+        std::vector<char> by_bytes;
+        DifferenceCoder bytes_coder = DifferenceCoder::Zstd;
+        const bool bytes_ok =
+            write_run_frame(differences, new_size, small_level, &by_bytes, &bytes_coder, error);
+        const std::pair<bool, std::vector<char>> words = by_words.get();
+        coding->words = words.first && (!bytes_ok || words.second.size() < by_bytes.size());
+        if (!coding->words && !bytes_ok)
+            return false;
+        if (coding->words) {
+            out.insert(out.end(), words.second.begin(), words.second.end());
+        } else {
+            out.insert(out.end(), by_bytes.begin(), by_bytes.end());
+            coding->differences = bytes_coder;
+        }
+    } else if (!compress_into(differences.data(), differences.size(), nullptr, 0, small_level,
+                              &out, error)) {
         return false;
+    }
     const std::size_t difference_end = out.size();
+    // The new bytes against the old content with zstd and, in version 3
+    // where the share allows, on their own with xz, whose stronger coding of
+    // what is new can outweigh the references into the old content.
+    coding->fresh = FreshCoder::ZstdAgainstOld;
+    std::future<std::pair<bool, std::vector<char>>> xz_frame;
+    if (version3 && !fresh.empty() && fresh.size() <= new_size / XZ_SHARE_DIVISOR)
+        xz_frame = std::async(std::launch::async, [&fresh] {
+            std::pair<bool, std::vector<char>> frame(false, std::vector<char>(8));
+            store_little_endian(fresh.size(), frame.second.data(), 8);
+            frame.first = compress_xz(fresh.data(), fresh.size(), false, &frame.second);
+            return frame;
+        });
     if (!compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &out, error))
         return false;
+    if (xz_frame.valid()) {
+        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
+        if (frame.first && frame.second.size() < out.size() - difference_end) {
+            out.resize(difference_end);
+            out.insert(out.end(), frame.second.begin(), frame.second.end());
+            coding->fresh = FreshCoder::Xz;
+        }
+    }
     store_little_endian(control_end - DIFF_BODY_FIXED_SIZE, out.data(), 8);
     store_little_endian(difference_end - control_end, out.data() + 8, 8);
     body->swap(out);

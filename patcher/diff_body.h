@@ -16,12 +16,11 @@ class DiffBody
 public:
     // Writes a body into *body: with copies planned by matcher (which
     // indexes old_data), or, with a null matcher, without any. With
-    // zero_runs the differences' runs of zeros are shortened and coded as in
-    // version 3, and *coder tells which coder was kept (plain zstd, as in
-    // version 2, otherwise). False with *error set when compression fails or
-    // memory runs out.
+    // version3 the frames are coded as version 3 allows, the smallest way
+    // tried, and *coding tells which (it is the version 2 coding otherwise).
+    // False with *error set when compression fails or memory runs out.
     static bool write(const std::uint8_t *old_data, std::size_t old_size,
                       const std::uint8_t *new_data, std::size_t new_size,
-                      const SuffixMatcher *matcher, int level, bool zero_runs,
-                      std::vector<char> *body, DifferenceCoder *coder, std::string *error);
+                      const SuffixMatcher *matcher, int level, bool version3,
+                      std::vector<char> *body, BodyCoding *coding, std::string *error);
 };

@@ -59,21 +59,23 @@ bool decode_plain(const PatchHeader &header, const char *frame, std::size_t fram
 struct CodePrefix
 {
     CodeFilter filter = CodeFilter::None;
-    DifferenceCoder coder = DifferenceCoder::Zstd;
+    BodyCoding coding;
     std::uint64_t old_begin = 0, old_end = 0, new_begin = 0, new_end = 0;
 
     bool read(const char *body, std::size_t body_size, std::uint64_t old_size,
               std::uint64_t new_size)
     {
         if (body_size < std::size_t(CODE_PREFIX_SIZE) || std::uint8_t(body[0]) > 1 ||
-            std::uint8_t(body[1]) > 2)
+            std::uint8_t(body[1]) > 2 || std::uint8_t(body[2]) > 1 || std::uint8_t(body[3]) > 1)
             return false;
         filter = CodeFilter(body[0]);
-        coder = DifferenceCoder(body[1]);
-        old_begin = load_little_endian(body + 2, 8);
-        old_end = load_little_endian(body + 10, 8);
-        new_begin = load_little_endian(body + 18, 8);
-        new_end = load_little_endian(body + 26, 8);
+        coding.differences = DifferenceCoder(body[1]);
+        coding.fresh = FreshCoder(body[2]);
+        coding.words = body[3] == 1;
+        old_begin = load_little_endian(body + 4, 8);
+        old_end = load_little_endian(body + 12, 8);
+        new_begin = load_little_endian(body + 20, 8);
+        new_end = load_little_endian(body + 28, 8);
         return old_begin <= old_end && old_end <= old_size && new_begin <= new_end &&
             new_end <= new_size;
     }
@@ -108,7 +110,7 @@ bool decode_code(const PatchHeader &header, const char *body, std::size_t body_s
     }
     const bool read = DiffBodyReader::read(
         body + CODE_PREFIX_SIZE, body_size - CODE_PREFIX_SIZE, old_data, target.size(),
-        std::size_t(header.result_size), prefix.coder, out, out_of_memory, [&old_filtered] {
+        std::size_t(header.result_size), prefix.coding, out, out_of_memory, [&old_filtered] {
             if (old_filtered.valid())
                 old_filtered.wait();
         });
@@ -143,8 +145,8 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
         decoded = decode_plain(header, body, body_size, target, out, &out_of_memory);
     else if (header.version == PatchHeader::DIFF_VERSION)
         decoded = DiffBodyReader::read(body, body_size, target.data(), target.size(),
-                                       std::size_t(header.result_size), DifferenceCoder::Zstd,
-                                       out, &out_of_memory);
+                                       std::size_t(header.result_size), BodyCoding(), out,
+                                       &out_of_memory);
     else
         decoded = decode_code(header, body, body_size, target, out, &out_of_memory);
 

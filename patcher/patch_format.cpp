@@ -114,17 +114,19 @@ Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
         candidate.error = "out of memory";
         return candidate;
     }
-    DifferenceCoder coder = DifferenceCoder::Zstd;
+    BodyCoding coding;
     candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
-                                   version3, &candidate.body, &coder, &candidate.error);
-    if (candidate.ok && (filter || coder != DifferenceCoder::Zstd)) {
+                                   version3, &candidate.body, &coding, &candidate.error);
+    if (candidate.ok && version3) {
         candidate.prefix.assign(CODE_PREFIX_SIZE, '\0');
         candidate.prefix[0] = char(filter ? CodeFilter::X86 : CodeFilter::None);
-        candidate.prefix[1] = char(coder);
+        candidate.prefix[1] = char(coding.differences);
+        candidate.prefix[2] = char(coding.fresh);
+        candidate.prefix[3] = char(coding.words ? 1 : 0);
         const std::uint64_t ranges[] = {old_code.begin, old_code.end, new_code.begin,
                                         new_code.end};
         for (int i = 0; i < 4; ++i)
-            store_little_endian(ranges[i], candidate.prefix.data() + 2 + 8 * i, 8);
+            store_little_endian(ranges[i], candidate.prefix.data() + 4 + 8 * i, 8);
     }
     return candidate;
 }
@@ -140,9 +142,9 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
     const auto *new_bytes = reinterpret_cast<const std::uint8_t *>(new_data);
     auto plain = std::async(std::launch::async, [=] {
         Candidate candidate;
-        DifferenceCoder coder;
+        BodyCoding coding;
         candidate.ok = DiffBody::write(old_bytes, old_size, new_bytes, new_size, nullptr, level,
-                                       false, &candidate.body, &coder, &candidate.error);
+                                       false, &candidate.body, &coding, &candidate.error);
         return candidate;
     });
     std::vector<Candidate> candidates;
