@@ -14,11 +14,13 @@
 //      smaller patches; without copies it is the version 1 frame again.
 //   3  version 2 after a prefix that says how the code of both files was
 //      rewritten before the copies were planned (relative call targets and
-//      data addresses made absolute, see branch_filter.h) and which coder
-//      the differences use (zstd or xz); see diff_body_format.h.
-// Patches are made in version 3 where it is smaller than version 2 (for
-// executables, and where xz codes the differences better), otherwise in
-// version 2; version 1 patches still apply.
+//      data addresses made absolute, see branch_filter.h), whether the
+//      differences are taken by 32-bit words, and how the differences (zero
+//      runs shortened, then zstd or xz) and the new bytes (zstd against the
+//      old content, or xz) are coded; see diff_body_format.h.
+// Patches with copies are made in version 3; a patch without copies (the
+// new content compressed against the old) in version 2, where that is
+// smaller. Versions 1 and 2 still apply.
 //
 // Header (little-endian), PatchHeader::SIZE bytes:
 //   0  magic "ORVXPTCH"
