@@ -95,11 +95,13 @@ QByteArray game_record(quint32 id, bool update)
     qToLittleEndian<quint16>(quint16(generator.bounded(12)), record.data() + 4);
     const bool retuned = update && id % 50 == 7;
     for (int i = 0; i < 16; ++i) {
-        const float value = float(generator.bounded(1000)) / 4.0f * (retuned && i % 4 == 0 ? 1.1f : 1.0f);
+        const float scale = retuned && i % 4 == 0 ? 1.1f : 1.0f;
+        const float value = float(generator.bounded(1000)) / 4.0f * scale;
         qToLittleEndian<float>(value, record.data() + 6 + 4 * i);
     }
     for (int part = 0; part < 2; ++part) {
-        const int count = part == 0 ? 2 + int(generator.bounded(3)) : 8 + int(generator.bounded(24));
+        const int count =
+            part == 0 ? 2 + int(generator.bounded(3)) : 8 + int(generator.bounded(24));
         QByteArray text;
         for (int w = 0; w < count; ++w)
             text += QByteArray(w ? " " : "") + words[generator.bounded(int(std::size(words)))];
@@ -134,7 +136,8 @@ bool write_game_data(const QString &path, qint64 size, bool update)
     for (int i = 0; i < offsets.size(); ++i)
         qToLittleEndian<quint32>(offsets[i], index.data() + 8 + 4 * i);
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(index + records) == index.size() + records.size();
+    return file.open(QIODevice::WriteOnly) &&
+        file.write(index + records) == index.size() + records.size();
 }
 
 double mib(const QString &path)

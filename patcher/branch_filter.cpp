@@ -85,8 +85,7 @@ std::uint32_t wrap_near(std::uint32_t value)
     return value;
 }
 
-template <bool Encode>
-std::size_t rewrite_at(std::uint8_t *data, std::size_t i, std::size_t end)
+template <bool Encode> std::size_t rewrite_at(std::uint8_t *data, std::size_t i, std::size_t end)
 {
     const std::size_t offset = operand_offset(data + i, end - i);
     if (offset == 0)
@@ -109,16 +108,16 @@ unsigned matches16(const std::uint8_t *p)
     const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 2));
     const auto byte = [](int value) { return _mm_set1_epi8(char(value)); };
     const __m128i call = _mm_cmpeq_epi8(b0, byte(0xE8));
-    const __m128i indirect = _mm_and_si128(
-        _mm_cmpeq_epi8(b0, byte(0xFF)),
-        _mm_or_si128(_mm_cmpeq_epi8(b1, byte(0x15)), _mm_cmpeq_epi8(b1, byte(0x25))));
+    const __m128i indirect =
+        _mm_and_si128(_mm_cmpeq_epi8(b0, byte(0xFF)),
+                      _mm_or_si128(_mm_cmpeq_epi8(b1, byte(0x15)), _mm_cmpeq_epi8(b1, byte(0x25))));
     const __m128i rex = _mm_cmpeq_epi8(_mm_and_si128(b0, byte(0xF8)), byte(0x48));
-    const __m128i move = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(b1, byte(0x8B)), _mm_cmpeq_epi8(b1, byte(0x8D))),
-        _mm_cmpeq_epi8(b1, byte(0x89)));
+    const __m128i move =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b1, byte(0x8B)), _mm_cmpeq_epi8(b1, byte(0x8D))),
+                     _mm_cmpeq_epi8(b1, byte(0x89)));
     const __m128i relative = _mm_cmpeq_epi8(_mm_and_si128(b2, byte(0xC7)), byte(0x05));
-    const __m128i all = _mm_or_si128(
-        _mm_or_si128(call, indirect), _mm_and_si128(rex, _mm_and_si128(move, relative)));
+    const __m128i all = _mm_or_si128(_mm_or_si128(call, indirect),
+                                     _mm_and_si128(rex, _mm_and_si128(move, relative)));
     return unsigned(_mm_movemask_epi8(all));
 }
 
@@ -138,8 +137,7 @@ int lowest_bit(unsigned mask)
 // operand. The vector pass finds the same positions as the plain one, and
 // reads only bytes at or after the position it looks at, which no rewrite
 // before it has changed.
-template <bool Encode>
-void filter(std::uint8_t *data, std::size_t begin, std::size_t end)
+template <bool Encode> void filter(std::uint8_t *data, std::size_t begin, std::size_t end)
 {
     std::size_t i = begin;
 #ifdef ORVEX_FILTER_SSE2

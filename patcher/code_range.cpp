@@ -17,7 +17,8 @@ void include(std::uint64_t offset, std::uint64_t length, std::size_t size, CodeR
 {
     if (offset >= size || length == 0)
         return;
-    const std::size_t end = std::size_t(std::min<std::uint64_t>(size, offset + std::min<std::uint64_t>(length, size)));
+    const std::size_t end =
+        std::size_t(std::min<std::uint64_t>(size, offset + std::min<std::uint64_t>(length, size)));
     if (range->end == 0) {
         range->begin = std::size_t(offset);
         range->end = end;

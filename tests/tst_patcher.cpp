@@ -259,7 +259,9 @@ void TestPatcher::rewritten_code_patch_smaller()
     QVERIFY(make_patch(old_data, new_data, &patch).ok);
     QVERIFY(make_patch(old_data, new_data, &version2, DEFAULT_PATCH_LEVEL, 2).ok);
     QVERIFY2(patch.size() < version2.size() * 3 / 4,
-             qPrintable(QStringLiteral("%1 against %2 bytes").arg(patch.size()).arg(version2.size())));
+             qPrintable(QStringLiteral("%1 against %2 bytes")
+                            .arg(patch.size())
+                            .arg(version2.size())));
 }
 
 void TestPatcher::wrong_source_refused_target_untouched()
@@ -282,15 +284,19 @@ void TestPatcher::damaged_patch_refused_target_untouched_data()
 {
     QTest::addColumn<int>("version");
     QTest::addColumn<int>("keep"); // bytes of the patch kept, -1: all
-    QTest::addColumn<int>("flip_at"); // byte inverted, -1: none; in a version 2 body, from its start
+    // Byte inverted, -1: none; an offset as in a version 2 patch (moved past
+    // the prefix in version 3).
+    QTest::addColumn<int>("flip_at");
     QTest::addColumn<int>("expected"); // PatchError
     const int body = PatchHeader::SIZE;
     for (const int version : {2, 3}) {
         const QByteArray name = "version " + QByteArray::number(version) + ", ";
         QTest::newRow(name + "header only") << version << body << -1 << int(PatchError::Corrupt);
         QTest::newRow(name + "half") << version << -2 << -1 << int(PatchError::Corrupt);
-        QTest::newRow(name + "last byte missing") << version << -3 << -1 << int(PatchError::Corrupt);
-        QTest::newRow(name + "shorter than header") << version << 10 << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "last byte missing")
+            << version << -3 << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "shorter than header")
+            << version << 10 << -1 << int(PatchError::Corrupt);
         QTest::newRow(name + "magic damaged") << version << -1 << 0 << int(PatchError::Corrupt);
         QTest::newRow(name + "frame byte flipped")
             << version << -1 << body + 40 << int(PatchError::Corrupt);
@@ -301,8 +307,10 @@ void TestPatcher::damaged_patch_refused_target_untouched_data()
             << version << -1 << body + 8 << int(PatchError::Corrupt);
         QTest::newRow(name + "control frame byte flipped")
             << version << -1 << body + 20 << int(PatchError::Corrupt);
-        QTest::newRow(name + "last byte flipped") << version << -1 << -2 << int(PatchError::Corrupt);
-        QTest::newRow(name + "result hash damaged") << version << -1 << 19 << int(PatchError::Corrupt);
+        QTest::newRow(name + "last byte flipped")
+            << version << -1 << -2 << int(PatchError::Corrupt);
+        QTest::newRow(name + "result hash damaged")
+            << version << -1 << 19 << int(PatchError::Corrupt);
         QTest::newRow(name + "source hash damaged")
             << version << -1 << 12 << int(PatchError::WrongSource);
     }
