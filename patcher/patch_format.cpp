@@ -79,8 +79,7 @@ struct Candidate
     bool ok = false;
     std::vector<char> body;
     std::string error;
-    // A version 3 prefix when the code was rewritten or xz codes the
-    // differences; empty for a version 2 body.
+    // The version 3 prefix; empty for a version 2 body.
     std::vector<char> prefix;
 
     std::size_t size() const { return prefix.size() + body.size(); }
@@ -131,9 +130,9 @@ Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
     return candidate;
 }
 
-// A version 3 patch where its body is the smallest of those tried, else a
-// version 2 one. The plain body is compressed on another thread while the
-// copies are planned.
+// The smaller of the bodies tried: with copies (version 3, or version 2 when
+// max_version says so) and without (version 2). The plain body is compressed
+// on another thread while the copies are planned.
 std::vector<char> build_patch(const char *old_data, std::size_t old_size, const char *new_data,
                               std::size_t new_size, int level, std::uint32_t max_version,
                               PatchResult *result)
