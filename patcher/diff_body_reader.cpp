@@ -1,11 +1,13 @@
 #include "diff_body_reader.h"
 
+#include "copy_difference.h"
 #include "diff_body_format.h"
 #include "diff_plan.h"
 #include "large_buffer.h"
 #include "little_endian.h"
 #include "patch_header.h"
 
+#include <lzma.h>
 #include <zstd.h>
 
 #include <cstring>
@@ -67,6 +69,65 @@ bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
     return !ZSTD_isError(written) && written == size;
 }
 
+// Decodes a whole xz stream of exactly size bytes into out.
+bool decompress_xz(const char *stream, std::size_t stream_size, std::uint8_t *out,
+                   std::size_t size)
+{
+    std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
+    std::size_t in_position = 0;
+    std::size_t out_position = 0;
+    const lzma_ret ret = lzma_stream_buffer_decode(
+        &memory_limit, 0, nullptr, reinterpret_cast<const std::uint8_t *>(stream), &in_position,
+        stream_size, out, &out_position, size);
+    return ret == LZMA_OK && in_position == stream_size && out_position == size;
+}
+
+// Decodes a zero runs frame (with xz or zstd) of exactly size bytes into
+// out.
+bool decompress_runs(const char *frame, std::size_t frame_size, bool xz, std::uint8_t *out,
+                     std::size_t size)
+{
+    if (frame_size < 8)
+        return false;
+    // Each byte decoded takes at most two coded ones (a single zero).
+    const std::uint64_t coded_size = load_little_endian(frame, 8);
+    if (coded_size / 2 > size)
+        return false;
+    std::unique_ptr<std::uint8_t[]> coded(
+        new (std::nothrow) std::uint8_t[coded_size ? std::size_t(coded_size) : 1]);
+    if (!coded)
+        return false;
+    const char *stream = frame + 8;
+    const std::size_t stream_size = frame_size - 8;
+    if (xz) {
+        if (!decompress_xz(stream, stream_size, coded.get(), std::size_t(coded_size)))
+            return false;
+    } else {
+        std::uint64_t declared = 0;
+        if (!frame_content_size(stream, stream_size, &declared) || declared != coded_size ||
+            !decompress(stream, stream_size, nullptr, 0, coded.get(), std::size_t(coded_size)))
+            return false;
+    }
+    const std::uint8_t *p = coded.get();
+    const std::uint8_t *end = p + coded_size;
+    std::size_t written = 0;
+    while (p < end) {
+        const std::uint8_t byte = *p++;
+        if (byte != 0) {
+            if (written == size)
+                return false;
+            out[written++] = byte;
+            continue;
+        }
+        std::uint64_t more = 0;
+        if (!get_number(&p, end, &more) || more >= size - written)
+            return false;
+        std::memset(out + written, 0, std::size_t(more) + 1);
+        written += std::size_t(more) + 1;
+    }
+    return written == size;
+}
+
 // Reads the control list, checking that the copies lie in order inside both
 // contents, into copies (when not null). *count gets their number, *copied
 // their total length.
@@ -109,8 +170,9 @@ bool read_copies(const std::uint8_t *p, const std::uint8_t *end, std::uint64_t o
 // each copy then moves to its place, last first: a copy's place never lies
 // below where its differences were decoded, nor over those of earlier copies.
 bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *old_data,
-                          std::size_t old_size, std::size_t result_size, LargeBuffer *out,
-                          bool *out_of_memory)
+                          std::size_t old_size, std::size_t result_size,
+                          const BodyCoding &coding, LargeBuffer *out, bool *out_of_memory,
+                          const std::function<void()> &old_ready)
 {
     *out_of_memory = false;
     if (body_size < std::size_t(DIFF_BODY_FIXED_SIZE))
@@ -130,10 +192,23 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
     std::uint64_t control_length = 0;
     std::uint64_t difference_length = 0;
     std::uint64_t fresh_length = 0;
+    const bool runs = coding.differences != DifferenceCoder::Zstd;
+    const bool fresh_xz = coding.fresh == FreshCoder::Xz;
+    if (fresh_xz) {
+        if (fresh_size < 8)
+            return false;
+        fresh_length = load_little_endian(fresh_frame, 8);
+    } else if (!frame_content_size(fresh_frame, fresh_size, &fresh_length)) {
+        return false;
+    }
     if (!frame_content_size(control_frame, control_size, &control_length) ||
-        !frame_content_size(difference_frame, difference_size, &difference_length) ||
-        !frame_content_size(fresh_frame, fresh_size, &fresh_length) ||
-        difference_length > result_size || fresh_length != result_size - difference_length ||
+        fresh_length > result_size)
+        return false;
+    if (runs)
+        difference_length = result_size - fresh_length;
+    else if (!frame_content_size(difference_frame, difference_size, &difference_length))
+        return false;
+    if (difference_length > result_size || fresh_length != result_size - difference_length ||
         control_length / DIFF_BODY_MAX_ENTRY > difference_length)
         return false;
 
@@ -160,10 +235,21 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         return false;
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
-    if (!decompress(difference_frame, difference_size, nullptr, 0, out->data(),
-                    std::size_t(difference_length)) ||
-        !decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
-                    std::size_t(fresh_length)))
+    const bool differences_read = runs
+        ? decompress_runs(difference_frame, difference_size,
+                          coding.differences == DifferenceCoder::ZeroRunsXz,
+                          reinterpret_cast<std::uint8_t *>(out->data()),
+                          std::size_t(difference_length))
+        : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
+                     std::size_t(difference_length));
+    if (old_ready)
+        old_ready();
+    const bool fresh_read = fresh_xz
+        ? decompress_xz(fresh_frame + 8, fresh_size - 8,
+                        reinterpret_cast<std::uint8_t *>(fresh.data()), std::size_t(fresh_length))
+        : decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
+                     std::size_t(fresh_length));
+    if (!differences_read || !fresh_read)
         return false;
 
     auto *result = reinterpret_cast<std::uint8_t *>(out->data());
@@ -182,9 +268,8 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         difference_end -= copy->length;
         std::uint8_t *to = result + copy->new_start;
         std::memmove(to, result + difference_end, std::size_t(copy->length));
-        const std::uint8_t *from = old_bytes + copy->old_start;
-        for (std::uint64_t k = 0; k < copy->length; ++k)
-            to[k] = std::uint8_t(to[k] + from[k]);
+        CopyDifference::add(to, old_bytes + copy->old_start, copy->new_start, copy->length,
+                            coding.words);
         place_end = copy->new_start;
     }
     return true;

@@ -1,18 +1,27 @@
 #pragma once
 
+#include "diff_body_format.h"
+
 #include <cstddef>
+#include <functional>
 
 class LargeBuffer;
 
-// Reads the body of a version 2 patch (see diff_body_format.h). Needs only
-// zstd's decoder, so the patch program does not carry what makes patches.
+// Reads the body of a version 2 patch, or that of a version 3 one after its
+// prefix (see diff_body_format.h). Needs only the zstd and xz decoders, so
+// the patch program does not carry what makes patches.
 class DiffBodyReader
 {
 public:
     // Rebuilds the result_size bytes of the result from a body and the old
     // content into *out. False when the body is damaged or does not fit the
-    // sizes; *out_of_memory tells a failed allocation apart.
+    // sizes; *out_of_memory tells a failed allocation apart. coding is the
+    // default one in version 2 and given by the prefix in version 3. When
+    // given,
+    // old_ready is called before old_data is first read, so the old content
+    // can be prepared on another thread while the differences are decoded.
     static bool read(const char *body, std::size_t body_size, const char *old_data,
-                     std::size_t old_size, std::size_t result_size, LargeBuffer *out,
-                     bool *out_of_memory);
+                     std::size_t old_size, std::size_t result_size, const BodyCoding &coding,
+                     LargeBuffer *out, bool *out_of_memory,
+                     const std::function<void()> &old_ready = nullptr);
 };

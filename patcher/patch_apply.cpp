@@ -1,9 +1,11 @@
 #include "patch_apply.h"
 
+#include "branch_filter.h"
 #include "diff_body_reader.h"
 #include "file_view.h"
 #include "hash_text_core.h"
 #include "large_buffer.h"
+#include "little_endian.h"
 #include "patch_header.h"
 
 #include <fcntl.h>
@@ -53,6 +55,75 @@ bool decode_plain(const PatchHeader &header, const char *frame, std::size_t fram
     return !ZSTD_isError(written) && written == result_size;
 }
 
+// A version 3 body's prefix, checked against the sizes of both files.
+struct CodePrefix
+{
+    CodeFilter filter = CodeFilter::None;
+    BodyCoding coding;
+    std::uint64_t old_begin = 0, old_end = 0, new_begin = 0, new_end = 0;
+
+    bool read(const char *body, std::size_t body_size, std::uint64_t old_size,
+              std::uint64_t new_size)
+    {
+        if (body_size < std::size_t(CODE_PREFIX_SIZE) || std::uint8_t(body[0]) > 1 ||
+            std::uint8_t(body[1]) > 2 || std::uint8_t(body[2]) > 1 || std::uint8_t(body[3]) > 1)
+            return false;
+        filter = CodeFilter(body[0]);
+        coding.differences = DifferenceCoder(body[1]);
+        coding.fresh = FreshCoder(body[2]);
+        coding.words = body[3] == 1;
+        old_begin = load_little_endian(body + 4, 8);
+        old_end = load_little_endian(body + 12, 8);
+        new_begin = load_little_endian(body + 20, 8);
+        new_end = load_little_endian(body + 28, 8);
+        return old_begin <= old_end && old_end <= old_size && new_begin <= new_end &&
+            new_end <= new_size;
+    }
+};
+
+// Decodes a version 3 body into *out: the old content's code rewritten in a
+// copy, the version 2 body read against it, and the result's code restored.
+bool decode_code(const PatchHeader &header, const char *body, std::size_t body_size,
+                 const FileView &target, LargeBuffer *out, bool *out_of_memory)
+{
+    *out_of_memory = false;
+    CodePrefix prefix;
+    if (!prefix.read(body, body_size, target.size(), header.result_size))
+        return false;
+    // The old content's code is rewritten in a copy on another thread while
+    // the differences are decoded.
+    const char *old_data = target.data();
+    LargeBuffer filtered;
+    std::future<void> old_filtered;
+    if (prefix.filter == CodeFilter::X86) {
+        if (!filtered.allocate(target.size())) {
+            *out_of_memory = true;
+            return false;
+        }
+        old_filtered = std::async(std::launch::async, [&] {
+            if (target.size() > 0)
+                std::memcpy(filtered.data(), target.data(), target.size());
+            BranchFilter::encode(reinterpret_cast<std::uint8_t *>(filtered.data()),
+                                 std::size_t(prefix.old_begin), std::size_t(prefix.old_end));
+        });
+        old_data = filtered.data();
+    }
+    const bool read = DiffBodyReader::read(
+        body + CODE_PREFIX_SIZE, body_size - CODE_PREFIX_SIZE, old_data, target.size(),
+        std::size_t(header.result_size), prefix.coding, out, out_of_memory, [&old_filtered] {
+            if (old_filtered.valid())
+                old_filtered.wait();
+        });
+    if (old_filtered.valid())
+        old_filtered.wait();
+    if (!read)
+        return false;
+    if (prefix.filter == CodeFilter::X86)
+        BranchFilter::decode(reinterpret_cast<std::uint8_t *>(out->data()),
+                             std::size_t(prefix.new_begin), std::size_t(prefix.new_end));
+    return true;
+}
+
 // Decodes the body (by its version) with the target as reference into *out.
 // The target's hash is computed on another thread meanwhile; a wrong source
 // is reported as such even when the body then failed to decode.
@@ -69,10 +140,15 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
     const char *body = patch.data() + PatchHeader::SIZE;
     const std::size_t body_size = patch.size() - PatchHeader::SIZE;
     bool out_of_memory = false;
-    const bool decoded = header.version == PatchHeader::PLAIN_VERSION
-        ? decode_plain(header, body, body_size, target, out, &out_of_memory)
-        : DiffBodyReader::read(body, body_size, target.data(), target.size(),
-                               std::size_t(header.result_size), out, &out_of_memory);
+    bool decoded = false;
+    if (header.version == PatchHeader::PLAIN_VERSION)
+        decoded = decode_plain(header, body, body_size, target, out, &out_of_memory);
+    else if (header.version == PatchHeader::DIFF_VERSION)
+        decoded = DiffBodyReader::read(body, body_size, target.data(), target.size(),
+                                       std::size_t(header.result_size), BodyCoding(), out,
+                                       &out_of_memory);
+    else
+        decoded = decode_code(header, body, body_size, target, out, &out_of_memory);
 
     const std::string target_hash = source_hash.get();
     if (target_hash != header.source_hash)
@@ -206,8 +282,7 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
     PatchHeader header;
     if (!PatchHeader::decode(patch.data(), patch.size(), &header))
         return PatchResult::failure(PatchError::Corrupt, "not a patch file");
-    if (header.version != PatchHeader::PLAIN_VERSION &&
-        header.version != PatchHeader::FORMAT_VERSION)
+    if (header.version < PatchHeader::PLAIN_VERSION || header.version > PatchHeader::CODE_VERSION)
         return PatchResult::failure(PatchError::Corrupt,
                                     "unsupported patch format version " +
                                         std::to_string(header.version));

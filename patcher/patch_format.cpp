@@ -1,8 +1,11 @@
 #include "patch_format.h"
 
+#include "branch_filter.h"
+#include "code_range.h"
 #include "diff_body.h"
 #include "file_view.h"
 #include "hash_text_core.h"
+#include "little_endian.h"
 #include "suffix_matcher.h"
 
 #include <QSaveFile>
@@ -76,52 +79,93 @@ struct Candidate
     bool ok = false;
     std::vector<char> body;
     std::string error;
+    // The version 3 prefix; empty for a version 2 body.
+    std::vector<char> prefix;
+
+    std::size_t size() const { return prefix.size() + body.size(); }
 };
 
-// A body with copies planned over old and new.
+// A body with copies planned over old and new. For x86-64 executables (both
+// files) the copies are planned over the files with their code's operands
+// rewritten (branch_filter.h).
 Candidate diff_candidate(const std::uint8_t *old_data, std::size_t old_size,
-                         const std::uint8_t *new_data, std::size_t new_size, int level)
+                         const std::uint8_t *new_data, std::size_t new_size, int level,
+                         std::uint32_t max_version)
 {
     Candidate candidate;
+    CodeRange old_code;
+    CodeRange new_code;
+    std::vector<std::uint8_t> old_filtered;
+    std::vector<std::uint8_t> new_filtered;
+    const bool version3 = max_version >= PatchHeader::CODE_VERSION;
+    const bool filter = version3 && CodeRange::find(old_data, old_size, &old_code) &&
+        CodeRange::find(new_data, new_size, &new_code);
+    if (filter) {
+        old_filtered.assign(old_data, old_data + old_size);
+        new_filtered.assign(new_data, new_data + new_size);
+        BranchFilter::encode(old_filtered.data(), old_code.begin, old_code.end);
+        BranchFilter::encode(new_filtered.data(), new_code.begin, new_code.end);
+        old_data = old_filtered.data();
+        new_data = new_filtered.data();
+    }
     SuffixMatcher matcher;
     if (!matcher.build(old_data, old_size)) {
         candidate.error = "out of memory";
         return candidate;
     }
+    BodyCoding coding;
     candidate.ok = DiffBody::write(old_data, old_size, new_data, new_size, &matcher, level,
-                                   &candidate.body, &candidate.error);
+                                   version3, &candidate.body, &coding, &candidate.error);
+    if (candidate.ok && version3) {
+        candidate.prefix.assign(CODE_PREFIX_SIZE, '\0');
+        candidate.prefix[0] = char(filter ? CodeFilter::X86 : CodeFilter::None);
+        candidate.prefix[1] = char(coding.differences);
+        candidate.prefix[2] = char(coding.fresh);
+        candidate.prefix[3] = char(coding.words ? 1 : 0);
+        const std::uint64_t ranges[] = {old_code.begin, old_code.end, new_code.begin,
+                                        new_code.end};
+        for (int i = 0; i < 4; ++i)
+            store_little_endian(ranges[i], candidate.prefix.data() + 4 + 8 * i, 8);
+    }
     return candidate;
 }
 
-// A version 2 patch: the smallest of the bodies tried. The plain body is
-// compressed on another thread while the copies are planned.
+// The smaller of the bodies tried: with copies (version 3, or version 2 when
+// max_version says so) and without (version 2). The plain body is compressed
+// on another thread while the copies are planned.
 std::vector<char> build_patch(const char *old_data, std::size_t old_size, const char *new_data,
-                              std::size_t new_size, int level, PatchResult *result)
+                              std::size_t new_size, int level, std::uint32_t max_version,
+                              PatchResult *result)
 {
     const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data);
     const auto *new_bytes = reinterpret_cast<const std::uint8_t *>(new_data);
     auto plain = std::async(std::launch::async, [=] {
         Candidate candidate;
+        BodyCoding coding;
         candidate.ok = DiffBody::write(old_bytes, old_size, new_bytes, new_size, nullptr, level,
-                                       &candidate.body, &candidate.error);
+                                       false, &candidate.body, &coding, &candidate.error);
         return candidate;
     });
     std::vector<Candidate> candidates;
     if (old_size > 0 && old_size <= MAX_DIFF_SIZE && new_size <= MAX_DIFF_SIZE)
-        candidates.push_back(diff_candidate(old_bytes, old_size, new_bytes, new_size, level));
+        candidates.push_back(
+            diff_candidate(old_bytes, old_size, new_bytes, new_size, level, max_version));
     candidates.push_back(plain.get());
 
     const Candidate *best = nullptr;
     for (const Candidate &candidate : candidates)
-        if (candidate.ok && (!best || candidate.body.size() < best->body.size()))
+        if (candidate.ok && (!best || candidate.size() < best->size()))
             best = &candidate;
     if (!best) {
         *result = PatchResult::failure(PatchError::Internal, candidates.back().error);
         return {};
     }
+    const std::uint32_t version =
+        best->prefix.empty() ? PatchHeader::DIFF_VERSION : PatchHeader::CODE_VERSION;
     const std::string header =
-        header_for(PatchHeader::FORMAT_VERSION, old_data, old_size, new_data, new_size).encode();
+        header_for(version, old_data, old_size, new_data, new_size).encode();
     std::vector<char> patch(header.begin(), header.end());
+    patch.insert(patch.end(), best->prefix.begin(), best->prefix.end());
     patch.insert(patch.end(), best->body.begin(), best->body.end());
     return patch;
 }
@@ -129,12 +173,12 @@ std::vector<char> build_patch(const char *old_data, std::size_t old_size, const 
 } // namespace
 
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
-                       int level)
+                       int level, std::uint32_t max_version)
 {
     PatchResult result = PatchResult::success();
     const std::vector<char> bytes =
         build_patch(old_data.constData(), std::size_t(old_data.size()), new_data.constData(),
-                    std::size_t(new_data.size()), level, &result);
+                    std::size_t(new_data.size()), level, max_version, &result);
     if (!result.ok)
         return result;
     if (bytes.size() > std::size_t(INT_MAX))
@@ -169,8 +213,9 @@ PatchResult make_patch_file(const QString &old_path, const QString &new_path,
         return PatchResult::failure(PatchError::Unreadable,
                                     "cannot read " + new_path.toStdString());
     PatchResult result = PatchResult::success();
-    const std::vector<char> bytes = build_patch(old_file.data(), old_file.size(), new_file.data(),
-                                                new_file.size(), level, &result);
+    const std::vector<char> bytes =
+        build_patch(old_file.data(), old_file.size(), new_file.data(), new_file.size(), level,
+                    PatchHeader::CODE_VERSION, &result);
     if (!result.ok)
         return result;
     QSaveFile out(patch_path);

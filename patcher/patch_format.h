@@ -21,13 +21,18 @@
 constexpr int DEFAULT_PATCH_LEVEL = 12;
 
 // Builds in *patch a patch that turns old_data into new_data. Both ways of
-// writing it, the new content compressed against the old one and copies with
-// differences, are tried (on two threads) and the smaller is kept. Copies are
+// writing it, the new content compressed against the old one (version 2)
+// and copies with differences (version 3: over rewritten code for x86-64
+// executables, differences with their zero runs shortened), are tried (on
+// two threads) and the smaller is kept. Copies are
 // only tried for files up to MAX_DIFF_SIZE: sorting the old content's
 // suffixes takes four bytes per old byte and time that grows faster than
 // the size.
+// max_version is the newest format version the patch may use: 2 for patch
+// programs that predate version 3, and for testing them.
 PatchResult make_patch(const QByteArray &old_data, const QByteArray &new_data, QByteArray *patch,
-                       int level = DEFAULT_PATCH_LEVEL);
+                       int level = DEFAULT_PATCH_LEVEL,
+                       std::uint32_t max_version = PatchHeader::CODE_VERSION);
 
 constexpr std::size_t MAX_DIFF_SIZE = std::size_t(128) << 20;
 

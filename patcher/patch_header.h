@@ -12,7 +12,15 @@
 //      between them compressed against the old file (see diff_body.h).
 //      Rebuilt programs, where addresses shift throughout the code, get far
 //      smaller patches; without copies it is the version 1 frame again.
-// Patches are made in version 2; version 1 patches still apply.
+//   3  version 2 after a prefix that says how the code of both files was
+//      rewritten before the copies were planned (relative call targets and
+//      data addresses made absolute, see branch_filter.h), whether the
+//      differences are taken by 32-bit words, and how the differences (zero
+//      runs shortened, then zstd or xz) and the new bytes (zstd against the
+//      old content, or xz) are coded; see diff_body_format.h.
+// Patches with copies are made in version 3; a patch without copies (the
+// new content compressed against the old) in version 2, where that is
+// smaller. Versions 1 and 2 still apply.
 //
 // Header (little-endian), PatchHeader::SIZE bytes:
 //   0  magic "ORVXPTCH"
@@ -26,10 +34,11 @@ struct PatchHeader
     static constexpr char MAGIC[] = "ORVXPTCH";
     static constexpr int MAGIC_LENGTH = 8;
     static constexpr std::uint32_t PLAIN_VERSION = 1;
-    static constexpr std::uint32_t FORMAT_VERSION = 2;
+    static constexpr std::uint32_t DIFF_VERSION = 2;
+    static constexpr std::uint32_t CODE_VERSION = 3;
     static constexpr int SIZE = 42;
 
-    std::uint32_t version = FORMAT_VERSION;
+    std::uint32_t version = DIFF_VERSION;
     std::string source_hash;
     std::string result_hash;
     std::uint64_t source_size = 0;

@@ -125,7 +125,8 @@ bool check_patch_header(const QString &path, const QString &source_hash, const Q
     const QByteArray head = file.read(PatchHeader::SIZE);
     PatchHeader header;
     if (!PatchHeader::decode(head.constData(), size_t(head.size()), &header) ||
-        header.version != PatchHeader::FORMAT_VERSION) {
+        (header.version != PatchHeader::DIFF_VERSION &&
+         header.version != PatchHeader::CODE_VERSION)) {
         *error = QStringLiteral("%1 is not a patch of this format").arg(path);
         return false;
     }

@@ -1,3 +1,4 @@
+#include "diff_body_format.h"
 #include "hash_text.h"
 #include "patch_format.h"
 #include "test_files.h"
@@ -39,8 +40,10 @@ QByteArray text_lines(int count, int variant)
 // A program-like file: functions of code-like bytes that call each other
 // with x86 relative calls (E8 and the distance to the target). grow[i] bytes
 // more in function i move every later function, so every call that crosses
-// a grown function gets other bytes, as when a program is rebuilt.
-QByteArray program(const QVector<int> &grow)
+// a grown function gets other bytes, as when a program is rebuilt. With
+// targets, every call goes to one of the first targets functions, as calls
+// into a table of library stubs do.
+QByteArray program(const QVector<int> &grow, int targets = 0)
 {
     const int functions = grow.size();
     QRandomGenerator generator(21);
@@ -53,7 +56,7 @@ QByteArray program(const QVector<int> &grow)
         while (body.size() < length) {
             if (generator.bounded(8) == 0) {
                 body += char(0xE8) + QByteArray(4, '\0');
-                callees.append(int(generator.bounded(functions)));
+                callees.append(int(generator.bounded(targets ? targets : functions)));
             } else {
                 body += char(0x40 + generator.bounded(48)); // no E8 among these
             }
@@ -77,6 +80,24 @@ QByteArray program(const QVector<int> &grow)
         }
     }
     return image;
+}
+
+// program() calling its first 20 functions, and then tail, in a 64-bit
+// x86-64 ELF file whose one loadable segment, all of it up to the end of the
+// file, is executable.
+QByteArray elf_program(const QVector<int> &grow, const QByteArray &tail = QByteArray())
+{
+    const QByteArray code = program(grow, 20) + tail;
+    uchar file[120] = {0x7f, 'E', 'L', 'F', 2, 1};
+    qToLittleEndian<quint16>(62, file + 18); // x86-64
+    qToLittleEndian<quint64>(64, file + 32); // program headers
+    qToLittleEndian<quint16>(56, file + 54);
+    qToLittleEndian<quint16>(1, file + 56);
+    qToLittleEndian<quint32>(1, file + 64); // loadable
+    qToLittleEndian<quint32>(5, file + 68); // readable, executable
+    qToLittleEndian<quint64>(sizeof file, file + 72);
+    qToLittleEndian<quint64>(quint64(code.size()), file + 96);
+    return QByteArray(reinterpret_cast<const char *>(file), int(sizeof file)) + code;
 }
 
 // Frames a version 2 body from raw parts: the control list, the differences
@@ -116,6 +137,7 @@ private slots:
     void round_trip_data();
     void round_trip();
     void rebuilt_program_patch_smaller_than_plain();
+    void rewritten_code_patch_smaller();
     void wrong_source_refused_target_untouched();
     void damaged_patch_refused_target_untouched_data();
     void damaged_patch_refused_target_untouched();
@@ -134,7 +156,8 @@ void TestPatcher::round_trip_data()
 {
     QTest::addColumn<QByteArray>("old_data");
     QTest::addColumn<QByteArray>("new_data");
-    QTest::addColumn<bool>("plain"); // a version 1 patch, as earlier publishers made
+    QTest::addColumn<int>("max_version"); // 1: a plain patch, as early publishers made
+    QTest::addColumn<int>("version"); // expected; 0: 2 or 3, whichever is smaller
 
     const QByteArray random = random_bytes(1 << 20, 1);
     QByteArray edited = random;
@@ -144,30 +167,52 @@ void TestPatcher::round_trip_data()
     QVector<int> grow(300, 0);
     grow[10] = 3;
     const QByteArray rebuilt = program(grow);
-    for (const bool plain : {false, true}) {
-        const QByteArray name = plain ? "version 1, " : "";
-        QTest::newRow(name + "random with edits") << random << edited << plain;
-        QTest::newRow(name + "text lines") << text_lines(40000, 0) << text_lines(42000, 5) << plain;
-        QTest::newRow(name + "empty to content") << QByteArray() << text_lines(100, 1) << plain;
-        QTest::newRow(name + "content to empty") << text_lines(100, 1) << QByteArray() << plain;
-        QTest::newRow(name + "unchanged") << random << random << plain;
-        QTest::newRow(name + "program") << program(QVector<int>(300, 0)) << rebuilt << plain;
+    for (const int max_version : {1, 2, 3}) {
+        const QByteArray name = "up to version " + QByteArray::number(max_version) + ", ";
+        const int version = max_version < 3 ? max_version : 0;
+        QTest::newRow(name + "random with edits") << random << edited << max_version << version;
+        QTest::newRow(name + "text lines")
+            << text_lines(40000, 0) << text_lines(42000, 5) << max_version << version;
+        QTest::newRow(name + "empty to content")
+            << QByteArray() << text_lines(100, 1) << max_version << version;
+        QTest::newRow(name + "content to empty")
+            << text_lines(100, 1) << QByteArray() << max_version << version;
+        QTest::newRow(name + "unchanged") << random << random << max_version << version;
+        QTest::newRow(name + "program")
+            << program(QVector<int>(300, 0)) << rebuilt << max_version << version;
     }
+    // Executables whose code is rewritten before diffing. Call-like bytes
+    // at the very end of the code and the file, with operands cut off, must
+    // come back as they were.
+    const QByteArray calls_at_end = QByteArray("\xe8\x01\x02\x03\xe8\xff\xff\xe8\x48\x8d", 10);
+    const QByteArray base = elf_program(QVector<int>(300, 0));
+    QTest::newRow("executable rebuilt") << base << elf_program(grow) << 3 << 3;
+    QTest::newRow("executable, code ends in cut-off calls")
+        << elf_program(QVector<int>(300, 0), calls_at_end)
+        << elf_program(grow, calls_at_end + calls_at_end) << 3 << 3;
+    QTest::newRow("executable to empty") << base << QByteArray() << 3 << 0;
+    QTest::newRow("empty to executable") << QByteArray() << base << 3 << 0;
+    QTest::newRow("header of an executable only")
+        << base.left(120) << elf_program(grow).left(121) << 3 << 0;
 }
 
 void TestPatcher::round_trip()
 {
     QFETCH(QByteArray, old_data);
     QFETCH(QByteArray, new_data);
-    QFETCH(bool, plain);
+    QFETCH(int, max_version);
+    QFETCH(int, version);
     QByteArray patch;
-    const PatchResult made = plain ? make_plain_patch(old_data, new_data, &patch)
-                                   : make_patch(old_data, new_data, &patch);
+    const PatchResult made = max_version == 1
+        ? make_plain_patch(old_data, new_data, &patch)
+        : make_patch(old_data, new_data, &patch, DEFAULT_PATCH_LEVEL, std::uint32_t(max_version));
     QVERIFY2(made.ok, made.message.c_str());
 
     PatchHeader header;
     QVERIFY(PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header));
-    QCOMPARE(header.version, plain ? PatchHeader::PLAIN_VERSION : PatchHeader::FORMAT_VERSION);
+    if (version != 0)
+        QCOMPARE(int(header.version), version);
+    QVERIFY(header.version >= 1 && int(header.version) <= max_version);
     QCOMPARE(QString::fromStdString(header.source_hash), hash_text(old_data));
     QCOMPARE(QString::fromStdString(header.result_hash), hash_text(new_data));
 
@@ -200,6 +245,25 @@ void TestPatcher::rebuilt_program_patch_smaller_than_plain()
     QVERIFY(read_file(path("target")) == new_data);
 }
 
+// Rewriting the calls of an executable's code makes a rebuild's patch
+// clearly smaller than diffing the bytes as they are.
+void TestPatcher::rewritten_code_patch_smaller()
+{
+    const QByteArray old_data = elf_program(QVector<int>(2000, 0));
+    QVector<int> grow(2000, 0);
+    for (int f = 50; f < 2000; f += 100)
+        grow[f] = 7;
+    const QByteArray new_data = elf_program(grow);
+    QByteArray patch;
+    QByteArray version2;
+    QVERIFY(make_patch(old_data, new_data, &patch).ok);
+    QVERIFY(make_patch(old_data, new_data, &version2, DEFAULT_PATCH_LEVEL, 2).ok);
+    QVERIFY2(patch.size() < version2.size() * 3 / 4,
+             qPrintable(QStringLiteral("%1 against %2 bytes")
+                            .arg(patch.size())
+                            .arg(version2.size())));
+}
+
 void TestPatcher::wrong_source_refused_target_untouched()
 {
     const QByteArray old_data = text_lines(5000, 0);
@@ -218,40 +282,72 @@ void TestPatcher::wrong_source_refused_target_untouched()
 
 void TestPatcher::damaged_patch_refused_target_untouched_data()
 {
+    QTest::addColumn<int>("version");
     QTest::addColumn<int>("keep"); // bytes of the patch kept, -1: all
-    QTest::addColumn<int>("flip_at"); // byte inverted, -1: none
+    // Byte inverted, -1: none; an offset as in a version 2 patch (moved past
+    // the prefix in version 3).
+    QTest::addColumn<int>("flip_at");
     QTest::addColumn<int>("expected"); // PatchError
-    QTest::newRow("header only") << PatchHeader::SIZE << -1 << int(PatchError::Corrupt);
-    QTest::newRow("half") << -2 << -1 << int(PatchError::Corrupt);
-    QTest::newRow("last byte missing") << -3 << -1 << int(PatchError::Corrupt);
-    QTest::newRow("shorter than header") << 10 << -1 << int(PatchError::Corrupt);
-    QTest::newRow("magic damaged") << -1 << 0 << int(PatchError::Corrupt);
-    QTest::newRow("frame byte flipped") << -1 << PatchHeader::SIZE + 40 << int(PatchError::Corrupt);
-    QTest::newRow("unknown version") << -1 << 8 << int(PatchError::Corrupt);
-    QTest::newRow("control size damaged")
-        << -1 << PatchHeader::SIZE + 7 << int(PatchError::Corrupt);
-    QTest::newRow("difference size damaged")
-        << -1 << PatchHeader::SIZE + 8 << int(PatchError::Corrupt);
-    QTest::newRow("control frame byte flipped")
-        << -1 << PatchHeader::SIZE + 20 << int(PatchError::Corrupt);
-    QTest::newRow("last byte flipped") << -1 << -2 << int(PatchError::Corrupt);
-    QTest::newRow("result hash damaged") << -1 << 19 << int(PatchError::Corrupt);
-    QTest::newRow("source hash damaged") << -1 << 12 << int(PatchError::WrongSource);
+    const int body = PatchHeader::SIZE;
+    for (const int version : {2, 3}) {
+        const QByteArray name = "version " + QByteArray::number(version) + ", ";
+        QTest::newRow(name + "header only") << version << body << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "half") << version << -2 << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "last byte missing")
+            << version << -3 << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "shorter than header")
+            << version << 10 << -1 << int(PatchError::Corrupt);
+        QTest::newRow(name + "magic damaged") << version << -1 << 0 << int(PatchError::Corrupt);
+        QTest::newRow(name + "frame byte flipped")
+            << version << -1 << body + 40 << int(PatchError::Corrupt);
+        QTest::newRow(name + "unknown version") << version << -1 << 8 << int(PatchError::Corrupt);
+        QTest::newRow(name + "control size damaged")
+            << version << -1 << body + 7 << int(PatchError::Corrupt);
+        QTest::newRow(name + "difference size damaged")
+            << version << -1 << body + 8 << int(PatchError::Corrupt);
+        QTest::newRow(name + "control frame byte flipped")
+            << version << -1 << body + 20 << int(PatchError::Corrupt);
+        QTest::newRow(name + "last byte flipped")
+            << version << -1 << -2 << int(PatchError::Corrupt);
+        QTest::newRow(name + "result hash damaged")
+            << version << -1 << 19 << int(PatchError::Corrupt);
+        QTest::newRow(name + "source hash damaged")
+            << version << -1 << 12 << int(PatchError::WrongSource);
+    }
+    // The version 3 prefix: an unknown filter or coder, ranges beyond the
+    // files, and the zero runs' length (the first bytes after the frames'
+    // sizes and the control frame). Rows at or past the prefix's end are
+    // shifted past it; these name bytes of the prefix itself (flip_at - 1000).
+    for (const int at : {0, 1, 2, 3, 11, 19, 27, 35})
+        QTest::newRow(qPrintable(QStringLiteral("version 3, prefix byte %1").arg(at)))
+            << 3 << -1 << 1000 + at << int(PatchError::Corrupt);
+    QTest::newRow("version 3, zero runs length damaged")
+        << 3 << -1 << -4 << int(PatchError::Corrupt);
 }
 
 void TestPatcher::damaged_patch_refused_target_untouched()
 {
+    QFETCH(int, version);
     QFETCH(int, keep);
     QFETCH(int, flip_at);
     QFETCH(int, expected);
-    // A rebuilt program, so that the patch has copies and differences.
-    const QByteArray old_data = program(QVector<int>(600, 0));
+    // A rebuilt program (an executable for version 3), so that the patch
+    // has copies and differences.
     QVector<int> grow(600, 0);
     grow[100] = 5;
-    const QByteArray new_data = program(grow);
+    const QByteArray old_data =
+        version == 3 ? elf_program(QVector<int>(600, 0)) : program(QVector<int>(600, 0));
+    QByteArray new_data = version == 3 ? elf_program(grow) : program(grow);
+    for (int at = 1000; at < new_data.size(); at += 500)
+        new_data[at] = char(new_data[at] ^ 0x55); // differences in the copies
     QByteArray patch;
-    QVERIFY(make_patch(old_data, new_data, &patch).ok);
-    QVERIFY(patch.size() > PatchHeader::SIZE + 100);
+    QVERIFY(make_patch(old_data, new_data, &patch, DEFAULT_PATCH_LEVEL, std::uint32_t(version))
+                .ok);
+    PatchHeader header;
+    QVERIFY(PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header));
+    QCOMPARE(int(header.version), version);
+    const int prefix = version == 3 ? CODE_PREFIX_SIZE : 0;
+    QVERIFY(patch.size() > PatchHeader::SIZE + prefix + 100);
     if (keep == -2)
         patch.truncate(PatchHeader::SIZE + (patch.size() - PatchHeader::SIZE) / 2);
     else if (keep == -3)
@@ -260,6 +356,13 @@ void TestPatcher::damaged_patch_refused_target_untouched()
         patch.truncate(keep);
     if (flip_at == -2)
         flip_at = patch.size() - 1;
+    else if (flip_at == -4) // the zero runs frame's length, after the control frame
+        flip_at = PatchHeader::SIZE + prefix + 16 +
+            int(qFromLittleEndian<quint64>(patch.constData() + PatchHeader::SIZE + prefix)) + 3;
+    else if (flip_at >= 1000)
+        flip_at = PatchHeader::SIZE + flip_at - 1000;
+    else if (flip_at >= PatchHeader::SIZE)
+        flip_at += prefix;
     if (flip_at >= 0)
         patch[flip_at] = char(~patch[flip_at]);
     QVERIFY(write_file(path("target"), old_data));
@@ -356,17 +459,22 @@ void TestPatcher::program_exit_status_data()
     QTest::newRow("missing target") << QStringList {"patch", "absent"} << 3;
     QTest::newRow("wrong source") << QStringList {"patch", "other"} << 4;
     QTest::newRow("not a patch") << QStringList {"other", "target"} << 5;
+    QTest::newRow("version 3 with an unknown coder") << QStringList {"damaged", "target"} << 5;
 }
 
 void TestPatcher::program_exit_status()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
-    const QByteArray old_data = text_lines(3000, 0);
-    const QByteArray new_data = text_lines(3100, 9);
+    QVector<int> grow(300, 0);
+    grow[30] = 4;
+    const QByteArray old_data = elf_program(QVector<int>(300, 0));
+    const QByteArray new_data = elf_program(grow);
     QByteArray patch;
     QVERIFY(make_patch(old_data, new_data, &patch).ok);
     QVERIFY(write_file(path("patch"), patch));
+    patch[PatchHeader::SIZE + 1] = 7;
+    QVERIFY(write_file(path("damaged"), patch));
     QVERIFY(write_file(path("target"), old_data));
     QVERIFY(write_file(path("other"), "unrelated"));
 
