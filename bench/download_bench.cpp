@@ -5,8 +5,8 @@
 // is built, else by the HTTPS test fixture in a child process; either way the
 // measured process holds only the client.
 #include "bench_util.h"
-#include "download/downloader.h"
 #include "https_fixture.h"
+#include "transfer/downloader.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,9 +5,9 @@
 // Every side writes its output to a file in WORK_DIR; the sides take turns,
 // and each reports its best of RUNS.
 #include "bench_util.h"
-#include "download/file_byte_sink.h"
-#include "download/file_byte_source.h"
 #include "download/parallel_bz2_decoder.h"
+#include "install/file_byte_sink.h"
+#include "install/file_byte_source.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -12,7 +12,7 @@
 #include "bench_util.h"
 
 #include "app/tls_setup.h"
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
 #include "updater/updater.h"
 
 #include <QCoreApplication>

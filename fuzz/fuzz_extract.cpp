@@ -6,7 +6,7 @@
 #include "fuzz_sandbox.h"
 
 #include "app/constants.h"
-#include "download/archive_extractor.h"
+#include "install/archive_extractor.h"
 
 #include <QFile>
 

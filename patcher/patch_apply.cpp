@@ -155,9 +155,10 @@ bool replace_file(const std::string &source, const std::string &target)
 // Writes the result to a temporary file beside the target while its hash is
 // checked on another thread; the file replaces the target only when the hash
 // is the expected one. There is no flush to disk before the rename: a killed
-// run leaves the old or the new file whole either way, and the launcher checks
-// every file's hash at each start, so a file lost to a power cut is found and
-// fetched again; the flush would cost a large share of the whole apply.
+// run leaves the old or the new file whole either way, and a file lost to a
+// power cut has other stat data than the launcher's verification cache holds
+// for it, so the next start hashes it, finds it wrong and fetches it again;
+// the flush would cost a large share of the whole apply.
 PatchResult write_result(const std::string &target_path, const char *data, std::size_t size,
                          const std::string &expected_hash)
 {

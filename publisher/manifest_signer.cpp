@@ -1,10 +1,10 @@
 #include "manifest_signer.h"
 
+#include "atomic_file.h"
 #include "manifest_signature.h"
 #include "update_layout.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -89,9 +89,10 @@ bool ManifestSigner::sign_manifest(const QString &tree, QString *error) const
         *error = QStringLiteral("cannot sign %1").arg(manifest_path);
         return false;
     }
-    QSaveFile out(manifest_path + manifest_signature::file_suffix());
-    if (out.open(QIODevice::WriteOnly) && out.write(signature) == signature.size() && out.commit())
+    const QString path = manifest_path + manifest_signature::file_suffix();
+    QString reason;
+    if (atomic_file::write(path, signature, &reason))
         return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString());
+    *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
     return false;
 }

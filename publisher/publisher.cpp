@@ -2,6 +2,7 @@
 
 #include "update_layout.h"
 
+#include "atomic_file.h"
 #include "manifest_signature.h"
 #include "manifest_signer.h"
 #include "out_folder.h"
@@ -15,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -172,11 +172,12 @@ bool Publisher::write_manifest(const QString &tree, const QVector<FileOutcome> &
                                 {update_layout::key_launcher_version(), options.launcher_version},
                                 {update_layout::key_exec(), options.exec_name},
                                 {update_layout::key_files(), files}};
-    QSaveFile out(tree + QLatin1Char('/') + update_layout::manifest_file());
+    const QString path = tree + QLatin1Char('/') + update_layout::manifest_file();
     const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
-    if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())
+    QString reason;
+    if (atomic_file::write(path, text, &reason))
         return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString());
+    *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
     return false;
 }
 

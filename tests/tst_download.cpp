@@ -1,15 +1,15 @@
 #include "app/constants.h"
-#include "download/archive_extractor.h"
-#include "download/downloader.h"
-#include "download/open_folder.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
 #include "hash_text.h"
+#include "install/archive_extractor.h"
+#include "transfer/downloader.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
-#include "test_files.h"
 #include "ranged_response.h"
+#include "test_files.h"
 
 #include <QDir>
 #include <QFile>

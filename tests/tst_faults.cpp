@@ -1,8 +1,8 @@
 #include "app/constants.h"
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
 #include "login/login_client.h"
-#include "updater/file_hasher.h"
 #include "patch_name.h"
+#include "updater/file_hasher.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
 

@@ -1,8 +1,8 @@
 #include "app/constants.h"
 #include "app/version.h"
-#include "download/downloader.h"
 #include "login/login_client.h"
 #include "support/https_fixture.h"
+#include "transfer/downloader.h"
 
 #include <QApplication>
 #include <QInputDialog>

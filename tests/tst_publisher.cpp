@@ -1,4 +1,4 @@
-#include "download/archive_extractor.h"
+#include "install/archive_extractor.h"
 #include "patch_name.h"
 #include "safe_path.h"
 #include "updater/patch_planner.h"

@@ -1,4 +1,4 @@
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
 #include "patch_name.h"
 #include "updater/file_hasher.h"
 #include "updater/progress_text.h"

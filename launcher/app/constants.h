@@ -75,6 +75,11 @@ extern const QString GAME_API_FILE;
 extern const QString GAME_API_OPENGL;
 extern const QString GAME_API_DIRECTX9;
 
+// Codes of the login errors: the account service's status plus this base,
+// or one of the two below, shown before their texts above.
+constexpr int CODE_LOGIN_STATUS_BASE = 500;
+constexpr int CODE_CONNECT_FAILED = 900; // TEXT_CONNECT_FAILED
+constexpr int CODE_INVALID_RESPONSE = 901; // TEXT_INVALID_RESPONSE
 // Codes of the file-transfer errors, shown before their texts above.
 constexpr int CODE_OPEN_WRITE_FAILED = 902; // TEXT_OPEN_WRITE_FAILED
 constexpr int CODE_OPEN_READ_FAILED = 903; // TEXT_OPEN_READ_FAILED

@@ -18,9 +18,6 @@ namespace {
 
 const int STATUS_ACCEPTED = 7;
 const int STATUS_TWO_STEP = 3;
-const int CODE_BASE = 500;
-const int CODE_CONNECT_FAILED = 900;
-const int CODE_INVALID_RESPONSE = 901;
 
 } // namespace
 
@@ -77,10 +74,10 @@ LoginResult LoginClient::parse_response(const QByteArray &body)
     int status = answer.value(QLatin1String("status")).toInt(0);
     // A status whose code would not fit in an int is no status the service
     // uses; it counts as 0 like any other unusable value.
-    if (status > std::numeric_limits<int>::max() - CODE_BASE)
+    if (status > std::numeric_limits<int>::max() - CODE_LOGIN_STATUS_BASE)
         status = 0;
     result.success = status == STATUS_ACCEPTED;
-    result.code = CODE_BASE + status;
+    result.code = CODE_LOGIN_STATUS_BASE + status;
 
     if (result.success && answer.contains(QLatin1String("token"))) {
         result.game_server = answer.value(QLatin1String("gameserver")).toString();

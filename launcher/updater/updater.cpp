@@ -1,8 +1,8 @@
 #include "updater/updater.h"
 
-#include "download/downloader.h"
-#include "download/extraction_backlog.h"
-#include "download/request_prefetcher.h"
+#include "install/extraction_backlog.h"
+#include "transfer/downloader.h"
+#include "transfer/request_prefetcher.h"
 
 Updater::Updater(const QUrl &base_url)
     : base_url(base_url)

@@ -90,18 +90,12 @@ public:
     // Checks every listed file and queues a record for each stale one.
     void verify_files(const QJsonObject &files, const QUrl &base);
 
-    static bool file_is_current(const QString &path, const QString &expected_hash,
-                                QString &local_hash);
     static QString file_hash(const QString &path);
     static void plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
                                  const QString &expected_hash, const QJsonArray &patches);
 
     // Works through the plan step by step; ends with update_finished().
     void start_update();
-    // Ends a running update as soon as possible: the transfer under way
-    // stops, no further step and no patch program starts, and no signal
-    // follows. Files stay whole: each is replaced only once complete.
-    void cancel();
     // Pauses before the retries of a failed transfer (their number is the
     // number of retries).
     void set_retry_delays(const QVector<int> &delays_ms) { retry_delays_ms = delays_ms; }
@@ -146,6 +140,10 @@ private:
     void refetch_whole(const QString &name, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
+    // Ends the run with one error, then update_finished(false).
+    void end_with_error(int error_code, const QString &what);
+    // A failed patch: the file is fetched whole instead, at the back of the plan.
+    void download_whole_instead();
     // What running the patch program came to. NotStarted: the program could
     // not be started at all, so fetching the patch again cannot help.
     enum class PatchOutcome { Applied, Failed, NotStarted, NoSpace, Refused };
@@ -183,7 +181,6 @@ private:
     bool running = false;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     bool full_verification = false;
-    bool cancelled = false;
     QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     qint64 last_bytes_read = 0;
     qint64 last_bytes_total = -1;

@@ -3,7 +3,7 @@
 #include "update_layout.h"
 
 #include "app/blocking_request.h"
-#include "download/open_folder.h"
+#include "files/open_folder.h"
 #include "safe_path.h"
 
 #include <QDir>

@@ -2,14 +2,14 @@
 
 #include "update_layout.h"
 
-#include "download/downloader.h"
-#include "download/extraction_backlog.h"
-#include "download/open_folder.h"
-#include "download/request_prefetcher.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
+#include "install/extraction_backlog.h"
 #include "patch_result.h"
 #include "platform/program_start.h"
+#include "transfer/downloader.h"
+#include "transfer/request_prefetcher.h"
 #include "updater/disk_need.h"
 #include "updater/progress_text.h"
 #include "updater/verify_cache.h"
@@ -53,7 +53,7 @@ void remove_cache_leftovers()
 // the free disk space and starts the first step.
 void Updater::start_update()
 {
-    if (cancelled || refuse_unsigned_run())
+    if (refuse_unsigned_run())
         return;
     QSet<QString> planned;
     QStringList targets;
@@ -79,12 +79,6 @@ void Updater::start_update()
         }
     }
     finish_run();
-}
-
-void Updater::cancel()
-{
-    cancelled = true;
-    halt();
 }
 
 void Updater::halt()
@@ -135,12 +129,10 @@ bool Updater::enough_disk_space()
         const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
         if (it.value() == 0 || available < 0 || it.value() <= available)
             continue;
-        running = false;
-        emit download_error(
+        end_with_error(
             CODE_NO_DISK_SPACE,
             TEXT_NO_DISK_SPACE.arg(QString::number(qint64(std::ceil(double(it.value()) / MIB))),
                                    QString::number(qint64(std::floor(double(available) / MIB)))));
-        emit update_finished(false);
         return false;
     }
     return true;
@@ -157,10 +149,29 @@ void Updater::finish_run()
         return;
     }
     // One arg() call: a name holding "%1" stays as it is.
-    emit download_error(
+    end_with_error(
         CODE_FILES_REFUSED,
         TEXT_FILES_REFUSED.arg(refused_files.first(), QString::number(refused_files.size())));
+}
+
+void Updater::end_with_error(int error_code, const QString &what)
+{
+    halt();
+    emit download_error(error_code, what);
     emit update_finished(false);
+}
+
+// The file at the front of the plan gives up its remaining patches (the one
+// that failed, already taken off, counts as a done step) and goes to the
+// back of the plan for one whole download.
+void Updater::download_whole_instead()
+{
+    FileRecord whole = file_queue.dequeue();
+    total_steps = total_steps + 1 - whole.patch_chain.size();
+    whole.patch_chain.clear();
+    file_queue.enqueue(whole);
+    ++current_step;
+    schedule_next_download();
 }
 
 // Starts the step at the front of `record`: its first patch, or the whole
@@ -218,8 +229,8 @@ void Updater::start_next_download(const FileRecord &record)
     download_timer.start();
     // `record` and `downloader` may be gone once this returns: the slots
     // consume the queue and delete the transfer. A cancelled transfer (the
-    // run was cancelled or ended by an earlier file's extraction) ends
-    // without a signal and is deleted here.
+    // run was ended by an earlier file's extraction) ends without a signal
+    // and is deleted here.
     transfer->download();
     if (!running && downloader == transfer)
         delete_downloader();
@@ -265,11 +276,8 @@ void Updater::prefetch_ahead()
 
 void Updater::extraction_failed(int error_code, const QString &what)
 {
-    if (!running)
-        return;
-    halt();
-    emit download_error(error_code, what);
-    emit update_finished(false);
+    if (running)
+        end_with_error(error_code, what);
 }
 
 void Updater::refetch_whole(const QString &name, int level)
@@ -337,20 +345,11 @@ void Updater::handle_download_error(int error_code, const QString &what)
     const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
     if (patch_step) {
         delete_downloader();
-        FileRecord &record = file_queue.head();
-        record.patch_chain.dequeue();
-        total_steps = total_steps + 1 - record.patch_chain.size();
-        record.patch_chain.clear();
-        const FileRecord whole_download = record;
-        file_queue.enqueue(whole_download);
-        file_queue.dequeue();
-        ++current_step;
-        schedule_next_download();
+        file_queue.head().patch_chain.dequeue();
+        download_whole_instead();
         return;
     }
-    halt();
-    emit download_error(error_code, what);
-    emit update_finished(false);
+    end_with_error(error_code, what);
     delete_downloader();
 }
 
@@ -371,7 +370,7 @@ void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
 void Updater::download_finished()
 {
     delete_downloader();
-    if (file_queue.isEmpty() || cancelled)
+    if (file_queue.isEmpty())
         return;
 
     FileRecord &record = file_queue.head();
@@ -379,16 +378,15 @@ void Updater::download_finished()
         PatchStep step = record.patch_chain.dequeue();
         const PatchOutcome outcome =
             apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name));
-        if (outcome == PatchOutcome::NoSpace || outcome == PatchOutcome::Refused) {
-            halt();
-            if (outcome == PatchOutcome::NoSpace)
-                emit download_error(CODE_NO_DISK_SPACE,
-                                    TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0,
-                                                               QLatin1Char(' ')));
-            else
-                emit download_error(CODE_FILES_REFUSED,
-                                    TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
-            emit update_finished(false);
+        if (outcome == PatchOutcome::NoSpace) {
+            end_with_error(CODE_NO_DISK_SPACE,
+                           TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0,
+                                                      QLatin1Char(' ')));
+            return;
+        }
+        if (outcome == PatchOutcome::Refused) {
+            end_with_error(CODE_FILES_REFUSED,
+                           TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
             return;
         }
         if (outcome == PatchOutcome::Failed && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
@@ -399,12 +397,8 @@ void Updater::download_finished()
             record.patch_chain.prepend(step);
             ++total_steps;
         } else if (outcome != PatchOutcome::Applied) {
-            // The failed patch counts as done; its remaining patches give way
-            // to one whole download.
-            total_steps = total_steps + 1 - record.patch_chain.size();
-            record.patch_chain.clear();
-            const FileRecord whole_download = record;
-            file_queue.enqueue(whole_download);
+            download_whole_instead();
+            return;
         }
     } else {
         fetched_whole.insert(record.name, record);

@@ -62,7 +62,6 @@ bool Updater::refuse_unsigned_run()
 {
     if (!signature_refused)
         return false;
-    emit download_error(CODE_MANIFEST_SIGNATURE, TEXT_MANIFEST_SIGNATURE);
-    emit update_finished(false);
+    end_with_error(CODE_MANIFEST_SIGNATURE, TEXT_MANIFEST_SIGNATURE);
     return true;
 }

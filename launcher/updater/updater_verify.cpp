@@ -3,7 +3,7 @@
 #include "manifest_entry.h"
 #include "safe_path.h"
 
-#include "download/open_folder.h"
+#include "files/open_folder.h"
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
 #include "updater/verify_cache.h"
@@ -188,13 +188,6 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
         file_queue.enqueue(record);
     }
-}
-
-bool Updater::file_is_current(const QString &path, const QString &expected_hash,
-                              QString &local_hash)
-{
-    local_hash = file_hash(path);
-    return local_hash == expected_hash;
 }
 
 QString Updater::file_hash(const QString &path)

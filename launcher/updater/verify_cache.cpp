@@ -5,10 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QTemporaryFile>
 #include <QUrl>
 
-#include "download/safe_file.h"
+#include "atomic_file.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -235,16 +234,9 @@ bool VerifyCache::save(const QString &folder) const
         return false;
     present.close();
 
-    QTemporaryFile temporary(dir.filePath(file_name() + QStringLiteral(".XXXXXX")));
-    if (!temporary.open() || temporary.write(data) != data.size() || !safe_file::sync(temporary))
-        return false;
-    temporary.close();
     // The rename replaces whatever entry has the name rather than writing
     // through it.
-    if (!safe_file::replace(temporary.fileName(), path))
-        return false;
-    temporary.setAutoRemove(false);
-    return true;
+    return atomic_file::write(path, data);
 }
 
 bool VerifyCache::reusable_hash(const QString &name, const Entry &now, QString &hash) const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/archive_extractor.h"
+#include "install/archive_extractor.h"
 
 #include <QFuture>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "download/request_prefetcher.h"
+#include "transfer/request_prefetcher.h"
 
 #include "app/blocking_request.h"
 

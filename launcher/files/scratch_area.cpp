@@ -1,9 +1,10 @@
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
 
+#include "atomic_file.h"
 #include "update_layout.h"
 
-#include "download/open_folder.h"
-#include "download/safe_file.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -108,17 +109,8 @@ bool ScratchArea::write_note(const PartialNote &note)
                               {QStringLiteral("hash"), note.expected_hash},
                               {QStringLiteral("url"), note.url},
                               {QStringLiteral("validator"), QString::fromLatin1(note.validator)}};
-    const QString path = note_path(note.name);
-    const QString fresh = path + QStringLiteral(".new");
-    std::unique_ptr<QFile> file = safe_file::create_new(fresh);
-    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    const bool written = file && file->write(data) == data.size();
-    if (file)
-        file->close();
-    if (written && safe_file::replace(fresh, path))
-        return true;
-    safe_file::remove_entry(fresh);
-    return false;
+    return atomic_file::write(note_path(note.name),
+                              QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 bool ScratchArea::has_note(const QString &name)

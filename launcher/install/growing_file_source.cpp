@@ -1,4 +1,4 @@
-#include "download/growing_file_source.h"
+#include "install/growing_file_source.h"
 
 #include <QMutexLocker>
 

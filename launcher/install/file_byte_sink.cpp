@@ -1,4 +1,4 @@
-#include "download/file_byte_sink.h"
+#include "install/file_byte_sink.h"
 
 #include <QFileDevice>
 

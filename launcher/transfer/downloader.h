@@ -99,7 +99,6 @@ signals:
     void extract_finished();
 
 private slots:
-    void readyRead();
     void downloadProgress(qint64 bytes_read, qint64 bytes_total);
 
 private:

@@ -1,6 +1,6 @@
-#include "download/download_spool.h"
+#include "transfer/download_spool.h"
 
-#include "download/safe_file.h"
+#include "files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>

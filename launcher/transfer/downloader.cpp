@@ -1,16 +1,16 @@
-#include "download/downloader.h"
+#include "transfer/downloader.h"
 
 #include "update_layout.h"
 
 #include "app/network_access.h"
-#include "download/download_spool.h"
-#include "download/extraction_backlog.h"
-#include "download/extraction_task.h"
-#include "download/open_folder.h"
-#include "download/request_prefetcher.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
-#include "download/transfer_attempt.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
+#include "install/extraction_backlog.h"
+#include "install/extraction_task.h"
+#include "transfer/download_spool.h"
+#include "transfer/request_prefetcher.h"
+#include "transfer/transfer_attempt.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -34,6 +34,34 @@ constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 bool is_content_error(int code)
 {
     return code < 0 || code == CODE_FILE_DAMAGED;
+}
+
+// The player's words for why an attempt failed, in the retry notice.
+QString reason_text(const TransferAttempt::Result &result)
+{
+    using Reason = TransferAttempt::Reason;
+    switch (result.reason) {
+    case Reason::NotResponding:
+        return TEXT_RETRY_NOT_RESPONDING;
+    case Reason::TooSlow:
+        return TEXT_RETRY_TOO_SLOW;
+    case Reason::CannotConnect:
+        return TEXT_RETRY_CANNOT_CONNECT;
+    case Reason::ConnectionLost:
+        return TEXT_RETRY_CONNECTION_LOST;
+    case Reason::ServerError:
+        return TEXT_RETRY_SERVER_ERROR.arg(result.http_status);
+    case Reason::WrongPart:
+        return TEXT_RETRY_WRONG_PART;
+    case Reason::CannotResume:
+        return TEXT_RETRY_CANNOT_RESUME;
+    case Reason::TlsFailed:
+        return TEXT_RETRY_TLS_FAILED;
+    case Reason::None:
+    case Reason::Other:
+        break;
+    }
+    return QString();
 }
 
 } // namespace
@@ -151,9 +179,8 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
         std::unique_ptr<QNetworkReply> sent;
         if (prefetcher && cache_bypass == 0 && number == 1 && output.size() == 0)
             sent = prefetcher->take(address);
-        const TransferAttempt::Result result = sent
-            ? current.run_sent(output, std::move(sent))
-            : current.run(output, output.size(), validator);
+        const TransferAttempt::Result result = sent ? current.run_sent(output, std::move(sent))
+                                                    : current.run(output, output.size(), validator);
         disconnect(early);
         attempt = nullptr;
         follow_archive(output);
@@ -187,7 +214,7 @@ Downloader::Ending Downloader::transfer(DownloadSpool &output, Failure &failure)
         case TransferAttempt::Outcome::Retry:
             if (since_progress.elapsed() >= progress_limit)
                 number = attempts; // no progress for too long: this was the last
-            else if (number < attempts && !pause(result.reason, number + 1, attempts))
+            else if (number < attempts && !pause(reason_text(result), number + 1, attempts))
                 return Ending::Cancelled;
             break;
         }
@@ -341,8 +368,7 @@ void Downloader::download_compressed()
             } else if (!task.start(output.size())) {
                 extraction = nullptr;
                 ScratchArea::remove_extraction(file_path);
-                emit download_error(CODE_OPEN_READ_FAILED,
-                                    TEXT_OPEN_READ_FAILED.arg(archive_name));
+                emit download_error(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(archive_name));
                 return;
             }
         }
@@ -401,12 +427,6 @@ void Downloader::download_plain()
         return;
     }
     emit download_finished();
-}
-
-void Downloader::readyRead()
-{
-    if (attempt)
-        attempt->drain();
 }
 
 void Downloader::downloadProgress(qint64 bytes_read, qint64 bytes_total)

@@ -1,4 +1,4 @@
-#include "download/safe_file.h"
+#include "files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -146,28 +146,6 @@ bool entry_exists(const QString &path)
     {
     };
     return ::lstat(native(path).constData(), &st) == 0;
-#endif
-}
-
-bool sync(QFile &file)
-{
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_WIN
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
-}
-
-bool replace(const QString &source, const QString &target)
-{
-#ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
-                       reinterpret_cast<const wchar_t *>(target.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(native(source).constData(), native(target).constData()) == 0;
 #endif
 }
 

@@ -1,7 +1,7 @@
-#include "download/extraction_task.h"
+#include "install/extraction_task.h"
 
 #include "app/constants.h"
-#include "download/growing_file_source.h"
+#include "install/growing_file_source.h"
 
 #include <QEventLoop>
 #include <QtConcurrent/QtConcurrentRun>

@@ -37,10 +37,25 @@ public:
         WriteFailed, // the local file refused the bytes
         Aborted // abort() was called
     };
+    // Why an attempt failed; the player's words for it are the transfer's
+    // TEXT_RETRY_* constants, chosen by the Downloader.
+    enum class Reason {
+        None,
+        NotResponding,
+        TooSlow,
+        CannotConnect,
+        ConnectionLost,
+        ServerError, // with the HTTP status
+        WrongPart,
+        CannotResume,
+        TlsFailed,
+        Other // a failure no retry mends; never shown
+    };
     struct Result
     {
         Outcome outcome = Outcome::Fatal;
-        QString reason; // plain words for the player: why the transfer failed
+        Reason reason = Reason::None;
+        int http_status = 0;
     };
 
     TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms);
@@ -83,7 +98,7 @@ private:
     void judge_headers();
     void report_progress(qint64 bytes_received, qint64 bytes_total);
     Result finish_result();
-    void reject(Outcome outcome, const QString &reason);
+    void reject(Outcome outcome, Reason reason);
     void check_speed();
     // Body bytes received since the start of the low-speed window ending now.
     qint64 bytes_in_window();
@@ -98,10 +113,12 @@ private:
     qint64 start = 0; // where this answer's body begins in the file
     qint64 body_written = 0;
     qint64 body_length = -1; // Content-Length of this answer
+    int http_status = 0;
     bool headers_judged = false;
     bool accepted = false;
     bool aborted = false;
     bool write_failed = false;
+    bool rejected = false;
     Result rejection;
     QByteArray answer_validator;
 

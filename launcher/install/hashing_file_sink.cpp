@@ -1,6 +1,6 @@
-#include "download/hashing_file_sink.h"
+#include "install/hashing_file_sink.h"
 
-#include "download/safe_file.h"
+#include "files/safe_file.h"
 
 bool HashingFileSink::write(const char *data, qint64 size)
 {

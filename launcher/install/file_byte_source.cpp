@@ -1,4 +1,4 @@
-#include "download/file_byte_source.h"
+#include "install/file_byte_source.h"
 
 FileByteSource::FileByteSource(const QString &path) : file(path) { }
 

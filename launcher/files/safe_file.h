@@ -9,7 +9,8 @@ class QFile;
 // File operations that never write through a link planted at the name and
 // never change another name of a hard-linked file: new files are created
 // exclusively, existing ones are reopened only when they are plain files of
-// one name, and installed files are replaced by a rename.
+// one name, and installed files are replaced by a rename (small files as a
+// whole: atomic_file).
 namespace safe_file {
 
 // Removes whatever entry stands at path (a file or a link, never what a link
@@ -37,14 +38,6 @@ qint64 plain_file_size(const QString &path);
 bool is_plain_directory(const QString &path);
 // Whether any entry (a file, a link, anything) stands at path.
 bool entry_exists(const QString &path);
-// Flushes the file's data to the storage device, so that a rename after it
-// cannot leave an empty file under the name after a power cut.
-bool sync(QFile &file);
-
-// Moves source over target in one step; target keeps either its old or its
-// new content whatever happens meanwhile.
-bool replace(const QString &source, const QString &target);
-
 // Writes all of data to the file (opened unbuffered) with the system's own
 // calls, so that the reason of a failure is still known afterwards.
 bool write_all(QFile &file, const char *data, qint64 size);

@@ -1,15 +1,16 @@
-#include "download/archive_extractor.h"
+#include "install/archive_extractor.h"
 
 #include "update_layout.h"
 
 #include "app/constants.h"
-#include "download/file_byte_source.h"
-#include "download/hashing_file_sink.h"
-#include "download/open_folder.h"
+#include "atomic_file.h"
 #include "download/parallel_bz2_decoder.h"
-#include "download/safe_file.h"
-#include "download/scratch_area.h"
 #include "download/sequential_bz2_decoder.h"
+#include "files/open_folder.h"
+#include "files/safe_file.h"
+#include "files/scratch_area.h"
+#include "install/file_byte_source.h"
+#include "install/hashing_file_sink.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +63,7 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
     // write that fails only then, on a full disk, is a failed write too.) A
     // new file has nothing to lose: cut short by a power cut, it is found
     // wrong by the next check and fetched again.
-    if (replacing && !safe_file::sync(output))
+    if (replacing && !atomic_file::sync(output))
         return write_failure(safe_file::failed_for_space(), target);
     if (!output.flush())
         return write_failure(false, target);

@@ -1,4 +1,4 @@
-#include "download/open_folder.h"
+#include "files/open_folder.h"
 
 #include <QDir>
 #include <QFile>

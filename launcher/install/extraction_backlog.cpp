@@ -1,8 +1,8 @@
-#include "download/extraction_backlog.h"
+#include "install/extraction_backlog.h"
 
 #include "app/constants.h"
-#include "download/extraction_task.h"
-#include "download/scratch_area.h"
+#include "files/scratch_area.h"
+#include "install/extraction_task.h"
 
 #include <algorithm>
 
@@ -29,11 +29,11 @@ void ExtractionBacklog::adopt(std::unique_ptr<ExtractionTask> task, const QStrin
     // Queued: the outcome is taken once the task's own signal is over.
     const quint64 id = ++last_id;
     connect(
-        task.get(), &ExtractionTask::ended, this, [this, id] { ended(id); },
-        Qt::QueuedConnection);
+        task.get(), &ExtractionTask::ended, this, [this, id] { ended(id); }, Qt::QueuedConnection);
     // One that ended just now may have sent its signal already.
     if (task->has_ended())
-        QMetaObject::invokeMethod(this, [this, id] { ended(id); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id] { ended(id); }, Qt::QueuedConnection);
     tasks.push_back({id, std::move(task), file_path, on_disk, refetch_level});
 }
 

@@ -1,4 +1,4 @@
-#include "download/transfer_attempt.h"
+#include "transfer/transfer_attempt.h"
 
 #include "app/blocking_request.h"
 #include "app/constants.h"
@@ -18,17 +18,18 @@ constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
 // The low-speed window moves in steps of this part of the time-out.
 constexpr int SPEED_STEPS_PER_WINDOW = 16;
 
-QString connection_reason(QNetworkReply::NetworkError error, bool body_started)
+TransferAttempt::Reason connection_reason(QNetworkReply::NetworkError error, bool body_started)
 {
+    using Reason = TransferAttempt::Reason;
     switch (error) {
     case QNetworkReply::OperationCanceledError: // the inactivity limit
     case QNetworkReply::TimeoutError:
-        return TEXT_RETRY_NOT_RESPONDING;
+        return Reason::NotResponding;
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::HostNotFoundError:
-        return TEXT_RETRY_CANNOT_CONNECT;
+        return Reason::CannotConnect;
     default:
-        return body_started ? TEXT_RETRY_CONNECTION_LOST : TEXT_RETRY_CANNOT_CONNECT;
+        return body_started ? Reason::ConnectionLost : Reason::CannotConnect;
     }
 }
 
@@ -143,7 +144,7 @@ void TransferAttempt::check_speed()
         return;
     const qint64 in_window = bytes_in_window();
     if (clock.elapsed() >= timeout_ms && in_window > 0 && in_window < NETWORK_LOW_SPEED_BYTES) {
-        reject(Outcome::Retry, TEXT_RETRY_TOO_SLOW);
+        reject(Outcome::Retry, Reason::TooSlow);
         return;
     }
     samples.push_back({clock.elapsed(), bytes_in});
@@ -168,9 +169,10 @@ void TransferAttempt::abort()
         reply->abort();
 }
 
-void TransferAttempt::reject(Outcome outcome, const QString &reason)
+void TransferAttempt::reject(Outcome outcome, Reason reason)
 {
-    rejection = {outcome, reason};
+    rejected = true;
+    rejection = {outcome, reason, http_status};
     if (reply->isRunning())
         reply->abort();
 }
@@ -186,7 +188,7 @@ void TransferAttempt::judge_headers()
         return; // no answer yet (or none at all)
     headers_judged = true;
     const int status = status_value.toInt();
-    const QString status_reason = TEXT_RETRY_SERVER_ERROR.arg(status);
+    http_status = status;
 
     const QByteArray etag = reply->rawHeader("ETag");
     answer_validator =
@@ -203,18 +205,18 @@ void TransferAttempt::judge_headers()
         qint64 total = -1;
         if (!parse_content_range(reply->rawHeader("Content-Range"), first, total) ||
             first != offset) {
-            reject(Outcome::Restart, TEXT_RETRY_WRONG_PART);
+            reject(Outcome::Restart, Reason::WrongPart);
             return;
         }
         start = offset;
     } else if (status == 416) {
-        reject(Outcome::Restart, TEXT_RETRY_CANNOT_RESUME);
+        reject(Outcome::Restart, Reason::CannotResume);
         return;
     } else if (status >= 500 && status <= 599) {
-        reject(Outcome::Retry, status_reason);
+        reject(Outcome::Retry, Reason::ServerError);
         return;
     } else {
-        reject(Outcome::Fatal, status_reason);
+        reject(Outcome::Fatal, Reason::ServerError);
         return;
     }
     accepted = true;
@@ -255,22 +257,22 @@ void TransferAttempt::report_progress(qint64 bytes_received, qint64 bytes_total)
 TransferAttempt::Result TransferAttempt::finish_result()
 {
     if (aborted)
-        return {Outcome::Aborted, QString()};
+        return {Outcome::Aborted};
     if (write_failed)
-        return {Outcome::WriteFailed, QString()};
-    if (!rejection.reason.isEmpty())
+        return {Outcome::WriteFailed};
+    if (rejected)
         return rejection;
     const QNetworkReply::NetworkError error = reply->error();
     if (accepted && error == QNetworkReply::NoError) {
         if (body_length >= 0 && body_written < body_length)
-            return {Outcome::Retry, TEXT_RETRY_CONNECTION_LOST};
-        return {Outcome::Complete, QString()};
+            return {Outcome::Retry, Reason::ConnectionLost};
+        return {Outcome::Complete};
     }
     if (error == QNetworkReply::NoError) // finished without a status line
-        return {Outcome::Retry, TEXT_RETRY_CONNECTION_LOST};
+        return {Outcome::Retry, Reason::ConnectionLost};
     if (error == QNetworkReply::SslHandshakeFailedError)
-        return {Outcome::Fatal, TEXT_RETRY_TLS_FAILED};
+        return {Outcome::Fatal, Reason::TlsFailed};
     if (is_retryable(error))
         return {Outcome::Retry, connection_reason(error, body_written > 0)};
-    return {Outcome::Fatal, reply->errorString()};
+    return {Outcome::Fatal, Reason::Other};
 }

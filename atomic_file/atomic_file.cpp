@@ -1,0 +1,58 @@
+#include "atomic_file.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+namespace atomic_file {
+
+bool write(const QString &path, const QByteArray &data, QString *error)
+{
+    QTemporaryFile fresh(path + QStringLiteral(".XXXXXX"));
+    const bool written = fresh.open() && fresh.write(data) == data.size() && sync(fresh);
+    if (!written) {
+        if (error)
+            *error = fresh.errorString();
+        return false;
+    }
+    fresh.close();
+    if (!replace(fresh.fileName(), path)) {
+        if (error)
+            *error = QStringLiteral("cannot rename %1").arg(fresh.fileName());
+        return false;
+    }
+    fresh.setAutoRemove(false);
+    return true;
+}
+
+bool sync(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool replace(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                       reinterpret_cast<const wchar_t *>(target.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(QFile::encodeName(source).constData(),
+                       QFile::encodeName(target).constData()) == 0;
+#endif
+}
+
+} // namespace atomic_file
