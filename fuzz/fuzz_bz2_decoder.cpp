@@ -17,29 +17,6 @@
 
 namespace {
 
-// libbzip2's code for the outcome of ours.
-int library_code(Bz2Status status)
-{
-    switch (status) {
-    case Bz2Status::Ok:
-        return BZ_OK;
-    case Bz2Status::NotBzip2:
-        return BZ_DATA_ERROR_MAGIC;
-    case Bz2Status::Damaged:
-        return BZ_DATA_ERROR;
-    case Bz2Status::CutShort:
-        return BZ_UNEXPECTED_EOF;
-    case Bz2Status::SourceFailed:
-        return BZ_IO_ERROR;
-    case Bz2Status::OutOfMemory:
-        return BZ_MEM_ERROR;
-    case Bz2Status::SinkRefused:
-    case Bz2Status::OutputTooLarge:
-        break;
-    }
-    return 1;
-}
-
 // Outputs beyond this are not compared (the reference holds them in memory).
 constexpr qint64 OUTPUT_LIMIT = 64 << 20;
 
@@ -86,7 +63,7 @@ void compare(const QByteArray &input, const Bz2Reference &reference, qint64 piec
             fuzz_fail("an unexpected code for a large output");
         return;
     }
-    const int code = library_code(result.status);
+    const int code = bz2_library_code(result.status);
     if (code != reference.code) {
         std::fprintf(stderr, "decoder %d, libbzip2 %d, piece %lld\n", code, reference.code, piece);
         fuzz_fail("the decoder and libbzip2 disagree on the outcome");

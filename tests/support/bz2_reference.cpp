@@ -68,3 +68,26 @@ Bz2Reference bz2_reference_decode(const QByteArray &input, qint64 output_limit)
     }
     return result;
 }
+
+// libbzip2's code for an outcome of ours, to compare with the oracle's.
+int bz2_library_code(Bz2Status status)
+{
+    switch (status) {
+    case Bz2Status::Ok:
+        return BZ_OK;
+    case Bz2Status::NotBzip2:
+        return BZ_DATA_ERROR_MAGIC;
+    case Bz2Status::Damaged:
+        return BZ_DATA_ERROR;
+    case Bz2Status::CutShort:
+        return BZ_UNEXPECTED_EOF;
+    case Bz2Status::SourceFailed:
+        return BZ_IO_ERROR;
+    case Bz2Status::OutOfMemory:
+        return BZ_MEM_ERROR;
+    case Bz2Status::SinkRefused:
+    case Bz2Status::OutputTooLarge:
+        break;
+    }
+    return 1; // no libbzip2 code
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bz2_status.h"
+
 #include <QByteArray>
 
 // What libbzip2 makes of an archive, by its one-call decompression, stream by
@@ -14,3 +16,7 @@ struct Bz2Reference
 
 // Gives up with BZ_OUTBUFF_FULL once the output passes output_limit bytes.
 Bz2Reference bz2_reference_decode(const QByteArray &input, qint64 output_limit = 256 << 20);
+
+// libbzip2's code for an outcome of ours (1 for the two it has none for:
+// a refusing sink, an output past the limit).
+int bz2_library_code(Bz2Status status);
