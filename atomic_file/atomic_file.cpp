@@ -1,6 +1,7 @@
 #include "atomic_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #ifdef Q_OS_WIN
@@ -15,8 +16,17 @@ namespace atomic_file {
 
 bool write(const QString &path, const QByteArray &data, QString *error)
 {
+    // A temporary file is for its owner only; the file it becomes is read by
+    // others as the one it replaces was (a published manifest by the web
+    // server), or by everyone when it is new.
+    const QFileInfo present(path);
+    const QFileDevice::Permissions permissions = present.isFile() && !present.isSymLink()
+        ? present.permissions()
+        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+            QFileDevice::ReadOther;
     QTemporaryFile fresh(path + QStringLiteral(".XXXXXX"));
-    const bool written = fresh.open() && fresh.write(data) == data.size() && sync(fresh);
+    const bool written = fresh.open() && fresh.setPermissions(permissions) &&
+        fresh.write(data) == data.size() && sync(fresh);
     if (!written) {
         if (error)
             *error = fresh.errorString();

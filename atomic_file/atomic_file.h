@@ -12,8 +12,10 @@ namespace atomic_file {
 // Writes data to a new file beside path (its name plus a random suffix of
 // six characters), flushes it to the storage device and renames it over
 // path. Whatever entry stood at path (a link included) is replaced, never
-// written through. On failure path is untouched, the new file is gone and
-// `error` (when given) says why.
+// written through. The file keeps the permissions of the plain file it
+// replaces; a new one is readable by everyone and writable by its owner. On
+// failure path is untouched, the new file is gone and `error` (when given)
+// says why.
 bool write(const QString &path, const QByteArray &data, QString *error = nullptr);
 
 // Flushes the file's data to the storage device, so that a rename after it

@@ -6,7 +6,7 @@
 // measured process holds only the client.
 #include "bench_util.h"
 #include "https_fixture.h"
-#include "transfer/downloader.h"
+#include "install/file_download.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,7 +51,7 @@ int fetch_child(const QString &url, const QString &target, const QString &ca_pat
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
     QSslConfiguration::setDefaultConfiguration(config);
-    Downloader downloader(url, target, false);
+    FileDownload downloader(url, target, false);
     bool finished = false;
     QObject::connect(&downloader, &Downloader::download_finished, [&] { finished = true; });
     QElapsedTimer timer;

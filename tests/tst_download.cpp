@@ -1,10 +1,11 @@
 #include "app/constants.h"
+#include "atomic_file.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "hash_text.h"
 #include "install/archive_extractor.h"
-#include "transfer/downloader.h"
+#include "install/file_download.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -79,9 +81,11 @@ private slots:
     void failed_connections_are_retried_with_pauses();
     void nothing_is_written_through_links();
     void links_planted_in_a_race_are_never_followed();
+    void atomic_write_replaces_what_stands_at_the_name_data();
+    void atomic_write_replaces_what_stands_at_the_name();
 
 private:
-    Outcome run(Downloader &downloader);
+    Outcome run(FileDownload &downloader);
     QString target(const QString &name = QStringLiteral("game.dat")) const
     {
         return work->filePath(name);
@@ -92,13 +96,15 @@ private:
     }
 
     // Retries without the real pauses, and with a record of them.
-    void quick_retries(Downloader &downloader, QStringList *pauses = nullptr)
+    void quick_retries(FileDownload &downloader, QStringList *pauses = nullptr)
     {
         downloader.set_retry_delays({5, 5, 5});
-        downloader.set_retry_listener([pauses](const QString &reason, int, int attempt, int all) {
-            if (pauses)
-                pauses->append(QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
-        });
+        connect(&downloader, &Downloader::retrying, this,
+                [pauses](const QString &reason, int, int attempt, int all) {
+                    if (pauses)
+                        pauses->append(
+                            QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
+                });
     }
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
@@ -118,7 +124,7 @@ void TestDownload::init()
     fixture.clear_requests();
 }
 
-Outcome TestDownload::run(Downloader &downloader)
+Outcome TestDownload::run(FileDownload &downloader)
 {
     Outcome out;
     const QString archive = downloader.property("archive").toString();
@@ -126,7 +132,7 @@ Outcome TestDownload::run(Downloader &downloader)
         out.totals.append(total);
         out.last_read = read;
     });
-    connect(&downloader, &Downloader::extract_finished, this,
+    connect(&downloader, &FileDownload::extract_finished, this,
             [&] { out.events.append("extract_finished"); });
     connect(&downloader, &Downloader::download_finished, this, [&] {
         out.events.append("download_finished");
@@ -182,7 +188,7 @@ void TestDownload::compressed_body()
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
     const Outcome out = run(downloader);
 
@@ -217,7 +223,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 {
     fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
-    Downloader downloader(url("data"), target("data"), true);
+    FileDownload downloader(url("data"), target("data"), true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
     QCOMPARE(out.error_code, 902);
@@ -228,7 +234,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 void TestDownload::unwritable_download_target_sends_no_request()
 {
     const QString path = work->filePath("no/such/folder/game.dat");
-    Downloader downloader(url(), path, true);
+    FileDownload downloader(url(), path, true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
@@ -236,7 +242,7 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QVERIFY(fixture.requests().isEmpty());
 
     // A patch lands under a scratch name; its texts name the game file.
-    Downloader patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
+    FileDownload patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
     patch.set_display_name("level.pak");
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
@@ -252,7 +258,7 @@ void TestDownload::server_without_length_reports_minus_one()
     response.trickle_chunk = 25000;
     response.trickle_interval_ms = 60;
     fixture.route("GET", "/files/patch.bin.bz2", response);
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"download_finished"}));
     // Every report while data arrives has -1; Qt's closing report may give
@@ -270,7 +276,7 @@ void TestDownload::uncompressed_error_page_is_saved()
     const QByteArray page = "<html><body>Service unavailable</body></html>";
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
     QVERIFY(write_file(target("patch.bin"), "old"));
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     quick_retries(downloader);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
@@ -284,7 +290,7 @@ void TestDownload::existing_file_is_truncated()
 {
     QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
-    Downloader downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
     run(downloader);
     QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
 }
@@ -297,7 +303,7 @@ void TestDownload::stalled_server_ends_with_timeout()
     response.stall_after_bytes = archive.size() / 2;
     response.stall_ms = 20000; // then the rest: without a time-out the archive would be whole
     fixture.route("GET", "/files/game.dat.bz2", response);
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_transfer_timeout(300);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -318,7 +324,7 @@ void TestDownload::trickling_server_ends_after_two_slow_attempts()
     response.trickle_chunk = 1;
     response.trickle_interval_ms = 20; // 50 bytes in each second
     fixture.route("GET", "/files/game.dat.bz2", response);
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_transfer_timeout(1000);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -346,14 +352,15 @@ void TestDownload::server_down_for_a_while_then_back()
             server->route("GET", "/files/game.dat.bz2",
                           FixtureResponse {200, {}, bz2_compress(data)});
     });
-    Downloader downloader(address, target(), true);
+    FileDownload downloader(address, target(), true);
     downloader.set_expected(hash_text(data), data.size());
     downloader.set_transfer_timeout(5000);
     downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
     QStringList pauses;
-    downloader.set_retry_listener([&](const QString &reason, int, int attempt, int all) {
-        pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
-    });
+    connect(&downloader, &Downloader::retrying, this,
+            [&](const QString &reason, int, int attempt, int all) {
+                pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
+            });
     const Outcome out = run(downloader);
     QVERIFY(server && server->port() == port);
     QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
@@ -380,7 +387,7 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     QFETCH(bool, compressed);
     QFETCH(QString, name);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
-    QPointer<Downloader> downloader = new Downloader(url(), target(name), compressed);
+    QPointer<FileDownload> downloader = new FileDownload(url(), target(name), compressed);
     int reports = 0;
     auto finish = [&] {
         ++reports;
@@ -431,7 +438,7 @@ void TestDownload::nothing_wrong_is_installed()
     QFETCH(int, requests);
     fixture.route("GET", "/files/game.dat.bz2", answer);
     QVERIFY(write_file(target(), "the old game"));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(patterned(300000)), size);
     quick_retries(downloader);
     const Outcome out = run(downloader);
@@ -485,7 +492,7 @@ void TestDownload::stale_cache_is_bypassed()
         QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
     }
     QVERIFY(write_file(target(), "the old game"));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     const Outcome out = run(downloader);
 
@@ -539,7 +546,7 @@ void TestDownload::cut_transfer_resumes()
             return response;
         });
     }
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -577,7 +584,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     const int cut = archive.size() * 9 / 10;
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
     {
-        Downloader first(url(), target(), true);
+        FileDownload first(url(), target(), true);
         first.set_expected(hash_text(data), -1);
         first.set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
@@ -586,7 +593,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
-    Downloader second(url(), target(), true);
+    FileDownload second(url(), target(), true);
     second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
     const Outcome out = run(second);
     QCOMPARE(out.error_code, same_record ? 0 : 906);
@@ -605,7 +612,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     const QByteArray data = patterned(100000);
     const QByteArray archive = bz2_compress(data);
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
-    Downloader downloader(url(), target(), true);
+    FileDownload downloader(url(), target(), true);
     downloader.set_expected(hash_text(data), -1);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -615,7 +622,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QVERIFY(read_file(target()) == data);
 
     fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
-    Downloader down(url("down"), target("down"), true);
+    FileDownload down(url("down"), target("down"), true);
     down.set_expected(hash_text(data), -1);
     pauses.clear();
     quick_retries(down, &pauses);
@@ -645,10 +652,10 @@ void TestDownload::nothing_is_written_through_links()
     const QByteArray data = patterned(50000);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
-    Downloader whole(url(), target(), true);
+    FileDownload whole(url(), target(), true);
     whole.set_expected(hash_text(data), data.size());
     QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
-    Downloader plain(url("patch.bin"), target("patch.bin"), false);
+    FileDownload plain(url("patch.bin"), target("patch.bin"), false);
     QCOMPARE(run(plain).events, QStringList({"download_finished"}));
 
     QVERIFY(read_file(target()) == data);
@@ -696,6 +703,48 @@ void TestDownload::links_planted_in_a_race_are_never_followed()
     planter.join();
     QVERIFY(written > 0);
     QCOMPARE(read_file(victim), QByteArray("precious"));
+}
+
+void TestDownload::atomic_write_replaces_what_stands_at_the_name_data()
+{
+    QTest::addColumn<QString>("present"); // what stands at the name first
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<int>("mode"); // of the file written
+    QTest::newRow("nothing: readable by all") << "" << true << 0644;
+    QTest::newRow("a plain file: its mode stays") << "file" << true << 0640;
+    QTest::newRow("a link to an outside file: the link goes") << "link" << true << 0644;
+    QTest::newRow("a missing folder: nothing is left") << "no folder" << false << 0;
+}
+
+// The name ends with the new bytes or, on failure, as it was; a link at the
+// name is replaced, never written through, and no new file is left behind.
+void TestDownload::atomic_write_replaces_what_stands_at_the_name()
+{
+    QFETCH(QString, present);
+    QFETCH(bool, written);
+    QFETCH(int, mode);
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    QVERIFY(write_file(victim, "precious"));
+    const QString folder = present == "no folder" ? work->filePath("gone") : work->path();
+    const QString path = folder + "/notes";
+    if (present == "file")
+        QVERIFY(write_file(path, "old notes") && ::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+    if (present == "link")
+        QVERIFY(QFile::link(victim, path));
+
+    QCOMPARE(atomic_file::write(path, "new notes"), written);
+    if (written) {
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(read_file(path), QByteArray("new notes"));
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), mode);
+    }
+    QCOMPARE(read_file(victim), QByteArray("precious"));
+    QCOMPARE(QDir(work->path()).entryList({"notes.*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownload)

@@ -1,8 +1,8 @@
 #include "app/constants.h"
 #include "app/version.h"
+#include "install/file_download.h"
 #include "login/login_client.h"
 #include "support/https_fixture.h"
-#include "transfer/downloader.h"
 
 #include <QApplication>
 #include <QInputDialog>
@@ -244,7 +244,7 @@ private slots:
         fixture->route("GET", "/files/notes.txt.bz2", FixtureResponse {200, {}, "notes"});
         QVERIFY(client.login("demo", "secret", "").success);
         QTemporaryDir folder;
-        Downloader download(fixture->base_url() + "/files/notes.txt", folder.filePath("notes.txt"),
+        FileDownload download(fixture->base_url() + "/files/notes.txt", folder.filePath("notes.txt"),
                             false);
         download.download();
         QVERIFY(client.login("demo", "secret", "").success);

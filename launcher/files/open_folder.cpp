@@ -1,5 +1,7 @@
 #include "files/open_folder.h"
 
+#include "files/safe_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -70,18 +72,6 @@ QByteArray native(const QString &path)
 bool trusted_owner(uid_t uid)
 {
     return uid == ::geteuid() || uid == 0;
-}
-
-std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
-{
-    if (fd < 0)
-        return nullptr;
-    auto file = std::make_unique<QFile>();
-    if (!file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return file;
 }
 
 // Opens the folder a link of a trusted owner points to. Where the system can
@@ -357,7 +347,7 @@ std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
     // O_EXCL fails on any entry at the name, a dangling link included.
     const int fd = ::openat(descriptor, native(name).constData(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    return wrap(fd, QIODevice::WriteOnly);
+    return safe_file::wrap(fd, QIODevice::WriteOnly);
 }
 
 std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
@@ -370,7 +360,7 @@ std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
         };
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
             st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0)
-            return wrap(fd, QIODevice::WriteOnly);
+            return safe_file::wrap(fd, QIODevice::WriteOnly);
         ::close(fd);
     }
     return create_new(name);

@@ -23,7 +23,11 @@ QByteArray native(const QString &path)
 {
     return QFile::encodeName(path);
 }
+#endif
 
+} // namespace
+
+#ifndef Q_OS_WIN
 std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
 {
     if (fd < 0)
@@ -36,8 +40,6 @@ std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
     return file;
 }
 #endif
-
-} // namespace
 
 bool remove_entry(const QString &path)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QString>
 
 #include <memory>
@@ -12,6 +13,12 @@ class QFile;
 // one name, and installed files are replaced by a rename (small files as a
 // whole: atomic_file).
 namespace safe_file {
+
+#ifndef Q_OS_WIN
+// An unbuffered QFile that owns the open descriptor fd; null (and fd closed)
+// when it cannot be wrapped, null when fd < 0.
+std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode);
+#endif
 
 // Removes whatever entry stands at path (a file or a link, never what a link
 // points to). True when nothing stands there afterwards.

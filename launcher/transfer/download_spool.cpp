@@ -1,5 +1,6 @@
 #include "transfer/download_spool.h"
 
+#include "app/constants.h"
 #include "files/safe_file.h"
 
 #include <QFile>
@@ -29,6 +30,15 @@ bool DownloadSpool::clear()
 void DownloadSpool::close_file()
 {
     file.reset();
+}
+
+TransferSink::Failure DownloadSpool::refusal(const QString &name, const QString &written_name) const
+{
+    if (no_space)
+        return {CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING.arg(name)};
+    if (failed_create)
+        return {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(name, 0, QLatin1Char(' '))};
+    return {CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED.arg(written_name)};
 }
 
 qint64 DownloadSpool::size() const

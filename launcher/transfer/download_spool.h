@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/transfer_sink.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
@@ -27,10 +29,11 @@ public:
     bool on_disk() const { return file != nullptr; }
     // The bytes received, while they are in memory.
     const QByteArray &memory() const { return buffer; }
-    // The file could not be created when the body outgrew memory.
-    bool create_failed() const { return failed_create; }
-    // A write (or the creation) failed because the disk is full.
-    bool disk_full() const { return no_space; }
+    // Why a write failed, as the transfer's error: the file could not be
+    // created when the body outgrew memory, the disk is full, or a write
+    // stopped short. `name` is the file's name for the player, `written_name`
+    // that of what was being written.
+    TransferSink::Failure refusal(const QString &name, const QString &written_name) const;
     // Drops everything received; a file on disk is emptied, not replaced.
     bool clear();
     // Lets go of the file (closing it) so that it can be removed or reread.

@@ -1,7 +1,7 @@
 #include "updater/updater.h"
 
 #include "install/extraction_backlog.h"
-#include "transfer/downloader.h"
+#include "install/file_download.h"
 #include "transfer/request_prefetcher.h"
 
 Updater::Updater(const QUrl &base_url)

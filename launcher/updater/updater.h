@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <QVector>
 
-class Downloader;
+class FileDownload;
 class ExtractionBacklog;
 class RequestPrefetcher;
 
@@ -172,7 +172,7 @@ private:
     qint64 total_steps = 0;
     QElapsedTimer download_timer;
     QString current_file_name;
-    Downloader *downloader = nullptr;
+    FileDownload *downloader = nullptr;
     // Extractions of earlier steps that still run while later steps transfer.
     ExtractionBacklog *backlog = nullptr;
     // Requests of coming small files, sent while earlier steps run.

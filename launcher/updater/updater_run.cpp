@@ -6,9 +6,9 @@
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "install/extraction_backlog.h"
+#include "install/file_download.h"
 #include "patch_result.h"
 #include "platform/program_start.h"
-#include "transfer/downloader.h"
 #include "transfer/request_prefetcher.h"
 #include "updater/disk_need.h"
 #include "updater/progress_text.h"
@@ -201,8 +201,10 @@ void Updater::start_next_download(const FileRecord &record)
         compressed = true;
     }
 
-    Downloader *transfer =
-        new Downloader(record.base_url.toString() + remote_path, local_path, compressed);
+    FileDownload *transfer = compressed
+        ? new FileDownload(record.base_url.toString() + remote_path, local_path, true, backlog,
+                           prefetcher)
+        : new FileDownload(record.base_url.toString() + remote_path, local_path, false);
     transfer->set_transfer_timeout(network_timeout_ms);
     transfer->set_retry_delays(retry_delays_ms);
     transfer->set_cache_bypass(cache_bypass);
@@ -211,18 +213,16 @@ void Updater::start_next_download(const FileRecord &record)
         transfer->set_display_name(display_name);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
-        transfer->set_extraction_backlog(backlog);
-        transfer->set_prefetcher(prefetcher);
         prefetch_ahead();
     }
-    transfer->set_retry_listener(
-        [this](const QString &reason, int seconds, int attempt, int attempts) {
-            report_retry(reason, seconds, attempt, attempts);
-        });
+    connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
     downloader = transfer;
     last_bytes_read = 0;
     last_bytes_total = -1;
     connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
+    // The step is over as well when its extraction goes on in the backlog,
+    // which alone then reports the file's outcome.
+    connect(transfer, &Downloader::handed_on, this, &Updater::download_finished);
     connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
     connect(transfer, &Downloader::download_progress, this,
             qOverload<qint64, qint64>(&Updater::download_progress));
@@ -379,9 +379,9 @@ void Updater::download_finished()
         const PatchOutcome outcome =
             apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name));
         if (outcome == PatchOutcome::NoSpace) {
-            end_with_error(CODE_NO_DISK_SPACE,
-                           TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0,
-                                                      QLatin1Char(' ')));
+            end_with_error(
+                CODE_NO_DISK_SPACE,
+                TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0, QLatin1Char(' ')));
             return;
         }
         if (outcome == PatchOutcome::Refused) {

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "install/archive_extractor.h"
+#include "transfer/download_spool.h"
+#include "transfer/transfer_sink.h"
+
+#include <memory>
+
+class ExtractionBacklog;
+class ExtractionTask;
+
+// The archive of one game file, extracted while it arrives. The archive goes
+// to the launcher's scratch folder (a small one stays in memory) and the
+// extraction reads it as it grows, into a new file that replaces file_path
+// only once its hash text matched. A partial archive on disk gets a note
+// (address, content, validator), so that a later run continues it.
+//
+// With a backlog, a complete archive's extraction moves there and the
+// transfer ends at once; the backlog reports the outcome. A continued archive
+// is still checked before the transfer ends, so a wrong one is fetched anew.
+class ArchiveSink : public TransferSink
+{
+    Q_OBJECT
+
+public:
+    ArchiveSink(const QString &url, const QString &file_path, ExtractionBacklog *backlog);
+    ~ArchiveSink() override;
+
+    // What the extracted file must be: its hash text ("" checks nothing) and
+    // its size in bytes (< 0 when unknown; extraction stops beyond it).
+    void set_expected(const QString &hash, qint64 size);
+    // The name the player's texts give the file; by default its file name.
+    void set_display_name(const QString &name) { display_name = name; }
+
+    bool open(bool may_continue, qint64 &offset, QByteArray &validator, Failure &failure) override;
+    QIODevice &device() override { return output; }
+    qint64 size() const override { return output.size(); }
+    void body_started(const QByteArray &validator) override;
+    void appended() override;
+    bool restart() override;
+    Failure write_failure() const override;
+    Verdict finish(int refetch_level, Failure &failure) override;
+    void settle() override;
+    void abandon(Abandon how) override;
+    QString name() const override;
+    QString content_hash() const override { return expected_hash; }
+
+signals:
+    // The extraction is over and its outcome is about to be told.
+    void extracted();
+
+private:
+    void follow_archive();
+    void note_partial();
+    // Creates the new file beside the target: 0 when it could, else the
+    // code of the error that ends the transfer.
+    int prepare_new_file() const;
+
+    const QString url;
+    const QString file_path;
+    const QString archive;
+    QString display_name;
+    QString expected_hash;
+    qint64 expected_size = -1;
+    ExtractionBacklog *const backlog;
+    DownloadSpool output;
+    std::unique_ptr<ExtractionTask> task;
+    // The archive continues one of an earlier transfer, not yet judged.
+    bool continued = false;
+    QByteArray validator;
+    QByteArray noted_validator;
+    bool note_written = false;
+};

@@ -1,0 +1,51 @@
+#include "install/file_download.h"
+
+#include "install/archive_sink.h"
+#include "transfer/file_sink.h"
+
+namespace {
+
+std::unique_ptr<TransferSink> make_sink(const QString &url, const QString &file_path,
+                                        bool compressed, ExtractionBacklog *backlog)
+{
+    if (compressed)
+        return std::make_unique<ArchiveSink>(url, file_path, backlog);
+    return std::make_unique<FileSink>(file_path);
+}
+
+} // namespace
+
+FileDownload::FileDownload(const QString &url, const QString &file_path, bool compressed,
+                           ExtractionBacklog *backlog, RequestPrefetcher *prefetcher)
+    : FileDownload(make_sink(url, file_path, compressed, backlog), url, prefetcher)
+{
+}
+
+// The sink is made before the Downloader that writes into it, and lives as
+// long as this object.
+FileDownload::FileDownload(std::unique_ptr<TransferSink> made, const QString &url,
+                           RequestPrefetcher *prefetcher)
+    : Downloader(url, *made, prefetcher)
+    , sink(std::move(made))
+    , archive(qobject_cast<ArchiveSink *>(sink.get()))
+    , plain(qobject_cast<FileSink *>(sink.get()))
+{
+    if (archive)
+        connect(archive, &ArchiveSink::extracted, this, &FileDownload::extract_finished);
+}
+
+FileDownload::~FileDownload() = default;
+
+void FileDownload::set_expected(const QString &hash, qint64 size)
+{
+    if (archive)
+        archive->set_expected(hash, size);
+}
+
+void FileDownload::set_display_name(const QString &name)
+{
+    if (archive)
+        archive->set_display_name(name);
+    else
+        plain->set_display_name(name);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "transfer/downloader.h"
+
+#include <memory>
+
+class ArchiveSink;
+class ExtractionBacklog;
+class FileSink;
+
+// One file fetched and put in place: a Downloader writing into the sink for
+// it. A compressed file arrives as its archive and is extracted while it
+// arrives into a new file that replaces file_path only once its hash text
+// matched (ArchiveSink); an uncompressed one is saved as file_path as it
+// arrives (FileSink).
+class FileDownload : public Downloader
+{
+    Q_OBJECT
+
+public:
+    // `backlog`: takes the extraction of a complete archive, so that the
+    // transfer ends at once (see ArchiveSink); `prefetcher`: see Downloader.
+    FileDownload(const QString &url, const QString &file_path, bool compressed,
+                 ExtractionBacklog *backlog = nullptr, RequestPrefetcher *prefetcher = nullptr);
+    ~FileDownload() override;
+
+    // What the extracted file must be: its hash text ("" checks nothing) and
+    // its size in bytes (< 0 when unknown; extraction stops beyond it). The
+    // hash is also the key of a fetch past caches. Compressed files only.
+    void set_expected(const QString &hash, qint64 size);
+    // The name the player's texts give the file (a patch step names the game
+    // file, not its patch); by default the file name of file_path.
+    void set_display_name(const QString &name);
+
+signals:
+    // A compressed file's extraction is over; its outcome follows.
+    void extract_finished();
+
+private:
+    FileDownload(std::unique_ptr<TransferSink> sink, const QString &url,
+                 RequestPrefetcher *prefetcher);
+
+    std::unique_ptr<TransferSink> sink;
+    ArchiveSink *archive = nullptr;
+    FileSink *plain = nullptr;
+};

@@ -1,0 +1,3 @@
+#include "transfer/transfer_sink.h"
+
+TransferSink::~TransferSink() = default;
