@@ -5,7 +5,7 @@
 // Every side writes its output to a file in WORK_DIR; the sides take turns,
 // and each reports its best of RUNS.
 #include "bench_util.h"
-#include "download/parallel_bz2_decoder.h"
+#include "parallel_bz2_decoder.h"
 #include "install/file_byte_sink.h"
 #include "install/file_byte_source.h"
 
@@ -36,8 +36,8 @@ int extract_child(const QString &archive, const QString &target)
     FileByteSink sink(output);
     const Bz2DecodeResult result = ParallelBz2Decoder().decode(source, sink);
     output.close();
-    if (result.code != 0) {
-        std::fprintf(stderr, "decoding failed with code %d\n", result.code);
+    if (result.status != Bz2Status::Ok) {
+        std::fprintf(stderr, "decoding failed with status %d\n", int(result.status));
         return 1;
     }
     return 0;

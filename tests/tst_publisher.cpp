@@ -3,8 +3,6 @@
 #include "safe_path.h"
 #include "updater/patch_planner.h"
 
-#include "bz2_reference.h"
-#include "bz2_stream_encoder.h"
 #include "hash_text.h"
 #include "patch_names.h"
 #include "test_paths.h"
@@ -149,9 +147,6 @@ private slots:
     void archives_extract_with_launcher_code();
     void archive_is_one_stream_data();
     void archive_is_one_stream();
-    void encoder_output_reads_back_data();
-    void encoder_output_reads_back();
-    void encoder_handles_rotation_corner_cases();
     void patch_names_parse_back_and_apply();
     void chain_over_three_versions();
     void unchanged_file_not_recompressed();
@@ -306,64 +301,6 @@ void TestPublisher::archive_is_one_stream()
     QVERIFY(bunzip2.waitForFinished(60000));
     QCOMPARE(bunzip2.exitCode(), 0);
     QVERIFY(bunzip2.readAllStandardOutput() == content);
-}
-
-void TestPublisher::encoder_output_reads_back_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QByteArray all_bytes;
-    for (int i = 0; i < 300000; ++i)
-        all_bytes += char(quint32(i) * 7919u % 256u ^ quint32(i) >> 12);
-    QByteArray fours; // each run of 4 takes 5 bytes: 899 000 need two blocks
-    for (int i = 0; fours.size() < 899000; ++i)
-        fours += QByteArray(4, char('a' + i % 3));
-    QByteArray long_runs;
-    for (int i = 1; long_runs.size() < 700000; ++i)
-        long_runs += QByteArray(i % 1000, char(i));
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("one byte") << QByteArray("x");
-    QTest::newRow("text") << lines(0, 30000);
-    QTest::newRow("every byte value") << all_bytes;
-    QTest::newRow("runs of four grow into a second block") << fours;
-    QTest::newRow("runs past 255 bytes") << long_runs;
-    QTest::newRow("zeros: a power of one short word") << QByteArray(899000, '\0');
-    QTest::newRow("two bytes repeated") << QByteArray("ab").repeated(449500);
-}
-
-// What our encoder writes is one bzip2 stream that libbzip2 decodes back to
-// the input (which refuses a block of more than 900 000 bytes).
-void TestPublisher::encoder_output_reads_back()
-{
-    QFETCH(QByteArray, data);
-    Bz2StreamEncoder encoder;
-    const QByteArray archive = encoder.encode(data.constData(), size_t(data.size()));
-    QVERIFY(archive.startsWith("BZh9"));
-    QCOMPARE(archive.count(QByteArray("BZh9")), 1);
-    const Bz2Reference decoded = bz2_reference_decode(archive);
-    QCOMPARE(decoded.code, 0);
-    QVERIFY(decoded.output == data);
-}
-
-// Blocks are sorted as rotations through their smallest one; short words over
-// two or three letters hit every way that can go wrong (a block that is a
-// power of a shorter word, a smallest rotation in the middle, equal
-// rotations), one encoder serving them all in turn.
-void TestPublisher::encoder_handles_rotation_corner_cases()
-{
-    Bz2StreamEncoder encoder;
-    QRandomGenerator random(17);
-    for (int round = 0; round < 3000; ++round) {
-        const int letters = 2 + round % 2;
-        QByteArray word(1 + int(random.bounded(round < 2000 ? 12 : 3000)), Qt::Uninitialized);
-        for (char &c : word)
-            c = char('a' + random.bounded(letters));
-        if (round % 5 == 0)
-            word = word.repeated(1 + int(random.bounded(6)));
-        const QByteArray archive = encoder.encode(word.constData(), size_t(word.size()));
-        const Bz2Reference decoded = bz2_reference_decode(archive);
-        if (decoded.code != 0 || decoded.output != word)
-            QFAIL(qPrintable("not read back: " + word.left(200)));
-    }
 }
 
 void TestPublisher::patch_names_parse_back_and_apply()

@@ -88,6 +88,13 @@ constexpr int CODE_DOWNLOAD_FAILED = 905; // TEXT_DOWNLOAD_FAILED
 constexpr int CODE_FILE_DAMAGED = 906; // TEXT_FILE_DAMAGED
 constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING
 constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
+// Codes of an archive that does not decode, shown before TEXT_EXTRACT_FAILED:
+// libbzip2's own numbers, which players have always seen for these.
+constexpr int CODE_ARCHIVE_NO_MEMORY = -3;
+constexpr int CODE_ARCHIVE_DAMAGED = -4;
+constexpr int CODE_ARCHIVE_NOT_BZIP2 = -5;
+constexpr int CODE_ARCHIVE_READ_FAILED = -6;
+constexpr int CODE_ARCHIVE_CUT_SHORT = -7;
 // A manifest without a valid signature by a compiled-in key.
 constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE
 

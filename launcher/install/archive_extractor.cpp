@@ -4,8 +4,8 @@
 
 #include "app/constants.h"
 #include "atomic_file.h"
-#include "download/parallel_bz2_decoder.h"
-#include "download/sequential_bz2_decoder.h"
+#include "parallel_bz2_decoder.h"
+#include "sequential_bz2_decoder.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
@@ -16,8 +16,6 @@
 #include <QFileInfo>
 
 #include <functional>
-
-#include <bzlib.h>
 
 namespace {
 
@@ -44,20 +42,42 @@ ExtractOutcome write_failure(bool no_space, const ExtractTarget &target)
     return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
 }
 
+// The one place where the codec's statuses become the launcher's codes and
+// texts.
+ExtractOutcome decode_failure(Bz2Status status, bool no_space, const ExtractTarget &target)
+{
+    switch (status) {
+    case Bz2Status::Ok:
+        break;
+    case Bz2Status::OutputTooLarge:
+        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED,
+                       without_archive_suffix(target.archive_name));
+    case Bz2Status::SinkRefused:
+        return write_failure(no_space, target);
+    case Bz2Status::NotBzip2:
+        return failure(CODE_ARCHIVE_NOT_BZIP2, TEXT_EXTRACT_FAILED, target.archive_name);
+    case Bz2Status::Damaged:
+        return failure(CODE_ARCHIVE_DAMAGED, TEXT_EXTRACT_FAILED, target.archive_name);
+    case Bz2Status::CutShort:
+        return failure(CODE_ARCHIVE_CUT_SHORT, TEXT_EXTRACT_FAILED, target.archive_name);
+    case Bz2Status::SourceFailed:
+        return failure(CODE_ARCHIVE_READ_FAILED, TEXT_EXTRACT_FAILED, target.archive_name);
+    case Bz2Status::OutOfMemory:
+        return failure(CODE_ARCHIVE_NO_MEMORY, TEXT_EXTRACT_FAILED, target.archive_name);
+    }
+    return {};
+}
+
 ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const ExtractTarget &target,
                                 bool replacing)
 {
     HashingFileSink sink(output);
     const Bz2DecodeResult result = decode(sink, target.expected_size);
-    const QString file_name = without_archive_suffix(target.archive_name);
-    if (result.code == BZ2_OUTPUT_TOO_LARGE)
-        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
-    if (result.code == CODE_SHORT_WRITE)
-        return write_failure(sink.no_space(), target);
-    if (result.code != 0)
-        return failure(result.code, TEXT_EXTRACT_FAILED, target.archive_name);
+    if (result.status != Bz2Status::Ok)
+        return decode_failure(result.status, sink.no_space(), target);
     if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
-        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED, file_name);
+        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED,
+                       without_archive_suffix(target.archive_name));
     // A file that replaces another reaches the disk before the rename, so a
     // power cut leaves the old file or the new one, never an empty one. (A
     // write that fails only then, on a full disk, is a failed write too.) A

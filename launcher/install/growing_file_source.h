@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/byte_source.h"
+#include "byte_source.h"
 
 #include <QFile>
 #include <QMutex>

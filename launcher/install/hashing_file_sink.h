@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/byte_sink.h"
+#include "byte_sink.h"
 #include "hash_text.h"
 
 #include <QFile>

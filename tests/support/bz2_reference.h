@@ -1,11 +1,13 @@
 #pragma once
 
+#include "bz2_status.h"
+
 #include <QByteArray>
 
-// What decoding a bzip2 archive in one pass with libbzip2 gives, the way the
-// launcher always has: concatenated streams make one output, bytes after a
-// complete stream that do not begin another stream are ignored, and an
-// input that ends inside a stream is BZ_UNEXPECTED_EOF.
+// What libbzip2 makes of an archive, by its one-call decompression, stream by
+// stream: concatenated streams make one output, bytes after a complete
+// stream that do not begin another stream are ignored, and an input that
+// ends inside a stream is BZ_UNEXPECTED_EOF. Our decoders must agree with it.
 struct Bz2Reference
 {
     int code = 0; // 0 or a negative libbzip2 code
@@ -13,4 +15,8 @@ struct Bz2Reference
 };
 
 // Gives up with BZ_OUTBUFF_FULL once the output passes output_limit bytes.
-Bz2Reference bz2_reference_decode(const QByteArray &input, qint64 output_limit = 1 << 30);
+Bz2Reference bz2_reference_decode(const QByteArray &input, qint64 output_limit = 256 << 20);
+
+// libbzip2's code for an outcome of ours (1 for the two it has none for:
+// a refusing sink, an output past the limit).
+int bz2_library_code(Bz2Status status);

@@ -1,8 +1,8 @@
-#include "download/bz2_fast_block_decoder.h"
+#include "bz2_fast_block_decoder.h"
 
 #include "bz2_crc.h"
 #include "bz2_format.h"
-#include "download/bz2_block_decoder.h"
+#include "bz2_block_decoder.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bz2_block_decoder.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -22,8 +24,7 @@ struct Bz2BlockTask
     quint32 crc = 0; // the CRC stored in the block header
 
     bool done = false;
-    int result = 0; // a Bz2BlockDecoder result
-    qint64 consumed = 0; // stream bytes the library read before it stopped
+    Bz2BlockDecoder::Result result;
     bool head = false; // its output is the next to be written: never held back
     bool cancelled = false;
     bool overflowed = false; // output too large to keep: decoded again when written

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "download/bz2_fast_block_decoder.h"
-#include "download/bz2_input_window.h"
-#include "download/bz2_magic_scanner.h"
-#include "download/bz2_worker_pool.h"
-#include "download/parallel_bz2_decoder.h"
+#include "bz2_input_window.h"
+#include "bz2_limited_output.h"
+#include "bz2_magic_scanner.h"
+#include "bz2_status.h"
+#include "bz2_task_decoder.h"
+#include "bz2_worker_pool.h"
+#include "parallel_bz2_decoder.h"
 
 #include <deque>
 #include <memory>
@@ -32,7 +34,7 @@ private:
         enum Kind { Block, StreamEnd, Finish } kind = Finish;
         std::shared_ptr<Bz2BlockTask> task;
         quint32 stored_crc = 0; // StreamEnd
-        int code = 0; // Finish
+        Bz2Status status = Bz2Status::Ok; // Finish
     };
     enum class Plan { Progress, NeedInput, Wait };
     enum class Magic { Block, StreamEnd, Bad, NeedInput, Cut };
@@ -41,25 +43,24 @@ private:
     Plan plan_header();
     Plan plan_block();
     Magic read_magic(qint64 bit) const;
-    void finish_plan(int code);
+    void finish_plan(Bz2Status status);
     void read_more();
     void release_input();
-    int eof_code() const;
+    Bz2Status eof_status() const;
 
     // Handles a finished head block; returns false when the run ends.
     bool take_block(const std::shared_ptr<Bz2BlockTask> &task);
     bool write_output(const char *data, qint64 size);
     bool decode_to_output(const Bz2BlockTask &task);
-    int failure_code(const Bz2BlockTask &task);
+    Bz2Status failure_status(const Bz2BlockTask &task);
     void restart_at(const Bz2BlockTask &task);
 
-    ByteSink &sink;
-    const qint64 output_limit;
+    Bz2LimitedOutput output;
     const int max_blocks_ahead;
     Bz2InputWindow window;
     Bz2MagicScanner scanner;
     Bz2WorkerPool pool;
-    std::unique_ptr<Bz2FastBlockDecoder> fast_decoder; // for blocks decoded again here
+    std::unique_ptr<Bz2TaskDecoder> block_decoder; // for blocks decoded again here
 
     // Planner state.
     enum class Mode { Header, Blocks, Done } mode = Mode::Header;
@@ -72,6 +73,5 @@ private:
 
     // Consumer state.
     quint32 combined_crc = 0;
-    int code = 0;
-    qint64 written = 0;
+    Bz2Status status = Bz2Status::Ok;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/parallel_bz2_decoder.h"
+#include "parallel_bz2_decoder.h"
 
 #include <QByteArray>
 

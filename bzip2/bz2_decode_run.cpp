@@ -1,10 +1,6 @@
-#include "download/bz2_decode_run.h"
+#include "bz2_decode_run.h"
 
-#include "download/byte_sink.h"
-#include "download/bz2_block_decoder.h"
 #include "bz2_format.h"
-
-#include <bzlib.h>
 
 namespace {
 
@@ -24,24 +20,23 @@ int magic_byte(quint64 magic, int index)
 } // namespace
 
 Bz2DecodeRun::Bz2DecodeRun(ByteSource &source, ByteSink &sink, qint64 output_limit, int threads)
-    : sink(sink)
-    , output_limit(output_limit)
+    : output(sink, output_limit)
     , max_blocks_ahead(2 * qMax(1, threads) + 2)
     , window(source)
     , pool(threads)
 {
 }
 
-int Bz2DecodeRun::eof_code() const
+Bz2Status Bz2DecodeRun::eof_status() const
 {
-    return window.failed() ? BZ_IO_ERROR : BZ_UNEXPECTED_EOF;
+    return window.failed() ? Bz2Status::SourceFailed : Bz2Status::CutShort;
 }
 
-void Bz2DecodeRun::finish_plan(int finish_code)
+void Bz2DecodeRun::finish_plan(Bz2Status finish_status)
 {
     Item item;
     item.kind = Item::Finish;
-    item.code = finish_code;
+    item.status = finish_status;
     items.push_back(item);
     mode = Mode::Done;
 }
@@ -78,7 +73,7 @@ Bz2DecodeRun::Plan Bz2DecodeRun::plan_header()
             if (!window.finished())
                 return Plan::NeedInput;
             // A complete stream followed by nothing ends the input well.
-            finish_plan(i == 0 && !first_stream ? 0 : eof_code());
+            finish_plan(i == 0 && !first_stream ? Bz2Status::Ok : eof_status());
             return Plan::Progress;
         }
         const char value = char(window.data()[at + i - window.begin()]);
@@ -86,7 +81,7 @@ Bz2DecodeRun::Plan Bz2DecodeRun::plan_header()
         if (!good) {
             // Not a stream: the input is not bzip2, or what follows a complete
             // stream is trailing data that is ignored.
-            finish_plan(first_stream ? BZ_DATA_ERROR_MAGIC : 0);
+            finish_plan(first_stream ? Bz2Status::NotBzip2 : Bz2Status::Ok);
             return Plan::Progress;
         }
     }
@@ -103,16 +98,16 @@ Bz2DecodeRun::Plan Bz2DecodeRun::plan_block()
     case Magic::NeedInput:
         return Plan::NeedInput;
     case Magic::Cut:
-        finish_plan(eof_code());
+        finish_plan(eof_status());
         return Plan::Progress;
     case Magic::Bad:
-        finish_plan(BZ_DATA_ERROR);
+        finish_plan(Bz2Status::Damaged);
         return Plan::Progress;
     case Magic::StreamEnd: {
         if (cursor + 80 > window.end_bit()) {
             if (!window.finished())
                 return Plan::NeedInput;
-            finish_plan(eof_code());
+            finish_plan(eof_status());
             return Plan::Progress;
         }
         Item item;
@@ -193,22 +188,10 @@ void Bz2DecodeRun::release_input()
 
 bool Bz2DecodeRun::write_output(const char *data, qint64 size)
 {
-    if (output_limit >= 0 && written + size > output_limit) {
-        const qint64 allowed = output_limit - written;
-        if (allowed > 0 && !sink.write(data, allowed)) {
-            code = 904;
-            return false;
-        }
-        written = output_limit;
-        code = BZ2_OUTPUT_TOO_LARGE;
-        return false;
-    }
-    if (!sink.write(data, size)) {
-        code = 904;
-        return false;
-    }
-    written += size;
-    return true;
+    if (output.write(data, size))
+        return true;
+    status = output.status();
+    return false;
 }
 
 // Decodes a checked block once more, straight to the output: its output was
@@ -218,40 +201,29 @@ bool Bz2DecodeRun::decode_to_output(const Bz2BlockTask &task)
     const auto write = [&](QByteArray &chunk) {
         return write_output(chunk.constData(), chunk.size());
     };
-    const int first_bit = int(task.start_bit % 8);
-    const qint64 bit_count = task.end_bit - task.start_bit;
-    if (!fast_decoder)
-        fast_decoder = std::make_unique<Bz2FastBlockDecoder>();
-    switch (fast_decoder->decode(task.raw, first_bit, bit_count, task.level, write)) {
-    case Bz2FastBlockDecoder::Result::Decoded:
+    if (!block_decoder)
+        block_decoder = std::make_unique<Bz2TaskDecoder>();
+    const Bz2BlockDecoder::Result result = block_decoder->decode(task, write);
+    using End = Bz2BlockDecoder::Result::End;
+    if (result.end == End::Complete)
         return true;
-    case Bz2FastBlockDecoder::Result::Stopped:
-        return false;
-    case Bz2FastBlockDecoder::Result::Declined:
-        break;
-    }
-    Bz2BlockDecoder decoder;
-    const QByteArray stream = Bz2BlockDecoder::block_stream(task.raw, first_bit, bit_count,
-                                                            task.level, true, task.crc);
-    const int result = decoder.decode(stream, write);
-    if (result == Bz2BlockDecoder::COMPLETE)
-        return true;
-    if (result != Bz2BlockDecoder::STOPPED)
-        code = result < 0 ? result : BZ_DATA_ERROR;
+    if (result.end != End::Stopped)
+        status = result.end == End::Failed ? result.failure : Bz2Status::Damaged;
     return false;
 }
 
 // The error libbzip2 reports for a block that cannot be extended: decodes the
 // range without an end marker, as the library would read it in sequence.
-int Bz2DecodeRun::failure_code(const Bz2BlockTask &task)
+Bz2Status Bz2DecodeRun::failure_status(const Bz2BlockTask &task)
 {
     Bz2BlockDecoder decoder;
     const QByteArray stream = Bz2BlockDecoder::block_stream(
         task.raw, int(task.start_bit % 8), task.end_bit - task.start_bit, task.level, false, 0);
-    const int result = decoder.decode(stream, [](QByteArray &) { return true; });
-    if (result == Bz2BlockDecoder::NEEDS_INPUT)
-        return task.ends_at_input_end ? eof_code() : BZ_DATA_ERROR;
-    return result < 0 ? result : BZ_DATA_ERROR;
+    const Bz2BlockDecoder::Result result = decoder.decode(stream, [](QByteArray &) { return true; });
+    using End = Bz2BlockDecoder::Result::End;
+    if (result.end == End::NeedsInput)
+        return task.ends_at_input_end ? eof_status() : Bz2Status::Damaged;
+    return result.end == End::Failed ? result.failure : Bz2Status::Damaged;
 }
 
 // Drops everything planned and plans again from the failed block's start,
@@ -272,35 +244,38 @@ void Bz2DecodeRun::restart_at(const Bz2BlockTask &task)
 
 bool Bz2DecodeRun::take_block(const std::shared_ptr<Bz2BlockTask> &task)
 {
-    if (task->result != Bz2BlockDecoder::COMPLETE) {
-        if (task->result == BZ_MEM_ERROR) {
-            code = BZ_MEM_ERROR;
+    using End = Bz2BlockDecoder::Result::End;
+    const Bz2BlockDecoder::Result &result = task->result;
+    if (result.end != End::Complete) {
+        const bool failed = result.end == End::Failed;
+        if (failed && result.failure == Bz2Status::OutOfMemory) {
+            status = Bz2Status::OutOfMemory;
             return false;
         }
         // libbzip2 reads its input a byte at a time as it needs bits. When it
         // failed before reading any bit at or past the range's end, a longer
         // range fails the same way: the block is damaged.
         const qint64 real_bits = 32 + task->end_bit - task->start_bit;
-        if (task->result < 0 && task->consumed * 8 <= real_bits) {
-            code = task->result;
+        if (failed && result.consumed * 8 <= real_bits) {
+            status = result.failure;
             return false;
         }
         if (task->open_end) {
-            code = failure_code(*task);
+            status = failure_status(*task);
             return false;
         }
         restart_at(*task);
         return true;
     }
     combined_crc = (combined_crc << 1 | combined_crc >> 31) ^ task->crc;
-    const std::vector<QByteArray> output = pool.take_output(task);
+    const std::vector<QByteArray> chunks = pool.take_output(task);
     items.pop_front();
     --blocks_planned;
     if (task->overflowed) {
         if (!decode_to_output(*task))
             return false;
     } else {
-        for (const QByteArray &chunk : output) {
+        for (const QByteArray &chunk : chunks) {
             if (!write_output(chunk.constData(), chunk.size()))
                 return false;
         }
@@ -317,7 +292,7 @@ Bz2DecodeResult Bz2DecodeRun::run()
         if (items.empty()) {
             // Nothing planned yet: the planner waits for input.
             if (window.finished()) {
-                code = eof_code(); // not reached: the planner handles the end itself
+                status = eof_status(); // not reached: the planner handles the end itself
                 break;
             }
             read_more();
@@ -325,12 +300,12 @@ Bz2DecodeResult Bz2DecodeRun::run()
         }
         Item &front = items.front();
         if (front.kind == Item::Finish) {
-            code = front.code;
+            status = front.status;
             break;
         }
         if (front.kind == Item::StreamEnd) {
             if (front.stored_crc != combined_crc) {
-                code = BZ_DATA_ERROR;
+                status = Bz2Status::Damaged;
                 break;
             }
             combined_crc = 0;
@@ -353,5 +328,5 @@ Bz2DecodeResult Bz2DecodeRun::run()
         if (item.kind == Item::Block)
             pool.cancel(item.task);
     }
-    return {code, written};
+    return {status, output.written()};
 }

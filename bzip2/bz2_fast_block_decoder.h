@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/bz2_bwt_inverter.h"
-#include "download/bz2_huffman_table.h"
+#include "bz2_bwt_inverter.h"
+#include "bz2_huffman_table.h"
 
 #include <QByteArray>
 #include <QtGlobal>

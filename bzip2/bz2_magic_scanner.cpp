@@ -1,7 +1,7 @@
-#include "download/bz2_magic_scanner.h"
+#include "bz2_magic_scanner.h"
 
 #include "bz2_format.h"
-#include "download/bz2_input_window.h"
+#include "bz2_input_window.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "download/parallel_bz2_decoder.h"
+#include "parallel_bz2_decoder.h"
 
-#include "download/bz2_decode_run.h"
+#include "bz2_decode_run.h"
 
 ParallelBz2Decoder::ParallelBz2Decoder(int threads) : threads(qMax(1, threads)) { }
 

@@ -54,6 +54,17 @@ public:
     // Bits read from the start of the array.
     qint64 position() const { return next * 8 - available; }
 
+    // count (1 to 64) bits of data starting at bit, which may lie anywhere.
+    static quint64 bits_at(const uchar *data, qint64 size, qint64 bit, int count)
+    {
+        const qint64 byte = bit / 8;
+        Bz2BitReader reader(data + byte, size - byte, int(bit % 8));
+        quint64 value = 0;
+        for (; count > 32; count -= 32)
+            value = value << 32 | reader.read(32);
+        return value << count | reader.read(count);
+    }
+
 private:
     const uchar *const data;
     const qint64 size;

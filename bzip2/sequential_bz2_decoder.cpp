@@ -1,9 +1,9 @@
-#include "download/sequential_bz2_decoder.h"
+#include "sequential_bz2_decoder.h"
 
-#include "app/constants.h"
-#include "download/byte_sink.h"
-#include "download/bz2_fast_block_decoder.h"
+#include "bz2_bit_reader.h"
+#include "bz2_fast_block_decoder.h"
 #include "bz2_format.h"
+#include "bz2_limited_output.h"
 
 #include <bzlib.h>
 
@@ -13,13 +13,10 @@ namespace {
 
 constexpr int OUTPUT_CHUNK = 64 * 1024;
 
-// count (up to 64) bits of data from bit, most significant first.
 quint64 bits_at(const QByteArray &data, qint64 bit, int count)
 {
-    quint64 value = 0;
-    for (int i = 0; i < count; ++i, ++bit)
-        value = value << 1 | ((uchar(data[int(bit / 8)]) >> (7 - bit % 8)) & 1);
-    return value;
+    return Bz2BitReader::bits_at(reinterpret_cast<const uchar *>(data.constData()), data.size(),
+                                 bit, count);
 }
 
 // Where the end-of-stream marker of an input that is exactly one stream
@@ -34,29 +31,9 @@ qint64 end_marker(const QByteArray &input)
     return -1;
 }
 
-// Hands size bytes to the sink within the limit; false ends the decoding
-// with result.code set.
-bool deliver(ByteSink &sink, const char *data, qint64 size, qint64 limit, Bz2DecodeResult &result)
-{
-    qint64 allowed = size;
-    if (limit >= 0 && result.output_bytes + size > limit)
-        allowed = limit - result.output_bytes;
-    if (allowed > 0 && !sink.write(data, allowed)) {
-        result.code = CODE_SHORT_WRITE;
-        return false;
-    }
-    result.output_bytes += allowed;
-    if (allowed < size) {
-        result.code = BZ2_OUTPUT_TOO_LARGE;
-        return false;
-    }
-    return true;
-}
-
 // The common case, a stream of one block and nothing after it, goes through
 // the fast block decoder; false when it declines (nothing was delivered).
-bool decode_one_block(const QByteArray &input, ByteSink &sink, qint64 output_limit,
-                      Bz2DecodeResult &result)
+bool decode_one_block(const QByteArray &input, Bz2LimitedOutput &output)
 {
     if (input.size() < 4 + 10 + 10 || !input.startsWith("BZh") || input[3] < '1' ||
         input[3] > '9' || bits_at(input, 32, 48) != BZ2_BLOCK_MAGIC)
@@ -67,7 +44,7 @@ bool decode_one_block(const QByteArray &input, ByteSink &sink, qint64 output_lim
         return false;
     thread_local Bz2FastBlockDecoder decoder;
     const auto consume = [&](QByteArray &chunk) {
-        return deliver(sink, chunk.constData(), chunk.size(), output_limit, result);
+        return output.write(chunk.constData(), chunk.size());
     };
     return decoder.decode(input.mid(4), 0, end - 32, input[3] - '0', consume) !=
         Bz2FastBlockDecoder::Result::Declined;
@@ -77,22 +54,23 @@ bool decode_one_block(const QByteArray &input, ByteSink &sink, qint64 output_lim
 
 // Concatenated streams make one output; bytes after a complete stream that
 // do not begin another one are ignored; input that ends inside a stream (or
-// no input at all) is BZ_UNEXPECTED_EOF.
+// no input at all) is CutShort.
 Bz2DecodeResult SequentialBz2Decoder::decode(const QByteArray &input, ByteSink &sink,
                                              qint64 output_limit)
 {
-    Bz2DecodeResult result;
-    if (decode_one_block(input, sink, output_limit, result))
-        return result;
+    Bz2LimitedOutput output(sink, output_limit);
+    const auto result = [&output](Bz2Status status) {
+        return Bz2DecodeResult{status, output.written()};
+    };
+    if (decode_one_block(input, output))
+        return result(output.status());
     char buffer[OUTPUT_CHUNK];
     qint64 position = 0;
     for (bool first = true; first || position < input.size(); first = false) {
         bz_stream stream;
         std::memset(&stream, 0, sizeof(stream));
-        if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-            result.code = BZ_MEM_ERROR;
-            return result;
-        }
+        if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK)
+            return result(Bz2Status::OutOfMemory);
         stream.next_in = const_cast<char *>(input.constData() + position);
         stream.avail_in = unsigned(input.size() - position);
         int status = BZ_OK;
@@ -101,10 +79,9 @@ Bz2DecodeResult SequentialBz2Decoder::decode(const QByteArray &input, ByteSink &
             stream.avail_out = sizeof(buffer);
             status = BZ2_bzDecompress(&stream);
             const qint64 produced = qint64(sizeof(buffer) - stream.avail_out);
-            if ((status == BZ_OK || status == BZ_STREAM_END) &&
-                !deliver(sink, buffer, produced, output_limit, result)) {
+            if ((status == BZ_OK || status == BZ_STREAM_END) && !output.write(buffer, produced)) {
                 BZ2_bzDecompressEnd(&stream);
-                return result;
+                return result(output.status());
             }
             if (status == BZ_OK && stream.avail_in == 0 && stream.avail_out > 0)
                 status = BZ_UNEXPECTED_EOF;
@@ -112,11 +89,9 @@ Bz2DecodeResult SequentialBz2Decoder::decode(const QByteArray &input, ByteSink &
         position = input.size() - stream.avail_in;
         BZ2_bzDecompressEnd(&stream);
         if (status == BZ_DATA_ERROR_MAGIC && !first)
-            return result; // trailing bytes that are not a stream
-        if (status != BZ_STREAM_END) {
-            result.code = status;
-            return result;
-        }
+            break; // trailing bytes that are not a stream
+        if (status != BZ_STREAM_END)
+            return result(bz2_status_of_library_code(status));
     }
-    return result;
+    return result(Bz2Status::Ok);
 }

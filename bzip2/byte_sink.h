@@ -8,6 +8,6 @@ class ByteSink
 public:
     virtual ~ByteSink() = default;
     // Takes the next size bytes. false: the bytes could not be stored, and
-    // the producer stops (a short write, code 904).
+    // the decoder stops with Bz2Status::SinkRefused.
     virtual bool write(const char *data, qint64 size) = 0;
 };

@@ -1,4 +1,4 @@
-#include "download/bz2_huffman_table.h"
+#include "bz2_huffman_table.h"
 
 #include <algorithm>
 

@@ -1,5 +1,6 @@
-#include "download/bz2_block_decoder.h"
+#include "bz2_block_decoder.h"
 
+#include "bz2_bit_writer.h"
 #include "bz2_format.h"
 
 #include <bzlib.h>
@@ -8,47 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// ORs count bits of value (most significant first) into zeroed bytes at bit.
-void put_bits(uchar *bytes, qint64 bit, quint64 value, int count)
-{
-    for (int i = count - 1; i >= 0; --i, ++bit) {
-        if ((value >> i) & 1)
-            bytes[bit / 8] |= uchar(0x80u >> (bit % 8));
-    }
-}
-
-} // namespace
-
 QByteArray Bz2BlockDecoder::block_stream(const QByteArray &raw, int first_bit, qint64 bit_count,
                                          int level, bool with_end, quint32 crc)
 {
-    const qint64 total_bits = 32 + bit_count + (with_end ? 80 : 0);
-    QByteArray stream(int((total_bits + 7) / 8), '\0');
-    uchar *out = reinterpret_cast<uchar *>(stream.data());
-    out[0] = 'B';
-    out[1] = 'Z';
-    out[2] = 'h';
-    out[3] = uchar('0' + level);
-    const uchar *in = reinterpret_cast<const uchar *>(raw.constData());
-    const qint64 in_size = raw.size();
-    const qint64 whole = (bit_count + 7) / 8;
-    if (first_bit == 0) {
-        std::memcpy(out + 4, in, size_t(whole));
-    } else {
-        const int back = 8 - first_bit;
-        for (qint64 j = 0; j < whole; ++j) {
-            const uint next = j + 1 < in_size ? in[j + 1] : 0;
-            out[4 + j] = uchar(uint(in[j]) << first_bit | next >> back);
-        }
-    }
-    if (bit_count % 8)
-        out[4 + whole - 1] &= uchar(0xff00u >> (bit_count % 8));
+    QByteArray stream;
+    stream.reserve(int(4 + (bit_count + 7) / 8 + (with_end ? 10 : 0)));
+    Bz2BitWriter bits(&stream);
+    bits.put(24, quint32('B') << 16 | quint32('Z') << 8 | quint32('h'));
+    bits.put(8, quint32('0' + level));
+    bits.append(reinterpret_cast<const uchar *>(raw.constData()), first_bit, bit_count);
     if (with_end) {
-        put_bits(out, 32 + bit_count, BZ2_END_MAGIC, 48);
-        put_bits(out, 32 + bit_count + 48, crc, 32);
+        bits.put48(BZ2_END_MAGIC);
+        bits.put(32, crc);
     }
+    bits.finish();
     return stream;
 }
 
@@ -92,21 +66,28 @@ void Bz2BlockDecoder::release(void *self, void *memory)
     }
 }
 
-int Bz2BlockDecoder::decode(const QByteArray &stream,
-                            const std::function<bool(QByteArray &)> &consume, qint64 *consumed)
+Bz2BlockDecoder::Result Bz2BlockDecoder::decode(const QByteArray &stream,
+                                                const std::function<bool(QByteArray &)> &consume)
 {
+    using End = Result::End;
+    Result result;
+    const auto fail = [&result](Bz2Status failure) {
+        result.end = End::Failed;
+        result.failure = failure;
+    };
     bz_stream bz;
     std::memset(&bz, 0, sizeof(bz));
     bz.bzalloc = allocate;
     bz.bzfree = release;
     bz.opaque = this;
-    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK)
-        return BZ_MEM_ERROR;
+    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) {
+        fail(Bz2Status::OutOfMemory);
+        return result;
+    }
     bz.next_in = const_cast<char *>(stream.constData());
     bz.avail_in = unsigned(stream.size());
     QByteArray chunk;
     int used = 0;
-    int result = COMPLETE;
     for (;;) {
         if (chunk.size() != CHUNK_SIZE)
             chunk.resize(CHUNK_SIZE);
@@ -118,31 +99,31 @@ int Bz2BlockDecoder::decode(const QByteArray &stream,
         used = CHUNK_SIZE - int(bz.avail_out);
         if (status == BZ_STREAM_END) {
             // Any byte left over means the block ended before the range did.
-            result = bz.avail_in == 0 ? COMPLETE : BZ_DATA_ERROR;
-            if (result == COMPLETE && used > 0) {
+            if (bz.avail_in != 0) {
+                fail(Bz2Status::Damaged);
+            } else if (used > 0) {
                 chunk.resize(used);
                 if (!consume(chunk))
-                    result = STOPPED;
+                    result.end = End::Stopped;
             }
             break;
         }
         if (status != BZ_OK) {
-            result = status;
+            fail(bz2_status_of_library_code(status));
             break;
         }
         if (used == CHUNK_SIZE) {
             if (!consume(chunk)) {
-                result = STOPPED;
+                result.end = End::Stopped;
                 break;
             }
             used = 0;
         } else if (bz.avail_in == 0 || (bz.avail_in == in_before && used == used_before)) {
-            result = NEEDS_INPUT;
+            result.end = End::NeedsInput;
             break;
         }
     }
-    if (consumed)
-        *consumed = qint64(bz.total_in_hi32) << 32 | bz.total_in_lo32;
+    result.consumed = qint64(bz.total_in_hi32) << 32 | bz.total_in_lo32;
     BZ2_bzDecompressEnd(&bz);
     return result;
 }

@@ -1,6 +1,7 @@
-#include "download/bz2_input_window.h"
+#include "bz2_input_window.h"
 
-#include "download/byte_source.h"
+#include "byte_source.h"
+#include "bz2_bit_reader.h"
 
 #include <cstring>
 
@@ -34,14 +35,7 @@ bool Bz2InputWindow::fill()
 
 quint32 Bz2InputWindow::bits(qint64 bit, int count) const
 {
-    const qint64 first = bit / 8 - base;
-    const int skip = int(bit % 8);
-    const int needed = (skip + count + 7) / 8;
-    quint64 value = 0;
-    for (int i = 0; i < needed; ++i)
-        value = value << 8 | bytes[size_t(first + i)];
-    value >>= needed * 8 - skip - count;
-    return quint32(value & ((quint64(1) << count) - 1));
+    return quint32(Bz2BitReader::bits_at(bytes.data(), qint64(bytes.size()), bit - base * 8, count));
 }
 
 QByteArray Bz2InputWindow::copy(qint64 from, qint64 to) const

@@ -1,4 +1,4 @@
-#include "download/bz2_bwt_inverter.h"
+#include "bz2_bwt_inverter.h"
 
 #include <algorithm>
 #include <cstring>

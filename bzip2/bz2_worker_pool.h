@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/bz2_block_task.h"
+#include "bz2_block_task.h"
 
 #include <condition_variable>
 #include <deque>

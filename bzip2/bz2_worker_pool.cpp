@@ -1,7 +1,6 @@
-#include "download/bz2_worker_pool.h"
+#include "bz2_worker_pool.h"
 
-#include "download/bz2_block_decoder.h"
-#include "download/bz2_fast_block_decoder.h"
+#include "bz2_task_decoder.h"
 
 namespace {
 
@@ -112,8 +111,7 @@ bool Bz2WorkerPool::keep_chunk(Bz2BlockTask &task, QByteArray &chunk)
 
 void Bz2WorkerPool::work()
 {
-    Bz2FastBlockDecoder fast;
-    Bz2BlockDecoder decoder;
+    Bz2TaskDecoder decoder;
     for (;;) {
         std::shared_ptr<Bz2BlockTask> task;
         {
@@ -125,33 +123,16 @@ void Bz2WorkerPool::work()
             queue.pop_front();
             if (task->cancelled) {
                 task->done = true;
-                task->result = Bz2BlockDecoder::STOPPED;
+                task->result.end = Bz2BlockDecoder::Result::End::Stopped;
                 continue;
             }
         }
         const auto keep = [&](QByteArray &chunk) { return keep_chunk(*task, chunk); };
-        const int first_bit = int(task->start_bit % 8);
-        const qint64 bit_count = task->end_bit - task->start_bit;
-        qint64 consumed = 0;
-        int result = Bz2BlockDecoder::STOPPED;
-        switch (fast.decode(task->raw, first_bit, bit_count, task->level, keep)) {
-        case Bz2FastBlockDecoder::Result::Decoded:
-            result = Bz2BlockDecoder::COMPLETE;
-            break;
-        case Bz2FastBlockDecoder::Result::Stopped:
-            break;
-        case Bz2FastBlockDecoder::Result::Declined: {
-            const QByteArray stream = Bz2BlockDecoder::block_stream(
-                task->raw, first_bit, bit_count, task->level, true, task->crc);
-            result = decoder.decode(stream, keep, &consumed);
-            break;
-        }
-        }
+        const Bz2BlockDecoder::Result result = decoder.decode(*task, keep);
         {
             std::lock_guard<std::mutex> lock(mutex);
             task->done = true;
             task->result = result;
-            task->consumed = consumed;
         }
         changed.notify_all();
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bz2_format.h"
-#include "download/bz2_bit_reader.h"
+#include "bz2_bit_reader.h"
 
 #include <QtGlobal>
 

@@ -32,13 +32,23 @@ public:
     // joins the stream wherever the last one ended, not at a byte boundary.
     void append(const QByteArray &bytes, qint64 bits)
     {
+        append(reinterpret_cast<const uchar *>(bytes.constData()), 0, bits);
+    }
+    // The same for bits that start first_bit (0 to 7) bits into bytes[0].
+    void append(const uchar *in, int first_bit, qint64 bits)
+    {
+        if (first_bit > 0 && bits > 0) {
+            const int head = int(qMin<qint64>(8 - first_bit, bits));
+            put(head, (quint32(in[0]) & (0xffu >> first_bit)) >> (8 - first_bit - head));
+            ++in;
+            bits -= head;
+        }
         while (count >= 8) {
             count -= 8;
             out->append(char(buffer >> count));
         }
         // Fewer than 8 bits pending: each byte out is those bits followed by
         // the top of the next byte in, whose low bits are pending next.
-        const uchar *in = reinterpret_cast<const uchar *>(bytes.constData());
         const qint64 whole = bits / 8;
         const int at = out->size();
         out->resize(at + int(whole));

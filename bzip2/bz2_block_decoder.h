@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bz2_status.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -14,10 +16,19 @@
 class Bz2BlockDecoder
 {
 public:
-    static constexpr int COMPLETE = 0; // the stream decoded and ended exactly at its last byte
-    static constexpr int NEEDS_INPUT = 1; // the library wanted more bytes than the stream has
-    static constexpr int STOPPED = 2; // the consumer refused a chunk
     static constexpr int CHUNK_SIZE = 1 << 20;
+
+    struct Result
+    {
+        enum class End {
+            Complete, // the stream decoded and ended exactly at its last byte
+            NeedsInput, // the library wanted more bytes than the stream has
+            Stopped, // the consumer refused a chunk
+            Failed, // the library found an error: failure tells which
+        } end = End::Complete;
+        Bz2Status failure = Bz2Status::Ok;
+        qint64 consumed = 0; // stream bytes the library read
+    };
 
     // The stream for bit_count bits of raw starting first_bit (0 to 7) bits
     // into its first byte; with_end appends the end-of-stream marker with crc.
@@ -26,10 +37,7 @@ public:
 
     // Decodes stream, handing its output in chunks of up to CHUNK_SIZE bytes
     // to consume, which may take the chunk over and returns false to stop.
-    // Returns COMPLETE, NEEDS_INPUT, STOPPED or a negative libbzip2 code;
-    // consumed (if given) receives how many stream bytes the library read.
-    int decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume,
-               qint64 *consumed = nullptr);
+    Result decode(const QByteArray &stream, const std::function<bool(QByteArray &)> &consume);
 
     Bz2BlockDecoder() = default;
     ~Bz2BlockDecoder();
