@@ -277,7 +277,7 @@ private slots:
         const QByteArray sound = read_file(cache);
         const QList<QByteArray> damaged {sound.left(sound.size() - 9), sound.left(sound.size() / 2),
                                          QByteArray(sound).replace(sound.size() / 2, 1, "#"),
-                                         QByteArray(sound).replace("cache 1", "cache 2"),
+                                         QByteArray(sound).replace("cache 2", "cache 3"),
                                          QByteArray()};
         for (const QByteArray &content : damaged) {
             QVERIFY(write_file(cache, content));

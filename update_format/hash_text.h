@@ -44,3 +44,8 @@ bool open_regular_file(QFile &file, const QString &path);
 // not a regular file or cannot be opened. A read error in the middle ends the
 // reading, and the bytes read so far count.
 QString file_hash_text(const QString &path);
+
+#ifndef Q_OS_WIN
+// The same for the file `name` in the open folder `folder` (a descriptor).
+QString file_hash_text_at(int folder, const QByteArray &name);
+#endif

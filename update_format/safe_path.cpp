@@ -28,13 +28,24 @@ bool is_inside(const QString &canonical_root, const QString &canonical_path)
 
 bool is_relative_path(const QString &path)
 {
-    if (path.isEmpty() || has_forbidden_character(path))
+    if (path.isEmpty())
         return false;
-    // A leading "/" shows up as an empty first segment.
-    const QStringList segments = path.split(QLatin1Char('/'));
-    for (const QString &segment : segments) {
-        if (segment.isEmpty() || segment == QLatin1String(".."))
+    // One pass: each segment ends at a "/" or at the end; a leading "/"
+    // shows up as an empty first segment.
+    const QChar *const text = path.constData();
+    const int size = path.size();
+    int segment_start = 0;
+    for (int i = 0; i <= size; ++i) {
+        const ushort c = i < size ? text[i].unicode() : ushort('/');
+        if (c == 0 || c == '\\' || c == ':')
             return false;
+        if (c != '/')
+            continue;
+        const int length = i - segment_start;
+        if (length == 0 || (length == 2 && text[segment_start] == QLatin1Char('.') &&
+                            text[segment_start + 1] == QLatin1Char('.')))
+            return false;
+        segment_start = i + 1;
     }
     return true;
 }
@@ -84,6 +95,10 @@ bool is_safe_inside(const QDir &root, const QString &relative)
 
 QString normalised_folder(const QString &path)
 {
+    // Most folders are already in this form: they come back as they are.
+    if (!path.contains(QLatin1Char('\\')) && !path.contains(QLatin1String("//")) &&
+        !path.endsWith(QLatin1Char('/')))
+        return path;
     QString result = path;
     result.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QString doubled(2, QLatin1Char('/'));

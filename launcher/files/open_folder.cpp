@@ -66,7 +66,13 @@ bool trusted_link_owner(const QString &path)
 
 QByteArray native(const QString &path)
 {
-    return QFile::encodeName(path);
+    // A name of ASCII characters has the same bytes in every encoding a
+    // system uses for file names; only others need the locale's encoder.
+    for (const QChar c : path) {
+        if (c.unicode() >= 0x80)
+            return QFile::encodeName(path);
+    }
+    return path.toLatin1();
 }
 
 bool trusted_owner(uid_t uid)
@@ -331,6 +337,12 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         const unsigned owner = (st.st_mode >> 6) & 7;
         entry.permissions = QFileDevice::Permissions(
             int((owner << 12) | (owner << 8) | (((st.st_mode >> 3) & 7) << 4) | (st.st_mode & 7)));
+        constexpr qint64 NS_PER_S = 1'000'000'000;
+        entry.identity_known = true;
+        entry.mtime_ns = qint64(st.st_mtim.tv_sec) * NS_PER_S + st.st_mtim.tv_nsec;
+        entry.ctime_ns = qint64(st.st_ctim.tv_sec) * NS_PER_S + st.st_ctim.tv_nsec;
+        entry.inode = quint64(st.st_ino);
+        entry.device = quint64(st.st_dev);
     }
     return entry;
 }

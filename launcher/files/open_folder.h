@@ -34,6 +34,14 @@ public:
         bool trusted_link = false; // a link of the user or of the system
         qint64 size = 0;
         QFileDevice::Permissions permissions; // of a plain file
+        // What else the same look at a plain file gave, where the system
+        // gives it there (not on Windows): times in nanoseconds since 1970,
+        // the file's number and its device.
+        bool identity_known = false;
+        qint64 mtime_ns = 0;
+        qint64 ctime_ns = 0;
+        quint64 inode = 0;
+        quint64 device = 0;
     };
 
     // The working directory itself.

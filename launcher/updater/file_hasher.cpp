@@ -8,6 +8,63 @@
 
 #include "hash_text.h"
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifndef Q_OS_WIN
+// The folder of the file a thread hashed last, kept open while the next
+// files lie in it too: each file is then opened by its own name in that
+// folder rather than by a walk along its whole path. The folder is opened
+// along its path as the file's path would be walked.
+class LastFolder
+{
+public:
+    LastFolder() = default;
+    ~LastFolder()
+    {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    LastFolder(const LastFolder &) = delete;
+    LastFolder &operator=(const LastFolder &) = delete;
+
+    QString hash_text(const QString &path)
+    {
+        const int slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0)
+            return file_hash_text(path);
+        const QStringRef parent = path.leftRef(slash + 1);
+        if (!held || parent != folder) {
+            if (descriptor >= 0)
+                ::close(descriptor);
+            folder = parent.toString();
+            held = true;
+#ifdef O_PATH
+            constexpr int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+            constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+            descriptor = ::open(QFile::encodeName(folder).constData(), flags);
+        }
+        // A folder that does not open leaves the path to tell why.
+        if (descriptor < 0)
+            return file_hash_text(path);
+        return file_hash_text_at(descriptor, QFile::encodeName(path.mid(slash + 1)));
+    }
+
+private:
+    QString folder; // with its trailing "/"
+    int descriptor = -1;
+    bool held = false;
+};
+#endif
+
+} // namespace
+
 QString FileHasher::hash_text(const QString &path)
 {
     return file_hash_text(path);
@@ -20,8 +77,16 @@ QStringList FileHasher::hash_texts(const QStringList &paths)
     // do not leave one thread working while the others wait.
     QAtomicInt next(0);
     auto work = [&paths, &results, &next] {
-        for (int i = next.fetchAndAddRelaxed(1); i < paths.size(); i = next.fetchAndAddRelaxed(1))
+#ifndef Q_OS_WIN
+        LastFolder last_folder;
+#endif
+        for (int i = next.fetchAndAddRelaxed(1); i < paths.size(); i = next.fetchAndAddRelaxed(1)) {
+#ifdef Q_OS_WIN
             results[i] = hash_text(paths[i]);
+#else
+            results[i] = last_folder.hash_text(paths[i]);
+#endif
+        }
     };
     const int helpers = qMin(QThread::idealThreadCount(), paths.size()) - 1;
     if (helpers > 0) {

@@ -3,6 +3,7 @@
 #include "manifest_entry.h"
 #include "safe_path.h"
 
+#include "files/folder_cursor.h"
 #include "files/open_folder.h"
 #include "updater/file_hasher.h"
 #include "updater/patch_planner.h"
@@ -14,111 +15,36 @@
 #include <QVector>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// A listed file that passed the safety rules, waiting for its hash text.
+// Files from this size on take long enough to read that their order matters.
+constexpr qint64 LARGE_FILE_SIZE = 1 << 20;
+
+// A listed file that passed the safety rules, and what its check found.
 struct ListedFile
 {
     QString name;
     QString expected_hash;
     QJsonArray patches;
-    qint64 expected_size;
+    qint64 expected_size = -1;
+    // stat data of the file (links not followed: a link is refused), taken
+    // before it is read; valid when have_stat.
+    VerifyCache::Entry stat;
+    bool have_stat = false;
+    // The verification cache's entry of this name, and whether it gives the
+    // hash text (the file unchanged since): -1 when there is none.
+    int cache_entry = -1;
+    bool reused = false;
+    // The outcome: current, or else the local hash text ("" for a file that
+    // cannot be read).
+    bool current = false;
+    QString local_hash;
 };
 
-// Hash texts of the listed files, in their order: from the verification cache
-// for files whose stat data show them unchanged since the cache read them,
-// read from disk for the rest. Writes the cache back with every hash text at
-// hand. A manifest that lists the cache's own name leaves the cache alone:
-// that name then belongs to a game file.
-QStringList hash_listed_files(const QVector<ListedFile> &listed, const QStringList &local_paths,
-                              bool full_verification, qint64 &hashed_file_count)
-{
-    const QDir dir = QDir::current();
-    const QString cache_path = QDir::cleanPath(dir.absoluteFilePath(VerifyCache::file_name()));
-    VerifyCache::Entry cache_stat;
-    const bool cache_exists = VerifyCache::stat_file(cache_path, cache_stat);
-    bool use_cache = true;
-    const qint64 checked_ns = VerifyCache::now_ns();
-    QVector<VerifyCache::Entry> stats(listed.size());
-    QVector<bool> have_stat(listed.size());
-    for (int i = 0; i < listed.size(); ++i) {
-        have_stat[i] = VerifyCache::stat_file(local_paths[i], stats[i]);
-        stats[i].checked_ns = checked_ns;
-        if (QDir::cleanPath(local_paths[i]) == cache_path ||
-            (cache_exists && have_stat[i] && stats[i].same_file(cache_stat)))
-            use_cache = false;
-    }
-
-    VerifyCache cache;
-    if (use_cache)
-        cache.load(dir.path());
-    QStringList hashes;
-    QVector<int> read_index;
-    QVector<bool> reused(listed.size());
-    for (int i = 0; i < listed.size(); ++i) {
-        QString hash;
-        reused[i] = !full_verification && have_stat[i] &&
-            cache.reusable_hash(listed[i].name, stats[i], hash);
-        if (!reused[i])
-            read_index.append(i);
-        hashes.append(hash);
-    }
-    // Largest files first, so that no large file listed late leaves one
-    // thread reading it while the others have nothing left to do.
-    std::stable_sort(read_index.begin(), read_index.end(),
-                     [&stats](int a, int b) { return stats[a].size > stats[b].size; });
-    QStringList to_read;
-    for (int i : qAsConst(read_index))
-        to_read.append(local_paths[i]);
-    const QStringList read = FileHasher::hash_texts(to_read);
-    hashed_file_count += read.size();
-    for (int i = 0; i < read.size(); ++i)
-        hashes[read_index[i]] = read[i];
-    if (!use_cache)
-        return hashes;
-
-    // Entries of files this manifest does not list stay while they still
-    // describe the file (another manifest may list it); others go.
-    const QHash<QString, VerifyCache::Entry> previous = cache.get_entries();
-    cache.clear();
-    QSet<QString> names;
-    for (const ListedFile &file : listed)
-        names.insert(file.name);
-    for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
-        VerifyCache::Entry now;
-        if (!names.contains(it.key()) &&
-            VerifyCache::stat_file(dir.absoluteFilePath(it.key()), now) && it->same_file(now))
-            cache.insert(it.key(), *it);
-    }
-    for (int i = 0; i < listed.size(); ++i) {
-        // A reused hash text keeps the time of the reading that produced it.
-        if (reused[i]) {
-            cache.insert(listed[i].name, previous.value(listed[i].name));
-        } else if (have_stat[i] && !hashes[i].isEmpty()) {
-            VerifyCache::Entry entry = stats[i];
-            entry.hash = hashes[i];
-            cache.insert(listed[i].name, entry);
-        }
-    }
-    cache.save(dir.path());
-    return hashes;
-}
-
-// Whether the listed file `key` may be written: every folder on its way is a
-// plain folder or a link of the player's own (OpenFolder), and the file
-// itself is no link. A folder that does not exist yet refuses nothing.
-bool may_write(const QString &key)
-{
-    QString leaf;
-    OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(key, leaf, status);
-    if (status == OpenFolder::Status::Refused)
-        return false;
-    return !folder.is_open() || !folder.entry_info(leaf).is_link;
-}
-
-// Creates `folder` where it is missing, walking it as may_write does; false
+// Creates `folder` where it is missing, walking it as OpenFolder does; false
 // when a link on its way is refused.
 bool make_folder(const QString &folder)
 {
@@ -127,24 +53,123 @@ bool make_folder(const QString &folder)
     return status != OpenFolder::Status::Refused;
 }
 
+// Whether `folder` is the folder that holds `file`, whose name in it is `leaf`.
+bool holds(const QString &folder, const QString &file, const QString &leaf)
+{
+    return file.size() == folder.size() + 1 + leaf.size() && file.startsWith(folder) &&
+        file.at(folder.size()) == QLatin1Char('/');
+}
+
+// Whether the cache may be used beside these files: none of them is the
+// cache file itself, by its name or by a link to it.
+bool cache_usable(const QVector<ListedFile> &listed)
+{
+    const QString cache_name = VerifyCache::file_name();
+    VerifyCache::Entry cache_stat;
+    const bool cache_exists = VerifyCache::stat_file(cache_name, cache_stat);
+    for (const ListedFile &file : listed) {
+        if (file.name.contains(cache_name) && QDir::cleanPath(file.name) == cache_name)
+            return false;
+        if (cache_exists && file.have_stat && file.stat.same_file(cache_stat))
+            return false;
+    }
+    return true;
+}
+
+// Settles each listed file: current or not, and its local hash text. The hash
+// text comes from the verification cache for files whose stat data show them
+// unchanged since the cache read them; the others are read from disk. Writes
+// the cache back with every hash text at hand. A manifest that lists the
+// cache's own name leaves the cache alone: that name then belongs to a game
+// file.
+void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &hashed_file_count)
+{
+    const bool use_cache = cache_usable(listed);
+    VerifyCache cache;
+    if (use_cache)
+        cache.load(QDir::currentPath());
+    // Entries this manifest lists; the others are another manifest's.
+    std::vector<char> listed_entry(size_t(cache.size()), 0);
+    QVector<int> read_index;
+    for (int i = 0; i < listed.size(); ++i) {
+        ListedFile &file = listed[i];
+        file.cache_entry = cache.find(file.name);
+        if (file.cache_entry >= 0) {
+            listed_entry[size_t(file.cache_entry)] = 1;
+            file.reused = !full_verification && file.have_stat &&
+                cache.reusable_at(file.cache_entry, file.stat);
+        }
+        if (file.reused) {
+            file.current = cache.hash_at_equals(file.cache_entry, file.expected_hash);
+            if (!file.current)
+                file.local_hash = cache.entry_at(file.cache_entry).hash;
+        } else {
+            read_index.append(i);
+        }
+    }
+
+    // Large files first, largest first, so that no large file listed late
+    // leaves one thread reading it while the others have nothing left to do;
+    // the rest in key order, which keeps the files of a folder together.
+    const auto large_end =
+        std::stable_partition(read_index.begin(), read_index.end(), [&listed](int i) {
+            return listed[i].stat.size >= LARGE_FILE_SIZE;
+        });
+    std::stable_sort(read_index.begin(), large_end, [&listed](int a, int b) {
+        return listed[a].stat.size > listed[b].stat.size;
+    });
+    QStringList to_read;
+    to_read.reserve(read_index.size());
+    for (int i : qAsConst(read_index))
+        to_read.append(listed[i].name);
+    const QStringList read = FileHasher::hash_texts(to_read);
+    hashed_file_count += read.size();
+    for (int i = 0; i < read.size(); ++i) {
+        ListedFile &file = listed[read_index[i]];
+        file.local_hash = read[i];
+        file.current = file.local_hash == file.expected_hash;
+    }
+    if (!use_cache)
+        return;
+
+    // Entries of files this manifest does not list stay while they still
+    // describe the file (another manifest may list it); others go.
+    for (int entry = 0; entry < int(listed_entry.size()); ++entry) {
+        VerifyCache::Entry now;
+        if (!listed_entry[size_t(entry)] &&
+            !(VerifyCache::stat_file(cache.name_at(entry).toString(), now) &&
+              cache.entry_at(entry).same_file(now)))
+            cache.remove_at(entry);
+    }
+    // A reused hash text keeps the time of the reading that produced it.
+    for (const ListedFile &file : qAsConst(listed)) {
+        if (file.reused)
+            continue;
+        if (file.have_stat && !file.local_hash.isEmpty()) {
+            VerifyCache::Entry entry = file.stat;
+            entry.hash = file.local_hash;
+            cache.insert(file.name, entry);
+        } else if (file.cache_entry >= 0) {
+            cache.remove_at(file.cache_entry);
+        }
+    }
+    cache.save(QDir::currentPath());
+}
+
 } // namespace
 
-// In four passes that give the same result as checking one file after the
-// other: (1) in key order, refuse unsafe entries (recording them) and create
-// each directory, walking folder by folder (OpenFolder: the player's own
-// folder links are followed, others refused); (2) take each accepted file's
-// stat data and reuse the hash text of the verification cache where they
-// show the file unchanged; (3) hash the other files on every core; (4) in
-// key order, drop any earlier record of the name and queue the stale files.
-// Creating directories first changes no hash text: a directory never opens
-// as a file, and a file is never turned into a directory.
+// In three passes that give the same result as checking one file after the
+// other: (1) in key order, refuse unsafe entries (recording them), create each
+// directory, walking folder by folder (OpenFolder: the player's own folder
+// links are followed, others refused), and take each accepted file's stat
+// data in the same look that refuses a link; (2) reuse the hash text of the
+// verification cache where the stat data show the file unchanged, and hash
+// the other files on every core; (3) in key order, drop any earlier record of
+// the name and queue the stale files. Creating directories before reading
+// changes no hash text: a directory never opens as a file, and a file is
+// never turned into a directory.
 void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 {
-    const QStringList keys = files.keys();
-    const QDir dir = QDir::current();
-
-    QVector<ListedFile> listed;
-    QStringList local_paths;
     QSet<QString> refused(refused_files.cbegin(), refused_files.cend());
     auto refuse = [this, &refused](const QString &key) {
         if (!refused.contains(key)) {
@@ -152,38 +177,98 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             refused_files.append(key);
         }
     };
-    for (const QString &key : keys) {
-        const ManifestEntry entry = ManifestEntry::read(files.value(key));
-        if (!safe_path::is_relative_path(key) || !may_write(key)) {
+
+    QVector<ListedFile> listed;
+    listed.reserve(files.size());
+    // The folders of the files, one after another (keys of one folder come
+    // together); the last folder a "path" named that is known to be there.
+    FolderCursor parents;
+    QString ready_folder;
+    const qint64 checked_ns = VerifyCache::now_ns();
+    for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+        const QString key = it.key();
+        if (!safe_path::is_relative_path(key)) {
             refuse(key);
             continue;
         }
-        const QString &path = entry.path;
-        if (!path.isEmpty()) {
-            const QString folder = safe_path::normalised_folder(path);
-            if (!safe_path::is_relative_path(folder) || !make_folder(folder)) {
+        // Every folder on the file's way is a plain folder or a link of the
+        // player's own, and the file itself is no link. A folder that does
+        // not exist yet refuses nothing.
+        QString leaf;
+        OpenFolder::Status status;
+        const OpenFolder &parent = parents.open_parent(key, leaf, status);
+        if (status == OpenFolder::Status::Refused) {
+            refuse(key);
+            continue;
+        }
+        const OpenFolder::EntryInfo info =
+            parent.is_open() ? parent.entry_info(leaf) : OpenFolder::EntryInfo();
+        if (info.is_link) {
+            refuse(key);
+            continue;
+        }
+        const ManifestEntry entry = ManifestEntry::read(it.value());
+        if (!entry.path.isEmpty()) {
+            const QString folder = safe_path::normalised_folder(entry.path);
+            if (!safe_path::is_relative_path(folder)) {
                 refuse(key);
                 continue;
             }
+            // The file's own folder, just opened, needs no second walk.
+            if (folder != ready_folder) {
+                if (!(parent.is_open() && holds(folder, key, leaf)) && !make_folder(folder)) {
+                    refuse(key);
+                    continue;
+                }
+                ready_folder = folder;
+            }
         }
-        listed.append(ListedFile {key, entry.hash, entry.patches, entry.size});
-        local_paths.append(dir.absoluteFilePath(key));
+
+        ListedFile file;
+        file.name = key;
+        file.expected_hash = entry.hash;
+        file.patches = entry.patches;
+        file.expected_size = entry.size;
+        if (info.identity_known) {
+            file.stat.size = info.size;
+            file.stat.mtime_ns = info.mtime_ns;
+            file.stat.ctime_ns = info.ctime_ns;
+            file.stat.inode = info.inode;
+            file.stat.device = info.device;
+            file.have_stat = true;
+        } else if (info.is_regular) {
+            file.have_stat = VerifyCache::stat_file(key, file.stat);
+        }
+        file.stat.checked_ns = checked_ns;
+        listed.append(std::move(file));
     }
 
-    const QStringList local_hashes =
-        hash_listed_files(listed, local_paths, full_verification, hashed_file_count);
+    settle_hashes(listed, full_verification, hashed_file_count);
 
-    // Names planned by an earlier manifest; keys are unique within this one.
-    QSet<QString> planned;
-    for (const FileRecord &record : qAsConst(file_queue))
-        planned.insert(record.name);
-    for (int i = 0; i < listed.size(); ++i) {
-        const ListedFile &file = listed[i];
-        if (planned.contains(file.name))
-            file_queue.removeAll(FileRecord {QUrl(), file.name, QString(), QString(), {}});
-        if (local_hashes[i] == file.expected_hash)
+    // Names planned by an earlier manifest are decided again by this one;
+    // keys are unique within it.
+    if (!file_queue.isEmpty()) {
+        QSet<QString> planned;
+        for (const FileRecord &record : qAsConst(file_queue))
+            planned.insert(record.name);
+        QSet<QString> decided_again;
+        for (const ListedFile &file : qAsConst(listed)) {
+            if (planned.contains(file.name))
+                decided_again.insert(file.name);
+        }
+        if (!decided_again.isEmpty()) {
+            QQueue<FileRecord> kept;
+            for (const FileRecord &record : qAsConst(file_queue)) {
+                if (!decided_again.contains(record.name))
+                    kept.enqueue(record);
+            }
+            file_queue.swap(kept);
+        }
+    }
+    for (const ListedFile &file : qAsConst(listed)) {
+        if (file.current)
             continue;
-        FileRecord record {base, file.name,         local_hashes[i], file.expected_hash,
+        FileRecord record {base, file.name,         file.local_hash, file.expected_hash,
                            {},   file.expected_size};
         plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
         file_queue.enqueue(record);

@@ -1,13 +1,19 @@
 #include "updater/verify_cache.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
-#include <QUrl>
+#include <QHashFunctions>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include <openssl/evp.h>
 
 #include "atomic_file.h"
+#include "hash_text_core.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -21,33 +27,44 @@
 namespace {
 
 const QByteArray MAGIC_PREFIX = QByteArrayLiteral("saltmarch-verify-cache ");
-const QByteArray MAGIC_LINE = MAGIC_PREFIX + "1\n";
-const QByteArray CHECKSUM_PREFIX = QByteArrayLiteral("sha256 ");
-constexpr int FIELD_COUNT = 8;
+const QByteArray MAGIC_LINE = MAGIC_PREFIX + "2\n";
+constexpr int HEADER_SIZE = 40; // magic line padded to 32, count, name units
+constexpr int RECORD_SIZE = 64;
+constexpr int CHECKSUM_SIZE = 32;
 // A file changed less than this long before it was read may change again
 // without its times moving on (coarse file system clocks); such an entry is
 // read again next time, until it is older.
 constexpr qint64 RACY_MARGIN_NS = 2'000'000'000;
 constexpr qint64 NS_PER_S = 1'000'000'000;
 
-QByteArray checksum_line(const QByteArray &body)
+bool sha256(const char *data, std::size_t size, unsigned char *digest)
 {
-    return CHECKSUM_PREFIX + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() +
-        '\n';
+    unsigned int length = 0;
+    return EVP_Digest(size ? data : "", size, digest, &length, EVP_sha256(), nullptr) == 1 &&
+        length == CHECKSUM_SIZE;
 }
 
-bool to_number(const QByteArray &text, qint64 &value)
+// A hash text as files have them: HASH_TEXT_LENGTH lowercase hexadecimal digits.
+bool is_hash_text(const char *text, int length)
 {
-    bool ok = false;
-    value = text.toLongLong(&ok);
-    return ok;
+    if (length != HASH_TEXT_LENGTH)
+        return false;
+    for (int i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
 }
 
-bool to_number(const QByteArray &text, quint64 &value)
+template <typename T> T read_number(const char *at)
 {
-    bool ok = false;
-    value = text.toULongLong(&ok);
-    return ok;
+    return qFromLittleEndian<T>(at);
+}
+
+template <typename T> void write_number(char *at, T value)
+{
+    qToLittleEndian<T>(value, at);
 }
 
 #ifdef Q_OS_WIN
@@ -157,67 +174,134 @@ qint64 VerifyCache::now_ns()
 
 bool VerifyCache::load(const QString &folder)
 {
-    entries.clear();
+    clear();
+    changed = false;
     loaded_bytes.clear();
     QFile file;
     if (!open_plain_file(QDir(folder).filePath(file_name()), file))
         return false;
     const QByteArray data = file.readAll();
     if (!parse(data)) {
-        entries.clear();
+        clear();
+        changed = false;
         return false;
     }
+    // The names of the records point into these bytes.
     loaded_bytes = data;
     return true;
 }
 
 bool VerifyCache::parse(const QByteArray &data)
 {
-    if (!data.startsWith(MAGIC_LINE) || !data.endsWith('\n'))
+    // Names are looked at where they stand in the file, in the byte order
+    // the file keeps; elsewhere the cache is not used.
+    if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
         return false;
-    const int last_line = data.lastIndexOf('\n', data.size() - 2) + 1;
-    const QByteArray body = data.left(last_line);
-    if (last_line < MAGIC_LINE.size() || data.mid(last_line) != checksum_line(body))
+    if (data.size() < HEADER_SIZE + CHECKSUM_SIZE || !data.startsWith(MAGIC_LINE))
+        return false;
+    const char *const bytes = data.constData();
+    for (int i = MAGIC_LINE.size(); i < HEADER_SIZE - 8; ++i) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    const int body_size = data.size() - CHECKSUM_SIZE;
+    unsigned char digest[CHECKSUM_SIZE];
+    if (!sha256(bytes, std::size_t(body_size), digest) ||
+        std::memcmp(digest, bytes + body_size, CHECKSUM_SIZE) != 0)
         return false;
 
-    const QList<QByteArray> lines = body.mid(MAGIC_LINE.size()).split('\n');
-    // split() leaves an empty piece after the body's last newline.
-    for (int i = 0; i + 1 < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines[i].split(' ');
-        if (fields.size() != FIELD_COUNT)
+    const quint32 count = read_number<quint32>(bytes + HEADER_SIZE - 8);
+    const quint32 name_units = read_number<quint32>(bytes + HEADER_SIZE - 4);
+    const qint64 names_at = HEADER_SIZE + qint64(count) * RECORD_SIZE;
+    if (names_at + qint64(name_units) * 2 != body_size ||
+        reinterpret_cast<quintptr>(bytes + names_at) % alignof(QChar) != 0)
+        return false;
+    const QChar *const names = reinterpret_cast<const QChar *>(bytes + names_at);
+    records.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        const char *const at = bytes + HEADER_SIZE + qint64(i) * RECORD_SIZE;
+        Record record {};
+        record.checked_ns = read_number<qint64>(at);
+        record.size = read_number<qint64>(at + 8);
+        record.mtime_ns = read_number<qint64>(at + 16);
+        record.ctime_ns = read_number<qint64>(at + 24);
+        record.inode = read_number<quint64>(at + 32);
+        record.device = read_number<quint64>(at + 40);
+        const quint32 offset = read_number<quint32>(at + 48);
+        const quint32 length = read_number<quint32>(at + 52);
+        std::memcpy(record.hash, at + 56, sizeof record.hash);
+        if (!is_hash_text(record.hash, HASH_TEXT_LENGTH) || record.hash[HASH_TEXT_LENGTH] != 0 ||
+            length == 0 || offset > name_units || length > name_units - offset)
             return false;
-        Entry entry;
-        if (!to_number(fields[0], entry.checked_ns) || !to_number(fields[1], entry.size) ||
-            !to_number(fields[2], entry.mtime_ns) || !to_number(fields[3], entry.ctime_ns) ||
-            !to_number(fields[4], entry.inode) || !to_number(fields[5], entry.device))
-            return false;
-        entry.hash = QString::fromLatin1(fields[6]);
-        const QString name = QUrl::fromPercentEncoding(fields[7]);
-        if (entry.hash.isEmpty() || name.isEmpty())
-            return false;
-        entries.insert(name, entry);
+        record.name = QStringView(names + offset, qsizetype(length));
+        if (find(record.name) >= 0)
+            return false; // one entry per name
+        records.push_back(record);
+        add_to_index(int(records.size()) - 1);
     }
     return true;
 }
 
 QByteArray VerifyCache::serialised() const
 {
-    QStringList names = entries.keys();
-    names.sort();
-    QByteArray body = MAGIC_LINE;
-    for (const QString &name : qAsConst(names)) {
-        const Entry &entry = entries[name];
-        body += QByteArray::number(entry.checked_ns) + ' ' + QByteArray::number(entry.size) + ' ' +
-            QByteArray::number(entry.mtime_ns) + ' ' + QByteArray::number(entry.ctime_ns) + ' ' +
-            QByteArray::number(entry.inode) + ' ' + QByteArray::number(entry.device) + ' ' +
-            entry.hash.toLatin1() + ' ' + QUrl::toPercentEncoding(name) + '\n';
+    std::vector<int> order;
+    order.reserve(records.size());
+    qint64 name_units = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (!records[i].removed) {
+            order.push_back(int(i));
+            name_units += records[i].name.size();
+        }
     }
-    return body + checksum_line(body);
+    const auto by_name = [this](int a, int b) {
+        return records[size_t(a)].name.compare(records[size_t(b)].name) < 0;
+    };
+    if (!std::is_sorted(order.begin(), order.end(), by_name))
+        std::sort(order.begin(), order.end(), by_name);
+
+    const qint64 names_at = HEADER_SIZE + qint64(order.size()) * RECORD_SIZE;
+    const qint64 total = names_at + name_units * 2 + CHECKSUM_SIZE;
+    if (total > std::numeric_limits<int>::max())
+        return QByteArray();
+    char header[HEADER_SIZE] = {};
+    std::memcpy(header, MAGIC_LINE.constData(), size_t(MAGIC_LINE.size()));
+    write_number<quint32>(header + HEADER_SIZE - 8, quint32(order.size()));
+    write_number<quint32>(header + HEADER_SIZE - 4, quint32(name_units));
+    QByteArray data(int(total), '\0');
+    char *const bytes = data.data();
+    std::memcpy(bytes, header, sizeof header);
+    char *at = bytes + HEADER_SIZE;
+    char *name_at = bytes + names_at;
+    quint32 offset = 0;
+    for (int index : order) {
+        const Record &record = records[size_t(index)];
+        write_number<qint64>(at, record.checked_ns);
+        write_number<qint64>(at + 8, record.size);
+        write_number<qint64>(at + 16, record.mtime_ns);
+        write_number<qint64>(at + 24, record.ctime_ns);
+        write_number<quint64>(at + 32, record.inode);
+        write_number<quint64>(at + 40, record.device);
+        write_number<quint32>(at + 48, offset);
+        write_number<quint32>(at + 52, quint32(record.name.size()));
+        std::memcpy(at + 56, record.hash, sizeof record.hash);
+        qToLittleEndian<quint16>(record.name.data(), record.name.size(), name_at);
+        at += RECORD_SIZE;
+        name_at += record.name.size() * 2;
+        offset += quint32(record.name.size());
+    }
+    const int body_size = int(total) - CHECKSUM_SIZE;
+    if (!sha256(bytes, size_t(body_size), reinterpret_cast<unsigned char *>(bytes + body_size)))
+        return QByteArray();
+    return data;
 }
 
 bool VerifyCache::save(const QString &folder) const
 {
+    if (!changed && !loaded_bytes.isEmpty())
+        return true;
     const QByteArray data = serialised();
+    if (data.isEmpty())
+        return false;
     if (data == loaded_bytes)
         return true;
     const QDir dir(folder);
@@ -239,13 +323,137 @@ bool VerifyCache::save(const QString &folder) const
     return atomic_file::write(path, data);
 }
 
+int VerifyCache::find(QStringView name) const
+{
+    if (buckets.empty())
+        return -1;
+    const size_t mask = buckets.size() - 1;
+    for (size_t at = qHash(name) & mask;; at = (at + 1) & mask) {
+        const int slot = buckets[at];
+        if (slot == 0)
+            return -1;
+        const Record &record = records[size_t(slot - 1)];
+        if (!record.removed && record.name == name)
+            return slot - 1;
+    }
+}
+
+VerifyCache::Entry VerifyCache::entry_at(int index) const
+{
+    const Record &record = records[size_t(index)];
+    Entry entry;
+    entry.checked_ns = record.checked_ns;
+    entry.size = record.size;
+    entry.mtime_ns = record.mtime_ns;
+    entry.ctime_ns = record.ctime_ns;
+    entry.inode = record.inode;
+    entry.device = record.device;
+    entry.hash = QString::fromLatin1(record.hash, HASH_TEXT_LENGTH);
+    return entry;
+}
+
+bool VerifyCache::reusable_at(int index, const Entry &now) const
+{
+    const Record &record = records[size_t(index)];
+    return record.size == now.size && record.mtime_ns == now.mtime_ns &&
+        record.ctime_ns == now.ctime_ns && record.inode == now.inode &&
+        record.device == now.device &&
+        record.checked_ns - qMax(record.mtime_ns, record.ctime_ns) >= RACY_MARGIN_NS;
+}
+
+bool VerifyCache::hash_at_equals(int index, const QString &hash) const
+{
+    return hash == QLatin1String(records[size_t(index)].hash, HASH_TEXT_LENGTH);
+}
+
 bool VerifyCache::reusable_hash(const QString &name, const Entry &now, QString &hash) const
 {
-    const auto found = entries.constFind(name);
-    if (found == entries.constEnd() || !found->same_file(now))
+    const int index = find(name);
+    if (index < 0 || !reusable_at(index, now))
         return false;
-    if (found->checked_ns - qMax(found->mtime_ns, found->ctime_ns) < RACY_MARGIN_NS)
-        return false;
-    hash = found->hash;
+    hash = QString::fromLatin1(records[size_t(index)].hash, HASH_TEXT_LENGTH);
     return true;
+}
+
+void VerifyCache::insert(const QString &name, const Entry &entry)
+{
+    const int index = find(name);
+    char hash[HASH_TEXT_LENGTH] = {};
+    for (int i = 0; i < HASH_TEXT_LENGTH && i < entry.hash.size(); ++i)
+        hash[i] = entry.hash.at(i).toLatin1();
+    if (name.isEmpty() || entry.hash.size() != HASH_TEXT_LENGTH ||
+        !is_hash_text(hash, HASH_TEXT_LENGTH)) {
+        if (index >= 0)
+            remove_at(index);
+        return;
+    }
+    Record record {};
+    record.checked_ns = entry.checked_ns;
+    record.size = entry.size;
+    record.mtime_ns = entry.mtime_ns;
+    record.ctime_ns = entry.ctime_ns;
+    record.inode = entry.inode;
+    record.device = entry.device;
+    std::memcpy(record.hash, hash, HASH_TEXT_LENGTH);
+    if (index >= 0) {
+        Record &present = records[size_t(index)];
+        record.name = present.name;
+        if (record.checked_ns != present.checked_ns || record.size != present.size ||
+            record.mtime_ns != present.mtime_ns || record.ctime_ns != present.ctime_ns ||
+            record.inode != present.inode || record.device != present.device ||
+            std::memcmp(record.hash, present.hash, sizeof record.hash) != 0) {
+            present = record;
+            changed = true;
+        }
+        return;
+    }
+    added_names.push_back(name);
+    record.name = QStringView(added_names.back());
+    records.push_back(record);
+    add_to_index(int(records.size()) - 1);
+    changed = true;
+}
+
+void VerifyCache::remove_at(int index)
+{
+    records[size_t(index)].removed = true;
+    changed = true;
+}
+
+void VerifyCache::clear()
+{
+    for (const Record &record : records)
+        changed = changed || !record.removed;
+    records.clear();
+    added_names.clear();
+    buckets.clear();
+}
+
+void VerifyCache::add_to_index(int index)
+{
+    // At most half full, so that probes stay short.
+    if (records.size() * 2 > buckets.size()) {
+        rebuild_index();
+        return;
+    }
+    const size_t mask = buckets.size() - 1;
+    size_t at = qHash(records[size_t(index)].name) & mask;
+    while (buckets[at] != 0)
+        at = (at + 1) & mask;
+    buckets[at] = index + 1;
+}
+
+void VerifyCache::rebuild_index()
+{
+    size_t capacity = 16;
+    while (capacity < records.size() * 4)
+        capacity *= 2;
+    buckets.assign(capacity, 0);
+    const size_t mask = capacity - 1;
+    for (size_t i = 0; i < records.size(); ++i) {
+        size_t at = qHash(records[i].name) & mask;
+        while (buckets[at] != 0)
+            at = (at + 1) & mask;
+        buckets[at] = int(i) + 1;
+    }
 }

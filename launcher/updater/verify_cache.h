@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
+#include <QStringView>
+
+#include <vector>
 
 // The hash texts of the last verification, kept in a hidden file of the game
 // folder so that a start on a current install does not read every file again.
@@ -10,10 +12,16 @@
 // a file whose stat data still match, and whose last change lies well before
 // that reading, has the cached hash text.
 //
-// The file is text: a magic and version line, one line per entry
-// ("checked size mtime ctime inode device hash name", times in nanoseconds,
-// the name percent-encoded) and a last line with the SHA-256 of everything
-// before it. A missing, cut or garbled file reads as an empty cache.
+// The file is binary and read with one read: a magic and version line padded
+// to 32 bytes, the entry count and the length of the name block (32-bit
+// little-endian numbers), one record of 64 bytes per entry (checked time,
+// size, modification and change times in nanoseconds, inode and device as
+// 64-bit little-endian numbers, the offset and length of the name in the name
+// block, the 7 characters of the hash text and a zero), the name block (the
+// names in UTF-16, little-endian) and the SHA-256 of everything before it. A
+// missing, cut or garbled file, or one of an earlier version, reads as an
+// empty cache. Entries are written in name order, so the same entries always
+// give the same bytes.
 class VerifyCache
 {
 public:
@@ -31,6 +39,11 @@ public:
         bool same_file(const Entry &other) const;
     };
 
+    VerifyCache() = default;
+    // The records point at names the object holds: not copied.
+    VerifyCache(const VerifyCache &) = delete;
+    VerifyCache &operator=(const VerifyCache &) = delete;
+
     // The cache's name in the game folder.
     static QString file_name();
     // stat() data of `path` (links followed, as reading follows them) into
@@ -47,23 +60,57 @@ public:
     // Writes the entries into `folder`'s cache file, through a temporary file
     // in the same folder that is flushed to disk and renamed over it. Leaves
     // alone a plain file of that name that is no cache of ours, and a folder;
-    // anything else odd there gives way. Skips writing when the file already
-    // holds exactly these entries.
+    // anything else odd there gives way. Skips writing when the file that
+    // load() read holds exactly these entries.
     bool save(const QString &folder) const;
 
-    // The hash text cached for `name` if `now` (stat data taken just now)
-    // matches the entry, and the entry was made long enough after the file's
-    // last change that a later change cannot have kept the same times.
+    // The entry of `name`: its index, or -1 when there is none.
+    int find(QStringView name) const;
+    int size() const { return int(records.size()); }
+    QStringView name_at(int index) const { return records[size_t(index)].name; }
+    Entry entry_at(int index) const;
+    // Whether the entry at `index` gives the file's hash text: `now` (stat
+    // data taken just now) matches it, and it was made long enough after the
+    // file's last change that a later change cannot have kept the same times.
+    bool reusable_at(int index, const Entry &now) const;
+    // The hash text of the entry at `index` equals `hash`.
+    bool hash_at_equals(int index, const QString &hash) const;
+
+    // The hash text cached for `name` if the entry is reusable (above).
     bool reusable_hash(const QString &name, const Entry &now, QString &hash) const;
 
-    const QHash<QString, Entry> &get_entries() const { return entries; }
-    void insert(const QString &name, const Entry &entry) { entries.insert(name, entry); }
-    void clear() { entries.clear(); }
+    // Adds the entry, or replaces the one of the same name. An entry whose
+    // hash text is not one of the hash texts files have is not kept.
+    void insert(const QString &name, const Entry &entry);
+    // Drops the entry at `index`; it is no longer found.
+    void remove_at(int index);
+    void clear();
 
 private:
+    struct Record
+    {
+        QStringView name;
+        qint64 checked_ns;
+        qint64 size;
+        qint64 mtime_ns;
+        qint64 ctime_ns;
+        quint64 inode;
+        quint64 device;
+        char hash[8];
+        bool removed;
+    };
+
     QByteArray serialised() const;
     bool parse(const QByteArray &data);
+    void add_to_index(int index);
+    void rebuild_index();
 
-    QHash<QString, Entry> entries;
+    std::vector<Record> records;
+    // Names of records added after loading; the others point into
+    // loaded_bytes. A QString keeps its characters in place when moved.
+    std::vector<QString> added_names;
+    // Open addressing over the records by name: record index + 1, 0 free.
+    std::vector<int> buckets;
     QByteArray loaded_bytes; // the file as load() found it, when valid
+    bool changed = false; // entries differ from loaded_bytes
 };
