@@ -1,6 +1,7 @@
 #include "support/test_files.h"
 #include "patch_name.h"
 #include "updater/disk_need.h"
+#include "updater/file_hasher.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,7 +100,9 @@ private slots:
     void hash_texts()
     {
         const QByteArray big = QByteArray(700001, 'q') + "over several read blocks";
-        for (const QByteArray &content : {QByteArray(), QByteArray("abc"), big}) {
+        const QByteArray one_block(256 * 1024, 'b'); // the size of one read
+        for (const QByteArray &content : {QByteArray(), QByteArray("abc"), big, one_block,
+                                          one_block + 'x', one_block + one_block}) {
             QVERIFY(write_file("file", content));
             QCOMPARE(Updater::file_hash("file"),
                      QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().left(7));
@@ -108,6 +112,28 @@ private slots:
         // A FIFO (or device) at a file's name would block the read for ever.
         QCOMPARE(::mkfifo("fifo", 0644), 0);
         QCOMPARE(Updater::file_hash("fifo"), QString());
+    }
+
+    // Many files at once, as the verification hashes them: one name in
+    // several folders, folders taken in turn, a folder that is missing, a
+    // FIFO and a folder among the files.
+    void hash_texts_of_many_files()
+    {
+        QVERIFY(QDir().mkpath("a/b") && QDir().mkpath("c/d"));
+        QCOMPARE(::mkfifo("a/fifo", 0644), 0);
+        const QStringList present {"a/x", "c/x", "x", "a/b/x", "a/y", "c/y", "a/z"};
+        for (const QString &name : present)
+            QVERIFY(write_file(name, "content of " + name.toUtf8()));
+        const QStringList names {"a/x",    "c/x", "x",   "a/b/x", "a/y",      "gone/x",
+                                 "a/fifo", "c/y", "c/d", "a/z",   "a/missing"};
+        const QStringList hashes = FileHasher::hash_texts(names);
+        QCOMPARE(hashes.size(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            const QString expected = present.contains(names[i])
+                ? FileHasher::hash_text_of("content of " + names[i].toUtf8())
+                : QString();
+            QCOMPARE(hashes[i], expected);
+        }
     }
 
     void plan_cases_data()
@@ -273,11 +299,20 @@ private slots:
         updater.set_full_verification(false);
         QCOMPARE(files_read(), 0);
 
+        // A start that changes nothing leaves the cache file as it was.
         const QString cache = VerifyCache::file_name();
+        VerifyCache::Entry written;
+        QVERIFY(VerifyCache::stat_file(cache, written));
+        QCOMPARE(files_read(), 0);
+        VerifyCache::Entry after;
+        QVERIFY(VerifyCache::stat_file(cache, after) && after.same_file(written));
+
         const QByteArray sound = read_file(cache);
-        const QList<QByteArray> damaged {sound.left(sound.size() - 9), sound.left(sound.size() / 2),
+        const QList<QByteArray> damaged {sound.left(sound.size() - 9),
+                                         sound.left(sound.size() / 2),
                                          QByteArray(sound).replace(sound.size() / 2, 1, "#"),
                                          QByteArray(sound).replace("cache 2", "cache 3"),
+                                         "saltmarch-verify-cache 1\n1 3 0 0 1 1 abcdef1 a\n",
                                          QByteArray()};
         for (const QByteArray &content : damaged) {
             QVERIFY(write_file(cache, content));
@@ -363,6 +398,26 @@ private slots:
         hash.clear();
         QVERIFY(!cache.reusable_hash("f", now, hash));
         QVERIFY(hash.isEmpty());
+    }
+
+    // Times a damaged cache file may hold, however far apart, decide without
+    // overflow: an entry made before the change is never reused.
+    void cache_entry_with_extreme_times()
+    {
+        constexpr qint64 LOWEST = std::numeric_limits<qint64>::min();
+        constexpr qint64 HIGHEST = std::numeric_limits<qint64>::max();
+        VerifyCache::Entry entry;
+        entry.hash = "abcdef1";
+        VerifyCache cache;
+        QString hash;
+        entry.checked_ns = LOWEST;
+        entry.mtime_ns = entry.ctime_ns = HIGHEST;
+        cache.insert("f", entry);
+        QVERIFY(!cache.reusable_hash("f", entry, hash));
+        entry.checked_ns = HIGHEST;
+        entry.mtime_ns = entry.ctime_ns = LOWEST;
+        cache.insert("f", entry);
+        QVERIFY(cache.reusable_hash("f", entry, hash) && hash == "abcdef1");
     }
 
     // What a plan needs per volume: files given as "volume old new" (new -1:

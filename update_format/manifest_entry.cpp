@@ -25,25 +25,12 @@ qint64 read_size(const QJsonValue &value)
 
 ManifestEntry ManifestEntry::read(const QJsonValue &value)
 {
-    // One walk over the members rather than a look-up per key: manifests
-    // list many thousands of entries.
-    static const QString key_path = update_layout::key_path();
-    static const QString key_hash = update_layout::key_hash();
-    static const QString key_patches = update_layout::key_patches();
-    static const QString key_size = update_layout::key_size();
     const QJsonObject object = value.toObject();
     ManifestEntry entry;
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        const QString key = it.key();
-        if (key == key_hash)
-            entry.hash = it.value().toString();
-        else if (key == key_path)
-            entry.path = it.value().toString();
-        else if (key == key_patches)
-            entry.patches = it.value().toArray();
-        else if (key == key_size)
-            entry.size = read_size(it.value());
-    }
+    entry.path = object.value(update_layout::key_path()).toString();
+    entry.hash = object.value(update_layout::key_hash()).toString();
+    entry.patches = object.value(update_layout::key_patches()).toArray();
+    entry.size = read_size(object.value(update_layout::key_size()));
     return entry;
 }
 

@@ -42,8 +42,9 @@ bool is_relative_path(const QString &path)
         if (c != '/')
             continue;
         const int length = i - segment_start;
-        if (length == 0 || (length == 2 && text[segment_start] == QLatin1Char('.') &&
-                            text[segment_start + 1] == QLatin1Char('.')))
+        if (length == 0 ||
+            (length == 2 && text[segment_start] == QLatin1Char('.') &&
+             text[segment_start + 1] == QLatin1Char('.')))
             return false;
         segment_start = i + 1;
     }

@@ -112,12 +112,10 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
     // leaves one thread reading it while the others have nothing left to do;
     // the rest in key order, which keeps the files of a folder together.
     const auto large_end =
-        std::stable_partition(read_index.begin(), read_index.end(), [&listed](int i) {
-            return listed[i].stat.size >= LARGE_FILE_SIZE;
-        });
-    std::stable_sort(read_index.begin(), large_end, [&listed](int a, int b) {
-        return listed[a].stat.size > listed[b].stat.size;
-    });
+        std::stable_partition(read_index.begin(), read_index.end(),
+                              [&listed](int i) { return listed[i].stat.size >= LARGE_FILE_SIZE; });
+    std::stable_sort(read_index.begin(), large_end,
+                     [&listed](int a, int b) { return listed[a].stat.size > listed[b].stat.size; });
     QStringList to_read;
     to_read.reserve(read_index.size());
     for (int i : qAsConst(read_index))
@@ -142,6 +140,7 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
             cache.remove_at(entry);
     }
     // A reused hash text keeps the time of the reading that produced it.
+    cache.reserve(cache.size() + read.size());
     for (const ListedFile &file : qAsConst(listed)) {
         if (file.reused)
             continue;

@@ -57,6 +57,16 @@ bool is_hash_text(const char *text, int length)
     return true;
 }
 
+// Whether `checked_ns` lies at least RACY_MARGIN_NS after the file's last
+// change. Any times a damaged file may hold: the difference is taken without
+// overflow.
+template <typename Times> bool long_after(qint64 checked_ns, const Times &file)
+{
+    const qint64 changed = qMax(file.mtime_ns, file.ctime_ns);
+    return changed <= checked_ns &&
+        quint64(checked_ns) - quint64(changed) >= quint64(RACY_MARGIN_NS);
+}
+
 template <typename T> T read_number(const char *at)
 {
     return qFromLittleEndian<T>(at);
@@ -218,6 +228,7 @@ bool VerifyCache::parse(const QByteArray &data)
         return false;
     const QChar *const names = reinterpret_cast<const QChar *>(bytes + names_at);
     records.reserve(count);
+    rebuild_index(count);
     for (quint32 i = 0; i < count; ++i) {
         const char *const at = bytes + HEADER_SIZE + qint64(i) * RECORD_SIZE;
         Record record {};
@@ -357,8 +368,7 @@ bool VerifyCache::reusable_at(int index, const Entry &now) const
     const Record &record = records[size_t(index)];
     return record.size == now.size && record.mtime_ns == now.mtime_ns &&
         record.ctime_ns == now.ctime_ns && record.inode == now.inode &&
-        record.device == now.device &&
-        record.checked_ns - qMax(record.mtime_ns, record.ctime_ns) >= RACY_MARGIN_NS;
+        record.device == now.device && long_after(record.checked_ns, record);
 }
 
 bool VerifyCache::hash_at_equals(int index, const QString &hash) const
@@ -433,7 +443,7 @@ void VerifyCache::add_to_index(int index)
 {
     // At most half full, so that probes stay short.
     if (records.size() * 2 > buckets.size()) {
-        rebuild_index();
+        rebuild_index(records.size());
         return;
     }
     const size_t mask = buckets.size() - 1;
@@ -443,10 +453,17 @@ void VerifyCache::add_to_index(int index)
     buckets[at] = index + 1;
 }
 
-void VerifyCache::rebuild_index()
+void VerifyCache::reserve(int count)
+{
+    records.reserve(size_t(count));
+    if (size_t(count) * 2 > buckets.size())
+        rebuild_index(size_t(count));
+}
+
+void VerifyCache::rebuild_index(size_t count)
 {
     size_t capacity = 16;
-    while (capacity < records.size() * 4)
+    while (capacity < count * 4)
         capacity *= 2;
     buckets.assign(capacity, 0);
     const size_t mask = capacity - 1;

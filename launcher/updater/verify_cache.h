@@ -66,6 +66,8 @@ public:
 
     // The entry of `name`: its index, or -1 when there is none.
     int find(QStringView name) const;
+    // Entries loaded or added so far, removed ones included: indexes run
+    // from 0 to size() - 1 and stay valid until clear() or load().
     int size() const { return int(records.size()); }
     QStringView name_at(int index) const { return records[size_t(index)].name; }
     Entry entry_at(int index) const;
@@ -82,6 +84,9 @@ public:
     // Adds the entry, or replaces the one of the same name. An entry whose
     // hash text is not one of the hash texts files have is not kept.
     void insert(const QString &name, const Entry &entry);
+    // Makes room for `count` entries in all, so that adding them does not
+    // grow the tables again and again.
+    void reserve(int count);
     // Drops the entry at `index`; it is no longer found.
     void remove_at(int index);
     void clear();
@@ -103,7 +108,8 @@ private:
     QByteArray serialised() const;
     bool parse(const QByteArray &data);
     void add_to_index(int index);
-    void rebuild_index();
+    // Sized for at least `count` records.
+    void rebuild_index(size_t count);
 
     std::vector<Record> records;
     // Names of records added after loading; the others point into
