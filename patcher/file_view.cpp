@@ -57,7 +57,7 @@ bool file_size(int fd, std::size_t *size)
 
 } // namespace
 
-bool FileView::open(const char *path, bool writable)
+bool FileView::open(const char *path)
 {
     close();
     const int fd = open_for_reading(path);
@@ -70,8 +70,7 @@ bool FileView::open(const char *path, bool writable)
     }
 #ifndef _WIN32
     if (size > 0) {
-        void *view = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ,
-                            MAP_PRIVATE, fd, 0);
+        void *view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (view != MAP_FAILED) {
             close_file(fd); // the mapping stays
             bytes = static_cast<const char *>(view);

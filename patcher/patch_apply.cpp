@@ -83,26 +83,31 @@ struct CodePrefix
 };
 
 // Decodes a version 3 body into *out: the old content's code rewritten in a
-// private view of the old file on another thread while the differences are
-// decoded (only the pages it changes are copied), the version 2 body read
-// against it, and the result's code restored in steps as it is built, each
-// step handed on to finished.
+// copy on another thread while the differences are decoded, the version 2
+// body read against it, and the result's code restored in steps as it is
+// built, each step handed on to finished. (A copy-on-write view of the old
+// file costs more than the copy: a page fault for every 4 KiB the rewrite
+// touches.)
 bool decode_code(const PatchHeader &header, const char *body, std::size_t body_size,
-                 const std::string &target_path, const FileView &target, LargeBuffer *out,
-                 bool *out_of_memory, const std::function<void(std::size_t)> &finished)
+                 const FileView &target, LargeBuffer *out, bool *out_of_memory,
+                 const std::function<void(std::size_t)> &finished)
 {
     *out_of_memory = false;
     CodePrefix prefix;
     if (!prefix.read(body, body_size, target.size(), header.result_size))
         return false;
     const char *old_data = target.data();
-    FileView filtered;
+    LargeBuffer filtered;
     std::future<void> old_filtered;
     if (prefix.filter == CodeFilter::X86) {
-        if (!filtered.open(target_path.c_str(), true) || filtered.size() != target.size())
+        if (!filtered.allocate(target.size())) {
+            *out_of_memory = true;
             return false;
+        }
         old_filtered = std::async(std::launch::async, [&] {
-            BranchFilter::encode(reinterpret_cast<std::uint8_t *>(filtered.writable_data()),
+            if (target.size() > 0)
+                std::memcpy(filtered.data(), target.data(), target.size());
+            BranchFilter::encode(reinterpret_cast<std::uint8_t *>(filtered.data()),
                                  std::size_t(prefix.old_begin), std::size_t(prefix.old_end));
         });
         old_data = filtered.data();
@@ -160,20 +165,19 @@ struct ResultOutput
 };
 
 // Decodes the body (by its version) with the target as reference, handing
-// the result to output as it is built. The target's hash is computed on
-// another thread meanwhile; a wrong source is reported as such even when the
+// the result to output as it is built. The target's hash is computed by
+// target_hasher meanwhile; a wrong source is reported as such even when the
 // body then failed to decode.
-PatchResult decode_patch(const PatchHeader &header, const FileView &patch,
-                         const std::string &target_path, const FileView &target, LargeBuffer *out,
-                         ResultOutput *output)
+PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const FileView &target,
+                         BackgroundHasher &target_hasher, LargeBuffer *out, ResultOutput *output)
 {
     if (header.source_size != target.size())
         return PatchResult::failure(PatchError::WrongSource,
                                     "target has " + std::to_string(target.size()) +
                                         " bytes, the patch applies to " +
                                         std::to_string(header.source_size));
-    output->hasher.add(target.data(), target.size());
-    output->hasher.end();
+    target_hasher.add(target.data(), target.size());
+    target_hasher.end();
 
     const char *body = patch.data() + PatchHeader::SIZE;
     const std::size_t body_size = patch.size() - PatchHeader::SIZE;
@@ -192,11 +196,10 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch,
                                        std::size_t(header.result_size), BodyCoding(), out,
                                        &out_of_memory, nullptr, finished);
     } else {
-        decoded = decode_code(header, body, body_size, target_path, target, out, &out_of_memory,
-                              finished);
+        decoded = decode_code(header, body, body_size, target, out, &out_of_memory, finished);
     }
 
-    const std::string target_hash = output->hasher.take();
+    const std::string target_hash = target_hasher.take();
     if (target_hash != header.source_hash)
         return PatchResult::failure(PatchError::WrongSource,
                                     "target has hash " + target_hash + ", the patch applies to " +
@@ -352,10 +355,14 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
                                         std::to_string(header.version));
 
     LargeBuffer result;
-    // Declared after what it reads, so it stops first.
+    // Declared after what they read, so they stop first. The two hashes are
+    // computed on threads of their own: on two cores, the result's need not
+    // wait for the target's.
+    BackgroundHasher target_hasher;
     BackgroundHasher hasher;
-    ResultOutput output {target_path, hasher};
-    const PatchResult decoded = decode_patch(header, patch, target_path, target, &result, &output);
+    ResultOutput output(target_path, hasher);
+    const PatchResult decoded =
+        decode_patch(header, patch, target, target_hasher, &result, &output);
     if (!decoded.ok) {
         output.discard();
         return decoded;
