@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 
@@ -281,6 +282,15 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
     auto *result = reinterpret_cast<std::uint8_t *>(out->data());
+    // New bytes coded on their own do not need the old content: xz, slow to
+    // decode, works on another thread while the differences are decoded.
+    std::future<bool> fresh_xz_read;
+    if (fresh_xz)
+        fresh_xz_read = std::async(std::launch::async, [&] {
+            return decompress_xz(fresh_frame + 8, fresh_size - 8,
+                                 reinterpret_cast<std::uint8_t *>(fresh.data()),
+                                 std::size_t(fresh_length));
+        });
     std::unique_ptr<std::uint8_t[]> coded;
     std::size_t coded_size = 0;
     const bool differences_read = runs
@@ -291,11 +301,9 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
                      std::size_t(difference_length));
     if (old_ready)
         old_ready();
-    const bool fresh_read = fresh_xz
-        ? decompress_xz(fresh_frame + 8, fresh_size - 8,
-                        reinterpret_cast<std::uint8_t *>(fresh.data()), std::size_t(fresh_length))
-        : decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
-                     std::size_t(fresh_length));
+    const bool fresh_read = fresh_xz ? fresh_xz_read.get()
+                                     : decompress(fresh_frame, fresh_size, old_data, old_size,
+                                                  fresh.data(), std::size_t(fresh_length));
     if (!differences_read || !fresh_read)
         return false;
 
