@@ -138,8 +138,8 @@ private:
     // there (extraction_ended); the next step may start.
     void hand_on();
     // A file of an earlier step has told its outcome from the backlog: an
-    // error ends the run; a file to fetch again past caches at `level`
-    // (refetch_level >= 1) gets one more step, as `record` was planned.
+    // error ends the run; a file to fetch again past caches (refetch_level
+    // above 0) gets one more step, as `record` was planned, at that level.
     void extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
                           const QString &what, int refetch_level);
     // The file of `record` is planned once more, fetched past caches at
