@@ -2,6 +2,7 @@
 
 #include "hash_text_core.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <memory>
@@ -64,6 +65,10 @@ std::string BackgroundHasher::take()
 // stopping, pieces not begun are dropped: their bytes may be gone.
 void BackgroundHasher::run()
 {
+    // The system's OpenSSL configuration is not read: the built-in SHA-256 is
+    // all this needs, and reading the file is a visible share of a small
+    // apply. (Only the first call in the process decides.)
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
     bool started = false;
     bool ok = true;
