@@ -4,6 +4,14 @@
 #include <emmintrin.h>
 #define ORVEX_FILTER_SSE2 1
 #endif
+// The 32-byte scan is compiled for the processors that have it and chosen
+// when the program starts.
+#if defined(ORVEX_FILTER_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ORVEX_FILTER_AVX2 1
+#else
+#define ORVEX_FILTER_AVX2 0
+#endif
 
 namespace {
 
@@ -133,17 +141,43 @@ int lowest_bit(unsigned mask)
 }
 #endif
 
-// Positions are visited in order; a rewrite moves the next one past its
-// operand. The vector pass finds the same positions as the plain one, and
-// reads only bytes at or after the position it looks at, which no rewrite
-// before it has changed.
-template <bool Encode> void filter(std::uint8_t *data, std::size_t begin, std::size_t end)
+#if ORVEX_FILTER_AVX2
+// matches16 over 32 positions, where the processor has AVX2.
+__attribute__((target("avx2"))) unsigned matches32(const std::uint8_t *p)
 {
-    std::size_t i = begin;
+    const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
+    const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 2));
+    const __m256i call = _mm256_cmpeq_epi8(b0, _mm256_set1_epi8(char(0xE8)));
+    const __m256i indirect =
+        _mm256_and_si256(_mm256_cmpeq_epi8(b0, _mm256_set1_epi8(char(0xFF))),
+                         _mm256_or_si256(_mm256_cmpeq_epi8(b1, _mm256_set1_epi8(char(0x15))),
+                                         _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(char(0x25)))));
+    const __m256i rex = _mm256_cmpeq_epi8(_mm256_and_si256(b0, _mm256_set1_epi8(char(0xF8))),
+                                          _mm256_set1_epi8(char(0x48)));
+    const __m256i move =
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(b1, _mm256_set1_epi8(char(0x8B))),
+                                        _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(char(0x8D)))),
+                        _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(char(0x89))));
+    const __m256i relative = _mm256_cmpeq_epi8(_mm256_and_si256(b2, _mm256_set1_epi8(char(0xC7))),
+                                               _mm256_set1_epi8(char(0x05)));
+    const __m256i all = _mm256_or_si256(_mm256_or_si256(call, indirect),
+                                        _mm256_and_si256(rex, _mm256_and_si256(move, relative)));
+    return unsigned(_mm256_movemask_epi8(all));
+}
+#endif
+
+// Positions are visited in order; a rewrite moves the next one past its
+// operand. The vector passes find the same positions as the plain one, and
+// read only bytes at or after the position they look at, which no rewrite
+// before it has changed. Each pass scans the positions from i in whole
+// blocks before stop and returns the next one; a block reads up to its
+// width + 2 bytes, and an instruction starting in it may need 7.
 #ifdef ORVEX_FILTER_SSE2
-    // Each block reads up to 18 bytes, and an instruction starting in it
-    // may need 7.
-    for (std::size_t block = begin; end >= 24 && block <= end - 24; block += 16) {
+template <bool Encode>
+std::size_t blocks16(std::uint8_t *data, std::size_t i, std::size_t stop, std::size_t end)
+{
+    for (std::size_t block = i; block + 16 <= stop && block + 24 <= end; block = i) {
         for (unsigned mask = matches16(data + block); mask != 0; mask &= mask - 1) {
             const std::size_t at = block + std::size_t(lowest_bit(mask));
             if (at >= i)
@@ -152,19 +186,64 @@ template <bool Encode> void filter(std::uint8_t *data, std::size_t begin, std::s
         if (i < block + 16)
             i = block + 16;
     }
+    return i;
+}
 #endif
-    while (i < end)
+
+#if ORVEX_FILTER_AVX2
+template <bool Encode>
+__attribute__((target("avx2"))) std::size_t blocks32(std::uint8_t *data, std::size_t i,
+                                                     std::size_t stop, std::size_t end)
+{
+    for (std::size_t block = i; block + 32 <= stop && block + 40 <= end; block = i) {
+        for (unsigned mask = matches32(data + block); mask != 0; mask &= mask - 1) {
+            const std::size_t at = block + std::size_t(lowest_bit(mask));
+            if (at >= i)
+                i = rewrite_at<Encode>(data, at, end);
+        }
+        if (i < block + 32)
+            i = block + 32;
+    }
+    return i;
+}
+
+const bool HAS_AVX2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+// Scans the positions in [i, stop) and returns the next one, at or past
+// stop; reads no byte at or past stop + 7, nor at or past end.
+template <bool Encode>
+std::size_t filter(std::uint8_t *data, std::size_t i, std::size_t stop, std::size_t end)
+{
+#if ORVEX_FILTER_AVX2
+    if (HAS_AVX2)
+        i = blocks32<Encode>(data, i, stop, end);
+#endif
+#ifdef ORVEX_FILTER_SSE2
+    i = blocks16<Encode>(data, i, stop, end);
+#endif
+    while (i < stop)
         i = FIRST_BYTES.kind[data[i]] == 0 ? i + 1 : rewrite_at<Encode>(data, i, end);
+    return i;
 }
 
 } // namespace
 
 void BranchFilter::encode(std::uint8_t *data, std::size_t begin, std::size_t end)
 {
-    filter<true>(data, begin, end);
+    filter<true>(data, begin, end, end);
 }
 
 void BranchFilter::decode(std::uint8_t *data, std::size_t begin, std::size_t end)
 {
-    filter<false>(data, begin, end);
+    filter<false>(data, begin, end, end);
+}
+
+std::size_t BranchFilter::decode_part(std::uint8_t *data, std::size_t from, std::size_t stop,
+                                      std::size_t end)
+{
+    return from < stop ? filter<false>(data, from, stop, end) : from;
 }

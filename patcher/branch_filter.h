@@ -23,4 +23,12 @@ public:
     // a buffer of size bytes; end <= size and begin <= end.
     static void encode(std::uint8_t *data, std::size_t begin, std::size_t end);
     static void decode(std::uint8_t *data, std::size_t begin, std::size_t end);
+    // decode in steps, as the bytes arrive: restores the instructions that
+    // start in [from, stop) of those within [begin, end) and returns where
+    // the next step starts (from is begin for the first, then what the last
+    // step returned). Reads no byte at or past stop + 7, and changes none
+    // before from; the bytes before what it returns are restored for good.
+    // Steps from begin to end give what one decode gives.
+    static std::size_t decode_part(std::uint8_t *data, std::size_t from, std::size_t stop,
+                                   std::size_t end);
 };

@@ -10,7 +10,9 @@
 #include <lzma.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 
@@ -70,8 +72,7 @@ bool decompress(const char *frame, std::size_t frame_size, const char *prefix,
 }
 
 // Decodes a whole xz stream of exactly size bytes into out.
-bool decompress_xz(const char *stream, std::size_t stream_size, std::uint8_t *out,
-                   std::size_t size)
+bool decompress_xz(const char *stream, std::size_t stream_size, std::uint8_t *out, std::size_t size)
 {
     std::uint64_t memory_limit = XZ_MEMORY_LIMIT;
     std::size_t in_position = 0;
@@ -82,51 +83,92 @@ bool decompress_xz(const char *stream, std::size_t stream_size, std::uint8_t *ou
     return ret == LZMA_OK && in_position == stream_size && out_position == size;
 }
 
-// Decodes a zero runs frame (with xz or zstd) of exactly size bytes into
-// out.
-bool decompress_runs(const char *frame, std::size_t frame_size, bool xz, std::uint8_t *out,
-                     std::size_t size)
+// Decodes the coded bytes of a zero runs frame (with xz or zstd), for a
+// result of at most size bytes, into *coded.
+bool decompress_runs(const char *frame, std::size_t frame_size, bool xz, std::size_t size,
+                     std::unique_ptr<std::uint8_t[]> *coded, std::size_t *coded_size)
 {
     if (frame_size < 8)
         return false;
     // Each byte decoded takes at most two coded ones (a single zero).
-    const std::uint64_t coded_size = load_little_endian(frame, 8);
-    if (coded_size / 2 > size)
+    const std::uint64_t length = load_little_endian(frame, 8);
+    if (length / 2 > size)
         return false;
-    std::unique_ptr<std::uint8_t[]> coded(
-        new (std::nothrow) std::uint8_t[coded_size ? std::size_t(coded_size) : 1]);
-    if (!coded)
+    coded->reset(new (std::nothrow) std::uint8_t[length ? std::size_t(length) : 1]);
+    if (!*coded)
         return false;
+    *coded_size = std::size_t(length);
     const char *stream = frame + 8;
     const std::size_t stream_size = frame_size - 8;
-    if (xz) {
-        if (!decompress_xz(stream, stream_size, coded.get(), std::size_t(coded_size)))
-            return false;
-    } else {
-        std::uint64_t declared = 0;
-        if (!frame_content_size(stream, stream_size, &declared) || declared != coded_size ||
-            !decompress(stream, stream_size, nullptr, 0, coded.get(), std::size_t(coded_size)))
-            return false;
-    }
-    const std::uint8_t *p = coded.get();
-    const std::uint8_t *end = p + coded_size;
-    std::size_t written = 0;
-    while (p < end) {
-        const std::uint8_t byte = *p++;
-        if (byte != 0) {
-            if (written == size)
-                return false;
-            out[written++] = byte;
-            continue;
-        }
-        std::uint64_t more = 0;
-        if (!get_number(&p, end, &more) || more >= size - written)
-            return false;
-        std::memset(out + written, 0, std::size_t(more) + 1);
-        written += std::size_t(more) + 1;
-    }
-    return written == size;
+    if (xz)
+        return decompress_xz(stream, stream_size, coded->get(), *coded_size);
+    std::uint64_t declared = 0;
+    return frame_content_size(stream, stream_size, &declared) && declared == length &&
+        decompress(stream, stream_size, nullptr, 0, coded->get(), *coded_size);
 }
+
+// Reads the differences from their zero runs coding, copy by copy, and adds
+// them where they are not zero.
+class RunCursor
+{
+public:
+    RunCursor(const std::uint8_t *coded, std::size_t size) : p(coded), end(coded + size) { }
+
+    // Adds the next length differences to the copy at to (new_start in the
+    // result), which holds the old bytes; false when the coding breaks off
+    // or is broken.
+    bool add(std::uint8_t *to, std::uint64_t new_start, std::uint64_t length, bool words)
+    {
+        // The whole 32-bit words of the copy: [word_begin, word_end).
+        std::uint64_t word_begin = length, word_end = length;
+        if (words) {
+            word_begin = std::min<std::uint64_t>(length, (4 - new_start % 4) % 4);
+            word_end = word_begin + (length - word_begin) / 4 * 4;
+        }
+        std::uint64_t k = 0;
+        while (k < length) {
+            if (zeros > 0) {
+                const std::uint64_t skip = std::min(zeros, length - k);
+                k += skip;
+                zeros -= skip;
+                continue;
+            }
+            if (p == end)
+                return false;
+            const std::uint8_t byte = *p++;
+            if (byte == 0) {
+                std::uint64_t more = 0;
+                if (!get_number(&p, end, &more) || more == ~std::uint64_t(0))
+                    return false;
+                zeros = more + 1;
+                continue;
+            }
+            if (k >= word_begin && k < word_end) {
+                // A word's difference is the sum of its bytes in place,
+                // so each may be added on its own, carries and all.
+                const unsigned shift = unsigned(k - word_begin) % 4 * 8;
+                std::uint8_t *word = to + (k - (k - word_begin) % 4);
+                const std::uint32_t value =
+                    std::uint32_t(load_little_endian(reinterpret_cast<const char *>(word), 4)) +
+                    (std::uint32_t(byte) << shift);
+                for (int i = 0; i < 4; ++i)
+                    word[i] = std::uint8_t(value >> (8 * i));
+            } else {
+                to[k] = std::uint8_t(to[k] + byte);
+            }
+            ++k;
+        }
+        return true;
+    }
+
+    // True when every coded byte and zero was used.
+    bool finished() const { return p == end && zeros == 0; }
+
+private:
+    const std::uint8_t *p;
+    const std::uint8_t *end;
+    std::uint64_t zeros = 0; // left in the current run
+};
 
 // Reads the control list, checking that the copies lie in order inside both
 // contents, into copies (when not null). *count gets their number, *copied
@@ -166,13 +208,17 @@ bool read_copies(const std::uint8_t *p, const std::uint8_t *end, std::uint64_t o
 
 } // namespace
 
-// The differences are decoded straight into the result buffer, at its start;
-// each copy then moves to its place, last first: a copy's place never lies
-// below where its differences were decoded, nor over those of earlier copies.
+// Without zero runs the differences are decoded straight into the result
+// buffer, at its start; each copy then moves to its place, last first: a
+// copy's place never lies below where its differences were decoded, nor over
+// those of earlier copies. With zero runs the result is built front to
+// back: each copy's old bytes, then its differences added where they are not
+// zero, so the result is reported finished in steps.
 bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *old_data,
-                          std::size_t old_size, std::size_t result_size,
-                          const BodyCoding &coding, LargeBuffer *out, bool *out_of_memory,
-                          const std::function<void()> &old_ready)
+                          std::size_t old_size, std::size_t result_size, const BodyCoding &coding,
+                          LargeBuffer *out, bool *out_of_memory,
+                          const std::function<void()> &old_ready,
+                          const std::function<void(std::size_t)> &finished)
 {
     *out_of_memory = false;
     if (body_size < std::size_t(DIFF_BODY_FIXED_SIZE))
@@ -235,42 +281,81 @@ bool DiffBodyReader::read(const char *body, std::size_t body_size, const char *o
         return false;
     }
     read_copies(control.get(), control_end, old_size, result_size, copies.get(), &count, &copied);
+    auto *result = reinterpret_cast<std::uint8_t *>(out->data());
+    // New bytes coded on their own do not need the old content: xz, slow to
+    // decode, works on another thread while the differences are decoded.
+    std::future<bool> fresh_xz_read;
+    if (fresh_xz)
+        fresh_xz_read = std::async(std::launch::async, [&] {
+            return decompress_xz(fresh_frame + 8, fresh_size - 8,
+                                 reinterpret_cast<std::uint8_t *>(fresh.data()),
+                                 std::size_t(fresh_length));
+        });
+    std::unique_ptr<std::uint8_t[]> coded;
+    std::size_t coded_size = 0;
     const bool differences_read = runs
         ? decompress_runs(difference_frame, difference_size,
                           coding.differences == DifferenceCoder::ZeroRunsXz,
-                          reinterpret_cast<std::uint8_t *>(out->data()),
-                          std::size_t(difference_length))
-        : decompress(difference_frame, difference_size, nullptr, 0, out->data(),
+                          std::size_t(difference_length), &coded, &coded_size)
+        : decompress(difference_frame, difference_size, nullptr, 0, result,
                      std::size_t(difference_length));
     if (old_ready)
         old_ready();
-    const bool fresh_read = fresh_xz
-        ? decompress_xz(fresh_frame + 8, fresh_size - 8,
-                        reinterpret_cast<std::uint8_t *>(fresh.data()), std::size_t(fresh_length))
-        : decompress(fresh_frame, fresh_size, old_data, old_size, fresh.data(),
-                     std::size_t(fresh_length));
+    const bool fresh_read = fresh_xz ? fresh_xz_read.get()
+                                     : decompress(fresh_frame, fresh_size, old_data, old_size,
+                                                  fresh.data(), std::size_t(fresh_length));
     if (!differences_read || !fresh_read)
         return false;
 
-    auto *result = reinterpret_cast<std::uint8_t *>(out->data());
     const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data);
-    std::uint64_t fresh_end = fresh_length;
-    std::uint64_t difference_end = difference_length;
-    std::uint64_t place_end = result_size;
-    for (std::uint64_t i = count;; --i) {
-        const DiffCopy *copy = i > 0 ? &copies[i - 1] : nullptr;
-        const std::uint64_t copy_end = copy ? copy->new_start + copy->length : 0;
-        const std::uint64_t gap = place_end - copy_end;
-        std::memcpy(result + copy_end, fresh.data() + fresh_end - gap, std::size_t(gap));
-        fresh_end -= gap;
-        if (!copy)
-            break;
-        difference_end -= copy->length;
-        std::uint8_t *to = result + copy->new_start;
-        std::memmove(to, result + difference_end, std::size_t(copy->length));
-        CopyDifference::add(to, old_bytes + copy->old_start, copy->new_start, copy->length,
-                            coding.words);
-        place_end = copy->new_start;
+    if (runs) {
+        // Reported in steps large enough to cost nothing, small enough to
+        // let the caller's work on the finished part overlap.
+        constexpr std::uint64_t STEP = std::uint64_t(1) << 18;
+        RunCursor differences(coded.get(), coded_size);
+        std::uint64_t place = 0;
+        std::uint64_t fresh_start = 0;
+        std::uint64_t reported = 0;
+        for (std::uint64_t i = 0; i <= count; ++i) {
+            const DiffCopy *copy = i < count ? &copies[i] : nullptr;
+            const std::uint64_t gap = (copy ? copy->new_start : result_size) - place;
+            std::memcpy(result + place, fresh.data() + fresh_start, std::size_t(gap));
+            fresh_start += gap;
+            if (!copy)
+                break;
+            std::uint8_t *to = result + copy->new_start;
+            std::memcpy(to, old_bytes + copy->old_start, std::size_t(copy->length));
+            if (!differences.add(to, copy->new_start, copy->length, coding.words))
+                return false;
+            place = copy->new_start + copy->length;
+            if (finished && place - reported >= STEP) {
+                finished(std::size_t(place));
+                reported = place;
+            }
+        }
+        if (!differences.finished())
+            return false;
+    } else {
+        std::uint64_t fresh_end = fresh_length;
+        std::uint64_t difference_end = difference_length;
+        std::uint64_t place_end = result_size;
+        for (std::uint64_t i = count;; --i) {
+            const DiffCopy *copy = i > 0 ? &copies[i - 1] : nullptr;
+            const std::uint64_t copy_end = copy ? copy->new_start + copy->length : 0;
+            const std::uint64_t gap = place_end - copy_end;
+            std::memcpy(result + copy_end, fresh.data() + fresh_end - gap, std::size_t(gap));
+            fresh_end -= gap;
+            if (!copy)
+                break;
+            difference_end -= copy->length;
+            std::uint8_t *to = result + copy->new_start;
+            std::memmove(to, result + difference_end, std::size_t(copy->length));
+            CopyDifference::add(to, old_bytes + copy->old_start, copy->new_start, copy->length,
+                                coding.words);
+            place_end = copy->new_start;
+        }
     }
+    if (finished)
+        finished(result_size);
     return true;
 }

@@ -1,9 +1,9 @@
 #include "patch_apply.h"
 
+#include "background_hasher.h"
 #include "branch_filter.h"
 #include "diff_body_reader.h"
 #include "file_view.h"
-#include "hash_text_core.h"
 #include "large_buffer.h"
 #include "little_endian.h"
 #include "patch_header.h"
@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 
@@ -82,16 +83,19 @@ struct CodePrefix
 };
 
 // Decodes a version 3 body into *out: the old content's code rewritten in a
-// copy, the version 2 body read against it, and the result's code restored.
+// copy on another thread while the differences are decoded, the version 2
+// body read against it, and the result's code restored in steps as it is
+// built, each step handed on to finished. (A copy-on-write view of the old
+// file costs more than the copy: a page fault for every 4 KiB the rewrite
+// touches.)
 bool decode_code(const PatchHeader &header, const char *body, std::size_t body_size,
-                 const FileView &target, LargeBuffer *out, bool *out_of_memory)
+                 const FileView &target, LargeBuffer *out, bool *out_of_memory,
+                 const std::function<void(std::size_t)> &finished)
 {
     *out_of_memory = false;
     CodePrefix prefix;
     if (!prefix.read(body, body_size, target.size(), header.result_size))
         return false;
-    // The old content's code is rewritten in a copy on another thread while
-    // the differences are decoded.
     const char *old_data = target.data();
     LargeBuffer filtered;
     std::future<void> old_filtered;
@@ -108,56 +112,101 @@ bool decode_code(const PatchHeader &header, const char *body, std::size_t body_s
         });
         old_data = filtered.data();
     }
+    const std::size_t code_begin = std::size_t(prefix.new_begin);
+    const std::size_t code_end = std::size_t(prefix.new_end);
+    std::size_t scan = code_begin;
+    const auto restore = [&](std::size_t built) {
+        if (prefix.filter != CodeFilter::X86 || built < code_begin)
+            return finished(built);
+        auto *result = reinterpret_cast<std::uint8_t *>(out->data());
+        // An instruction needs up to 7 bytes from its start.
+        if (built >= code_end)
+            scan = BranchFilter::decode_part(result, scan, code_end, code_end);
+        else if (built - code_begin >= 7)
+            scan = BranchFilter::decode_part(result, scan, built - 7, code_end);
+        finished(built >= code_end ? built : scan);
+    };
     const bool read = DiffBodyReader::read(
         body + CODE_PREFIX_SIZE, body_size - CODE_PREFIX_SIZE, old_data, target.size(),
-        std::size_t(header.result_size), prefix.coding, out, out_of_memory, [&old_filtered] {
+        std::size_t(header.result_size), prefix.coding, out, out_of_memory,
+        [&old_filtered] {
             if (old_filtered.valid())
                 old_filtered.wait();
-        });
+        },
+        restore);
     if (old_filtered.valid())
         old_filtered.wait();
-    if (!read)
-        return false;
-    if (prefix.filter == CodeFilter::X86)
-        BranchFilter::decode(reinterpret_cast<std::uint8_t *>(out->data()),
-                             std::size_t(prefix.new_begin), std::size_t(prefix.new_end));
-    return true;
+    return read;
 }
 
-// Decodes the body (by its version) with the target as reference into *out.
-// The target's hash is computed on another thread meanwhile; a wrong source
-// is reported as such even when the body then failed to decode.
+// Where the result goes as it is built: a temporary file beside the target
+// (made with the first bytes) and the hasher; the write error, if any, is
+// kept for the end.
+struct ResultOutput
+{
+    ResultOutput(const std::string &path, BackgroundHasher &result_hasher)
+        : target_path(path), hasher(result_hasher)
+    {
+    }
+
+    const std::string &target_path;
+    BackgroundHasher &hasher;
+    const char *data = nullptr;
+    std::size_t done = 0;
+    std::string temporary;
+    int fd = -1;
+    bool written = true;
+    int write_errno = 0;
+
+    void take(std::size_t finished);
+    bool close();
+    // Removes the temporary file, if any.
+    void discard();
+};
+
+// Decodes the body (by its version) with the target as reference, handing
+// the result to output as it is built. The target's hash is computed by
+// target_hasher meanwhile; a wrong source is reported as such even when the
+// body then failed to decode.
 PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const FileView &target,
-                         LargeBuffer *out)
+                         BackgroundHasher &target_hasher, LargeBuffer *out, ResultOutput *output)
 {
     if (header.source_size != target.size())
         return PatchResult::failure(PatchError::WrongSource,
                                     "target has " + std::to_string(target.size()) +
                                         " bytes, the patch applies to " +
                                         std::to_string(header.source_size));
-    auto source_hash = std::async(std::launch::async, hash_text_of, target.data(), target.size());
+    target_hasher.add(target.data(), target.size());
+    target_hasher.end();
 
     const char *body = patch.data() + PatchHeader::SIZE;
     const std::size_t body_size = patch.size() - PatchHeader::SIZE;
     bool out_of_memory = false;
     bool decoded = false;
-    if (header.version == PatchHeader::PLAIN_VERSION)
+    const auto finished = [out, output](std::size_t built) {
+        output->data = out->data();
+        output->take(built);
+    };
+    if (header.version == PatchHeader::PLAIN_VERSION) {
         decoded = decode_plain(header, body, body_size, target, out, &out_of_memory);
-    else if (header.version == PatchHeader::DIFF_VERSION)
+        if (decoded)
+            finished(std::size_t(header.result_size));
+    } else if (header.version == PatchHeader::DIFF_VERSION) {
         decoded = DiffBodyReader::read(body, body_size, target.data(), target.size(),
                                        std::size_t(header.result_size), BodyCoding(), out,
-                                       &out_of_memory);
-    else
-        decoded = decode_code(header, body, body_size, target, out, &out_of_memory);
+                                       &out_of_memory, nullptr, finished);
+    } else {
+        decoded = decode_code(header, body, body_size, target, out, &out_of_memory, finished);
+    }
 
-    const std::string target_hash = source_hash.get();
+    const std::string target_hash = target_hasher.take();
     if (target_hash != header.source_hash)
         return PatchResult::failure(PatchError::WrongSource,
                                     "target has hash " + target_hash + ", the patch applies to " +
                                         header.source_hash);
     if (out_of_memory)
         return PatchResult::failure(PatchError::Internal, "out of memory");
-    if (!decoded)
+    if (!decoded || output->done != header.result_size)
         return PatchResult::failure(PatchError::Corrupt, "patch data is truncated or damaged");
     return PatchResult::success();
 }
@@ -228,49 +277,67 @@ bool replace_file(const std::string &source, const std::string &target)
 #endif
 }
 
-// Writes the result to a temporary file beside the target while its hash is
-// checked on another thread; the file replaces the target only when the hash
-// is the expected one. There is no flush to disk before the rename: a killed
-// run leaves the old or the new file whole either way, and a file lost to a
-// power cut has other stat data than the launcher's verification cache holds
-// for it, so the next start hashes it, finds it wrong and fetches it again;
-// the flush would cost a large share of the whole apply.
-PatchResult write_result(const std::string &target_path, const char *data, std::size_t size,
-                         const std::string &expected_hash)
+// Writes the bytes built since the last call and hands them to the hasher.
+// An empty result still gets its (empty) file.
+void ResultOutput::take(std::size_t finished)
 {
-    auto result_hash = std::async(std::launch::async, hash_text_of, data, size);
-    std::string temporary;
-    const int fd = create_temporary(target_path, &temporary);
-    bool written = fd >= 0 && write_all(fd, data, size);
-    const int write_errno = errno;
-    if (fd >= 0)
-        written = finish_temporary(fd, target_path) && written;
-    const std::string hash = result_hash.get();
-    if (hash != expected_hash) {
-        if (fd >= 0)
-            std::remove(temporary.c_str());
-        return PatchResult::failure(PatchError::Corrupt,
-                                    "result has hash " + hash + " instead of " + expected_hash);
+    if (fd < 0 && temporary.empty()) {
+        fd = create_temporary(target_path, &temporary);
+        if (fd < 0) {
+            temporary.clear();
+            written = false;
+            write_errno = errno;
+        }
     }
-    if (!written || !replace_file(temporary, target_path)) {
-        const int error = written ? errno : write_errno;
-        if (fd >= 0)
-            std::remove(temporary.c_str());
-        const bool no_space = error == ENOSPC
-#ifdef EDQUOT
-            || error == EDQUOT
+    if (finished <= done)
+        return;
+    hasher.add(data + done, finished - done);
+    if (written && !write_all(fd, data + done, finished - done)) {
+        written = false;
+        write_errno = errno;
+    }
+    done = finished;
+}
+
+void ResultOutput::discard()
+{
+    if (fd >= 0) {
+#ifdef _WIN32
+        ::_close(fd);
+#else
+        ::close(fd);
 #endif
-            ;
-        return PatchResult::failure(no_space ? PatchError::NoSpace : PatchError::WriteFailed,
-                                    "cannot write " + target_path + ": " + std::strerror(error));
     }
-    return PatchResult::success();
+    if (!temporary.empty())
+        std::remove(temporary.c_str());
+    fd = -1;
+    temporary.clear();
+}
+
+// Gives the temporary file the target's permissions and closes it; false
+// when that or an earlier write failed.
+bool ResultOutput::close()
+{
+    if (fd < 0)
+        return false;
+    const bool closed = finish_temporary(fd, target_path);
+    if (!closed && written)
+        write_errno = errno;
+    fd = -1;
+    written = written && closed;
+    return written;
 }
 
 } // namespace
 
-// Everything is checked in memory first; only a result with the expected hash
-// is written, through a temporary file that replaces the target at the end.
+// The result is written to a temporary file beside the target as it is
+// built, while its hash is computed on another thread; the file replaces the
+// target only when both hashes are the expected ones. There is no flush to
+// disk before the rename: a killed run leaves the old or the new file whole
+// either way, and a file lost to a power cut has other stat data than the
+// launcher's verification cache holds for it, so the next start hashes it,
+// finds it wrong and fetches it again; the flush would cost a large share of
+// the whole apply.
 PatchResult apply_patch_file(const std::string &patch_path, const std::string &target_path)
 {
     FileView patch;
@@ -288,11 +355,38 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
                                         std::to_string(header.version));
 
     LargeBuffer result;
-    const PatchResult decoded = decode_patch(header, patch, target, &result);
-    if (!decoded.ok)
+    // Declared after what they read, so they stop first. The two hashes are
+    // computed on threads of their own: on two cores, the result's need not
+    // wait for the target's.
+    BackgroundHasher target_hasher;
+    BackgroundHasher hasher;
+    ResultOutput output(target_path, hasher);
+    const PatchResult decoded =
+        decode_patch(header, patch, target, target_hasher, &result, &output);
+    if (!decoded.ok) {
+        output.discard();
         return decoded;
+    }
+    hasher.end();
+    const std::string hash = hasher.take();
+    const bool written = output.close();
+    if (hash != header.result_hash) {
+        output.discard();
+        return PatchResult::failure(
+            PatchError::Corrupt, "result has hash " + hash + " instead of " + header.result_hash);
+    }
     target.close();
     patch.close();
-    return write_result(target_path, result.data(), std::size_t(header.result_size),
-                        header.result_hash);
+    if (!written || !replace_file(output.temporary, target_path)) {
+        const int error = written ? errno : output.write_errno;
+        output.discard();
+        const bool no_space = error == ENOSPC
+#ifdef EDQUOT
+            || error == EDQUOT
+#endif
+            ;
+        return PatchResult::failure(no_space ? PatchError::NoSpace : PatchError::WriteFailed,
+                                    "cannot write " + target_path + ": " + std::strerror(error));
+    }
+    return PatchResult::success();
 }

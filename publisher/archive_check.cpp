@@ -1,48 +1,64 @@
 #include "archive_check.h"
 
+#include "byte_sink.h"
+#include "byte_source.h"
 #include "hash_text.h"
+#include "parallel_bz2_decoder.h"
 #include "patch_format.h"
 
 #include <QByteArray>
 #include <QFile>
 
-#include <bzlib.h>
-
 namespace {
 
-constexpr int CHUNK = 1 << 20;
-
-// One bzip2 decompression stream, restarted for each concatenated stream.
-class Decompressor
+// The archive, read from its start (the file keeps why a read failed).
+class ArchiveSource : public ByteSource
 {
 public:
-    ~Decompressor() { end(); }
-    Decompressor() = default;
-    Decompressor(const Decompressor &) = delete;
-    Decompressor &operator=(const Decompressor &) = delete;
-
-    bool begin(char *input, unsigned size)
+    explicit ArchiveSource(QFile &file) : file(file) { }
+    qint64 read(char *data, qint64 max) override
     {
-        end();
-        stream = bz_stream {};
-        running = BZ2_bzDecompressInit(&stream, 0, 0) == BZ_OK;
-        stream.next_in = input;
-        stream.avail_in = size;
-        return running;
-    }
-    void end()
-    {
-        if (running)
-            BZ2_bzDecompressEnd(&stream);
-        running = false;
+        const qint64 count = file.read(data, max);
+        return count < 0 ? -1 : count;
     }
 
-    bz_stream stream {};
-    bool running = false;
+private:
+    QFile &file;
 };
+
+// Hashes and counts what the archive holds, and passes it on to output.
+class ContentSink : public ByteSink
+{
+public:
+    explicit ContentSink(QIODevice *output) : output(output) { }
+    bool write(const char *data, qint64 size) override
+    {
+        digest.add(data, size_t(size));
+        return !output || output->write(data, size) == size;
+    }
+
+    HashTextDigest digest;
+
+private:
+    QIODevice *const output;
+};
+
+// The number libbzip2 gives the same fault, which the messages name.
+int library_code(Bz2Status status)
+{
+    switch (status) {
+    case Bz2Status::NotBzip2:
+        return -5;
+    case Bz2Status::OutOfMemory:
+        return -3;
+    default:
+        return -4;
+    }
+}
 
 } // namespace
 
+// One decoder thread: the tree check reads several archives at once.
 bool read_archive(const QString &path, ArchiveContent *content, QString *error, QIODevice *output)
 {
     QFile file(path);
@@ -50,68 +66,30 @@ bool read_archive(const QString &path, ArchiveContent *content, QString *error, 
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    Decompressor bz;
-    HashTextDigest digest;
-    QByteArray in(CHUNK, Qt::Uninitialized);
-    QByteArray out(CHUNK, Qt::Uninitialized);
-    content->size = 0;
-    bool in_stream = false; // inside a stream that has not ended yet
-    bool any_stream = false;
-    // Feeds input; keeps going while there is input or the output was full.
-    auto pump = [&](char *next, unsigned left) {
-        bool full = in_stream;
-        while (left > 0 || (in_stream && full)) {
-            if (!in_stream) {
-                if (!bz.begin(next, left)) {
-                    *error = QStringLiteral("cannot decompress %1").arg(path);
-                    return false;
-                }
-                in_stream = any_stream = true;
-            }
-            bz.stream.next_in = next;
-            bz.stream.avail_in = left;
-            bz.stream.next_out = out.data();
-            bz.stream.avail_out = unsigned(out.size());
-            const int rc = BZ2_bzDecompress(&bz.stream);
-            const qint64 produced = out.size() - qint64(bz.stream.avail_out);
-            digest.add(out.constData(), size_t(produced));
-            content->size += produced;
-            if (output && produced > 0 && output->write(out.constData(), produced) != produced) {
-                *error = QStringLiteral("cannot write what %1 holds").arg(path);
-                return false;
-            }
-            full = bz.stream.avail_out == 0;
-            next = bz.stream.next_in;
-            left = bz.stream.avail_in;
-            if (rc == BZ_STREAM_END) {
-                in_stream = false;
-                bz.end();
-            } else if (rc != BZ_OK) {
-                *error = QStringLiteral("%1 is damaged (bzip2 error %2)").arg(path).arg(rc);
-                return false;
-            } else if (left == 0 && !full) {
-                break; // wants more input
-            }
-        }
-        return true;
-    };
-    for (;;) {
-        const qint64 count = file.read(in.data(), CHUNK);
-        if (count < 0) {
-            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-            return false;
-        }
-        if (!pump(in.data(), unsigned(count)))
-            return false;
-        if (count == 0)
-            break;
-    }
-    if (in_stream || !any_stream) {
+    ArchiveSource source(file);
+    ContentSink sink(output);
+    const Bz2DecodeResult result = ParallelBz2Decoder(1).decode(source, sink);
+    content->size = result.output_bytes;
+    switch (result.status) {
+    case Bz2Status::Ok:
+        content->hash = sink.digest.finish();
+        return !content->hash.isEmpty();
+    case Bz2Status::SourceFailed:
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        break;
+    case Bz2Status::SinkRefused:
+        *error = QStringLiteral("cannot write what %1 holds").arg(path);
+        break;
+    case Bz2Status::CutShort:
         *error = QStringLiteral("%1 is cut short").arg(path);
-        return false;
+        break;
+    default:
+        *error = QStringLiteral("%1 is damaged (bzip2 error %2)")
+                     .arg(path)
+                     .arg(library_code(result.status));
+        break;
     }
-    content->hash = digest.finish();
-    return !content->hash.isEmpty();
+    return false;
 }
 
 bool check_patch_header(const QString &path, const QString &source_hash, const QString &result_hash,

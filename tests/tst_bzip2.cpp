@@ -2,6 +2,7 @@
 #include "byte_source.h"
 #include "bz2_block_decoder.h"
 #include "bz2_fast_block_decoder.h"
+#include "bz2_parallel_encoder.h"
 #include "bz2_status.h"
 #include "bz2_stream_encoder.h"
 #include "parallel_bz2_decoder.h"
@@ -9,7 +10,9 @@
 
 #include "bz2_reference.h"
 
+#include <QBuffer>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <QtTest>
 
 #include <bzlib.h>
@@ -195,6 +198,8 @@ private slots:
     void encoder_output_reads_back_data();
     void encoder_output_reads_back();
     void encoder_handles_rotation_corner_cases();
+    void parallel_encoder_joins_pieces_data();
+    void parallel_encoder_joins_pieces();
 
 private:
     QByteArray small; // one block
@@ -459,6 +464,39 @@ void TestBzip2::encoder_handles_rotation_corner_cases()
         if (decoded.code != 0 || decoded.output != word)
             QFAIL(qPrintable("not read back: " + word.left(200)));
     }
+}
+
+void TestBzip2::parallel_encoder_joins_pieces_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("threads");
+    QTest::newRow("empty") << QByteArray() << 2;
+    QTest::newRow("one piece") << text_lines(100) << 2;
+    QTest::newRow("four small pieces") << text_lines(40000) << 2;
+    // More pieces than the window holds: the oldest are written while the
+    // later ones are still on the pool.
+    QTest::newRow("many pieces, one thread") << text_lines(200000) << 1;
+}
+
+// Pieces compressed apart on a pool come out as one stream, in order.
+void TestBzip2::parallel_encoder_joins_pieces()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, threads);
+    QThreadPool pool;
+    pool.setMaxThreadCount(threads);
+    QBuffer archive;
+    QVERIFY(archive.open(QIODevice::WriteOnly));
+    {
+        Bz2ParallelEncoder encoder(&archive, &pool, data.size());
+        for (int at = 0; at < data.size(); at += encoder.piece_size())
+            QVERIFY(encoder.add(data.mid(at, encoder.piece_size())));
+        QVERIFY(encoder.finish());
+    }
+    QCOMPARE(archive.data().count(QByteArray("BZh9")), 1);
+    const Bz2Reference decoded = bz2_reference_decode(archive.data());
+    QCOMPARE(decoded.code, 0);
+    QVERIFY(decoded.output == data);
 }
 
 QTEST_GUILESS_MAIN(TestBzip2)

@@ -1,3 +1,5 @@
+#include "branch_filter.h"
+#include "copy_difference.h"
 #include "diff_body_format.h"
 #include "hash_text.h"
 #include "patch_format.h"
@@ -103,9 +105,11 @@ QByteArray elf_program(const QVector<int> &grow, const QByteArray &tail = QByteA
 // Frames a version 2 body from raw parts: the control list, the differences
 // and the new bytes, each in a zstd frame (the new bytes without the old
 // content as prefix, which is allowed).
+// With a version 3 prefix, the differences are given already in their zero
+// runs coding and framed as such.
 QByteArray diff_patch(const QByteArray &old_data, const QByteArray &result, qint64 result_size,
                       const QByteArray &control, const QByteArray &differences,
-                      const QByteArray &fresh)
+                      const QByteArray &fresh, const QByteArray &prefix = QByteArray())
 {
     const auto frame = [](const QByteArray &content) {
         QByteArray out(int(ZSTD_compressBound(std::size_t(content.size()))), '\0');
@@ -119,12 +123,42 @@ QByteArray diff_patch(const QByteArray &old_data, const QByteArray &result, qint
     header.source_size = std::uint64_t(old_data.size());
     header.result_size = std::uint64_t(result_size);
     const QByteArray control_frame = frame(control);
-    const QByteArray difference_frame = frame(differences);
+    QByteArray difference_frame = frame(differences);
+    if (!prefix.isEmpty()) {
+        header.version = PatchHeader::CODE_VERSION;
+        QByteArray length(8, '\0');
+        qToLittleEndian<quint64>(quint64(differences.size()), length.data());
+        difference_frame.prepend(length);
+    }
     QByteArray sizes(16, '\0');
     qToLittleEndian<quint64>(quint64(control_frame.size()), sizes.data());
     qToLittleEndian<quint64>(quint64(difference_frame.size()), sizes.data() + 8);
-    return QByteArray::fromStdString(header.encode()) + sizes + control_frame + difference_frame +
-        frame(fresh);
+    return QByteArray::fromStdString(header.encode()) + prefix + sizes + control_frame +
+        difference_frame + frame(fresh);
+}
+
+// Differences in the zero runs coding: each zero run as a zero byte and
+// its length less one (LEB128).
+QByteArray zero_runs(const QByteArray &differences)
+{
+    QByteArray coded;
+    for (int i = 0; i < differences.size();) {
+        if (differences[i] != 0) {
+            coded += differences[i++];
+            continue;
+        }
+        int run = 0;
+        while (i + run < differences.size() && differences[i + run] == 0)
+            ++run;
+        coded += '\0';
+        for (quint64 more = quint64(run - 1);; more >>= 7) {
+            coded += char(more >= 0x80 ? (more & 0x7f) | 0x80 : more);
+            if (more < 0x80)
+                break;
+        }
+        i += run;
+    }
+    return coded;
 }
 
 } // namespace
@@ -143,6 +177,10 @@ private slots:
     void damaged_patch_refused_target_untouched();
     void hostile_control_list_refused_data();
     void hostile_control_list_refused();
+    void zero_runs_added_in_place_data();
+    void zero_runs_added_in_place();
+    void code_restored_in_steps_data();
+    void code_restored_in_steps();
     void file_over_128_mib_needs_raised_window();
     void program_exit_status_data();
     void program_exit_status();
@@ -258,10 +296,9 @@ void TestPatcher::rewritten_code_patch_smaller()
     QByteArray version2;
     QVERIFY(make_patch(old_data, new_data, &patch).ok);
     QVERIFY(make_patch(old_data, new_data, &version2, DEFAULT_PATCH_LEVEL, 2).ok);
-    QVERIFY2(patch.size() < version2.size() * 3 / 4,
-             qPrintable(QStringLiteral("%1 against %2 bytes")
-                            .arg(patch.size())
-                            .arg(version2.size())));
+    QVERIFY2(
+        patch.size() < version2.size() * 3 / 4,
+        qPrintable(QStringLiteral("%1 against %2 bytes").arg(patch.size()).arg(version2.size())));
 }
 
 void TestPatcher::wrong_source_refused_target_untouched()
@@ -341,8 +378,7 @@ void TestPatcher::damaged_patch_refused_target_untouched()
     for (int at = 1000; at < new_data.size(); at += 500)
         new_data[at] = char(new_data[at] ^ 0x55); // differences in the copies
     QByteArray patch;
-    QVERIFY(make_patch(old_data, new_data, &patch, DEFAULT_PATCH_LEVEL, std::uint32_t(version))
-                .ok);
+    QVERIFY(make_patch(old_data, new_data, &patch, DEFAULT_PATCH_LEVEL, std::uint32_t(version)).ok);
     PatchHeader header;
     QVERIFY(PatchHeader::decode(patch.constData(), std::size_t(patch.size()), &header));
     QCOMPARE(int(header.version), version);
@@ -423,6 +459,119 @@ void TestPatcher::hostile_control_list_refused()
     QCOMPARE(applied.error, PatchError::Corrupt);
     QVERIFY(read_file(path("target")) == old_data);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"patch", "target"}));
+}
+
+void TestPatcher::zero_runs_added_in_place_data()
+{
+    QTest::addColumn<bool>("words");
+    QTest::addColumn<QByteArray>("tail"); // appended to the coded differences
+    QTest::addColumn<int>("cut"); // coded bytes dropped at the end
+    for (const bool words : {false, true}) {
+        const QByteArray name = words ? "by words, " : "by bytes, ";
+        QTest::newRow(name + "valid") << words << QByteArray() << 0;
+        QTest::newRow(name + "one zero more") << words << QByteArray(2, '\0') << 0;
+        QTest::newRow(name + "a byte more") << words << QByteArray("\x07") << 0;
+        QTest::newRow(name + "last run cut off") << words << QByteArray() << 2;
+    }
+    QTest::newRow("run of 2^64 zeros")
+        << true << QByteArray("\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01", 11) << 0;
+}
+
+// Two copies, the first starting off a word boundary, the second from
+// further on in the old content, with changes that carry across bytes of a
+// word and runs of zeros that reach from one copy into the next.
+void TestPatcher::zero_runs_added_in_place()
+{
+    QFETCH(bool, words);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, cut);
+    const QByteArray old_data = random_bytes(64, 7);
+    QByteArray copies = old_data.mid(0, 21) + old_data.mid(30, 16);
+    for (const int at : {1, 5, 6, 9, 20, 21, 36}) // 20 and 21 end and start a copy
+        copies[at] = char(copies[at] + (at % 2 ? 0x7f : 0x81));
+    const QByteArray result = "abc" + copies + "xyz";
+    QByteArray differences(copies.size(), '\0');
+    const auto *old_bytes = reinterpret_cast<const std::uint8_t *>(old_data.constData());
+    CopyDifference::subtract(reinterpret_cast<std::uint8_t *>(differences.data()),
+                             reinterpret_cast<const std::uint8_t *>(copies.constData()), old_bytes,
+                             3, 21, words);
+    CopyDifference::subtract(reinterpret_cast<std::uint8_t *>(differences.data()) + 21,
+                             reinterpret_cast<const std::uint8_t *>(copies.constData()) + 21,
+                             old_bytes + 30, 24, 16, words);
+    QByteArray coded = zero_runs(differences) + tail;
+    coded.chop(cut);
+    QByteArray prefix(CODE_PREFIX_SIZE, '\0');
+    prefix[1] = char(DifferenceCoder::ZeroRunsZstd);
+    prefix[3] = char(words ? 1 : 0);
+    // Copies: 3 new bytes, then 21 from old offset 0; none, then 16 from 30.
+    const QByteArray control("\x03\x15\x00\x00\x10\x12", 6);
+    QVERIFY(write_file(path("target"), old_data));
+    QVERIFY(
+        write_file(path("patch"),
+                   diff_patch(old_data, result, result.size(), control, coded, "abcxyz", prefix)));
+
+    const PatchResult applied = apply_patch_file(path("patch"), path("target"));
+    if (QByteArray(QTest::currentDataTag()).endsWith("valid")) {
+        QVERIFY2(applied.ok, applied.message.c_str());
+        QVERIFY(read_file(path("target")) == result);
+    } else {
+        QVERIFY(!applied.ok);
+        QCOMPARE(applied.error, PatchError::Corrupt);
+        QVERIFY(read_file(path("target")) == old_data);
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"patch", "target"}));
+}
+
+void TestPatcher::code_restored_in_steps_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<int>("step"); // bytes built between two steps; 0: random
+    QVector<int> grow(300, 0);
+    grow[7] = 5;
+    // Code-like bytes dense with the opcodes and operands the rewrite looks
+    // at, so operands straddle every step's end.
+    QByteArray dense = random_bytes(200000, 8);
+    const char opcodes[] = {'\xe8', '\xff', '\x15', '\x25', '\x48', '\x8d', '\x05', '\x00'};
+    QRandomGenerator generator(9);
+    for (int i = 0; i < dense.size(); i += 2)
+        dense[i] = opcodes[generator.bounded(8)];
+    for (const int step : {1, 7, 8, 33, 4096, 0}) {
+        const QByteArray name = "step " + QByteArray::number(step);
+        QTest::newRow(name + ", program") << elf_program(grow) << step;
+        QTest::newRow(name + ", dense") << dense << step;
+    }
+}
+
+// The result's code is restored as its bytes are built: in steps, each
+// reading no byte past what is built, the same bytes as in one pass.
+void TestPatcher::code_restored_in_steps()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(int, step);
+    const std::size_t begin = 5;
+    const std::size_t end = std::size_t(code.size()) - 3;
+    QByteArray whole = code;
+    BranchFilter::decode(reinterpret_cast<std::uint8_t *>(whole.data()), begin, end);
+    QVERIFY(whole != code);
+
+    // Bytes not built yet are garbage: a step that read them would differ.
+    QByteArray steps(code.size(), '\xe8');
+    auto *data = reinterpret_cast<std::uint8_t *>(steps.data());
+    QRandomGenerator generator(4);
+    std::size_t scan = begin;
+    for (std::size_t built = 0; built < std::size_t(code.size());) {
+        const std::size_t next = std::min<std::size_t>(
+            std::size_t(code.size()), built + (step ? step : 1 + generator.bounded(3000)));
+        std::memcpy(steps.data() + built, code.constData() + built, next - built);
+        built = next;
+        if (built >= end)
+            scan = BranchFilter::decode_part(data, scan, end, end);
+        else if (built >= begin + 7)
+            scan = BranchFilter::decode_part(data, scan, built - 7, end);
+        QVERIFY(scan <= std::max(built, begin));
+        QVERIFY(std::memcmp(steps.constData(), whole.constData(), std::min(scan, built)) == 0);
+    }
+    QVERIFY(steps == whole);
 }
 
 // The decoder's default window limit is 128 MiB; a patch whose new content

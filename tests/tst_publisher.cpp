@@ -564,6 +564,9 @@ void TestPublisher::check_finds_faults_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QByteArray>("said");
     QTest::newRow("archive of other content") << "archive" << QByteArray("decompresses to");
+    QTest::newRow("archive cut short") << "cut" << QByteArray("orvex.exe.bz2 is cut short");
+    QTest::newRow("archive that is no bzip2")
+        << "page" << QByteArray("orvex.exe.bz2 is damaged (bzip2 error -5)");
     QTest::newRow("patch missing") << "patch" << QByteArray("is missing");
     QTest::newRow("wrong size") << "size" << QByteArray("bytes, the manifest says");
 }
@@ -579,6 +582,11 @@ void TestPublisher::check_finds_faults()
     QJsonObject table = files.value("data/table.txt").toObject();
     if (fault == "archive") {
         write(tree + "/orvex.exe.bz2", read(tree + "/notes.txt.bz2"));
+    } else if (fault == "cut") {
+        const QByteArray archive = read(tree + "/orvex.exe.bz2");
+        write(tree + "/orvex.exe.bz2", archive.left(archive.size() / 2));
+    } else if (fault == "page") {
+        write(tree + "/orvex.exe.bz2", "<html>Not Found</html>");
     } else if (fault == "patch") {
         QVERIFY(QFile::remove(tree + "/patches/" + table.value("patches").toArray()[0].toString() +
                               ".bz2"));

@@ -306,6 +306,35 @@ private slots:
                  QStringList());
     }
 
+    // A small archive of a large file is still decoding when its transfer
+    // ends, so it is judged later; one that is not the file is asked for
+    // again as one more step, from its first byte and past caches.
+    void file_judged_later_is_fetched_again_past_caches()
+    {
+        const QByteArray old_content(16 << 20, 'o'), new_content(16 << 20, 'n');
+        const QByteArray stale = bz2_compress(old_content), right = bz2_compress(new_content);
+        fixture.route("GET", at("game.dat.bz2"), [=](const RecordedRequest &request) {
+            return body(request.header("Cache-Control") == "no-cache" ? right : stale);
+        });
+        Updater updater(base());
+        updater.verify_files(
+            {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of(new_content)},
+                                       {"size", new_content.size()}}}},
+            base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        QCOMPARE(updater.get_total_steps(), qint64(2));
+        const QList<RecordedRequest> requests = fixture.requests();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[0].header("Cache-Control"), QByteArray());
+        QCOMPARE(requests[1].header("Cache-Control"), QByteArray("no-cache"));
+        QCOMPARE(requests[1].header("Pragma"), QByteArray("no-cache"));
+        for (const RecordedRequest &request : requests)
+            QVERIFY(request.header("Range").isEmpty() && request.query.isEmpty());
+        QVERIFY(read_file("game.dat") == new_content);
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
+                 QStringList());
+    }
+
     void transfer_error_ends_run_data()
     {
         QByteArray large(200000, '\0');

@@ -6,7 +6,6 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
-#include "install/extraction_backlog.h"
 #include "install/extraction_task.h"
 
 #include <QFile>
@@ -29,11 +28,11 @@ bool is_content_error(int code)
 
 } // namespace
 
-ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, ExtractionBacklog *backlog)
+ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on)
     : url(url)
     , file_path(file_path)
     , archive(ScratchArea::partial_archive_path(file_path))
-    , backlog(backlog)
+    , may_hand_on(may_hand_on)
     , output(archive, RESUMABLE_SIZE)
 {
 }
@@ -165,7 +164,7 @@ TransferSink::Failure ArchiveSink::write_failure() const
     return output.refusal(name(), name() + ARCHIVE_SUFFIX);
 }
 
-TransferSink::Verdict ArchiveSink::finish(int refetch_level, Failure &failure)
+TransferSink::Verdict ArchiveSink::finish(Failure &failure)
 {
     const bool was_continued = continued;
     continued = false;
@@ -180,17 +179,27 @@ TransferSink::Verdict ArchiveSink::finish(int refetch_level, Failure &failure)
         }
     }
     task->finish();
-    if (backlog && !was_continued && !task->has_ended()) {
-        const bool on_disk = output.on_disk();
+    if (may_hand_on && !was_continued && !task->has_ended()) {
+        handed_on_disk = output.on_disk();
         output.close_file();
         disconnect(task.get(), nullptr, this, nullptr);
-        backlog->adopt(std::move(task), file_path, on_disk, refetch_level);
+        // Queued: the outcome is taken once the task's own signal is over.
+        connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::judge,
+                Qt::QueuedConnection);
         return Verdict::HandedOn;
     }
     const ExtractOutcome outcome = task->wait_for_outcome();
     failure = {outcome.code, outcome.text};
     return was_continued && is_content_error(outcome.code) ? Verdict::WrongContinued
                                                            : Verdict::Judged;
+}
+
+// The extraction of an archive handed on has ended. A receiver may delete
+// this object: nothing is touched after the emission.
+void ArchiveSink::judge()
+{
+    const ExtractOutcome outcome = task->wait_for_outcome();
+    emit judged(outcome.code, outcome.text);
 }
 
 void ArchiveSink::settle()

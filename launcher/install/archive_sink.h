@@ -6,7 +6,6 @@
 
 #include <memory>
 
-class ExtractionBacklog;
 class ExtractionTask;
 
 // The archive of one game file, extracted while it arrives. The archive goes
@@ -15,15 +14,16 @@ class ExtractionTask;
 // only once its hash text matched. A partial archive on disk gets a note
 // (address, content, validator), so that a later run continues it.
 //
-// With a backlog, a complete archive's extraction moves there and the
-// transfer ends at once; the backlog reports the outcome. A continued archive
-// is still checked before the transfer ends, so a wrong one is fetched anew.
+// One that may hand on ends its transfer once the archive is complete, while
+// the extraction goes on; judged() then tells the outcome. A continued
+// archive is still checked before the transfer ends, so a wrong one is
+// fetched anew.
 class ArchiveSink : public TransferSink
 {
     Q_OBJECT
 
 public:
-    ArchiveSink(const QString &url, const QString &file_path, ExtractionBacklog *backlog);
+    ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on);
     ~ArchiveSink() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and
@@ -39,11 +39,13 @@ public:
     void appended() override;
     bool restart() override;
     Failure write_failure() const override;
-    Verdict finish(int refetch_level, Failure &failure) override;
+    Verdict finish(Failure &failure) override;
     void settle() override;
     void abandon(Abandon how) override;
     QString name() const override;
     QString content_hash() const override { return expected_hash; }
+    // Whether an archive handed on lies on disk (else it is in memory).
+    bool archive_on_disk() const { return handed_on_disk; }
 
 signals:
     // The extraction is over and its outcome is about to be told.
@@ -52,6 +54,7 @@ signals:
 private:
     void follow_archive();
     void note_partial();
+    void judge();
     // Creates the new file beside the target: 0 when it could, else the
     // code of the error that ends the transfer.
     int prepare_new_file() const;
@@ -62,7 +65,8 @@ private:
     QString display_name;
     QString expected_hash;
     qint64 expected_size = -1;
-    ExtractionBacklog *const backlog;
+    const bool may_hand_on;
+    bool handed_on_disk = false;
     DownloadSpool output;
     std::unique_ptr<ExtractionTask> task;
     // The archive continues one of an earlier transfer, not yet judged.

@@ -1,8 +1,6 @@
 #include "install/extraction_backlog.h"
 
-#include "app/constants.h"
-#include "files/scratch_area.h"
-#include "install/extraction_task.h"
+#include "install/file_download.h"
 
 #include <algorithm>
 
@@ -23,55 +21,38 @@ ExtractionBacklog::~ExtractionBacklog()
     stop_all();
 }
 
-void ExtractionBacklog::adopt(std::unique_ptr<ExtractionTask> task, const QString &file_path,
-                              bool on_disk, int refetch_level)
+void ExtractionBacklog::adopt(std::unique_ptr<FileDownload> file)
 {
-    // Queued: the outcome is taken once the task's own signal is over.
-    const quint64 id = ++last_id;
-    connect(
-        task.get(), &ExtractionTask::ended, this, [this, id] { ended(id); }, Qt::QueuedConnection);
-    // One that ended just now may have sent its signal already.
-    if (task->has_ended())
-        QMetaObject::invokeMethod(
-            this, [this, id] { ended(id); }, Qt::QueuedConnection);
-    tasks.push_back({id, std::move(task), file_path, on_disk, refetch_level});
+    files.push_back(std::move(file));
+}
+
+std::unique_ptr<FileDownload> ExtractionBacklog::release(FileDownload *file)
+{
+    const auto it = std::find_if(files.begin(), files.end(),
+                                 [file](const auto &held) { return held.get() == file; });
+    if (it == files.end())
+        return nullptr;
+    std::unique_ptr<FileDownload> released = std::move(*it);
+    files.erase(it);
+    return released;
 }
 
 bool ExtractionBacklog::has_room() const
 {
     int in_memory = 0;
     int on_disk = 0;
-    for (const Entry &entry : tasks)
-        ++(entry.on_disk ? on_disk : in_memory);
+    for (const auto &file : files)
+        ++(file->archive_on_disk() ? on_disk : in_memory);
     return in_memory < MAX_IN_MEMORY && on_disk < MAX_ON_DISK;
 }
 
+// Deleting a file stops its extraction and waits for it; nothing it still
+// had queued reaches anyone.
 void ExtractionBacklog::stop_all()
 {
-    for (Entry &entry : tasks) {
-        disconnect(entry.task.get(), nullptr, this, nullptr);
-        entry.task->stop();
-    }
-    tasks.clear();
-}
-
-void ExtractionBacklog::ended(quint64 id)
-{
-    auto it = std::find_if(tasks.begin(), tasks.end(),
-                           [id](const Entry &entry) { return entry.id == id; });
-    if (it == tasks.end())
-        return; // stopped meanwhile
-    const ExtractOutcome outcome = it->task->wait_for_outcome();
-    if (it->on_disk)
-        ScratchArea::drop_partial(it->file_path);
-    const QString file_path = it->file_path;
-    const int refetch_level = it->refetch_level;
-    tasks.erase(it);
-    if (outcome.code == CODE_FILE_DAMAGED && refetch_level > 0) {
-        emit refetch(file_path, refetch_level);
-    } else if (outcome.code != 0 && !reported) {
-        reported = true;
-        emit failed(outcome.code, outcome.text);
-    }
-    emit changed();
+    std::vector<std::unique_ptr<FileDownload>> stopped;
+    stopped.swap(files);
+    for (auto &file : stopped)
+        disconnect(file.get(), nullptr, nullptr, nullptr);
+    stopped.clear();
 }

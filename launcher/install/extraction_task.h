@@ -33,8 +33,9 @@ public:
     void stop();
     // Whether a decoding was started and not stopped (it may have ended).
     bool started() const { return running; }
-    // Whether the decoding has come to its end (its signal may be on its way).
-    bool has_ended() const { return running && future.isFinished(); }
+    // Whether the decoding has come to its end (its signal may be on its way,
+    // or told already while the pool thread was still returning).
+    bool has_ended() const { return running && (delivered || future.isFinished()); }
     // Waits in a local event loop until the task is over; its outcome.
     ExtractOutcome wait_for_outcome();
 

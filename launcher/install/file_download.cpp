@@ -6,18 +6,18 @@
 namespace {
 
 std::unique_ptr<TransferSink> make_sink(const QString &url, const QString &file_path,
-                                        bool compressed, ExtractionBacklog *backlog)
+                                        bool compressed, bool may_hand_on)
 {
     if (compressed)
-        return std::make_unique<ArchiveSink>(url, file_path, backlog);
+        return std::make_unique<ArchiveSink>(url, file_path, may_hand_on);
     return std::make_unique<FileSink>(file_path);
 }
 
 } // namespace
 
 FileDownload::FileDownload(const QString &url, const QString &file_path, bool compressed,
-                           ExtractionBacklog *backlog, RequestPrefetcher *prefetcher)
-    : FileDownload(make_sink(url, file_path, compressed, backlog), url, prefetcher)
+                           bool may_hand_on, RequestPrefetcher *prefetcher)
+    : FileDownload(make_sink(url, file_path, compressed, may_hand_on), url, prefetcher)
 {
 }
 
@@ -40,6 +40,11 @@ void FileDownload::set_expected(const QString &hash, qint64 size)
 {
     if (archive)
         archive->set_expected(hash, size);
+}
+
+bool FileDownload::archive_on_disk() const
+{
+    return archive && archive->archive_on_disk();
 }
 
 void FileDownload::set_display_name(const QString &name)

@@ -5,7 +5,6 @@
 #include <memory>
 
 class ArchiveSink;
-class ExtractionBacklog;
 class FileSink;
 
 // One file fetched and put in place: a Downloader writing into the sink for
@@ -18,10 +17,12 @@ class FileDownload : public Downloader
     Q_OBJECT
 
 public:
-    // `backlog`: takes the extraction of a complete archive, so that the
-    // transfer ends at once (see ArchiveSink); `prefetcher`: see Downloader.
+    // `may_hand_on`: the transfer of a compressed file may end once its
+    // archive is complete (handed_on), the extraction going on; this object
+    // then tells the file's outcome when it has ended (see Downloader and
+    // ArchiveSink). `prefetcher`: see Downloader.
     FileDownload(const QString &url, const QString &file_path, bool compressed,
-                 ExtractionBacklog *backlog = nullptr, RequestPrefetcher *prefetcher = nullptr);
+                 bool may_hand_on = false, RequestPrefetcher *prefetcher = nullptr);
     ~FileDownload() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and
@@ -31,6 +32,8 @@ public:
     // The name the player's texts give the file (a patch step names the game
     // file, not its patch); by default the file name of file_path.
     void set_display_name(const QString &name);
+    // Whether the archive of a transfer handed on lies on disk (else in memory).
+    bool archive_on_disk() const;
 
 signals:
     // A compressed file's extraction is over; its outcome follows.

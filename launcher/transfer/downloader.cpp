@@ -50,6 +50,7 @@ QString reason_text(const TransferAttempt::Result &result)
 Downloader::Downloader(const QString &url, TransferSink &sink, RequestPrefetcher *prefetcher)
     : url(url), sink(sink), prefetcher(prefetcher)
 {
+    connect(&sink, &TransferSink::judged, this, &Downloader::judged_later);
 }
 
 Downloader::~Downloader() = default;
@@ -92,9 +93,9 @@ int Downloader::next_cache_bypass() const
 
 // Transfers into the sink until it has judged a whole body. A body continued
 // from an earlier transfer that turns out wrong is fetched once more from its
-// first byte; a whole one that is not the file is fetched again past caches,
-// first with "no-cache", then with the hash in the query. Only locals are
-// touched after the final emission: a receiver may delete this.
+// first byte; a whole one that is not the file is fetched again past caches
+// (refetch_level). Only locals are touched after the final emission: a
+// receiver may delete this.
 void Downloader::download()
 {
     qint64 offset = 0;
@@ -117,7 +118,7 @@ void Downloader::download()
             emit download_error(failure.code, failure.text);
             return;
         }
-        const TransferSink::Verdict verdict = sink.finish(next_cache_bypass(), failure);
+        const TransferSink::Verdict verdict = sink.finish(failure);
         if (verdict == TransferSink::Verdict::Failed) {
             emit download_error(failure.code, failure.text);
             return;
@@ -132,18 +133,43 @@ void Downloader::download()
             validator.clear();
             continue;
         }
-        if (failure.code == CODE_FILE_DAMAGED && next_cache_bypass() > 0 && sink.restart()) {
-            cache_bypass = next_cache_bypass();
+        const int level = refetch_level(failure);
+        if (level > 0 && sink.restart()) {
+            cache_bypass = level;
             validator.clear();
             continue;
         }
         sink.settle();
-        if (failure.code != 0)
-            emit download_error(failure.code, failure.text);
-        else
-            emit download_finished();
+        report(failure);
         return;
     }
+}
+
+// The sink judged a body handed on, after the transfer: the file's outcome.
+// Fetching it again is a transfer of its own, which the owner starts when
+// its turn comes.
+void Downloader::judged_later(int code, const QString &text)
+{
+    const Failure failure {code, text};
+    const int level = refetch_level(failure);
+    sink.settle();
+    if (level > 0)
+        emit fetch_again(level);
+    else
+        report(failure);
+}
+
+int Downloader::refetch_level(const Failure &failure) const
+{
+    return failure.code == CODE_FILE_DAMAGED ? next_cache_bypass() : 0;
+}
+
+void Downloader::report(const Failure &failure)
+{
+    if (failure.code != 0)
+        emit download_error(failure.code, failure.text);
+    else
+        emit download_finished();
 }
 
 // Runs attempts until one completes, a failure is final, or the retries are

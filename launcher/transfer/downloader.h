@@ -19,8 +19,9 @@ class TransferAttempt;
 // what the body becomes and judges it once it is whole. Failed transfers are
 // resumed where they stopped and retried after growing pauses; a sink may
 // continue a body of an earlier run. A whole body that the sink finds is not
-// the file is fetched again past caches. The outcome is told only by
-// signals; one object serves one transfer.
+// the file is fetched again past caches: at once when the sink judged it
+// before the transfer ended, else by a new transfer at the level fetch_again
+// names. The outcome is told only by signals; one object serves one transfer.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -74,12 +75,15 @@ public:
 signals:
     // After any progress, exactly one of download_finished (the sink took
     // the body and found it good), download_error, or handed_on (the body is
-    // complete and the sink judges it later: the outcome is the sink's to
-    // report); none when cancelled.
+    // complete and the sink judges it later); none when cancelled. After
+    // handed_on, once the sink has judged: download_finished, download_error,
+    // or fetch_again (the body is not the file: a new transfer is to fetch
+    // it past caches at `level`, from its first byte).
     void download_error(int error_code, const QString &what);
     void download_progress(qint64 bytes_read, qint64 bytes_total);
     void download_finished();
     void handed_on();
+    void fetch_again(int level);
     // Told before each pause: why the attempt failed, the pause in seconds,
     // the number of the coming attempt and of attempts in all.
     void retrying(const QString &reason, int seconds, int attempt, int attempts);
@@ -94,6 +98,13 @@ private:
     QUrl request_address() const;
     // The level a fetch past caches would use next; 0 when none is left.
     int next_cache_bypass() const;
+    // The level at which a body judged with `failure` is fetched again past
+    // caches: a whole body that is not the file, while a level is left; else 0.
+    int refetch_level(const Failure &failure) const;
+    // The sink's later verdict on a body handed on.
+    void judged_later(int code, const QString &text);
+    // Tells a final verdict: download_finished, or download_error.
+    void report(const Failure &failure);
 
     QString url;
     TransferSink &sink;

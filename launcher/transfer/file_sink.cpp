@@ -31,7 +31,7 @@ TransferSink::Failure FileSink::write_failure() const
     return output.refusal(name(), name());
 }
 
-TransferSink::Verdict FileSink::finish(int, Failure &failure)
+TransferSink::Verdict FileSink::finish(Failure &failure)
 {
     output.close_file();
     failure = {};

@@ -23,7 +23,7 @@ public:
     void appended() override { }
     bool restart() override { return output.clear(); }
     Failure write_failure() const override;
-    Verdict finish(int refetch_level, Failure &failure) override;
+    Verdict finish(Failure &failure) override;
     void settle() override { }
     void abandon(Abandon how) override;
     QString name() const override;

@@ -23,7 +23,7 @@ public:
     // What the sink made of a complete body.
     enum class Verdict {
         Judged, // the body was checked: failure tells the result (code 0: it is the file)
-        HandedOn, // the body is complete and checked elsewhere, later
+        HandedOn, // the body is complete and is judged later: judged() tells
         WrongContinued, // a body continued from an earlier transfer is not the file
         Failed // the sink could not take the body (failure), and has cleaned up
     };
@@ -52,9 +52,8 @@ public:
     virtual bool restart() = 0;
     // Why the device refused the bytes.
     virtual Failure write_failure() const = 0;
-    // The body is complete: its verdict. `refetch_level` is the fetch past
-    // caches a body that is not the file would get, 0 when none is left.
-    virtual Verdict finish(int refetch_level, Failure &failure) = 0;
+    // The body is complete: its verdict.
+    virtual Verdict finish(Failure &failure) = 0;
     // The judged body is final: lets go of it before the outcome is told.
     virtual void settle() = 0;
     virtual void abandon(Abandon how) = 0;
@@ -68,4 +67,7 @@ signals:
     // The sink needs no more bytes (its reader has ended early): the attempt
     // under way stops, and finish() tells what happened.
     void satisfied();
+    // A body handed on has been judged: code 0, it is the file; otherwise
+    // the code and text of the failure. Told once, after the transfer is over.
+    void judged(int code, const QString &text);
 };

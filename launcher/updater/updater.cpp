@@ -9,9 +9,6 @@ Updater::Updater(const QUrl &base_url)
     , backlog(new ExtractionBacklog(this))
     , prefetcher(new RequestPrefetcher(this))
 {
-    connect(backlog, &ExtractionBacklog::failed, this, &Updater::extraction_failed);
-    connect(backlog, &ExtractionBacklog::refetch, this, &Updater::refetch_whole);
-    connect(backlog, &ExtractionBacklog::changed, this, &Updater::continue_run);
 }
 
 Updater::~Updater()

@@ -133,11 +133,18 @@ private:
     void continue_run();
     // Sends the requests of the next few small whole files ahead.
     void prefetch_ahead();
-    // An extraction handed to the backlog failed: the run ends with its error.
-    void extraction_failed(int error_code, const QString &what);
-    // An extraction handed to the backlog gave another file than the
-    // manifest's: the file is planned once more, fetched past caches.
-    void refetch_whole(const QString &name, int level);
+    // The step's transfer ended with its file still extracting: the
+    // FileDownload goes to the backlog and tells the file's outcome from
+    // there (extraction_ended); the next step may start.
+    void hand_on();
+    // A file of an earlier step has told its outcome from the backlog: an
+    // error ends the run; a file to fetch again past caches (refetch_level
+    // above 0) gets one more step, as `record` was planned, at that level.
+    void extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
+                          const QString &what, int refetch_level);
+    // The file of `record` is planned once more, fetched past caches at
+    // `level`, as the next step.
+    void refetch_whole(const FileRecord &record, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
     // Ends the run with one error, then update_finished(false).
@@ -165,15 +172,12 @@ private:
     QString server_version;
     QString exec_name = GAME_EXECUTABLE;
     QQueue<FileRecord> file_queue;
-    // Whole-file steps of this run whose transfer has finished, by name: a
-    // file whose extraction finds a wrong archive is planned again from here.
-    QHash<QString, FileRecord> fetched_whole;
     qint64 current_step = 0;
     qint64 total_steps = 0;
     QElapsedTimer download_timer;
     QString current_file_name;
     FileDownload *downloader = nullptr;
-    // Extractions of earlier steps that still run while later steps transfer.
+    // Files of earlier steps still extracting while later steps transfer.
     ExtractionBacklog *backlog = nullptr;
     // Requests of coming small files, sent while earlier steps run.
     RequestPrefetcher *prefetcher = nullptr;

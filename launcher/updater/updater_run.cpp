@@ -22,6 +22,7 @@
 #include <QStorageInfo>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -58,7 +59,6 @@ void Updater::start_update()
     QSet<QString> planned;
     QStringList targets;
     total_steps = 0;
-    backlog->start_run();
     for (const FileRecord &record : qAsConst(file_queue)) {
         total_steps += record.patch_chain.isEmpty() ? 1 : record.patch_chain.size();
         planned.insert(record.name);
@@ -66,7 +66,6 @@ void Updater::start_update()
     }
     ScratchArea::sweep(planned, targets);
     remove_cache_leftovers();
-    fetched_whole.clear();
     running = true;
     if (total_steps != 0) {
         current_step = 0;
@@ -176,7 +175,7 @@ void Updater::download_whole_instead()
 
 // Starts the step at the front of `record`: its first patch, or the whole
 // file when no patch is left. The transfer runs on this thread and reports
-// through the three slots.
+// through the three slots, or hands its file on to the backlog (hand_on).
 void Updater::start_next_download(const FileRecord &record)
 {
     QString remote_path;
@@ -202,7 +201,7 @@ void Updater::start_next_download(const FileRecord &record)
     }
 
     FileDownload *transfer = compressed
-        ? new FileDownload(record.base_url.toString() + remote_path, local_path, true, backlog,
+        ? new FileDownload(record.base_url.toString() + remote_path, local_path, true, true,
                            prefetcher)
         : new FileDownload(record.base_url.toString() + remote_path, local_path, false);
     transfer->set_transfer_timeout(network_timeout_ms);
@@ -220,9 +219,7 @@ void Updater::start_next_download(const FileRecord &record)
     last_bytes_read = 0;
     last_bytes_total = -1;
     connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
-    // The step is over as well when its extraction goes on in the backlog,
-    // which alone then reports the file's outcome.
-    connect(transfer, &Downloader::handed_on, this, &Updater::download_finished);
+    connect(transfer, &Downloader::handed_on, this, &Updater::hand_on);
     connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
     connect(transfer, &Downloader::download_progress, this,
             qOverload<qint64, qint64>(&Updater::download_progress));
@@ -274,22 +271,46 @@ void Updater::prefetch_ahead()
     }
 }
 
-void Updater::extraction_failed(int error_code, const QString &what)
+// From here on the file's signals tell its outcome, not the step's; its
+// step is over as if finished (the record leaves the plan).
+void Updater::hand_on()
 {
-    if (running)
-        end_with_error(error_code, what);
+    FileDownload *const file = downloader;
+    const FileRecord record = file_queue.head();
+    disconnect(file, nullptr, this, nullptr);
+    downloader = nullptr;
+    connect(file, &Downloader::download_finished, this,
+            [this, file, record] { extraction_ended(file, record, 0, QString(), 0); });
+    connect(file, &Downloader::download_error, this,
+            [this, file, record](int error_code, const QString &what) {
+                extraction_ended(file, record, error_code, what, 0);
+            });
+    connect(file, &Downloader::fetch_again, this,
+            [this, file, record](int level) { extraction_ended(file, record, 0, QString(), level); });
+    backlog->adopt(std::unique_ptr<FileDownload>(file));
+    download_finished();
 }
 
-void Updater::refetch_whole(const QString &name, int level)
+void Updater::extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
+                               const QString &what, int refetch_level)
 {
+    // Deleted on return, once nothing here needs it.
+    const std::unique_ptr<FileDownload> ended = backlog->release(file);
     if (!running)
         return;
-    const auto it = fetched_whole.constFind(name);
-    if (it == fetched_whole.constEnd()) {
-        extraction_failed(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED.arg(QFileInfo(name).fileName()));
+    if (error_code != 0) {
+        end_with_error(error_code, what);
         return;
     }
-    FileRecord again = it.value();
+    if (refetch_level > 0)
+        refetch_whole(record, refetch_level);
+    // There may be room now, or nothing left.
+    continue_run();
+}
+
+void Updater::refetch_whole(const FileRecord &record, int level)
+{
+    FileRecord again = record;
     again.cache_bypass = level;
     // One more step, next in line: after the step under way, if any, else
     // first. It takes the number of a step that has not started yet, or the
@@ -298,7 +319,6 @@ void Updater::refetch_whole(const QString &name, int level)
     if (file_queue.isEmpty())
         ++current_step;
     file_queue.insert(downloader ? 1 : 0, again);
-    // The backlog's change report that follows starts it when there is room.
 }
 
 // Runs the patch program on the game file, in its folder as OpenFolder
@@ -400,8 +420,6 @@ void Updater::download_finished()
             download_whole_instead();
             return;
         }
-    } else {
-        fetched_whole.insert(record.name, record);
     }
     if (file_queue.head().patch_chain.isEmpty())
         file_queue.dequeue();
