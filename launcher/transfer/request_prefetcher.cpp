@@ -1,7 +1,11 @@
 #include "transfer/request_prefetcher.h"
 
 #include "app/blocking_request.h"
+#include "app/network_access.h"
+#include "transfer/downloader.h"
 
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 
 namespace {
@@ -9,6 +13,14 @@ namespace {
 // What a reply sent ahead may hold before it is taken: enough for the small
 // files it is used for; a larger body waits on the network until taken.
 constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
+
+// Managers of its own besides the thread's, for HTTP/1.1 from a distant
+// server, and the connections per manager that the network layer keeps.
+constexpr int OWN_MANAGERS = 7;
+constexpr int CONNECTIONS_PER_MANAGER = 6;
+// Answers later than this come from a distant server (a round trip each),
+// or from a slow one.
+constexpr qint64 DISTANT_MS = 30;
 
 } // namespace
 
@@ -25,13 +37,76 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     if (slot)
         return;
     BlockingRequest request(address, timeout_ms);
+    request.use_manager(next_manager());
     slot.reset(request.start_get());
+    time_answer(slot.get());
     slot->setReadBufferSize(READ_BUFFER_SIZE);
+}
+
+void RequestPrefetcher::prefetch_file(const QString &url, int timeout_ms)
+{
+    if (holds_file(url))
+        return;
+    const QUrl address = Downloader::address_of(url);
+    addresses.insert(url, address.toString());
+    prefetch(address, timeout_ms);
+}
+
+bool RequestPrefetcher::holds_file(const QString &url) const
+{
+    const auto it = addresses.constFind(url);
+    return it != addresses.constEnd() && replies.count(*it) != 0;
 }
 
 bool RequestPrefetcher::holds(const QUrl &address) const
 {
     return replies.count(address.toString()) != 0;
+}
+
+// Until the distance is known, each answer is timed from its request. The
+// first answers include setting up their connections; one sent once a
+// connection was free again (after the first round) shows the round trip.
+void RequestPrefetcher::time_answer(QNetworkReply *reply)
+{
+    if (distance != Distance::Unknown)
+        return;
+    QElapsedTimer sent;
+    sent.start();
+    connect(reply, &QNetworkReply::finished, this, [this, reply, sent] {
+        if (distance != Distance::Unknown || reply->error() != QNetworkReply::NoError)
+            return;
+        if (reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool()) {
+            multiplexed = true;
+            distance = Distance::Near;
+        } else if (sent.elapsed() <= DISTANT_MS) {
+            distance = Distance::Near;
+        } else if (++slow_answers > CONNECTIONS_PER_MANAGER) {
+            distance = Distance::Far;
+        }
+    });
+}
+
+bool RequestPrefetcher::has_room(int wanted) const
+{
+    const int limit =
+        distance == Distance::Unknown ? qMin(wanted, CONNECTIONS_PER_MANAGER) : wanted;
+    return int(replies.size()) < limit;
+}
+
+QNetworkAccessManager &RequestPrefetcher::next_manager()
+{
+    QNetworkAccessManager &shared = network_access::thread_manager();
+    if (multiplexed || distance != Distance::Far)
+        return shared;
+    turn = (turn + 1) % (OWN_MANAGERS + 1);
+    if (turn == 0)
+        return shared;
+    while (own_managers.size() < turn) {
+        auto *made = new QNetworkAccessManager(this);
+        network_access::refuse_cookies(*made);
+        own_managers.append(made);
+    }
+    return *own_managers[turn - 1];
 }
 
 std::unique_ptr<QNetworkReply> RequestPrefetcher::take(const QUrl &address)
@@ -40,6 +115,8 @@ std::unique_ptr<QNetworkReply> RequestPrefetcher::take(const QUrl &address)
     if (it == replies.end())
         return nullptr;
     std::unique_ptr<QNetworkReply> reply = std::move(it->second);
+    if (reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
+        multiplexed = true;
     replies.erase(it);
     return reply;
 }
@@ -51,4 +128,5 @@ void RequestPrefetcher::clear()
             entry.second->abort();
     }
     replies.clear();
+    addresses.clear();
 }
