@@ -43,18 +43,18 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     slot->setReadBufferSize(READ_BUFFER_SIZE);
 }
 
-void RequestPrefetcher::prefetch_file(const QString &url, int timeout_ms)
+void RequestPrefetcher::prefetch_file(const QString &name, const QString &url, int timeout_ms)
 {
-    if (holds_file(url))
+    if (holds_file(name))
         return;
     const QUrl address = Downloader::address_of(url);
-    addresses.insert(url, address.toString());
+    addresses.insert(name, address.toString());
     prefetch(address, timeout_ms);
 }
 
-bool RequestPrefetcher::holds_file(const QString &url) const
+bool RequestPrefetcher::holds_file(const QString &name) const
 {
-    const auto it = addresses.constFind(url);
+    const auto it = addresses.constFind(name);
     return it != addresses.constEnd() && replies.count(*it) != 0;
 }
 

@@ -6,8 +6,8 @@
 #include <QUrl>
 #include <QVector>
 
-#include <map>
 #include <memory>
+#include <unordered_map>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -38,11 +38,11 @@ public:
 
     // Sends a GET of address now, unless one is already waiting for it.
     void prefetch(const QUrl &address, int timeout_ms);
-    // The same for the transfer of url (Downloader::address_of), which is
-    // worked out only the first time that url is asked for.
-    void prefetch_file(const QString &url, int timeout_ms);
-    // A reply for the transfer of url was sent and is still waiting.
-    bool holds_file(const QString &url) const;
+    // The same for the transfer of url (Downloader::address_of) of the file
+    // `name`; holds_file(name) tells whether its reply is still waiting, at
+    // the cost of a lookup by name.
+    void prefetch_file(const QString &name, const QString &url, int timeout_ms);
+    bool holds_file(const QString &name) const;
     // Whether one more request may be sent ahead of at most `wanted`.
     bool has_room(int wanted) const;
     // The reply sent ahead for address (maybe finished already), or null.
@@ -57,8 +57,12 @@ private:
     QNetworkAccessManager &next_manager();
     void time_answer(QNetworkReply *reply);
 
-    std::map<QString, std::unique_ptr<QNetworkReply>> replies;
-    // The addresses (as replies are keyed) of the urls asked for.
+    struct KeyHash
+    {
+        size_t operator()(const QString &key) const { return qHash(key); }
+    };
+    std::unordered_map<QString, std::unique_ptr<QNetworkReply>, KeyHash> replies;
+    // The addresses (as replies are keyed) of the files asked for, by name.
     QHash<QString, QString> addresses;
     // Children of this object, made when first needed.
     QVector<QNetworkAccessManager *> own_managers;

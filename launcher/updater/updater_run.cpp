@@ -273,12 +273,12 @@ void Updater::prefetch_ahead()
         bytes += record.expected_size;
         if (bytes > PREFETCH_BYTES)
             return;
-        const QString url = record.base_url.toString() + record.name;
-        if (prefetcher->holds_file(url))
+        if (prefetcher->holds_file(record.name))
             continue;
         if (!prefetcher->has_room(PREFETCH_DEPTH) || ScratchArea::has_note(record.name))
             return;
-        prefetcher->prefetch_file(url, network_timeout_ms);
+        prefetcher->prefetch_file(record.name, record.base_url.toString() + record.name,
+                                  network_timeout_ms);
     }
 }
 
