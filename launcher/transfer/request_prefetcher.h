@@ -26,8 +26,9 @@ class QNetworkReply;
 // So the first answers are timed: until one has come quickly, or a round
 // after the first has come late, no more requests are under way than one
 // manager's connections; when they came late (a distant server), the
-// requests are spread over a few managers of this object's own as well. An answer over HTTP/2, which carries every request on one
-// connection, sends them all through the thread's manager.
+// requests are spread over a few managers of this object's own as well. An
+// answer over HTTP/2, which carries every request on one connection, sends
+// them all through the thread's manager.
 class RequestPrefetcher : public QObject
 {
     Q_OBJECT
