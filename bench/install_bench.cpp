@@ -267,7 +267,8 @@ Timing curl_fetch(const QString &base, const QString &ca, const QStringList &nam
     config.close();
     return timing_of(run_shell(
         shell_command({"curl", "-s", "-f", "--cacert", ca,
-                       parallel ? "--parallel" : "--no-parallel", "-K", config.fileName()})));
+                       parallel ? "--parallel" : "--no-parallel", "-K", config.fileName()}) +
+                               " 2>/dev/null"));
 }
 
 double bunzip_all(const QString &dir)
