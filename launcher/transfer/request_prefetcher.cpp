@@ -58,11 +58,6 @@ bool RequestPrefetcher::holds_file(const QString &name) const
     return it != addresses.constEnd() && replies.count(*it) != 0;
 }
 
-bool RequestPrefetcher::holds(const QUrl &address) const
-{
-    return replies.count(address.toString()) != 0;
-}
-
 // Until the distance is known, each answer is timed from its request. The
 // first answers include setting up their connections; one sent once a
 // connection was free again (after the first round) shows the round trip.

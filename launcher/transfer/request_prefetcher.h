@@ -48,7 +48,6 @@ public:
     bool has_room(int wanted) const;
     // The reply sent ahead for address (maybe finished already), or null.
     std::unique_ptr<QNetworkReply> take(const QUrl &address);
-    bool holds(const QUrl &address) const;
     // Aborts and drops every reply nobody took.
     void clear();
 
