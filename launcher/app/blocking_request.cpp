@@ -12,9 +12,6 @@ BlockingRequest::BlockingRequest(const QUrl &url, int timeout_ms) : outgoing(url
 {
     outgoing.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
     outgoing.setTransferTimeout(timeout_ms);
-    // HTTP/2 where the server offers it (ALPN): one connection carries many
-    // requests at once; HTTP/1.1 otherwise.
-    outgoing.setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
 }
 
 QNetworkAccessManager &BlockingRequest::manager()

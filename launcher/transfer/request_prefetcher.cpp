@@ -38,9 +38,22 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
         return;
     BlockingRequest request(address, timeout_ms);
     request.use_manager(next_manager());
-    slot.reset(request.start_get());
-    time_answer(slot.get());
-    slot->setReadBufferSize(READ_BUFFER_SIZE);
+    // Only small files are requested ahead: HTTP/2 where the server offers it.
+    request.request().setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+    QNetworkReply *reply = request.start_get();
+    slot.reset(reply);
+    time_answer(reply);
+    reply->setReadBufferSize(READ_BUFFER_SIZE);
+    // Over HTTP/2 the network layer keeps whatever arrives, past the read
+    // buffer limit: a body much larger than announced is dropped, and the
+    // transfer asks for it itself when its turn comes (and writes it out as
+    // it arrives).
+    const QString key = address.toString();
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [this, key, reply](qint64 received, qint64) {
+                if (received > READ_BUFFER_SIZE)
+                    drop(key, reply);
+            });
 }
 
 void RequestPrefetcher::prefetch_file(const QString &name, const QString &url, int timeout_ms)
@@ -55,7 +68,20 @@ void RequestPrefetcher::prefetch_file(const QString &name, const QString &url, i
 bool RequestPrefetcher::holds_file(const QString &name) const
 {
     const auto it = addresses.constFind(name);
-    return it != addresses.constEnd() && replies.count(*it) != 0;
+    return it != addresses.constEnd() && (replies.count(*it) != 0 || dropped.contains(*it));
+}
+
+// Deferred: the reply is deleted outside its own signal.
+void RequestPrefetcher::drop(const QString &key, const QNetworkReply *reply_sent)
+{
+    const auto it = replies.find(key);
+    if (it == replies.end() || it->second.get() != reply_sent)
+        return; // taken meanwhile: its transfer writes it out
+    QNetworkReply *reply = it->second.release();
+    replies.erase(it);
+    dropped.insert(key);
+    reply->abort();
+    reply->deleteLater();
 }
 
 // Until the distance is known, each answer is timed from its request. The
@@ -124,4 +150,5 @@ void RequestPrefetcher::clear()
     }
     replies.clear();
     addresses.clear();
+    dropped.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QVector>
@@ -56,6 +57,7 @@ private:
 
     QNetworkAccessManager &next_manager();
     void time_answer(QNetworkReply *reply);
+    void drop(const QString &key, const QNetworkReply *reply_sent);
 
     struct KeyHash
     {
@@ -64,6 +66,8 @@ private:
     std::unordered_map<QString, std::unique_ptr<QNetworkReply>, KeyHash> replies;
     // The addresses (as replies are keyed) of the files asked for, by name.
     QHash<QString, QString> addresses;
+    // Replies dropped for a body too large to hold: not asked for again.
+    QSet<QString> dropped;
     // Children of this object, made when first needed.
     QVector<QNetworkAccessManager *> own_managers;
     int turn = 0;

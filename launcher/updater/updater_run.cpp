@@ -217,6 +217,9 @@ void Updater::start_next_download(const FileRecord &record)
         transfer->set_display_name(display_name);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
+        // A small file shares the HTTP/2 connection of the requests sent ahead.
+        transfer->set_http2_allowed(record.expected_size >= 0 &&
+                                    record.expected_size <= PREFETCH_MAX_SIZE);
         prefetch_ahead();
     }
     connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
