@@ -34,10 +34,12 @@ constexpr double MIB = 1024.0 * 1024.0;
 // beyond the current one, and no more bytes in all than PREFETCH_BYTES. Over
 // HTTP/2 they share one connection; over HTTP/1.1 the network layer sends
 // them on its connections to the server as each one frees, without waiting
-// for this thread (RequestPrefetcher).
+// for this thread (RequestPrefetcher). A request waiting for a connection
+// counts towards its inactivity limit: the byte bound keeps that wait short
+// on a slow line (as many bytes as four requests of the largest size).
 constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
 constexpr int PREFETCH_DEPTH = 48;
-constexpr qint64 PREFETCH_BYTES = 4 * 1024 * 1024;
+constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 
 // Temporary files of a verification-cache write that a kill cut short: the
 // cache's own name and a random suffix of six characters.
