@@ -1,18 +1,30 @@
 // The launcher's update road end to end against the development service,
 // compared with command-line tools doing the same work:
 //   fresh install: ~200 MiB in 300 files, against curl fetching every archive
-//                  plus bunzip2 of every archive (the sum of both);
+//                  plus bunzip2 of every archive (the sum of both), and
+//                  against the slower of the launcher's own two stages run
+//                  alone: its transfer of the 300 archives into files, and
+//                  its decoder over those archives on disk;
 //   small files:   2,000 files of 4 KiB, against one curl fetching them all
-//                  over one connection;
+//                  over one connection, from the development service; the
+//                  same files from nginx over TLS (HTTP/2 offered), against
+//                  one curl and curl --parallel; 200 of them from a server
+//                  50 ms away;
 //   resume:        an update killed at 90 % of a 200 MiB archive, then run
 //                  again: how much of the file the server sends again.
 //   bench_install [WORK_DIR [fresh|small|resume...]]
 //   bench_install --drive BASE_URL CA_FILE INSTALL_DIR   (internal: one update)
+//   bench_install --transfer BASE_URL CA_FILE TREE OUT_DIR  (internal: the
+//                 transfer alone of every archive of TREE into OUT_DIR)
+//   bench_install --decode ARCHIVE_DIR OUT_DIR   (internal: the decoder alone)
 #include "app/version.h"
 #include "bench_util.h"
 
 #include "app/tls_setup.h"
 #include "files/scratch_area.h"
+#include "install/archive_extractor.h"
+#include "transfer/downloader.h"
+#include "transfer/file_sink.h"
 #include "updater/updater.h"
 
 #include <QCoreApplication>
@@ -22,11 +34,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +76,52 @@ int drive(const QString &base, const QString &ca_path, const QString &install)
     QMetaObject::invokeMethod(&updater, &Updater::start_update, Qt::QueuedConnection);
     QCoreApplication::exec();
     return status;
+}
+
+QStringList archive_names(const QString &tree);
+
+// Child mode: the launcher's transfer alone, one archive after the other as
+// an update fetches them, each into a file of its own (no decoding).
+int transfer_only(const QString &base, const QString &ca_path, const QString &tree,
+                  const QString &out)
+{
+    QFile ca(ca_path);
+    if (!ca.open(QIODevice::ReadOnly) || !QDir::setCurrent(out))
+        return 2;
+    trust_additional_ca(ca.readAll());
+    const QStringList names = archive_names(tree);
+    int status = names.isEmpty() ? 1 : 0;
+    for (int i = 0; i < names.size() && status == 0; ++i) {
+        FileSink sink(QString("%1.bz2").arg(i));
+        Downloader transfer(base + names[i].chopped(4), sink);
+        QObject::connect(&transfer, &Downloader::download_error,
+                         [&status](int code, const QString &what) {
+                             std::fprintf(stderr, "%d: %s\n", code, qPrintable(what));
+                             status = 1;
+                         });
+        transfer.download();
+    }
+    return status;
+}
+
+// Child mode: the launcher's decoder alone over every archive of a folder,
+// each into a file of its own. An archive of a few hundred KiB is one bzip2
+// block, decoded by one worker; as in an update, whose extractions run
+// beside each other, several archives are decoded at once (one per core).
+int decode_only(const QString &archives, const QString &out)
+{
+    if (!QDir::setCurrent(out))
+        return 2;
+    const QStringList names = QDir(archives).entryList({"*.bz2"}, QDir::Files);
+    std::atomic<int> failures {0};
+    QtConcurrent::blockingMap(names, [&](const QString &name) {
+        const ExtractOutcome outcome = extract_archive(archives + "/" + name, name.chopped(4));
+        if (outcome.code != 0) {
+            std::fprintf(stderr, "%d: %s\n", outcome.code, qPrintable(outcome.text));
+            ++failures;
+        }
+    });
+    return names.isEmpty() || failures != 0 ? 1 : 0;
 }
 
 // The development service on a free port, serving one tree.
@@ -138,18 +201,43 @@ void empty_trash(const QString &work)
     QDir(work + "/trash").removeRecursively();
 }
 
-double best(QVector<double> times)
+// A time and the processor time it took; seconds, -1 for a failed run.
+struct Timing
 {
-    return times.isEmpty() ? 0 : *std::min_element(times.begin(), times.end());
+    double seconds = -1;
+    double cpu = -1;
+};
+
+Timing timing_of(const RunResult &run)
+{
+    return run.ok ? Timing {run.seconds, run.cpu_seconds} : Timing {};
 }
 
-// One fresh install by the launcher's update road; seconds, or -1.
-double launcher_install(const Service &service, const QString &ca, const QString &install)
+// The fastest of some runs (with its processor time); failed when any failed.
+Timing best(const QVector<Timing> &runs)
+{
+    Timing fastest;
+    for (const Timing &run : runs) {
+        if (run.seconds < 0)
+            return {};
+        if (fastest.seconds < 0 || run.seconds < fastest.seconds)
+            fastest = run;
+    }
+    return fastest;
+}
+
+// "1.23 s (cpu 0.98 s)"
+QString shown(const Timing &timing)
+{
+    return fixed(timing.seconds) + " s (cpu " + fixed(timing.cpu) + " s)";
+}
+
+// One fresh install by the launcher's update road.
+Timing launcher_install(const QString &base, const QString &ca, const QString &install)
 {
     set_aside(install);
-    const RunResult run = run_shell(shell_command(
-        {QCoreApplication::applicationFilePath(), "--drive", service.base(), ca, install}));
-    return run.ok ? run.seconds : -1;
+    return timing_of(run_shell(
+        shell_command({QCoreApplication::applicationFilePath(), "--drive", base, ca, install})));
 }
 
 QStringList archive_names(const QString &tree)
@@ -165,24 +253,27 @@ QStringList archive_names(const QString &tree)
     return names;
 }
 
-// curl fetching every archive in one process (one connection, kept alive);
-// seconds, or -1.
-double curl_fetch(const Service &service, const QString &ca, const QStringList &names,
-                  const QString &into)
+// curl fetching every archive in one process, each into a file of its own:
+// one transfer after the other over one connection kept alive, or with
+// `parallel` curl's own many-transfers mode (up to 50 at once, multiplexed
+// over HTTP/2 where the server offers it).
+Timing curl_fetch(const QString &base, const QString &ca, const QStringList &names,
+                  const QString &into, bool parallel = false)
 {
     set_aside(into);
     QFile config(into + "/.curl-config");
     if (!config.open(QIODevice::WriteOnly))
-        return -1;
+        return {};
     for (int i = 0; i < names.size(); ++i)
         config.write(QString("url = \"%1%2\"\noutput = \"%3/%4.bz2\"\n")
-                         .arg(service.base(), names[i], into)
+                         .arg(base, names[i], into)
                          .arg(i)
                          .toUtf8());
     config.close();
-    const RunResult run = run_shell(shell_command(
-        {"curl", "-s", "-f", "--cacert", ca, "--parallel-max", "1", "-K", config.fileName()}));
-    return run.ok ? run.seconds : -1;
+    return timing_of(run_shell(
+        shell_command({"curl", "-s", "-f", "--cacert", ca,
+                       parallel ? "--parallel" : "--no-parallel", "-K", config.fileName()}) +
+                               " 2>/dev/null"));
 }
 
 double bunzip_all(const QString &dir)
@@ -208,62 +299,224 @@ void fresh_install(const QString &work)
     }
     const QString ca = work + "/state/ca.pem";
     const QStringList names = archive_names(tree);
-    QVector<double> ours, tools;
+    const QString fetched = work + "/install-fetched";
+    const QString decoded = work + "/install-decoded";
+    QVector<Timing> ours, tools, transfer, decode;
     for (int run = 0; run < RUNS; ++run) {
-        ours << launcher_install(service, ca, work + "/install-ours");
-        const double fetch = curl_fetch(service, ca, names, work + "/install-tools");
+        ours << launcher_install(service.base(), ca, work + "/install-ours");
+        const Timing fetch = curl_fetch(service.base(), ca, names, work + "/install-tools");
         const double unpack = bunzip_all(work + "/install-tools");
-        tools << (fetch < 0 || unpack < 0 ? -1 : fetch + unpack);
+        tools << (fetch.seconds < 0 || unpack < 0 ? Timing {}
+                                                  : Timing {fetch.seconds + unpack, -1});
+        // The launcher's two stages alone: its transfer into files, then its
+        // decoder over those files.
+        set_aside(fetched);
+        transfer << timing_of(
+            run_shell(shell_command({QCoreApplication::applicationFilePath(), "--transfer",
+                                     service.base(), ca, tree, fetched})));
+        set_aside(decoded);
+        decode << timing_of(run_shell(shell_command(
+            {QCoreApplication::applicationFilePath(), "--decode", fetched, decoded})));
     }
-    if (*std::min_element(ours.begin(), ours.end()) < 0 ||
-        *std::min_element(tools.begin(), tools.end()) < 0) {
+    const Timing launcher = best(ours);
+    const Timing reference = best(tools);
+    if (launcher.seconds < 0 || reference.seconds < 0) {
         std::printf("fresh install: a run failed\n");
         return;
     }
-    std::printf("fresh install (300 files, 200 MiB): launcher %s s, curl + bunzip2 %s s: "
+    std::printf("fresh install (300 files, 200 MiB): launcher %s, curl + bunzip2 %s s: "
                 "%sx faster (target >= 1.7x)\n",
-                qPrintable(fixed(best(ours))), qPrintable(fixed(best(tools))),
-                qPrintable(fixed(best(tools) / best(ours))));
+                qPrintable(shown(launcher)), qPrintable(fixed(reference.seconds)),
+                qPrintable(fixed(reference.seconds / launcher.seconds)));
+    const Timing alone_transfer = best(transfer);
+    const Timing alone_decode = best(decode);
+    if (alone_transfer.seconds < 0 || alone_decode.seconds < 0) {
+        std::printf("fresh install against its stages: a run failed\n");
+        return;
+    }
+    const double slower = qMax(alone_transfer.seconds, alone_decode.seconds);
+    std::printf("fresh install against its slower stage: transfer alone %s, decoding alone %s: "
+                "install %sx the slower (target <= 1.15x)\n",
+                qPrintable(shown(alone_transfer)), qPrintable(shown(alone_decode)),
+                qPrintable(fixed(launcher.seconds / slower)));
 }
 
-// Many small files installed by the launcher against curl fetching their
-// archives over one connection, from a server `delay_ms` away; the best
-// times of each, or {-1, -1}.
-QPair<double, double> small_files_against_curl(const QString &work, const QString &name,
-                                               int count, int delay_ms)
+// A release of `count` files of 4 KiB, published once.
+bool small_release(const QString &work, const QString &name, int count, QString &tree)
 {
     const QString release = work + "/" + name + "-release";
-    const QString tree = work + "/" + name + "-tree";
-    if (!ensure_release(release, count, qint64(count) * 4096) || !publish(release, tree))
-        return {-1, -1};
-    Service service(work, tree, work + "/" + name + "-service.log", 0, delay_ms);
-    if (!service.ok())
-        return {-1, -1};
-    const QString ca = work + "/state/ca.pem";
-    const QStringList names = archive_names(tree);
-    QVector<double> ours, curl;
-    for (int run = 0; run < RUNS; ++run) {
-        ours << launcher_install(service, ca, work + "/" + name + "-ours");
-        curl << curl_fetch(service, ca, names, work + "/" + name + "-curl");
-    }
-    return {best(ours), best(curl)};
+    tree = work + "/" + name + "-tree";
+    return ensure_release(release, count, qint64(count) * 4096) && publish(release, tree);
 }
+
+// The launcher, one curl and curl --parallel on the same small files from
+// the same server; the best runs of each.
+struct SmallFigures
+{
+    Timing launcher;
+    Timing one_curl;
+    Timing parallel_curl;
+};
+
+SmallFigures small_files_from(const QString &work, const QString &name, const QString &base,
+                              const QStringList &names)
+{
+    const QString ca = work + "/state/ca.pem";
+    QVector<Timing> ours, one, parallel;
+    for (int run = 0; run < RUNS; ++run) {
+        ours << launcher_install(base, ca, work + "/" + name + "-ours");
+        one << curl_fetch(base, ca, names, work + "/" + name + "-curl");
+        parallel << curl_fetch(base, ca, names, work + "/" + name + "-curl", true);
+    }
+    return {best(ours), best(one), best(parallel)};
+}
+
+void print_small(const char *what, const SmallFigures &figures, const char *one_target,
+                 const char *parallel_target)
+{
+    if (figures.launcher.seconds < 0 || figures.one_curl.seconds < 0 ||
+        figures.parallel_curl.seconds < 0) {
+        std::printf("%s: a run failed\n", what);
+        return;
+    }
+    std::printf("%s: launcher %s; one curl %s: %sx (%s); curl --parallel %s: %sx (%s)\n", what,
+                qPrintable(shown(figures.launcher)), qPrintable(shown(figures.one_curl)),
+                qPrintable(fixed(figures.one_curl.seconds / figures.launcher.seconds)), one_target,
+                qPrintable(shown(figures.parallel_curl)),
+                qPrintable(fixed(figures.parallel_curl.seconds / figures.launcher.seconds)),
+                parallel_target);
+    std::fflush(stdout);
+}
+
+const char NGINX[] = "/usr/sbin/nginx";
+
+quint16 free_port()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// nginx serving `root` over TLS on loopback with the development service's
+// certificate, offering HTTP/2 and HTTP/1.1 (ALPN), as an operator would.
+class Nginx
+{
+public:
+    Nginx(const QString &dir, const QString &root, const QString &state)
+    {
+        port = free_port();
+        QDir().mkpath(dir + "/temp");
+        const QString config_path = dir + "/nginx.conf";
+        QFile config(config_path);
+        if (port == 0 || !config.open(QIODevice::WriteOnly))
+            return;
+        // Run as root, nginx would hand its workers to "nobody".
+        const QString user = ::geteuid() == 0 ? "user root;\n" : "";
+        config.write(QString(R"(%1worker_processes 1;
+daemon off;
+pid %2/nginx.pid;
+error_log %2/error.log warn;
+events { worker_connections 1024; }
+http {
+    default_type application/octet-stream;
+    access_log off;
+    client_body_temp_path %2/temp/body;
+    proxy_temp_path %2/temp/proxy;
+    fastcgi_temp_path %2/temp/fastcgi;
+    uwsgi_temp_path %2/temp/uwsgi;
+    scgi_temp_path %2/temp/scgi;
+    sendfile on;
+    keepalive_requests 100000;
+    server {
+        listen 127.0.0.1:%3 ssl http2;
+        ssl_certificate %4/server.pem;
+        ssl_certificate_key %4/server.key;
+        root %5;
+    }
+}
+)")
+                         .arg(user, dir, QString::number(port), state, root)
+                         .toUtf8());
+        config.close();
+        process.start(NGINX, {"-p", dir, "-c", config_path, "-e", dir + "/error.log"});
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(200)) {
+                started = true;
+                return;
+            }
+            QThread::msleep(100);
+        }
+    }
+    ~Nginx()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(10000))
+                process.kill();
+            process.waitForFinished();
+        }
+    }
+    bool ok() const { return started; }
+    QString base() const { return QString("https://127.0.0.1:%1/win32/").arg(port); }
+
+private:
+    QProcess process;
+    quint16 port = 0;
+    bool started = false;
+};
 
 void small_files(const QString &work)
 {
-    const QPair<double, double> near = small_files_against_curl(work, "small", 2000, 0);
-    std::printf("small files (2,000 x 4 KiB): launcher %s s, curl over one connection %s s: "
-                "%sx (target >= 0.7x)\n",
-                qPrintable(fixed(near.first)), qPrintable(fixed(near.second)),
-                qPrintable(fixed(near.second / near.first)));
-    std::fflush(stdout);
+    QString tree;
+    if (!small_release(work, "small", 2000, tree)) {
+        std::printf("small files: cannot prepare the release\n");
+        return;
+    }
+    const QStringList names = archive_names(tree);
+    {
+        Service service(work, tree, work + "/small-service.log");
+        if (!service.ok()) {
+            std::printf("small files: devservice did not start\n");
+            return;
+        }
+        print_small("small files (2,000 x 4 KiB, development service, HTTP/1.1)",
+                    small_files_from(work, "small", service.base(), names), "target >= 0.7x",
+                    "no target");
+    }
+    // nginx over TLS, as an operator serves the files: the launcher and curl
+    // both use HTTP/2 there.
+    if (QFileInfo(NGINX).isExecutable()) {
+        const QString root = work + "/small-nginx-root";
+        QDir().mkpath(root);
+        QFile::link(tree, root + "/win32");
+        Nginx nginx(work + "/small-nginx", root, work + "/state");
+        if (nginx.ok())
+            print_small("small files (2,000 x 4 KiB, nginx over TLS)",
+                        small_files_from(work, "small", nginx.base(), names), "target >= 2.0x",
+                        "target >= 1.0x");
+        else
+            std::printf("small files from nginx: nginx did not start\n");
+    } else {
+        std::printf("small files from nginx: %s is missing (scripts/setup)\n", NGINX);
+    }
     // From a server 50 ms away (each answer waits that long) the round trips
-    // dominate; fewer files, so that curl's run stays short.
-    const QPair<double, double> far = small_files_against_curl(work, "distant", 200, 50);
-    std::printf("small files from a server 50 ms away (200 x 4 KiB): launcher %s s, curl over "
-                "one connection %s s: %sx\n",
-                qPrintable(fixed(far.first)), qPrintable(fixed(far.second)),
-                qPrintable(fixed(far.second / far.first)));
+    // dominate; fewer files, so that one curl's run stays short.
+    QString distant_tree;
+    if (!small_release(work, "distant", 200, distant_tree)) {
+        std::printf("small files from a server 50 ms away: cannot prepare the release\n");
+        return;
+    }
+    Service distant(work, distant_tree, work + "/distant-service.log", 0, 50);
+    if (!distant.ok()) {
+        std::printf("small files from a server 50 ms away: devservice did not start\n");
+        return;
+    }
+    print_small("small files from a server 50 ms away (200 x 4 KiB, HTTP/1.1)",
+                small_files_from(work, "distant", distant.base(), archive_names(distant_tree)),
+                "target >= 2.0x", "target >= 1.0x");
 }
 
 // Bytes the service sent for requests of `path`, from its request log.
@@ -330,6 +583,10 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() == 5 && args[1] == "--drive")
         return drive(args[2], args[3], args[4]);
+    if (args.size() == 6 && args[1] == "--transfer")
+        return transfer_only(args[2], args[3], args[4], args[5]);
+    if (args.size() == 4 && args[1] == "--decode")
+        return decode_only(args[2], args[3]);
     const QString work = args.size() > 1 ? args[1] : QDir::tempPath() + "/orvex-bench";
     QDir().mkpath(work);
     // Further arguments choose parts: fresh, small, resume (default: all).

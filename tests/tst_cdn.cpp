@@ -114,16 +114,20 @@ class TestCdn : public QObject
 private slots:
     void initTestCase();
     void update_through_warm_cache();
+    void many_small_files_over_http2();
 
 private:
     int publish(int n, const QStringList &extra);
-    // Runs the launcher's update road in install against the cache.
-    QByteArray update(const QString &install);
+    int run_publisher(const QString &release, const QString &out, const QStringList &extra);
+    // Runs the launcher's update road in install against the cache, or
+    // against `from`.
+    QByteArray update(const QString &install, const QString &from = QString());
     void verify_release(const QString &install, int n);
 
     QTemporaryDir dir;
     QString tree; // the served tree, www/win32
     QString base; // its address through the cache
+    quint16 origin_port = 0;
     Nginx origin;
     Nginx cache;
 };
@@ -138,7 +142,7 @@ void TestCdn::initTestCase()
     QVERIFY(write_file(dir.filePath("server.key"), QByteArray::fromStdString(certs.server.key)));
     QVERIFY(QDir().mkpath(dir.filePath("temp")));
     tree = dir.filePath("www/win32");
-    const quint16 origin_port = free_port();
+    origin_port = free_port();
     const quint16 cache_port = free_port();
     QVERIFY(origin_port != 0 && cache_port != 0 && origin_port != cache_port);
     const QMap<QString, QString> values {{"DIR", dir.path()},
@@ -162,25 +166,31 @@ int TestCdn::publish(int n, const QStringList &extra)
         if (!write_file(release + "/" + it.key(), it.value()))
             return -1;
     }
+    return run_publisher(release, tree,
+                         QStringList {"--server-version", QString::number(n)} + extra);
+}
+
+int TestCdn::run_publisher(const QString &release, const QString &out, const QStringList &extra)
+{
     QProcess publisher;
     publisher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     publisher.start(bin_dir() + "/publisher",
-                    QStringList {"--release", release, "--out", tree, "--server-version",
-                                 QString::number(n), "--launcher-version", ORVEX_LAUNCHER_VERSION,
-                                 "--jobs", "2"} +
+                    QStringList {"--release", release, "--out", out, "--launcher-version",
+                                 ORVEX_LAUNCHER_VERSION, "--jobs", "2"} +
                         extra);
     if (!publisher.waitForFinished(120000) || publisher.exitStatus() != QProcess::NormalExit)
         return -1;
     return publisher.exitCode();
 }
 
-QByteArray TestCdn::update(const QString &install)
+QByteArray TestCdn::update(const QString &install, const QString &from)
 {
     QDir().mkpath(install);
     QProcess driver;
     driver.setWorkingDirectory(install);
     driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    driver.start(bin_dir() + "/update_driver", {base, dir.filePath("ca.pem")});
+    driver.start(bin_dir() + "/update_driver",
+                 {from.isEmpty() ? base : from, dir.filePath("ca.pem")});
     if (!driver.waitForFinished(120000))
         return "<no end>";
     return driver.readAllStandardOutput();
@@ -215,6 +225,36 @@ void TestCdn::update_through_warm_cache()
     // The cache did answer release 1's bytes for release 2's archives.
     const QByteArray log = read_file(dir.filePath("cache-access.log"));
     QVERIFY2(log.contains("HIT 200 /win32/notes.txt.bz2\n"), log.constData());
+}
+
+// A server that offers HTTP/2 gets every request over it, the many requests
+// for small files sent ahead included, and every file arrives whole.
+void TestCdn::many_small_files_over_http2()
+{
+    const QString release = dir.filePath("small-release");
+    QMap<QString, QByteArray> files;
+    for (int i = 0; i < 150; ++i)
+        files.insert(QString("pack%1/file%2.dat").arg(i % 3).arg(i), lines(i, i + 40));
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QVERIFY(write_file(release + "/" + it.key(), it.value()));
+    QCOMPARE(run_publisher(release, dir.filePath("www/small"), {"--server-version", "1"}), 0);
+
+    const QString player = dir.filePath("small player");
+    const QByteArray installed =
+        update(player, QString("https://127.0.0.1:%1/small/").arg(origin_port));
+    QCOMPARE(installed, QByteArray("finished\n"));
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QVERIFY2(read_file(player + "/" + it.key()) == it.value(), qPrintable(it.key()));
+
+    int archives = 0;
+    const QList<QByteArray> log = read_file(dir.filePath("origin-access.log")).split('\n');
+    for (const QByteArray &line : log) {
+        if (!line.contains(" /small/") || !line.endsWith(".bz2"))
+            continue;
+        ++archives;
+        QVERIFY2(line.startsWith("200 HTTP/2.0 "), line.constData());
+    }
+    QCOMPARE(archives, files.size());
 }
 
 QTEST_GUILESS_MAIN(TestCdn)

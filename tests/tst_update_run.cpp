@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 #include <sys/stat.h>
@@ -410,6 +411,36 @@ private slots:
                     request.header("User-Agent") == USER_AGENT.toUtf8());
         for (auto it = files.begin(); it != files.end(); ++it)
             QCOMPARE(read_file(it.key()), it.key().toUtf8().repeated(500));
+    }
+
+    // A server whose answers are slow to come (a distant one) gets more of
+    // the small files' requests at once than the six connections the network
+    // layer keeps per manager, and every file still arrives whole.
+    void slow_server_gets_more_requests_at_once()
+    {
+        QJsonObject files;
+        std::atomic<int> under_way {0};
+        std::atomic<int> most {0};
+        for (int i = 0; i < 40; ++i) {
+            const QString name = QString("s%1.dat").arg(i);
+            const QByteArray content = name.toUtf8().repeated(100);
+            files.insert(name,
+                         QJsonObject {{"hash", FileHasher::hash_text_of(content)},
+                                      {"size", content.size()}});
+            fixture.route("GET", at(name + ".bz2"), [&, content](const RecordedRequest &) {
+                const int now = ++under_way;
+                for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) { }
+                QThread::msleep(60);
+                --under_way;
+                return body(bz2_compress(content));
+            });
+        }
+        Updater updater(base());
+        updater.verify_files(files, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        for (auto it = files.begin(); it != files.end(); ++it)
+            QCOMPARE(read_file(it.key()), it.key().toUtf8().repeated(100));
+        QVERIFY2(most > 6, qPrintable(QString::number(most)));
     }
 
     void many_steps_run_without_stack_growth_data()

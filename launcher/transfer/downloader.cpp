@@ -197,6 +197,8 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         TransferAttempt current(manager, address, transfer_timeout_ms);
         if (cache_bypass > 0)
             current.bypass_caches();
+        if (http2_allowed)
+            current.allow_http2();
         attempt = &current;
         connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
             // The server sends the whole file again: start over cleanly.

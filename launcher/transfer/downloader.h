@@ -65,6 +65,9 @@ public:
     void set_cache_bypass(int level) { cache_bypass = level; }
     // The hash text the query of level 2 names; by default the sink's.
     void set_cache_key(const QString &hash) { cache_key = hash; }
+    // HTTP/2 where the server offers it, for a body known to be small
+    // (TransferAttempt::allow_http2).
+    void set_http2_allowed(bool allowed) { http2_allowed = allowed; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -111,6 +114,7 @@ private:
     RequestPrefetcher *const prefetcher;
     int cache_bypass = 0;
     QString cache_key;
+    bool http2_allowed = false;
     int transfer_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     QNetworkAccessManager *network_manager = nullptr;

@@ -88,6 +88,8 @@ TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
     exchange.use_manager(manager);
     // For this setting the network layer itself sends "Cache-Control:
     // no-cache" and "Pragma: no-cache" (raw headers of those names it drops).
+    if (http2)
+        exchange.request().setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
     if (no_cache)
         exchange.request().setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                                         QNetworkRequest::AlwaysNetwork);

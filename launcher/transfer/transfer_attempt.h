@@ -63,6 +63,10 @@ public:
     // The request asks every cache on the way to fetch the file anew from
     // the server (Cache-Control and Pragma "no-cache"). Before run().
     void bypass_caches() { no_cache = true; }
+    // Allows HTTP/2 where the server offers it (ALPN). Only for bodies known
+    // to be small: the network layer's HTTP/2 keeps whatever arrives in
+    // memory, without the read buffer limit that HTTP/1.1 has.
+    void allow_http2() { http2 = true; }
 
     // Runs the request on the calling thread in a local event loop. Once the
     // headers are accepted, before the first byte is written, body_start()
@@ -107,6 +111,7 @@ private:
     const QUrl url;
     const int timeout_ms;
     bool no_cache = false;
+    bool http2 = false;
     QIODevice *file = nullptr;
     QNetworkReply *reply = nullptr;
     qint64 offset = 0;

@@ -32,9 +32,15 @@ const QString PATCH_FOLDER = update_layout::patch_folder();
 constexpr double MIB = 1024.0 * 1024.0;
 
 // Requests sent ahead: for files known to be this small, at most this many
-// beyond the current one (each may use a connection of its own).
+// beyond the current one, and no more bytes in all than PREFETCH_BYTES. Over
+// HTTP/2 they share one connection; over HTTP/1.1 the network layer sends
+// them on its connections to the server as each one frees, without waiting
+// for this thread (RequestPrefetcher). A request waiting for a connection
+// counts towards its inactivity limit: the byte bound keeps that wait short
+// on a slow line (as many bytes as four requests of the largest size).
 constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
-constexpr int PREFETCH_DEPTH = 4;
+constexpr int PREFETCH_DEPTH = 48;
+constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 
 // Temporary files of a verification-cache write that a kill cut short: the
 // cache's own name and a random suffix of six characters.
@@ -212,6 +218,9 @@ void Updater::start_next_download(const FileRecord &record)
         transfer->set_display_name(display_name);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
+        // A small file shares the HTTP/2 connection of the requests sent ahead.
+        transfer->set_http2_allowed(record.expected_size >= 0 &&
+                                    record.expected_size <= PREFETCH_MAX_SIZE);
         prefetch_ahead();
     }
     connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
@@ -257,17 +266,21 @@ void Updater::continue_run()
 // partial archive to continue (that takes a request of its own).
 void Updater::prefetch_ahead()
 {
+    qint64 bytes = 0;
     for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
         const FileRecord &record = file_queue.at(i);
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
             record.expected_size > PREFETCH_MAX_SIZE || record.cache_bypass > 0)
             return;
-        const QUrl address = Downloader::address_of(record.base_url.toString() + record.name);
-        if (prefetcher->holds(address))
-            continue;
-        if (ScratchArea::has_note(record.name))
+        bytes += record.expected_size;
+        if (bytes > PREFETCH_BYTES)
             return;
-        prefetcher->prefetch(address, network_timeout_ms);
+        if (prefetcher->holds_file(record.name))
+            continue;
+        if (!prefetcher->has_room(PREFETCH_DEPTH) || ScratchArea::has_note(record.name))
+            return;
+        prefetcher->prefetch_file(record.name, record.base_url.toString() + record.name,
+                                  network_timeout_ms);
     }
 }
 
