@@ -27,11 +27,40 @@ struct CCtxDeleter
 // smaller than the default level does.
 constexpr int SMALL_STREAM_LEVEL = 19;
 
-// xz decodes some 15 ns per byte, several times slower than zstd; it is
-// tried only where its stream is at most this share of the new content, so
-// that decoding it stays a small part of applying the patch (which takes
-// some 4 ns per new byte), and the smaller frame is kept.
+// xz at its strongest preset is slow to code as well as to decode; it is
+// tried only where its stream is at most this share of the new content,
+// which bounds the time it adds to making the patch.
 constexpr std::size_t XZ_SHARE_DIVISOR = 32;
+
+// What decoding costs on one core of a desktop processor. xz decodes its
+// range coder bit by bit, so its time follows the coded size: some 75 ns per
+// coded byte, whether zero runs or new bytes (12 to 36 ns per decoded byte,
+// by how densely they code), where zstd takes 1 to 3 ns per decoded byte.
+// Applying a patch without xz costs about as much processor time as zstd's
+// own decoding against the old content, some 3 ns per new byte; xz may add
+// at most a fifth of that, so that applying stays within about 1.2 times
+// zstd's time, and among the codings that stay within it the smallest is
+// kept.
+constexpr double XZ_NS_PER_CODED_BYTE = 75;
+constexpr double ZSTD_NS_PER_BYTE = 1.5;
+constexpr double XZ_BUDGET_NS_PER_NEW_BYTE = 0.6;
+
+// One stream coded with zstd and, where xz was tried and worked, with xz:
+// frames as the body holds them.
+struct StreamFrames
+{
+    bool zstd_ok = false;
+    std::vector<char> zstd;
+    std::vector<char> xz;
+    std::size_t decoded = 0;
+};
+
+// The processor time xz's frame of a stream adds over zstd's, in ns.
+double xz_extra_cost(const StreamFrames &frames)
+{
+    return XZ_NS_PER_CODED_BYTE * double(frames.xz.size()) -
+        ZSTD_NS_PER_BYTE * double(frames.decoded);
+}
 
 void put_number(std::vector<std::uint8_t> *out, std::uint64_t value)
 {
@@ -132,15 +161,14 @@ bool compress_xz(const std::uint8_t *data, std::size_t size, bool differences,
     return ret == LZMA_OK;
 }
 
-// The difference frame of a version 3 body into *out: the zero runs coded
-// with zstd and, where the share allows, with xz, on two threads; the
-// smaller is kept and its coder set in *coder.
-bool write_run_frame(const std::vector<std::uint8_t> &differences, std::size_t new_size,
-                     int level, std::vector<char> *out, DifferenceCoder *coder,
-                     std::string *error)
+// The difference frames of a version 3 body: the zero runs coded with zstd
+// and, where the share allows, with xz, on two threads.
+void write_run_frames(const std::vector<std::uint8_t> &differences, std::size_t new_size,
+                      int level, StreamFrames *frames, std::string *error)
 {
     std::vector<std::uint8_t> runs;
     put_zero_runs(differences, &runs);
+    frames->decoded = runs.size();
     std::vector<char> length(8);
     store_little_endian(runs.size(), length.data(), 8);
     std::future<std::pair<bool, std::vector<char>>> xz_frame;
@@ -150,20 +178,14 @@ bool write_run_frame(const std::vector<std::uint8_t> &differences, std::size_t n
             frame.first = compress_xz(runs.data(), runs.size(), true, &frame.second);
             return frame;
         });
-    const std::size_t start = out->size();
-    out->insert(out->end(), length.begin(), length.end());
-    const bool ok = compress_into(runs.data(), runs.size(), nullptr, 0, level, out, error);
-    *coder = DifferenceCoder::ZeroRunsZstd;
+    frames->zstd = length;
+    frames->zstd_ok = compress_into(runs.data(), runs.size(), nullptr, 0, level, &frames->zstd,
+                                    error);
     if (xz_frame.valid()) {
-        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
-        if (frame.first && (!ok || frame.second.size() < out->size() - start)) {
-            out->resize(start);
-            out->insert(out->end(), frame.second.begin(), frame.second.end());
-            *coder = DifferenceCoder::ZeroRunsXz;
-            return true;
-        }
+        std::pair<bool, std::vector<char>> frame = xz_frame.get();
+        if (frame.first)
+            frames->xz.swap(frame.second);
     }
-    return ok;
 }
 
 } // namespace
@@ -214,58 +236,101 @@ bool DiffBody::write(const std::uint8_t *old_data, std::size_t old_size,
     if (!compress_into(control.data(), control.size(), nullptr, 0, small_level, &out, error))
         return false;
     const std::size_t control_end = out.size();
-    if (version3) {
-        // Differences by bytes and by words, each coded on its own thread;
-        // the smaller is kept. Words win where numbers move by small amounts
-        // (offset tables, code operands), bytes where single bytes change.
-        auto by_words = std::async(std::launch::async, [&] {
-            std::pair<bool, std::vector<char>> frame;
-            std::string ignored;
-            frame.first = write_run_frame(word_differences, new_size, small_level, &frame.second,
-                                          &coding->differences, &ignored);
-            return frame;
-        });
-        std::vector<char> by_bytes;
-        DifferenceCoder bytes_coder = DifferenceCoder::Zstd;
-        const bool bytes_ok =
-            write_run_frame(differences, new_size, small_level, &by_bytes, &bytes_coder, error);
-        const std::pair<bool, std::vector<char>> words = by_words.get();
-        coding->words = words.first && (!bytes_ok || words.second.size() < by_bytes.size());
-        if (!coding->words && !bytes_ok)
+    if (!version3) {
+        if (!compress_into(differences.data(), differences.size(), nullptr, 0, small_level,
+                           &out, error))
             return false;
-        if (coding->words) {
-            out.insert(out.end(), words.second.begin(), words.second.end());
-        } else {
-            out.insert(out.end(), by_bytes.begin(), by_bytes.end());
-            coding->differences = bytes_coder;
-        }
-    } else if (!compress_into(differences.data(), differences.size(), nullptr, 0, small_level,
-                              &out, error)) {
-        return false;
+        const std::size_t difference_end = out.size();
+        if (!compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &out, error))
+            return false;
+        store_little_endian(control_end - DIFF_BODY_FIXED_SIZE, out.data(), 8);
+        store_little_endian(difference_end - control_end, out.data() + 8, 8);
+        body->swap(out);
+        return true;
     }
-    const std::size_t difference_end = out.size();
-    // The new bytes against the old content with zstd and, in version 3
-    // where the share allows, on their own with xz, whose stronger coding of
-    // what is new can outweigh the references into the old content.
-    coding->fresh = FreshCoder::ZstdAgainstOld;
+
+    // Differences by bytes and by words, each coded on its own thread. Words
+    // win where numbers move by small amounts (offset tables, code
+    // operands), bytes where single bytes change.
+    StreamFrames by_words;
+    auto words_done = std::async(std::launch::async, [&] {
+        std::string ignored;
+        write_run_frames(word_differences, new_size, small_level, &by_words, &ignored);
+    });
+    StreamFrames by_bytes;
+    write_run_frames(differences, new_size, small_level, &by_bytes, error);
+    words_done.get();
+    if (!by_bytes.zstd_ok && !by_words.zstd_ok)
+        return false;
+
+    // The new bytes against the old content with zstd and, where the share
+    // allows, on their own with xz, whose stronger coding of what is new can
+    // outweigh the references into the old content.
+    StreamFrames fresh_frames;
+    fresh_frames.decoded = fresh.size();
     std::future<std::pair<bool, std::vector<char>>> xz_frame;
-    if (version3 && !fresh.empty() && fresh.size() <= new_size / XZ_SHARE_DIVISOR)
+    if (!fresh.empty() && fresh.size() <= new_size / XZ_SHARE_DIVISOR)
         xz_frame = std::async(std::launch::async, [&fresh] {
             std::pair<bool, std::vector<char>> frame(false, std::vector<char>(8));
             store_little_endian(fresh.size(), frame.second.data(), 8);
             frame.first = compress_xz(fresh.data(), fresh.size(), false, &frame.second);
             return frame;
         });
-    if (!compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &out, error))
-        return false;
+    fresh_frames.zstd_ok =
+        compress_into(fresh.data(), fresh.size(), old_data, old_size, level, &fresh_frames.zstd,
+                      error);
     if (xz_frame.valid()) {
-        const std::pair<bool, std::vector<char>> frame = xz_frame.get();
-        if (frame.first && frame.second.size() < out.size() - difference_end) {
-            out.resize(difference_end);
-            out.insert(out.end(), frame.second.begin(), frame.second.end());
-            coding->fresh = FreshCoder::Xz;
+        std::pair<bool, std::vector<char>> frame = xz_frame.get();
+        if (frame.first)
+            fresh_frames.xz.swap(frame.second);
+    }
+    if (!fresh_frames.zstd_ok)
+        return false;
+
+    // The smallest pair of frames whose xz decoding stays within the budget;
+    // zstd alone always does.
+    struct Choice
+    {
+        const std::vector<char> *frame;
+        double cost;
+        DifferenceCoder coder;
+        bool words;
+    };
+    std::vector<Choice> difference_choices;
+    for (const StreamFrames *frames : {&by_bytes, &by_words}) {
+        const bool words = frames == &by_words;
+        if (frames->zstd_ok)
+            difference_choices.push_back({&frames->zstd, 0, DifferenceCoder::ZeroRunsZstd, words});
+        if (!frames->xz.empty())
+            difference_choices.push_back(
+                {&frames->xz, xz_extra_cost(*frames), DifferenceCoder::ZeroRunsXz, words});
+    }
+    const double budget = XZ_BUDGET_NS_PER_NEW_BYTE * double(new_size);
+    const double fresh_xz_cost = xz_extra_cost(fresh_frames);
+    const Choice *best_difference = nullptr;
+    bool best_fresh_xz = false;
+    std::size_t best_size = 0;
+    for (const Choice &choice : difference_choices) {
+        for (const bool fresh_xz : {false, true}) {
+            if (fresh_xz && fresh_frames.xz.empty())
+                continue;
+            const double cost = choice.cost + (fresh_xz ? fresh_xz_cost : 0);
+            const std::size_t size = choice.frame->size() +
+                (fresh_xz ? fresh_frames.xz.size() : fresh_frames.zstd.size());
+            if (cost <= budget && (!best_difference || size < best_size)) {
+                best_difference = &choice;
+                best_fresh_xz = fresh_xz;
+                best_size = size;
+            }
         }
     }
+    out.insert(out.end(), best_difference->frame->begin(), best_difference->frame->end());
+    const std::size_t difference_end = out.size();
+    const std::vector<char> &fresh_frame = best_fresh_xz ? fresh_frames.xz : fresh_frames.zstd;
+    out.insert(out.end(), fresh_frame.begin(), fresh_frame.end());
+    coding->differences = best_difference->coder;
+    coding->words = best_difference->words;
+    coding->fresh = best_fresh_xz ? FreshCoder::Xz : FreshCoder::ZstdAgainstOld;
     store_little_endian(control_end - DIFF_BODY_FIXED_SIZE, out.data(), 8);
     store_little_endian(difference_end - control_end, out.data() + 8, 8);
     body->swap(out);

@@ -39,6 +39,31 @@ QByteArray text_lines(int count, int variant)
     return text;
 }
 
+// Game-like data: records of a few numbers and a name. Where updated, every
+// seventh record's counter grows by one and every hundredth record is
+// followed by a new one with other numbers and names.
+QByteArray records(int count, bool updated)
+{
+    static const char *const words[] = {"iron", "sword", "of", "the", "north", "ember",
+                                        "shield", "old", "king", "river", "stone", "blade"};
+    QRandomGenerator generator(7);
+    QRandomGenerator fresh(8);
+    QByteArray data;
+    const auto put = [&data](QRandomGenerator *from, quint32 counter) {
+        const quint32 numbers[] = {counter, from->bounded(1000u), from->bounded(50u)};
+        data.append(reinterpret_cast<const char *>(numbers), sizeof numbers);
+        for (int w = 0; w < 3; ++w)
+            data += QByteArray(words[from->bounded(12)]) + ' ';
+        data += '\n';
+    };
+    for (int i = 0; i < count; ++i) {
+        put(&generator, quint32(i) + (updated && i % 7 == 0 ? 1 : 0));
+        if (updated && i % 100 == 0)
+            put(&fresh, quint32(count + i));
+    }
+    return data;
+}
+
 // A program-like file: functions of code-like bytes that call each other
 // with x86 relative calls (E8 and the distance to the target). grow[i] bytes
 // more in function i move every later function, so every call that crosses
@@ -228,6 +253,9 @@ void TestPatcher::round_trip_data()
     QTest::newRow("executable, code ends in cut-off calls")
         << elf_program(QVector<int>(300, 0), calls_at_end)
         << elf_program(grow, calls_at_end + calls_at_end) << 3 << 3;
+    // Few and small differences and new bytes: both coded with xz.
+    QTest::newRow("game records, inserted")
+        << records(40000, false) << records(40000, true) << 3 << 3;
     QTest::newRow("executable to empty") << base << QByteArray() << 3 << 0;
     QTest::newRow("empty to executable") << QByteArray() << base << 3 << 0;
     QTest::newRow("header of an executable only")
