@@ -11,7 +11,6 @@
 #include "safe_path.h"
 #include "updater/updater.h"
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -26,15 +25,7 @@ const QUrl BASE(QStringLiteral("https://127.0.0.1:1/win32/"));
 // hash text is "ca97811"; "b.dat" holds "b" ("3e23e81").
 void set_up()
 {
-    static int argc = 1;
-    static char name[] = "fuzz_manifest";
-    static char *argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-    // A static, so the sandbox is removed when the run ends.
-    static FuzzSandbox instance;
-    sandbox = &instance;
-    if (!sandbox->valid())
-        fuzz_fail("no temporary folder");
+    sandbox = FuzzSandbox::start_run("fuzz_manifest");
     sandbox->add_work_file(QStringLiteral("data/a.dat"), "a");
     sandbox->add_work_file(QStringLiteral("b.dat"), "b");
     sandbox->add_outside_link(QStringLiteral("escape"));

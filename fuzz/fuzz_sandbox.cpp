@@ -1,5 +1,6 @@
 #include "fuzz_sandbox.h"
 
+#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +24,17 @@ void fuzz_fail(const char *what)
 {
     std::fprintf(stderr, "fuzz finding: %s\n", what);
     std::abort();
+}
+
+FuzzSandbox *FuzzSandbox::start_run(const char *program)
+{
+    static int argc = 1;
+    static char *argv[] = {const_cast<char *>(program), nullptr};
+    new QCoreApplication(argc, argv);
+    static FuzzSandbox instance;
+    if (!instance.valid())
+        fuzz_fail("no temporary folder");
+    return &instance;
 }
 
 FuzzSandbox::FuzzSandbox()

@@ -13,6 +13,11 @@ class FuzzSandbox
 public:
     FuzzSandbox();
 
+    // Makes the run's QCoreApplication under `program` and the one sandbox
+    // of the run, which is removed when the run ends; aborts without a
+    // temporary folder.
+    static FuzzSandbox *start_run(const char *program);
+
     bool valid() const { return root.isValid(); }
     QString work_path() const;
     QString outside_path() const;

@@ -8,7 +8,6 @@
 
 #include "updater/verify_cache.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -20,14 +19,7 @@ FuzzSandbox *sandbox = nullptr;
 
 void set_up()
 {
-    static int argc = 1;
-    static char name[] = "fuzz_verify_cache";
-    static char *argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-    static FuzzSandbox instance;
-    sandbox = &instance;
-    if (!sandbox->valid())
-        fuzz_fail("no temporary folder");
+    sandbox = FuzzSandbox::start_run("fuzz_verify_cache");
     sandbox->seal();
 }
 
