@@ -277,7 +277,8 @@ void Updater::continue_run()
 bool Updater::fits_in_memory(const FileRecord &record) const
 {
     return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
-        record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE && !ScratchArea::has_note(record.name);
+        record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE &&
+        !ScratchArea::has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
