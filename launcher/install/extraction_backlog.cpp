@@ -11,7 +11,9 @@ namespace {
 // keep both cores busy with files of a few KiB while requests go out. Of the
 // large ones, one decodes its tail while the next one arrives and decodes.
 constexpr int MAX_IN_MEMORY = 32;
-// The bytes of the archives held in memory, from which no more are adopted.
+// Archives of files up to 1 MiB held in memory beyond the disk's share are
+// adopted only while those in memory hold less than this in all: a few dozen
+// of a few hundred KiB keep both cores fed while the transfers run ahead.
 constexpr qint64 MAX_MEMORY_BYTES = 8 << 20;
 
 } // namespace

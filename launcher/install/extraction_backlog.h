@@ -13,12 +13,11 @@ class FileDownload;
 // archives in memory may pile up to a few dozen within a few MiB, archives
 // on disk to two, so that memory and the scratch folder stay bounded.
 //
-// An archive is decoded by one worker once it is whole (one bzip2 block for
-// a file under 900 KB), and the extractions share the cores: two archives on
-// disk keep both busy only while the next transfer is quicker than the
-// gap between two of them. Files of at most ArchiveSink::MEMORY_FILE_SIZE
-// therefore keep their archive in memory when the disk's share is taken
-// (has_memory_room), so that whole archives are always waiting for a core.
+// The extractions share the cores. With only the two archives on disk, the
+// next transfer starts when one of them is done, and a core waits for it.
+// Files of at most ArchiveSink::MEMORY_FILE_SIZE therefore keep their archive
+// in memory when the disk's share is taken (has_memory_room), so that whole
+// archives are always waiting for a core.
 class ExtractionBacklog : public QObject
 {
     Q_OBJECT
