@@ -106,6 +106,7 @@ private:
                             QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all));
                 });
     }
+    static void compressed_body_rows(bool in_memory);
     HttpsFixture fixture;
     std::unique_ptr<QTemporaryDir> work;
 };
@@ -149,33 +150,48 @@ Outcome TestDownload::run(FileDownload &downloader)
     return out;
 }
 
+// Each body twice: its archive in the scratch folder as it arrives, and held
+// in memory whole (decoded once complete, on the decoder's threads from
+// 64 KiB on), with the same outcome.
 void TestDownload::compressed_body_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("in_memory");
+    for (const bool in_memory : {false, true})
+        compressed_body_rows(in_memory);
+}
+
+void TestDownload::compressed_body_rows(bool in_memory)
+{
+    const auto newRow = [in_memory](const char *name) -> QTestData & {
+        return QTest::newRow(qPrintable(QString(name) + (in_memory ? ", in memory" : "")));
+    };
 
     const QByteArray data = patterned(300000);
-    QTest::newRow("valid archive") << bz2_compress(data) << 0 << data;
+    newRow("valid archive") << bz2_compress(data) << 0 << data << in_memory;
     // More than the reply may buffer ahead of the disk: the transfer pauses
     // and resumes as the body is written.
     const QByteArray large = patterned(4 << 20);
-    QTest::newRow("archive larger than the read buffer") << bz2_compress(large) << 0 << large;
+    newRow("archive larger than the read buffer")
+        << bz2_compress(large) << 0 << large << in_memory;
     const QByteArray pages = patterned(4096 * 5);
-    QTest::newRow("output of exactly 5 buffers") << bz2_compress(pages) << 0 << pages;
-    QTest::newRow("html error page")
-        << QByteArray("<html><body>404 Not Found</body></html>") << -5 << QByteArray();
-    QTest::newRow("empty archive") << QByteArray() << -7 << QByteArray();
+    newRow("output of exactly 5 buffers") << bz2_compress(pages) << 0 << pages << in_memory;
+    newRow("html error page")
+        << QByteArray("<html><body>404 Not Found</body></html>") << -5 << QByteArray() << in_memory;
+    newRow("empty archive") << QByteArray() << -7 << QByteArray() << in_memory;
     const QByteArray archive = bz2_compress(data);
-    QTest::newRow("cut archive") << archive.left(archive.size() / 2) << -7 << QByteArray("*");
+    newRow("cut archive") << archive.left(archive.size() / 2) << -7 << QByteArray("*") << in_memory;
     QByteArray damaged = archive;
     damaged[damaged.size() / 2] = char(~damaged[damaged.size() / 2]);
-    QTest::newRow("damaged stream") << damaged << -4 << QByteArray("*");
+    newRow("damaged stream") << damaged << -4 << QByteArray("*") << in_memory;
     // bzip2 itself decompresses a concatenation of streams as one file.
-    QTest::newRow("two concatenated streams_regression_truncated_after_first_stream")
-        << bz2_compress("first stream\n") + bz2_compress(data) << 0 << "first stream\n" + data;
-    QTest::newRow("trailing bytes after the last stream") << bz2_compress(data) +
-            "\n\n-- trailer --\n" << 0 << data;
+    newRow("two concatenated streams_regression_truncated_after_first_stream")
+        << bz2_compress("first stream\n") + bz2_compress(data) << 0 << "first stream\n" + data
+        << in_memory;
+    newRow("trailing bytes after the last stream")
+        << bz2_compress(data) + "\n\n-- trailer --\n" << 0 << data << in_memory;
 }
 
 void TestDownload::compressed_body()
@@ -183,12 +199,15 @@ void TestDownload::compressed_body()
     QFETCH(QByteArray, body);
     QFETCH(int, code);
     QFETCH(QByteArray, content);
+    QFETCH(bool, in_memory);
     FixtureResponse response;
     response.body = body;
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
     FileDownload downloader(url(), target(), true);
+    if (in_memory)
+        downloader.keep_archive_in_memory();
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
     const Outcome out = run(downloader);
 

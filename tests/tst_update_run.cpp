@@ -336,6 +336,40 @@ private slots:
                  QStringList());
     }
 
+    // Files of a few hundred KiB, more than the scratch folder's share holds
+    // at once: the archives beyond it wait in memory. Each still comes out
+    // right, one that is not the file is fetched again past caches, and
+    // nothing is left behind.
+    void medium_files_beyond_the_scratch_share()
+    {
+        QJsonObject files;
+        QHash<QString, QByteArray> contents;
+        for (int i = 0; i < 8; ++i) {
+            const QString name = QString("file%1.dat").arg(i);
+            QByteArray content(300000 + i, '\0');
+            QRandomGenerator(quint32(i)).fillRange(reinterpret_cast<quint32 *>(content.data()),
+                                                   content.size() / 4);
+            contents.insert(name, content);
+            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(content)},
+                                            {"size", content.size()}});
+            const QByteArray right = bz2_compress(content);
+            // The sixth one first comes as the archive of another content.
+            const QByteArray wrong = i == 5 ? bz2_compress(content.left(299999) + "x") : right;
+            fixture.route("GET", at(name + ".bz2"), [=](const RecordedRequest &request) {
+                return body(request.header("Cache-Control") == "no-cache" ? right : wrong);
+            });
+        }
+        Updater updater(base());
+        updater.verify_files(files, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        QCOMPARE(fixture.requests().size(), 9);
+        for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+            QVERIFY(read_file(it.key()) == it.value());
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
+                 QStringList());
+        QVERIFY(!QFileInfo::exists(ScratchArea::folder()));
+    }
+
     void transfer_error_ends_run_data()
     {
         QByteArray large(200000, '\0');

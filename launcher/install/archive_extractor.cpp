@@ -11,6 +11,7 @@
 #include "files/scratch_area.h"
 #include "install/file_byte_source.h"
 #include "install/hashing_file_sink.h"
+#include "install/memory_byte_source.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +30,11 @@ QString without_archive_suffix(const QString &archive_name)
     const QString suffix = update_layout::archive_suffix();
     return archive_name.endsWith(suffix) ? archive_name.chopped(suffix.size()) : archive_name;
 }
+
+// Archives in memory from this size on are decoded on the decoder's threads:
+// they may hold several blocks, and starting the threads costs less than
+// decoding them one after the other.
+constexpr int PARALLEL_FROM = 64 * 1024;
 
 using Decode = std::function<Bz2DecodeResult(ByteSink &sink, qint64 output_limit)>;
 
@@ -134,6 +140,10 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
 
 ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target)
 {
+    if (archive.size() >= PARALLEL_FROM) {
+        MemoryByteSource source(archive);
+        return extract_to_target(source, target);
+    }
     return extract_with(
         [&archive](ByteSink &sink, qint64 limit) {
             return SequentialBz2Decoder::decode(archive, sink, limit);

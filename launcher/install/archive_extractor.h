@@ -30,7 +30,8 @@ struct ExtractTarget
 // any failure the target keeps its old content and the new file is removed.
 // Several concatenated bzip2 streams decompress as one file.
 ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target);
-// The same for a whole archive held in memory, decoded on the calling thread.
+// The same for a whole archive held in memory: a small one decoded on the
+// calling thread, a larger one (of several blocks) on the decoder's threads.
 ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target);
 
 // Decompresses the archive file at archive_path into target_path the same

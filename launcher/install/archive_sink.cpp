@@ -18,6 +18,10 @@ const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 // Partial archives from this size on are kept on disk for a later run;
 // smaller ones stay in memory.
 constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
+// An archive kept in memory spills to disk all the same beyond this: it is
+// larger than any archive of its file, and the extraction then follows it
+// on disk and stops it where the file would end.
+constexpr qint64 MEMORY_SPILL_SIZE = 2 * ArchiveSink::MEMORY_FILE_SIZE;
 
 // Errors that say the bytes received are not the file: a continued archive
 // that gives one of them is fetched once more from its first byte.
@@ -43,6 +47,11 @@ void ArchiveSink::set_expected(const QString &hash, qint64 size)
 {
     expected_hash = hash;
     expected_size = size;
+}
+
+void ArchiveSink::keep_in_memory()
+{
+    output.set_spill_size(MEMORY_SPILL_SIZE);
 }
 
 QString ArchiveSink::name() const
@@ -181,6 +190,7 @@ TransferSink::Verdict ArchiveSink::finish(Failure &failure)
     task->finish();
     if (may_hand_on && !was_continued && !task->has_ended()) {
         handed_on_disk = output.on_disk();
+        handed_on_size = output.size();
         output.close_file();
         disconnect(task.get(), nullptr, this, nullptr);
         // Queued: the outcome is taken once the task's own signal is over.

@@ -31,6 +31,10 @@ public:
     void set_expected(const QString &hash, qint64 size);
     // The name the player's texts give the file; by default its file name.
     void set_display_name(const QString &name) { display_name = name; }
+    // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
+    // stays in memory whole, even past the size from which a partial
+    // archive is kept for a later run (see ExtractionBacklog).
+    void keep_in_memory();
 
     bool open(bool may_continue, qint64 &offset, QByteArray &validator, Failure &failure) override;
     QIODevice &device() override { return output; }
@@ -46,6 +50,11 @@ public:
     QString content_hash() const override { return expected_hash; }
     // Whether an archive handed on lies on disk (else it is in memory).
     bool archive_on_disk() const { return handed_on_disk; }
+    // The bytes of an archive handed on that memory holds (0 on disk).
+    qint64 archive_in_memory() const { return handed_on_disk ? 0 : handed_on_size; }
+
+    // Files of at most this size may keep their whole archive in memory.
+    static constexpr qint64 MEMORY_FILE_SIZE = 1 << 20;
 
 signals:
     // The extraction is over and its outcome is about to be told.
@@ -67,6 +76,7 @@ private:
     qint64 expected_size = -1;
     const bool may_hand_on;
     bool handed_on_disk = false;
+    qint64 handed_on_size = 0;
     DownloadSpool output;
     std::unique_ptr<ExtractionTask> task;
     // The archive continues one of an earlier transfer, not yet judged.

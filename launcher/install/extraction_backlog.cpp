@@ -11,6 +11,10 @@ namespace {
 // keep both cores busy with files of a few KiB while requests go out. Of the
 // large ones, one decodes its tail while the next one arrives and decodes.
 constexpr int MAX_IN_MEMORY = 32;
+// Archives of files up to 1 MiB held in memory beyond the disk's share are
+// adopted only while those in memory hold less than this in all: a few dozen
+// of a few hundred KiB keep both cores fed while the transfers run ahead.
+constexpr qint64 MAX_MEMORY_BYTES = 8 << 20;
 
 } // namespace
 
@@ -44,6 +48,19 @@ bool ExtractionBacklog::has_room() const
     for (const auto &file : files)
         ++(file->archive_on_disk() ? on_disk : in_memory);
     return in_memory < MAX_IN_MEMORY && on_disk < MAX_ON_DISK;
+}
+
+bool ExtractionBacklog::has_memory_room() const
+{
+    int in_memory = 0;
+    qint64 bytes = 0;
+    for (const auto &file : files) {
+        if (!file->archive_on_disk()) {
+            ++in_memory;
+            bytes += file->archive_in_memory();
+        }
+    }
+    return in_memory < MAX_IN_MEMORY && bytes < MAX_MEMORY_BYTES;
 }
 
 // Deleting a file stops its extraction and waits for it; nothing it still

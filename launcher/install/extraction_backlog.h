@@ -10,8 +10,14 @@ class FileDownload;
 // Files whose archive has arrived whole, still decoding, checking and
 // installing while the next transfers run. Each tells its own outcome (see
 // FileDownload); the backlog keeps them alive until then and bounds them:
-// small archives (held in memory) may pile up to a few dozen, archives on
-// disk to two, so that memory and the scratch folder stay bounded.
+// archives in memory may pile up to a few dozen within a few MiB, archives
+// on disk to two, so that memory and the scratch folder stay bounded.
+//
+// The extractions share the cores. With only the two archives on disk, the
+// next transfer starts when one of them is done, and a core waits for it.
+// Files of at most ArchiveSink::MEMORY_FILE_SIZE therefore keep their archive
+// in memory when the disk's share is taken (has_memory_room), so that whole
+// archives are always waiting for a core.
 class ExtractionBacklog : public QObject
 {
     Q_OBJECT
@@ -30,6 +36,8 @@ public:
     std::unique_ptr<FileDownload> release(FileDownload *file);
     // Whether another file may be adopted now.
     bool has_room() const;
+    // Whether another file may be adopted now with its archive held in memory.
+    bool has_memory_room() const;
     bool empty() const { return files.empty(); }
     // Stops every extraction, without any further signal: their files stay
     // as they were.

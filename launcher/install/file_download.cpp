@@ -42,6 +42,17 @@ void FileDownload::set_expected(const QString &hash, qint64 size)
         archive->set_expected(hash, size);
 }
 
+void FileDownload::keep_archive_in_memory()
+{
+    if (archive)
+        archive->keep_in_memory();
+}
+
+qint64 FileDownload::archive_in_memory() const
+{
+    return archive ? archive->archive_in_memory() : 0;
+}
+
 bool FileDownload::archive_on_disk() const
 {
     return archive && archive->archive_on_disk();

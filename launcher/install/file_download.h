@@ -32,8 +32,13 @@ public:
     // The name the player's texts give the file (a patch step names the game
     // file, not its patch); by default the file name of file_path.
     void set_display_name(const QString &name);
+    // Before download(): the archive stays in memory whole (ArchiveSink).
+    // Compressed files only.
+    void keep_archive_in_memory();
     // Whether the archive of a transfer handed on lies on disk (else in memory).
     bool archive_on_disk() const;
+    // The bytes of the archive of a transfer handed on held in memory.
+    qint64 archive_in_memory() const;
 
 signals:
     // A compressed file's extraction is over; its outcome follows.

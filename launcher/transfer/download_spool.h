@@ -26,6 +26,8 @@ public:
     // Writes go to `file` from now on (a partial archive being continued, or
     // a file the caller created).
     void adopt(std::unique_ptr<QFile> file);
+    // Before the first write: the body spills to disk only from `size` bytes on.
+    void set_spill_size(qint64 size) { spill_size = size; }
     bool on_disk() const { return file != nullptr; }
     // The bytes received, while they are in memory.
     const QByteArray &memory() const { return buffer; }
@@ -53,7 +55,7 @@ private:
     bool no_room_for(qint64 size) const;
 
     const QString path;
-    const qint64 spill_size;
+    qint64 spill_size;
     QByteArray buffer;
     std::unique_ptr<QFile> file;
     bool failed_create = false;

@@ -123,7 +123,9 @@ private:
     bool refuse_unsigned_run();
     // Takes "exec" from a manifest object if it names a safe local file.
     void read_exec_name(const QJsonObject &manifest);
-    void start_next_download(const FileRecord &record);
+    // `in_memory`: a whole file's archive stays in memory (the backlog's
+    // share of the disk is taken).
+    void start_next_download(const FileRecord &record, bool in_memory = false);
     // Starts the step at the front of the plan from the event loop, so that
     // steps do not nest inside the previous step's completion.
     void schedule_next_download();
@@ -131,6 +133,7 @@ private:
     // running allow it (a patch step waits for all of them), or ends the run
     // once the plan is done and every extraction has ended.
     void continue_run();
+    bool fits_in_memory(const FileRecord &record) const;
     // Sends the requests of the next few small whole files ahead.
     void prefetch_ahead();
     // The step's transfer ended with its file still extracting: the

@@ -5,6 +5,7 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
+#include "install/archive_sink.h"
 #include "install/extraction_backlog.h"
 #include "install/file_download.h"
 #include "patch_result.h"
@@ -182,7 +183,7 @@ void Updater::download_whole_instead()
 // Starts the step at the front of `record`: its first patch, or the whole
 // file when no patch is left. The transfer runs on this thread and reports
 // through the three slots, or hands its file on to the backlog (hand_on).
-void Updater::start_next_download(const FileRecord &record)
+void Updater::start_next_download(const FileRecord &record, bool in_memory)
 {
     QString remote_path;
     QString local_path;
@@ -218,6 +219,8 @@ void Updater::start_next_download(const FileRecord &record)
         transfer->set_display_name(display_name);
     if (compressed) {
         transfer->set_expected(record.expected_hash, record.expected_size);
+        if (in_memory)
+            transfer->keep_archive_in_memory();
         // A small file shares the HTTP/2 connection of the requests sent ahead.
         transfer->set_http2_allowed(record.expected_size >= 0 &&
                                     record.expected_size <= PREFETCH_MAX_SIZE);
@@ -257,9 +260,25 @@ void Updater::continue_run()
         return;
     }
     // The patch program needs the files of earlier steps in place.
-    const bool patch_step = !file_queue.head().patch_chain.isEmpty();
-    if (patch_step ? backlog->empty() : backlog->has_room())
-        start_next_download(file_queue.head());
+    const FileRecord &next = file_queue.head();
+    if (!next.patch_chain.isEmpty()) {
+        if (backlog->empty())
+            start_next_download(next);
+        return;
+    }
+    if (backlog->has_room())
+        start_next_download(next);
+    else if (fits_in_memory(next) && backlog->has_memory_room())
+        start_next_download(next, true);
+}
+
+// A whole file small enough to keep its archive in memory, with no partial
+// archive of an earlier run to continue (that lies on disk).
+bool Updater::fits_in_memory(const FileRecord &record) const
+{
+    return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
+        record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE &&
+        !ScratchArea::has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
