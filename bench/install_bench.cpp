@@ -19,6 +19,7 @@
 //   bench_install --decode ARCHIVE_DIR OUT_DIR   (internal: the decoder alone)
 #include "app/version.h"
 #include "bench_util.h"
+#include "nginx_process.h"
 
 #include "app/tls_setup.h"
 #include "files/scratch_area.h"
@@ -29,13 +30,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
@@ -388,33 +387,18 @@ void print_small(const char *what, const SmallFigures &figures, const char *one_
     std::fflush(stdout);
 }
 
-const char NGINX[] = "/usr/sbin/nginx";
-
 quint16 free_port()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-// nginx serving `root` over TLS on loopback with the development service's
-// certificate, offering HTTP/2 and HTTP/1.1 (ALPN), as an operator would.
-class Nginx
-{
-public:
-    Nginx(const QString &dir, const QString &root, const QString &state)
-    {
-        port = free_port();
-        QDir().mkpath(dir + "/temp");
-        const QString config_path = dir + "/nginx.conf";
-        QFile config(config_path);
-        if (port == 0 || !config.open(QIODevice::WriteOnly))
-            return;
-        // Run as root, nginx would hand its workers to "nobody".
-        const QString user = ::geteuid() == 0 ? "user root;\n" : "";
-        config.write(QString(R"(%1worker_processes 1;
+// The benchmark's nginx: %1 the user line, %2 its folder, %3 the port, %4 the
+// folder of the certificate and key, %5 the root it serves.
+const char NGINX_CONFIG[] = R"(%1worker_processes 1;
 daemon off;
 pid %2/nginx.pid;
-error_log %2/error.log warn;
+error_log %2/nginx-error.log warn;
 events { worker_connections 1024; }
 http {
     default_type application/octet-stream;
@@ -433,37 +417,30 @@ http {
         root %5;
     }
 }
-)")
-                         .arg(user, dir, QString::number(port), state, root)
-                         .toUtf8());
-        config.close();
-        process.start(NGINX, {"-p", dir, "-c", config_path, "-e", dir + "/error.log"});
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(200)) {
-                started = true;
-                return;
-            }
-            QThread::msleep(100);
-        }
-    }
-    ~Nginx()
+)";
+
+// nginx serving `root` over TLS on loopback with the development service's
+// certificate, offering HTTP/2 and HTTP/1.1 (ALPN), as an operator would.
+class Nginx
+{
+public:
+    Nginx(const QString &dir, const QString &root, const QString &state)
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
-            process.waitForFinished();
-        }
+        port = free_port();
+        const QByteArray config = QString(NGINX_CONFIG)
+                                      .arg(NginxProcess::user_line(), dir,
+                                           QString::number(port), state, root)
+                                      .toUtf8();
+        QString error;
+        started = port != 0 && process.start(dir, "nginx", config, port, &error);
+        if (!started)
+            std::fprintf(stderr, "%s\n", qPrintable(error));
     }
     bool ok() const { return started; }
     QString base() const { return QString("https://127.0.0.1:%1/win32/").arg(port); }
 
 private:
-    QProcess process;
+    NginxProcess process;
     quint16 port = 0;
     bool started = false;
 };
@@ -488,7 +465,7 @@ void small_files(const QString &work)
     }
     // nginx over TLS, as an operator serves the files: the launcher and curl
     // both use HTTP/2 there.
-    if (QFileInfo(NGINX).isExecutable()) {
+    if (NginxProcess::available()) {
         const QString root = work + "/small-nginx-root";
         QDir().mkpath(root);
         QFile::link(tree, root + "/win32");
@@ -500,7 +477,7 @@ void small_files(const QString &work)
         else
             std::printf("small files from nginx: nginx did not start\n");
     } else {
-        std::printf("small files from nginx: %s is missing (scripts/setup)\n", NGINX);
+        std::printf("small files from nginx: %s is missing (scripts/setup)\n", NginxProcess::program());
     }
     // From a server 50 ms away (each answer waits that long) the round trips
     // dominate; fewer files, so that one curl's run stays short.

@@ -2,6 +2,7 @@
 // caches like a careless CDN: installs and updates through the warm cache
 // must come out right without a purge.
 #include "fixture_certificates.h"
+#include "nginx_process.h"
 #include "test_paths.h"
 
 #include "app/version.h"
@@ -11,15 +12,12 @@
 #include <QMap>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
 
 namespace {
-
-const char NGINX[] = "/usr/sbin/nginx";
 
 QByteArray lines(int from, int to)
 {
@@ -57,53 +55,16 @@ quint16 free_port()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-// One nginx started on a configuration made from a template of
-// tests/nginx/, stopped when destroyed.
-class Nginx
+// nginx started on a configuration made from a template of tests/nginx/.
+bool start_nginx(NginxProcess &nginx, const QString &name, const QMap<QString, QString> &values,
+                 quint16 port, QString *error)
 {
-public:
-    ~Nginx()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
-            process.waitForFinished();
-        }
-    }
-
-    bool start(const QString &name, const QMap<QString, QString> &values, quint16 port,
-               QString *error)
-    {
-        QString config =
-            QString::fromUtf8(read_file(source_dir() + "/tests/nginx/" + name + ".conf.in"));
-        for (auto it = values.begin(); it != values.end(); ++it)
-            config.replace("@" + it.key() + "@", it.value());
-        const QString dir = values.value("DIR");
-        const QString path = dir + "/" + name + ".conf";
-        if (!write_file(path, config.toUtf8())) {
-            *error = "cannot write " + path;
-            return false;
-        }
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(NGINX, {"-p", dir, "-c", path, "-e", dir + "/" + name + "-error.log"});
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(200))
-                return true;
-            QTest::qWait(100);
-        }
-        *error = name + " nginx did not start: " +
-            QString::fromUtf8(read_file(dir + "/" + name + "-error.log"));
-        return false;
-    }
-
-private:
-    QProcess process;
-};
+    QString config =
+        QString::fromUtf8(read_file(source_dir() + "/tests/nginx/" + name + ".conf.in"));
+    for (auto it = values.begin(); it != values.end(); ++it)
+        config.replace("@" + it.key() + "@", it.value());
+    return nginx.start(values.value("DIR"), name, config.toUtf8(), port, error);
+}
 
 } // namespace
 
@@ -128,13 +89,13 @@ private:
     QString tree; // the served tree, www/win32
     QString base; // its address through the cache
     quint16 origin_port = 0;
-    Nginx origin;
-    Nginx cache;
+    NginxProcess origin;
+    NginxProcess cache;
 };
 
 void TestCdn::initTestCase()
 {
-    QVERIFY2(QFileInfo(NGINX).isExecutable(), "nginx is missing: run scripts/setup");
+    QVERIFY2(NginxProcess::available(), "nginx is missing: run scripts/setup");
     const FixtureCertificates &certs = fixture_certificates();
     QVERIFY(certs.valid);
     QVERIFY(write_file(dir.filePath("ca.pem"), QByteArray::fromStdString(certs.ca.cert)));
@@ -149,12 +110,10 @@ void TestCdn::initTestCase()
                                          {"ROOT", dir.filePath("www")},
                                          {"ORIGIN_PORT", QString::number(origin_port)},
                                          {"CACHE_PORT", QString::number(cache_port)},
-                                         // Run as root (CI), nginx would hand its workers to
-                                         // "nobody", who cannot read the test's private folder.
-                                         {"USER", ::geteuid() == 0 ? "user root;" : ""}};
+                                         {"USER", NginxProcess::user_line()}};
     QString error;
-    QVERIFY2(origin.start("origin", values, origin_port, &error), qPrintable(error));
-    QVERIFY2(cache.start("cache", values, cache_port, &error), qPrintable(error));
+    QVERIFY2(start_nginx(origin, "origin", values, origin_port, &error), qPrintable(error));
+    QVERIFY2(start_nginx(cache, "cache", values, cache_port, &error), qPrintable(error));
     base = QString("https://127.0.0.1:%1/win32/").arg(cache_port);
 }
 
