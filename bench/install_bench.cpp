@@ -34,7 +34,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
@@ -387,12 +386,6 @@ void print_small(const char *what, const SmallFigures &figures, const char *one_
     std::fflush(stdout);
 }
 
-quint16 free_port()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 // The benchmark's nginx: %1 the user line, %2 its folder, %3 the port, %4 the
 // folder of the certificate and key, %5 the root it serves.
 const char NGINX_CONFIG[] = R"(%1worker_processes 1;
@@ -426,7 +419,7 @@ class Nginx
 public:
     Nginx(const QString &dir, const QString &root, const QString &state)
     {
-        port = free_port();
+        port = NginxProcess::free_port();
         const QByteArray config = QString(NGINX_CONFIG)
                                       .arg(NginxProcess::user_line(), dir,
                                            QString::number(port), state, root)

@@ -3,6 +3,7 @@
 // must come out right without a purge.
 #include "fixture_certificates.h"
 #include "nginx_process.h"
+#include "test_files.h"
 #include "test_paths.h"
 
 #include "app/version.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,23 +36,11 @@ QMap<QString, QByteArray> release_files(int n)
             {"notes.txt", "release notes " + QByteArray::number(n)}};
 }
 
-bool write_file(const QString &path, const QByteArray &data)
+// A release file, with the folders it sits in.
+bool write_release_file(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-quint16 free_port()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    return write_file(path, data);
 }
 
 // nginx started on a configuration made from a template of tests/nginx/.
@@ -103,8 +91,8 @@ void TestCdn::initTestCase()
     QVERIFY(write_file(dir.filePath("server.key"), QByteArray::fromStdString(certs.server.key)));
     QVERIFY(QDir().mkpath(dir.filePath("temp")));
     tree = dir.filePath("www/win32");
-    origin_port = free_port();
-    const quint16 cache_port = free_port();
+    origin_port = NginxProcess::free_port();
+    const quint16 cache_port = NginxProcess::free_port();
     QVERIFY(origin_port != 0 && cache_port != 0 && origin_port != cache_port);
     const QMap<QString, QString> values {{"DIR", dir.path()},
                                          {"ROOT", dir.filePath("www")},
@@ -122,7 +110,7 @@ int TestCdn::publish(int n, const QStringList &extra)
     const QString release = dir.filePath(QString("release%1").arg(n));
     const QMap<QString, QByteArray> files = release_files(n);
     for (auto it = files.begin(); it != files.end(); ++it) {
-        if (!write_file(release + "/" + it.key(), it.value()))
+        if (!write_release_file(release + "/" + it.key(), it.value()))
             return -1;
     }
     return run_publisher(release, tree,
@@ -195,7 +183,7 @@ void TestCdn::many_small_files_over_http2()
     for (int i = 0; i < 150; ++i)
         files.insert(QString("pack%1/file%2.dat").arg(i % 3).arg(i), lines(i, i + 40));
     for (auto it = files.begin(); it != files.end(); ++it)
-        QVERIFY(write_file(release + "/" + it.key(), it.value()));
+        QVERIFY(write_release_file(release + "/" + it.key(), it.value()));
     QCOMPARE(run_publisher(release, dir.filePath("www/small"), {"--server-version", "1"}), 0);
 
     const QString player = dir.filePath("small player");

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <unistd.h>
@@ -17,6 +18,12 @@ bool NginxProcess::available()
 QString NginxProcess::user_line()
 {
     return ::geteuid() == 0 ? QStringLiteral("user root;\n") : QString();
+}
+
+quint16 NginxProcess::free_port()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 NginxProcess::~NginxProcess()

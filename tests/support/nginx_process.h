@@ -15,6 +15,8 @@ public:
     // "user root;" when running as root: nginx would otherwise hand its
     // workers to "nobody", who cannot read a private test folder.
     static QString user_line();
+    // A loopback port free at the time of asking, for nginx to listen on.
+    static quint16 free_port();
 
     ~NginxProcess();
 
