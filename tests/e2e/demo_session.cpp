@@ -34,6 +34,25 @@ bool copy_tree(const QString &from, const QString &to)
     return true;
 }
 
+// The Windows programs an installed copy holds, with their DLLs and Qt plug-ins.
+bool copy_windows_runtime(const QString &from, const QString &to)
+{
+    const QDir bin_dir(from);
+    QStringList files = bin_dir.entryList({QStringLiteral("*.dll")}, QDir::Files);
+    files << QStringLiteral("launcher.exe") << QStringLiteral("patcher.exe");
+    for (const QString &plugins : {QStringLiteral("platforms"), QStringLiteral("imageformats"),
+                                   QStringLiteral("styles")})
+        for (const QString &name : QDir(from + QLatin1Char('/') + plugins)
+                                       .entryList({QStringLiteral("*.dll")}, QDir::Files))
+            files << plugins + QLatin1Char('/') + name;
+    for (const QString &name : qAsConst(files)) {
+        QDir().mkpath(QFileInfo(to + QLatin1Char('/') + name).absolutePath());
+        if (!QFile::copy(bin_dir.filePath(name), to + QLatin1Char('/') + name))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 DemoSession::DemoSession()
@@ -50,6 +69,26 @@ DemoSession::~DemoSession()
         launcher->waitForFinished(5000);
     }
     stop_service();
+}
+
+void DemoSession::use_windows_programs(const QString &windows_bin_dir, const QString &prefix)
+{
+    windows_bin = windows_bin_dir;
+    wine_prefix = prefix;
+}
+
+QProcessEnvironment DemoSession::wine_environment() const
+{
+    if (windows_bin.isEmpty())
+        return QProcessEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Windows Qt picks its own platform plug-in.
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("WINEPREFIX"), wine_prefix);
+    env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    // No installer prompts for the .NET and HTML runtimes.
+    env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
+    return env;
 }
 
 bool DemoSession::run_tool(const QString &program, const QStringList &arguments)
@@ -71,8 +110,8 @@ bool DemoSession::publish(const QString &root_dir)
     const QString releases = root + QStringLiteral("/releases");
     const QString published = root + QStringLiteral("/published");
     const QString launcher_version = QStringLiteral(ORVEX_LAUNCHER_VERSION);
-    return run_tool(QStringLiteral("make_demo_releases"),
-                    {releases, bin + QStringLiteral("/orvex.exe")}) &&
+    const QString game = (windows_bin.isEmpty() ? bin : windows_bin) + QStringLiteral("/orvex.exe");
+    return run_tool(QStringLiteral("make_demo_releases"), {releases, game}) &&
         run_tool(QStringLiteral("publisher"),
                  {QStringLiteral("--release"), releases + QStringLiteral("/v1"),
                   QStringLiteral("--out"), published + QStringLiteral("/v1"),
@@ -97,6 +136,8 @@ QString DemoSession::make_install(const QString &name, bool with_release_1)
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     if (with_release_1 && !copy_tree(root + QStringLiteral("/releases/v1"), dir))
+        return QString();
+    if (!windows_bin.isEmpty() && !copy_windows_runtime(windows_bin, dir))
         return QString();
     return dir;
 }
@@ -160,18 +201,26 @@ QStringList DemoSession::stop_service()
 bool DemoSession::start_launcher(const QString &install_dir, const QString &record_path)
 {
     launcher = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const bool under_wine = !windows_bin.isEmpty();
+    QProcessEnvironment env =
+        under_wine ? wine_environment() : QProcessEnvironment::systemEnvironment();
+    if (!under_wine)
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("ORVEX_DEMO_RECORD"), record_path);
     for (const char *name : {"ORVEX_PLAYCOOKIE", "ORVEX_GAMESERVER", "ORVEX_DIST", "ORVEX_DEV"})
         env.remove(QString::fromLatin1(name));
     launcher->setProcessEnvironment(env);
     launcher->setWorkingDirectory(install_dir);
     launcher->setProcessChannelMode(QProcess::ForwardedChannels);
-    launcher->start(bin + QStringLiteral("/launcher"), QStringList());
+    if (under_wine)
+        launcher->start(QStringLiteral("wine"), {install_dir + QStringLiteral("/launcher.exe")});
+    else
+        launcher->start(bin + QStringLiteral("/launcher"), QStringList());
     if (!launcher->waitForStarted(10000))
         return false;
-    window_id = XDriver::wait_for_window(QStringLiteral("^Saltmarch$"), 20000);
+    // Wine takes a few seconds more to start a program.
+    window_id = XDriver::wait_for_window(QStringLiteral("^Saltmarch$"),
+                                         under_wine ? 60000 : 20000);
     return !window_id.isEmpty();
 }
 

@@ -16,10 +16,20 @@ public:
     DemoSession();
     ~DemoSession();
 
+    // Runs the Windows programs of a cross-build under wine instead of the
+    // build's own: `windows_bin` holds launcher.exe, patcher.exe, orvex.exe
+    // and their DLLs; wine keeps its state in `wine_prefix`. Call before
+    // publish(): the releases then carry the Windows game.
+    void use_windows_programs(const QString &windows_bin, const QString &wine_prefix);
+    // The environment wine runs in (empty without Windows programs).
+    QProcessEnvironment wine_environment() const;
+
     // Makes the releases and publishes them under `root`. Once per suite.
     bool publish(const QString &root);
 
-    // An install folder: empty, or holding release 1.
+    // An install folder: empty, or holding release 1. With Windows programs it
+    // also holds the launcher, patcher.exe and their DLLs, as an installed
+    // copy does, so the launcher finds patcher.exe and the game beside itself.
     QString make_install(const QString &name, bool with_release_1);
 
     // Starts devservice on the build's port, serving `downloads` at the
@@ -59,6 +69,8 @@ private:
     bool run_tool(const QString &program, const QStringList &arguments);
 
     QString bin;
+    QString windows_bin;
+    QString wine_prefix;
     QString root;
     QString state_dir;
     int port;
