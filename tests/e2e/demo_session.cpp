@@ -40,8 +40,8 @@ bool copy_windows_runtime(const QString &from, const QString &to)
     const QDir bin_dir(from);
     QStringList files = bin_dir.entryList({QStringLiteral("*.dll")}, QDir::Files);
     files << QStringLiteral("launcher.exe") << QStringLiteral("patcher.exe");
-    for (const QString &plugins : {QStringLiteral("platforms"), QStringLiteral("imageformats"),
-                                   QStringLiteral("styles")})
+    for (const QString &plugins :
+         {QStringLiteral("platforms"), QStringLiteral("imageformats"), QStringLiteral("styles")})
         for (const QString &name : QDir(from + QLatin1Char('/') + plugins)
                                        .entryList({QStringLiteral("*.dll")}, QDir::Files))
             files << plugins + QLatin1Char('/') + name;
@@ -219,8 +219,7 @@ bool DemoSession::start_launcher(const QString &install_dir, const QString &reco
     if (!launcher->waitForStarted(10000))
         return false;
     // Wine takes a few seconds more to start a program.
-    window_id = XDriver::wait_for_window(QStringLiteral("^Saltmarch$"),
-                                         under_wine ? 60000 : 20000);
+    window_id = XDriver::wait_for_window(QStringLiteral("^Saltmarch$"), under_wine ? 60000 : 20000);
     return !window_id.isEmpty();
 }
 
@@ -266,6 +265,14 @@ QStringList DemoSession::files_differing_from(const QString &manifest_path,
     if (files.isEmpty())
         differing << QStringLiteral("no files in ") + manifest_path;
     return differing;
+}
+
+int DemoSession::count_containing(const QStringList &log, const QString &text)
+{
+    int count = 0;
+    for (const QString &line : log)
+        count += line.contains(text) ? 1 : 0;
+    return count;
 }
 
 QJsonObject DemoSession::read_json(const QString &path)

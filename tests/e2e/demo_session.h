@@ -57,6 +57,8 @@ public:
     // Hash texts of the install folder's files that differ from the manifest.
     QStringList files_differing_from(const QString &manifest_path,
                                      const QString &install_dir) const;
+    // How many lines of a service log contain `text`.
+    static int count_containing(const QStringList &log, const QString &text);
     static QJsonObject read_json(const QString &path);
     static bool wait_for_file(const QString &path, int timeout_ms);
     // Copies every file below `from` to the same place below `to`.

@@ -27,14 +27,6 @@ class TestEndToEnd : public QObject
         return false;
     }
 
-    static int count_containing(const QStringList &log, const QString &text)
-    {
-        int count = 0;
-        for (const QString &line : log)
-            count += line.contains(text) ? 1 : 0;
-        return count;
-    }
-
     // Starts the launcher in `install`, logs in, and waits for the game's
     // report. Returns the report, empty if the game never ran.
     QJsonObject play(const QString &install, const QString &name, const QString &password,
@@ -93,7 +85,7 @@ private slots:
         QCOMPARE(record.value(QStringLiteral("game_api")).toString(), QStringLiteral("pandagl"));
         QVERIFY(logged(log, QStringLiteral("GET /win32/data/terrain.pak.bz2 200")));
         QVERIFY(logged(log, QStringLiteral("GET /win32/orvex.exe.bz2 200")));
-        QCOMPARE(count_containing(log, QStringLiteral("/patches/")), 0);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral("/patches/")), 0);
         const QStringList differing = session.files_differing_from(
             session.published_v2() + QStringLiteral("/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
@@ -108,10 +100,12 @@ private slots:
         expect_window_back_and_close();
         const QStringList log = session.stop_service();
 
-        QVERIFY2(count_containing(log, QStringLiteral("GET /win32/patches/")) >= 2,
+        QVERIFY2(DemoSession::count_containing(log, QStringLiteral("GET /win32/patches/")) >= 2,
                  qPrintable(log.join(QLatin1Char('\n'))));
-        QCOMPARE(count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")), 0);
-        QCOMPARE(count_containing(log, QStringLiteral("/win32/data/sounds.pak.bz2")), 0);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")),
+                 0);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral("/win32/data/sounds.pak.bz2")),
+                 0);
         QVERIFY(logged(log, QStringLiteral("GET /win32/data/quests/chapter2.dat.bz2 200")));
         const QStringList differing = session.files_differing_from(
             session.published_v2() + QStringLiteral("/patcher.json"), install);
@@ -135,7 +129,7 @@ private slots:
         QCOMPARE(session.close_launcher(), 0);
         const QStringList log = session.stop_service();
         // Only the start-up version read reached the download service.
-        QCOMPARE(count_containing(log, QStringLiteral(" /win32/")), 1);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral(" /win32/")), 1);
         QVERIFY(logged(log, QStringLiteral("GET /win32/patcher.json 200")));
     }
 
@@ -191,7 +185,7 @@ private slots:
         QVERIFY2(file_requests(log).size() <= files_before_close + 1,
                  qPrintable(log.join(QLatin1Char('\n'))));
         if (!during_update)
-            QVERIFY2(count_containing(log, QStringLiteral("GET /win32/")) <= 1,
+            QVERIFY2(DemoSession::count_containing(log, QStringLiteral("GET /win32/")) <= 1,
                      qPrintable(log.join(QLatin1Char('\n'))));
         // Every game file there is whole: the new release's content or nothing.
         const QStringList differing =
@@ -211,7 +205,7 @@ private slots:
         QVERIFY2(!record.isEmpty(), "the game did not start");
         expect_window_back_and_close();
         const QStringList log = session.stop_service();
-        QCOMPARE(count_containing(log, QStringLiteral("POST /login/")), 2);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral("POST /login/")), 2);
     }
 
     void qa_distribution_reads_its_own_manifest()

@@ -27,14 +27,6 @@ class TestWineRoad : public QObject
             process.exitCode() == 0;
     }
 
-    static int count_containing(const QStringList &log, const QString &text)
-    {
-        int count = 0;
-        for (const QString &line : log)
-            count += line.contains(text) ? 1 : 0;
-        return count;
-    }
-
     // Logs in from `install`, waits for the game's report, closes the
     // launcher once its window is back and returns the report and the
     // service's log.
@@ -73,7 +65,8 @@ private slots:
             : QDir::currentPath() + QStringLiteral("/wine");
         session.use_windows_programs(windows_bin, wine_prefix);
         if (!QFile::exists(wine_prefix + QStringLiteral("/system.reg")))
-            QVERIFY(run_wine(QStringLiteral("wine"), {QStringLiteral("wineboot"), QStringLiteral("-i")}));
+            QVERIFY(run_wine(QStringLiteral("wine"),
+                             {QStringLiteral("wineboot"), QStringLiteral("-i")}));
         QDir(root).removeRecursively();
         QVERIFY(QDir().mkpath(root));
         QVERIFY(session.publish(root));
@@ -96,10 +89,13 @@ private slots:
             play(install, QStringLiteral("player"), QStringLiteral("salt"), log);
         QVERIFY2(!record.isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
 
-        QVERIFY2(count_containing(log, QStringLiteral("GET /win32/patches/")) >= 2,
+        QVERIFY2(DemoSession::count_containing(log, QStringLiteral("GET /win32/patches/")) >= 2,
                  qPrintable(log.join(QLatin1Char('\n'))));
-        QCOMPARE(count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")), 0);
-        QCOMPARE(count_containing(log, QStringLiteral("GET /win32/data/quests/chapter2.dat.bz2 200")), 1);
+        QCOMPARE(DemoSession::count_containing(log, QStringLiteral("/win32/data/terrain.pak.bz2")),
+                 0);
+        QCOMPARE(DemoSession::count_containing(
+                     log, QStringLiteral("GET /win32/data/quests/chapter2.dat.bz2 200")),
+                 1);
         const QStringList differing = session.files_differing_from(
             session.published_v2() + QStringLiteral("/patcher.json"), install);
         QVERIFY2(differing.isEmpty(), qPrintable(differing.join(QLatin1Char('\n'))));
@@ -118,12 +114,15 @@ private slots:
         const QString install = session.make_install(QStringLiteral("wine-qa"), true);
         QVERIFY(!install.isEmpty());
         QStringList log;
-        const QJsonObject record = play(install, QStringLiteral("qa"), QStringLiteral("tester"), log);
+        const QJsonObject record =
+            play(install, QStringLiteral("qa"), QStringLiteral("tester"), log);
         QVERIFY2(!record.isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
         QCOMPARE(record.value(QStringLiteral("ORVEX_DIST")).toString(), QStringLiteral("QA"));
         QCOMPARE(record.value(QStringLiteral("ORVEX_DEV")).toString(), QStringLiteral("YES"));
         QVERIFY(record.value(QStringLiteral("ORVEX_PLAYCOOKIE")).toString().size() >= 8);
-        QCOMPARE(count_containing(log, QStringLiteral("GET /dist/qa/win64/patcher.json 200")), 1);
+        QCOMPARE(DemoSession::count_containing(
+                     log, QStringLiteral("GET /dist/qa/win64/patcher.json 200")),
+                 1);
     }
 };
 
