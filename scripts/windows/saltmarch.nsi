@@ -25,8 +25,6 @@ OutFile "${OUTFILE}"
 RequestExecutionLevel admin
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
-Icon "${ICON}"
-UninstallIcon "${ICON}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
