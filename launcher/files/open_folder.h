@@ -15,7 +15,9 @@ class QFile;
 // walk as refused. Each segment is opened without following links first and
 // the owner is checked on the link the open then followed, so no link swapped
 // in between is ever followed. Every operation on an entry then works
-// relative to the open folder, never again through the path.
+// relative to the open folder, never again through the path: a descriptor on
+// POSIX systems (open_folder_posix.cpp), a handle on Windows
+// (open_folder_win.cpp).
 class OpenFolder
 {
 public:
@@ -78,9 +80,8 @@ public:
 
 private:
 #ifdef Q_OS_WIN
-    QString entry_path(const QString &name) const;
-    QString path; // relative to the working directory, "" for itself
-    bool open_flag = true;
+    explicit OpenFolder(void *handle) : handle(handle) { }
+    void *handle; // the folder's HANDLE, null when not open
 #else
     explicit OpenFolder(int descriptor) : descriptor(descriptor) { }
     int descriptor; // a folder descriptor, AT_FDCWD, or -1 when not open

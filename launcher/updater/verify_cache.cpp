@@ -16,7 +16,7 @@
 #include "hash_text_core.h"
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "files/nt_file.h"
 #else
 #include <ctime>
 #include <fcntl.h>
@@ -94,11 +94,14 @@ qint64 unix_ns(const FILETIME &time)
 bool open_plain_file(const QString &path, QFile &file)
 {
 #ifdef Q_OS_WIN
-    const QFileInfo info(path);
-    if (info.isSymLink() || info.isJunction() || !info.isFile())
-        return false;
-    file.setFileName(path);
-    return file.open(QIODevice::ReadOnly);
+    nt_file::Handle handle = nt_file::open_path(
+        path, GENERIC_READ, nt_file::SHARE_ALL, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    nt_file::Facts facts;
+    return handle.valid() && nt_file::facts_of(handle.get(), facts) &&
+        GetFileType(handle.get()) == FILE_TYPE_DISK && !facts.is_directory() &&
+        !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        nt_file::open_into(std::move(handle), file, QIODevice::ReadOnly);
 #else
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -133,26 +136,18 @@ bool VerifyCache::stat_file(const QString &path, Entry &entry)
 {
 #ifdef Q_OS_WIN
     // Links followed, as reading follows them.
-    const HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    const nt_file::Handle handle =
+        nt_file::open_path(path, FILE_READ_ATTRIBUTES, nt_file::SHARE_ALL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+    nt_file::Facts facts;
+    if (!handle.valid() || !nt_file::facts_of(handle.get(), facts) ||
+        GetFileType(handle.get()) != FILE_TYPE_DISK || facts.is_directory())
         return false;
-    BY_HANDLE_FILE_INFORMATION info {};
-    const bool plain = GetFileInformationByHandle(handle, &info) &&
-        GetFileType(handle) == FILE_TYPE_DISK &&
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    CloseHandle(handle);
-    if (!plain)
-        return false;
-    entry.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    entry.mtime_ns = unix_ns(info.ftLastWriteTime);
-    // This call gives no change time of the entry itself; the creation time
-    // stands in, and a file replaced by another has another file index.
-    entry.ctime_ns = unix_ns(info.ftCreationTime);
-    entry.inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    entry.device = quint64(info.dwVolumeSerialNumber);
+    entry.size = facts.size;
+    entry.mtime_ns = facts.mtime_ns;
+    entry.ctime_ns = facts.ctime_ns;
+    entry.inode = facts.file_index;
+    entry.device = facts.volume;
     return true;
 #else
     struct stat data
