@@ -41,7 +41,8 @@ ManifestFacts::Fault ManifestFacts::fault_of(const QJsonObject &manifest,
     const ManifestFacts facts = read(manifest);
     if (facts.sequence < 0 || facts.distribution.isEmpty())
         return Fault::LacksFacts;
-    if (facts.distribution != distribution)
+    // A distribution names a host label, which has no case.
+    if (facts.distribution.compare(distribution, Qt::CaseInsensitive) != 0)
         return Fault::OtherDistribution;
     if (facts.has_expiry && !(facts.expires.isValid() && now < facts.expires))
         return Fault::Expired;

@@ -27,7 +27,7 @@ struct ManifestFacts
         None,
         LacksDigests, // a file entry without "sha256"
         LacksFacts, // no "sequence" or no "distribution"
-        OtherDistribution, // not `distribution`, the one it was fetched for
+        OtherDistribution, // not `distribution`, the one it was fetched for (case aside)
         Expired, // "expires" lies before `now`, or does not read as a time
     };
 

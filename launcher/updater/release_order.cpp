@@ -67,7 +67,7 @@ void ReleaseOrder::load(const QString &folder)
         const QList<QByteArray> fields = line.split(' ');
         bool ok = false;
         const qint64 sequence = fields.size() == 2 ? fields[1].toLongLong(&ok) : -1;
-        const QString name = QUrl::fromPercentEncoding(fields.value(0));
+        const QString name = QUrl::fromPercentEncoding(fields.value(0)).toLower();
         if (ok && sequence >= 0 && !name.isEmpty())
             accepted.insert(name, qMax(sequence, accepted.value(name, -1)));
     }
@@ -75,7 +75,7 @@ void ReleaseOrder::load(const QString &folder)
 
 qint64 ReleaseOrder::highest(const QString &distribution) const
 {
-    return accepted.value(distribution, -1);
+    return accepted.value(distribution.toLower(), -1);
 }
 
 bool ReleaseOrder::allows(const QString &distribution, qint64 sequence) const
@@ -87,7 +87,7 @@ bool ReleaseOrder::accept(const QString &folder, const QString &distribution, qi
 {
     if (sequence <= highest(distribution))
         return true;
-    accepted.insert(distribution, sequence);
+    accepted.insert(distribution.toLower(), sequence);
     QStringList names = accepted.keys();
     std::sort(names.begin(), names.end());
     QByteArray data;

@@ -4,7 +4,7 @@
 #include <QString>
 
 // The highest manifest "sequence" this game folder has accepted for each
-// distribution, kept in a small hidden file beside the verification cache
+// distribution (its name without case), kept in a small hidden file beside the verification cache
 // and replaced atomically on every change. A signed manifest of a lower
 // sequence is an earlier release served again (a rollback) and is refused;
 // an equal one is the same release. A folder without the file (or with one
