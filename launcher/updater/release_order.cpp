@@ -1,51 +1,26 @@
 #include "updater/release_order.h"
 
 #include "atomic_file.h"
+#include "updater/verify_cache.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
 
 #include <algorithm>
-
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
 // Far more than any number of distributions needs; a bigger file is not ours.
 constexpr qint64 MAX_FILE_SIZE = 64 * 1024;
 
-// The file's bytes when it is a plain file: a FIFO or device at its name is
-// never waited on, and no link is followed.
+// The file's bytes when it is a plain file of a sensible size.
 bool read_plain_file(const QString &path, QByteArray &data)
 {
     QFile file;
-#ifdef Q_OS_WIN
-    if (QFileInfo(path).isSymLink() || !QFileInfo(path).isFile())
+    if (!VerifyCache::open_plain_file(path, file))
         return false;
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-#else
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-#endif
     data = file.read(MAX_FILE_SIZE + 1);
     return data.size() <= MAX_FILE_SIZE;
 }

@@ -103,11 +103,11 @@ void fill_entry(const struct stat &data, VerifyCache::Entry &entry)
 }
 #endif
 
-// The cache file, open for reading, only when it is a plain file: a FIFO, a
-// device or a link there is not ours, and opening a FIFO for reading would
-// wait for a writer for ever. The open does not block and follows no link;
-// the type is then taken from what was opened.
-bool open_plain_file(const QString &path, QFile &file)
+} // namespace
+
+// The open does not block and follows no link; the type is then taken from
+// what was opened.
+bool VerifyCache::open_plain_file(const QString &path, QFile &file)
 {
 #ifdef Q_OS_WIN
     const QFileInfo info(path);
@@ -131,8 +131,6 @@ bool open_plain_file(const QString &path, QFile &file)
     return true;
 #endif
 }
-
-} // namespace
 
 bool VerifyCache::Entry::same_file(const Entry &other) const
 {
