@@ -155,9 +155,12 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     options->new_history = parser.isSet("new-history");
     options->distribution =
         parser.isSet("distribution") ? parser.value("distribution") : QStringLiteral("prod");
-    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9_.-]*$"));
-    if (!name.match(options->distribution).hasMatch()) {
-        std::fprintf(stderr, "publisher: --distribution %s is not a distribution name\n",
+    // Launchers fetch a distribution's tree from a host named by it.
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9-]{1,63}$"));
+    if (!label.match(options->distribution).hasMatch()) {
+        std::fprintf(stderr,
+                     "publisher: --distribution %s is not a distribution name (letters, digits "
+                     "and \"-\", at most 63)\n",
                      qPrintable(options->distribution));
         return OptionsOutcome::UsageError;
     }
