@@ -113,30 +113,63 @@ Handle walk_system_path(const QString &target, OpenFolder::Status &status, int &
     return current;
 }
 
-// Follows a link of a trusted owner that is open at `link` (in `parent`). Its
-// target is read from the very link judged, and walked by the same rule: the
-// name is never resolved again.
-Handle follow_link(HANDLE parent, HANDLE link, OpenFolder::Status &status, int &links)
+// Where a link of a trusted owner that is open at `link` (in `parent`)
+// leads, as a system path; "" (status Missing) when it cannot be read or the
+// walk has followed too many links. The target is read from the very link
+// judged: the link's name is never resolved again.
+QString link_destination(HANDLE parent, HANDLE link, OpenFolder::Status &status, int &links)
 {
     bool relative = false;
     QString target = link_target(link, relative);
-    if (target.isEmpty() || ++links > MAX_LINKS) {
+    if (!target.isEmpty() && relative) {
+        const QString base = system_path_of(parent);
+        // ".." is resolved in the text, as the system resolves a relative link.
+        const QString prefix = QStringLiteral("\\??\\");
+        target = base.isEmpty()
+            ? QString()
+            : prefix +
+                QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(
+                    base.mid(prefix.size()) + QLatin1Char('\\') + target)));
+    }
+    if (target.isEmpty() || ++links > MAX_LINKS)
+        status = OpenFolder::Status::Missing;
+    return status == OpenFolder::Status::Open ? target : QString();
+}
+
+// Follows a link of a trusted owner to a folder, its target walked by the
+// same rule as the game folder's own.
+Handle follow_link(HANDLE parent, HANDLE link, OpenFolder::Status &status, int &links)
+{
+    const QString target = link_destination(parent, link, status, links);
+    return target.isEmpty() ? Handle() : walk_system_path(target, status, links);
+}
+
+// A plain file `name` of `folder`, open for reading; a link of a trusted
+// owner is followed as its target's folders are walked, then its leaf.
+Handle open_file_entry(HANDLE folder, const QString &name, OpenFolder::Status &status, int &links)
+{
+    Handle file = nt_file::open_at(folder, name, GENERIC_READ | READ_CONTROL, nt_file::SHARE_ALL,
+                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    nt_file::Facts facts;
+    if (!file.valid() || !nt_file::facts_of(file.get(), facts) || facts.is_directory()) {
         status = OpenFolder::Status::Missing;
         return Handle();
     }
-    if (relative) {
-        const QString base = system_path_of(parent);
-        if (base.isEmpty()) {
-            status = OpenFolder::Status::Missing;
-            return Handle();
-        }
-        // ".." is resolved in the text, as the system resolves a relative link.
-        const QString prefix = QStringLiteral("\\??\\");
-        target = prefix +
-            QDir::toNativeSeparators(QDir::cleanPath(
-                QDir::fromNativeSeparators(base.mid(prefix.size()) + QLatin1Char('\\') + target)));
+    if (!facts.is_link())
+        return GetFileType(file.get()) == FILE_TYPE_DISK ? std::move(file) : Handle();
+    if (!nt_file::trusted_owner(file.get())) {
+        status = OpenFolder::Status::Refused;
+        return Handle();
     }
-    return walk_system_path(target, status, links);
+    const QString target = link_destination(folder, file.get(), status, links);
+    const int slash = target.lastIndexOf(QLatin1Char('\\'));
+    if (target.isEmpty() || slash < 0) {
+        status = OpenFolder::Status::Missing;
+        return Handle();
+    }
+    Handle parent = walk_system_path(target.left(slash), status, links);
+    return parent.valid() ? open_file_entry(parent.get(), target.mid(slash + 1), status, links)
+                          : Handle();
 }
 
 // Opens segment `name` of `parent`: a plain folder as it is, a link by its
@@ -270,6 +303,19 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         entry.device = facts.volume;
     }
     return entry;
+}
+
+std::unique_ptr<QFile> OpenFolder::open_for_reading(const QString &name, Status &status) const
+{
+    status = Status::Open;
+    int links = 0;
+    Handle file = open_file_entry(handle, name, status, links);
+    if (!file.valid()) {
+        if (status == Status::Open)
+            status = Status::Missing;
+        return nullptr;
+    }
+    return nt_file::wrap(std::move(file), QIODevice::ReadOnly);
 }
 
 bool OpenFolder::remove_entry(const QString &name) const
