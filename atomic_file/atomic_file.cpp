@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -56,13 +57,35 @@ bool sync(QFile &file)
 bool replace(const QString &source, const QString &target)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
-                       reinterpret_cast<const wchar_t *>(target.utf16()),
+    return MoveFileExW(windows_path(source).c_str(), windows_path(target).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return std::rename(QFile::encodeName(source).constData(),
                        QFile::encodeName(target).constData()) == 0;
 #endif
 }
+
+#ifdef Q_OS_WIN
+std::wstring windows_path(const QString &path)
+{
+    // Room for a file name of 12 characters that a caller may add.
+    constexpr int LIMIT = MAX_PATH - 12;
+    QString full = path;
+    if (!QDir::isAbsolutePath(full)) {
+        const QString absolute = QDir::current().absoluteFilePath(full);
+        if (absolute.size() >= LIMIT)
+            full = absolute;
+    }
+    QString native = QDir::toNativeSeparators(full);
+    if (QDir::isAbsolutePath(full) && native.size() >= LIMIT &&
+        !native.startsWith(QLatin1String("\\\\?\\"))) {
+        native = QDir::toNativeSeparators(QDir::cleanPath(full));
+        native = native.startsWith(QLatin1String("\\\\"))
+            ? QStringLiteral("\\\\?\\UNC\\") + native.mid(2)
+            : QStringLiteral("\\\\?\\") + native;
+    }
+    return native.toStdWString();
+}
+#endif
 
 } // namespace atomic_file

@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#ifdef Q_OS_WIN
+#include <string>
+#endif
+
 class QFile;
 
 // Replacing a file so that its name always holds either the old or the new
@@ -25,5 +29,12 @@ bool sync(QFile &file);
 // Moves source over target in one step; target keeps either its old or its
 // new content whatever happens meanwhile.
 bool replace(const QString &source, const QString &target);
+
+#ifdef Q_OS_WIN
+// A path as the wide Windows calls take it: native separators, and the
+// "\\?\" prefix on an absolute path long enough to need it (a relative one
+// that long is made absolute first).
+std::wstring windows_path(const QString &path);
+#endif
 
 } // namespace atomic_file

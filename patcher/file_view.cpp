@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include "windows_path.h"
+
 #include <io.h>
 #else
 #include <sys/mman.h>
@@ -16,7 +18,7 @@ namespace {
 int open_for_reading(const char *path)
 {
 #ifdef _WIN32
-    return ::_open(path, _O_RDONLY | _O_BINARY);
+    return ::_wopen(windows_path(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
     return ::open(path, O_RDONLY | O_CLOEXEC);
 #endif

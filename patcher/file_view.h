@@ -5,7 +5,8 @@
 
 // A read-only view of a whole file, mapped where the system allows it and
 // read into memory otherwise. An empty file is a valid empty view. Paths are
-// in the system's own encoding, as a program receives them.
+// in the system's own encoding, as a program receives them; on Windows in
+// UTF-8.
 class FileView
 {
 public:

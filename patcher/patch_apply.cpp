@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include "windows_path.h"
+
 #include <io.h>
 #include <windows.h>
 #else
@@ -220,8 +222,8 @@ int create_temporary(const std::string &target_path, std::string *path)
         std::snprintf(suffix, sizeof suffix, ".%08lx",
                       (GetTickCount() * 2654435761u + unsigned(attempt)) & 0xffffffffu);
         *path = target_path + suffix;
-        const int fd = ::_open(path->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                               _S_IREAD | _S_IWRITE);
+        const int fd = ::_wopen(windows_path(*path).c_str(),
+                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -271,7 +273,11 @@ bool finish_temporary(int fd, const std::string &target_path)
 bool replace_file(const std::string &source, const std::string &target)
 {
 #ifdef _WIN32
-    return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (MoveFileExW(windows_path(source).c_str(), windows_path(target).c_str(),
+                    MOVEFILE_REPLACE_EXISTING) != 0)
+        return true;
+    errno = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EACCES;
+    return false;
 #else
     return std::rename(source.c_str(), target.c_str()) == 0;
 #endif
@@ -308,8 +314,13 @@ void ResultOutput::discard()
         ::close(fd);
 #endif
     }
-    if (!temporary.empty())
+    if (!temporary.empty()) {
+#ifdef _WIN32
+        ::_wremove(windows_path(temporary).c_str());
+#else
         std::remove(temporary.c_str());
+#endif
+    }
     fd = -1;
     temporary.clear();
 }

@@ -201,15 +201,29 @@ PatchResult make_plain_patch(const QByteArray &old_data, const QByteArray &new_d
     return result;
 }
 
+namespace {
+
+// A path as FileView takes it: UTF-8 on Windows, the system's encoding elsewhere.
+QByteArray view_path(const QString &path)
+{
+#ifdef _WIN32
+    return path.toUtf8();
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+} // namespace
+
 PatchResult make_patch_file(const QString &old_path, const QString &new_path,
                             const QString &patch_path, int level)
 {
     FileView old_file;
     FileView new_file;
-    if (!old_file.open(QFile::encodeName(old_path).constData()))
+    if (!old_file.open(view_path(old_path).constData()))
         return PatchResult::failure(PatchError::Unreadable,
                                     "cannot read " + old_path.toStdString());
-    if (!new_file.open(QFile::encodeName(new_path).constData()))
+    if (!new_file.open(view_path(new_path).constData()))
         return PatchResult::failure(PatchError::Unreadable,
                                     "cannot read " + new_path.toStdString());
     PatchResult result = PatchResult::success();

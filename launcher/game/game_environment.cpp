@@ -1,16 +1,13 @@
 #include "game/game_environment.h"
 
 #include "app/constants.h"
+#include "platform/game_process.h"
 
 namespace {
 
 void put_variable(const char *name, const QString &value)
 {
-    // Like the platform's put-environment call: an empty value removes the variable.
-    if (value.isEmpty())
-        qunsetenv(name);
-    else
-        qputenv(name, value.toUtf8());
+    GameProcess::put_environment(name, value);
 }
 
 } // namespace

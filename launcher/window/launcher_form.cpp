@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "window/form_style.h"
+#include "window/news_view.h"
 
 #include <QButtonGroup>
 #include <QIcon>
@@ -11,8 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QWebSettings>
-#include <QWebView>
 
 namespace {
 
@@ -34,12 +33,16 @@ void set_fixed(QWidget *widget, int w, int h)
     widget->setMaximumSize(QSize(w, h));
 }
 
-template <typename T> T *create(QWidget *parent, const char *name, int x, int y, int w, int h)
+template <typename T> T *place(T *widget, const char *name, int x, int y, int w, int h)
 {
-    auto *widget = new T(parent);
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(QRect(x, y, w, h));
     return widget;
+}
+
+template <typename T> T *create(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    return place(new T(parent), name, x, y, w, h);
 }
 
 } // namespace
@@ -158,16 +161,9 @@ void LauncherForm::setup_ui(QMainWindow *window)
     push_button_release =
         create_image_button("push_button_release", 520, 504, 117, 23, true, "RELEASE", ".jpg");
 
-    webView = create<QWebView>(launcher_window, "webView", 54, 130, 310, 341);
+    webView = news_view::create(launcher_window);
+    place(webView, "webView", 54, 130, 310, 341);
     webView->setPalette(web_view_palette());
-    webView->setMouseTracking(true);
-    webView->setContextMenuPolicy(Qt::NoContextMenu);
-    webView->setAcceptDrops(false);
-    webView->setStyleSheet(QStringLiteral("background: transparent;"));
-    webView->settings()->setUserStyleSheetUrl(
-        QUrl(QStringLiteral("data:text/css;charset=utf-8;base64,") +
-             QString::fromLatin1(QByteArray(STYLE_NEWS_PAGE_DEFAULTS).toBase64())));
-    webView->setUrl(QUrl(QStringLiteral("about:blank")));
 
     push_button_options =
         create_image_button("push_button_options", 631, 162, 121, 24, false, "OPTIONS", ".jpg");

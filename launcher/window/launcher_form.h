@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/news_view.h"
+
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -7,7 +9,6 @@ class QMainWindow;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QWebView;
 class QWidget;
 
 // Holder of the launcher window's widgets: one member per widget, named by the
@@ -34,7 +35,7 @@ public:
     QPushButton *push_button_guide = nullptr;
     QPushButton *push_button_manage = nullptr;
     QPushButton *push_button_release = nullptr;
-    QWebView *webView = nullptr;
+    NewsView *webView = nullptr;
     QPushButton *push_button_options = nullptr;
     QPushButton *push_button_continue = nullptr;
     QLabel *label_graphics = nullptr;

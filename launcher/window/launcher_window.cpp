@@ -1,11 +1,11 @@
 #include "window/launcher_window.h"
 
 #include "app/constants.h"
-#include "app/network_access.h"
 #include "login/login_client.h"
 #include "news/news_display.h"
 #include "updater/updater.h"
 #include "window/launcher_form.h"
+#include "window/news_view.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -13,8 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThreadPool>
-#include <QWebPage>
-#include <QWebView>
 #include <QtConcurrent>
 
 #include <cstdio>
@@ -40,13 +38,10 @@ LauncherWindow::LauncherWindow(QWidget *parent)
     apply_display_scaling();
 
     // Every link goes to link_clicked_webview, which opens only web and mail
-    // addresses: under DelegateExternalLinks the engine itself would follow
-    // file: and qrc: links and replace the news page until the next start.
-    form->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
-    // What the news page loads keeps no cookies either.
-    network_access::refuse_cookies(*form->webView->page()->networkAccessManager());
-    connect(form->webView, &QWebView::linkClicked, this, &LauncherWindow::link_clicked_webview);
-    connect(form->webView, &QWebView::selectionChanged, this, &LauncherWindow::sel_changed_webview);
+    // addresses.
+    news_view::delegate_links(
+        form->webView, this, [this](const QUrl &url) { link_clicked_webview(url); },
+        [this] { sel_changed_webview(); });
 
     setWindowFlags(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);

@@ -3,22 +3,20 @@
 
 #include "app/constants.h"
 #include "game/game_environment.h"
+#include "platform/game_process.h"
 #include "platform/program_start.h"
 #include "updater/updater.h"
 #include "window/launcher_form.h"
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
-
-#include <memory>
 
 void LauncherWindow::start_game()
 {
     form->label_status->setText(TEXT_STARTING_GAME);
     GameEnvironment::apply(login_result);
 
-    auto game = std::make_unique<QProcess>();
+    GameProcess game;
     const QString exec_name = updater->get_exec_name();
     // Only a file beside the launcher or in the game folder is started, never
     // a program the system would find along PATH.
@@ -27,19 +25,14 @@ void LauncherWindow::start_game()
     if (!program.isEmpty()) {
         // A program fetched over the network arrives without execute permission.
         ensure_owner_executable(program);
-        // The launcher never writes to the game; an open input pipe could keep
-        // a game that reads it waiting for ever.
-        game->setStandardInputFile(QProcess::nullDevice());
-        game->start(program, QStringList(), QIODevice::ReadWrite);
-        // Fails at once for a file that is no program or an environment too large to pass.
-        started = game->waitForStarted(-1);
+        started = game.start(program);
     }
     GameEnvironment::withdraw_dev_flag(login_result);
 
     if (started) {
         // The GUI thread waits for the whole game.
         hide();
-        game->waitForFinished(-1);
+        game.wait_for_end();
     }
 
     road_running = false;

@@ -3,9 +3,9 @@
 
 #include "app/constants.h"
 #include "window/launcher_form.h"
+#include "window/news_view.h"
 
 #include <QDesktopServices>
-#include <QWebView>
 
 namespace {
 
@@ -68,8 +68,7 @@ void LauncherWindow::link_clicked_webview(QUrl url)
 
 void LauncherWindow::sel_changed_webview()
 {
-    // Searching for nothing drops the selection, so the page never keeps one.
-    form->webView->findText(QString(), QWebPage::FindFlags());
+    news_view::clear_selection(form->webView);
 }
 
 void LauncherWindow::display_news(QByteArray news_text)
@@ -77,6 +76,6 @@ void LauncherWindow::display_news(QByteArray news_text)
     // The text ends at the first NUL byte.
     const int end = news_text.indexOf('\0');
     const QString html = QString::fromUtf8(end < 0 ? news_text : news_text.left(end));
-    form->webView->setHtml(html, QUrl());
+    news_view::show_html(form->webView, html);
     form->webView->show();
 }
