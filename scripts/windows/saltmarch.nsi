@@ -58,6 +58,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
   !insertmacro ${DO} "libgcc_s_seh-1.dll"
   !insertmacro ${DO} "libwinpthread-1.dll"
   !insertmacro ${DO} "platforms\qwindows.dll"
+  ; The window's pictures are partly JPEG; the icon format for window icons.
+  !insertmacro ${DO} "imageformats\qjpeg.dll"
+  !insertmacro ${DO} "imageformats\qico.dll"
+  !insertmacro ${DO} "styles\qwindowsvistastyle.dll"
 !macroend
 !macro INSTALL_FILE NAME
   File "/oname=${NAME}" "${BIN}\${NAME}"
@@ -69,11 +73,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 Section "Saltmarch" main
   SectionIn RO
   SetOutPath "$INSTDIR\platforms"
+  SetOutPath "$INSTDIR\imageformats"
+  SetOutPath "$INSTDIR\styles"
   SetOutPath "$INSTDIR"
   !insertmacro PROGRAM_FILES INSTALL_FILE
-  ; Image format plug-ins, when the build has them (the launcher's art is
-  ; partly JPEG).
-  File /nonfatal /r "${BIN}\imageformats"
 
   ; The launcher runs as the invoking user and keeps the game files in its
   ; own folder, so the local Users group (S-1-5-32-545) may change them.
@@ -101,8 +104,9 @@ SectionEnd
 ; nothing is removed by wildcard, and the folder goes only when empty.
 Section "Uninstall"
   !insertmacro PROGRAM_FILES REMOVE_FILE
-  RMDir /r "$INSTDIR\imageformats"
   RMDir "$INSTDIR\platforms"
+  RMDir "$INSTDIR\imageformats"
+  RMDir "$INSTDIR\styles"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   SetShellVarContext all
