@@ -38,7 +38,7 @@ class TestWineRoad : public QObject
             !session.start_launcher(install, record))
             return {};
         session.log_in(name, password);
-        const bool ran = DemoSession::wait_for_file(record, 180000);
+        const bool ran = DemoSession::wait_for_file(record, 120000);
         const bool back = !XDriver::wait_for_window(QStringLiteral("^Saltmarch$"), 30000).isEmpty();
         const int status = back ? session.close_launcher() : -1;
         log = session.stop_service();
