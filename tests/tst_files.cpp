@@ -103,7 +103,8 @@ private slots:
         QVERIFY(write_all(*file, "+4"));
         file.reset();
         QCOMPARE(read_file(path), QByteArray("third+4"));
-        QVERIFY(atomic_file::write(path, "whole"));
+        QString error;
+        QVERIFY2(atomic_file::write(path, "whole", &error), qPrintable(error));
         QCOMPARE(read_file(path), QByteArray("whole"));
 
         QVERIFY(open.remove_entry(name));
@@ -119,6 +120,7 @@ private slots:
 
     void a_file_is_no_folder()
     {
+
         QVERIFY(write_file("plain.txt", "x"));
         OpenFolder::Status status;
         QVERIFY(!OpenFolder::open("plain.txt/below", true, status).is_open());
