@@ -1,6 +1,7 @@
 // The files room alone: folders walked segment by segment, entries created,
 // reused, replaced and removed relative to them, on every system the
 // launcher runs on, with the names players have (non-ASCII, long paths).
+#include "files/free_space.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "support/test_files.h"
@@ -67,6 +68,7 @@ private slots:
         const OpenFolder open = OpenFolder::open(folder, true, status);
         QCOMPARE(status, OpenFolder::Status::Open);
         QVERIFY(open.is_open());
+        QVERIFY(free_space(folder) > 0);
 
         const QString name = QStringLiteral(u"größe.dat");
         std::unique_ptr<QFile> file = open.create_new(name);
@@ -126,6 +128,7 @@ private slots:
         QVERIFY(!OpenFolder::open("plain.txt/below", true, status).is_open());
         QCOMPARE(status, OpenFolder::Status::Missing);
         QCOMPARE(safe_file::plain_file_size("plain.txt/below"), qint64(-1));
+        QCOMPARE(free_space("missing/below"), qint64(-1));
         QVERIFY(!safe_file::is_plain_directory("plain.txt"));
     }
 
