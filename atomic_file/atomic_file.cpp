@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
@@ -25,21 +28,28 @@ bool write(const QString &path, const QByteArray &data, QString *error)
         ? present.permissions()
         : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
             QFileDevice::ReadOther;
-    QTemporaryFile fresh(path + QStringLiteral(".XXXXXX"));
-    const bool written = fresh.open() && fresh.setPermissions(permissions) &&
-        fresh.write(data) == data.size() && sync(fresh);
-    if (!written) {
+    QString temporary;
+    {
+        QTemporaryFile fresh(path + QStringLiteral(".XXXXXX"));
+        const bool written = fresh.open() && fresh.setPermissions(permissions) &&
+            fresh.write(data) == data.size() && sync(fresh);
+        if (!written) {
+            if (error)
+                *error = fresh.errorString();
+            return false;
+        }
+        fresh.setAutoRemove(false);
+        temporary = fresh.fileName();
+        // A temporary file's close() keeps it open; only its end closes it,
+        // and Windows renames no file that is still open.
+    }
+    if (!replace(temporary, path)) {
         if (error)
-            *error = fresh.errorString();
+            *error = QStringLiteral("cannot rename %1 (%2)")
+                         .arg(temporary, QString::fromLocal8Bit(std::strerror(errno)));
+        QFile::remove(temporary);
         return false;
     }
-    fresh.close();
-    if (!replace(fresh.fileName(), path)) {
-        if (error)
-            *error = QStringLiteral("cannot rename %1").arg(fresh.fileName());
-        return false;
-    }
-    fresh.setAutoRemove(false);
     return true;
 }
 
@@ -57,8 +67,12 @@ bool sync(QFile &file)
 bool replace(const QString &source, const QString &target)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(windows_path(source).c_str(), windows_path(target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExW(windows_path(source).c_str(), windows_path(target).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD failure = GetLastError();
+    errno = failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION ? EACCES : EIO;
+    return false;
 #else
     return std::rename(QFile::encodeName(source).constData(),
                        QFile::encodeName(target).constData()) == 0;

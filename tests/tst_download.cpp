@@ -677,6 +677,9 @@ void TestDownload::failed_connections_are_retried_with_pauses()
 // a hard-linked target gets a new file instead of new bytes in both names.
 void TestDownload::nothing_is_written_through_links()
 {
+#ifdef Q_OS_WIN
+    QSKIP("POSIX links; the Windows walk is shown by tst_files");
+#else
     QTemporaryDir outside;
     const QString victim = outside.filePath("victim");
     QVERIFY(write_file(victim, "precious"));
@@ -702,6 +705,7 @@ void TestDownload::nothing_is_written_through_links()
     QCOMPARE(read_file("patch.bin"), QByteArray("patch body"));
     QCOMPARE(read_file(victim), QByteArray("precious"));
     QCOMPARE(read_file(shared), QByteArray("old content"));
+#endif
 }
 
 // A thread plants links to an outside file again and again at the names of
@@ -709,6 +713,9 @@ void TestDownload::nothing_is_written_through_links()
 // appended to: whichever call meets a link, the outside file never changes.
 void TestDownload::links_planted_in_a_race_are_never_followed()
 {
+#ifdef Q_OS_WIN
+    QSKIP("POSIX links; the Windows walk is shown by tst_files");
+#else
     QTemporaryDir outside;
     const QString victim = outside.filePath("victim");
     QVERIFY(write_file(victim, "precious"));
@@ -743,6 +750,7 @@ void TestDownload::links_planted_in_a_race_are_never_followed()
     planter.join();
     QVERIFY(written > 0);
     QCOMPARE(read_file(victim), QByteArray("precious"));
+#endif
 }
 
 void TestDownload::atomic_write_replaces_what_stands_at_the_name_data()
@@ -777,11 +785,15 @@ void TestDownload::atomic_write_replaces_what_stands_at_the_name()
     if (written) {
         QVERIFY(!QFileInfo(path).isSymLink());
         QCOMPARE(read_file(path), QByteArray("new notes"));
+#ifndef Q_OS_WIN // no permission bits there
         struct stat st
         {
         };
         QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
         QCOMPARE(int(st.st_mode & 0777), mode);
+#else
+        Q_UNUSED(mode)
+#endif
     }
     QCOMPARE(read_file(victim), QByteArray("precious"));
     QCOMPARE(QDir(work->path()).entryList({"notes.*"}, QDir::Files | QDir::Hidden), QStringList());

@@ -1,6 +1,7 @@
 // The files room alone: folders walked segment by segment, entries created,
 // reused, replaced and removed relative to them, on every system the
 // launcher runs on, with the names players have (non-ASCII, long paths).
+#include "files/free_space.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "support/test_files.h"
@@ -67,6 +68,7 @@ private slots:
         const OpenFolder open = OpenFolder::open(folder, true, status);
         QCOMPARE(status, OpenFolder::Status::Open);
         QVERIFY(open.is_open());
+        QVERIFY(free_space(folder) > 0);
 
         const QString name = QStringLiteral(u"größe.dat");
         std::unique_ptr<QFile> file = open.create_new(name);
@@ -103,7 +105,8 @@ private slots:
         QVERIFY(write_all(*file, "+4"));
         file.reset();
         QCOMPARE(read_file(path), QByteArray("third+4"));
-        QVERIFY(atomic_file::write(path, "whole"));
+        QString error;
+        QVERIFY2(atomic_file::write(path, "whole", &error), qPrintable(error));
         QCOMPARE(read_file(path), QByteArray("whole"));
 
         QVERIFY(open.remove_entry(name));
@@ -119,11 +122,13 @@ private slots:
 
     void a_file_is_no_folder()
     {
+
         QVERIFY(write_file("plain.txt", "x"));
         OpenFolder::Status status;
         QVERIFY(!OpenFolder::open("plain.txt/below", true, status).is_open());
         QCOMPARE(status, OpenFolder::Status::Missing);
         QCOMPARE(safe_file::plain_file_size("plain.txt/below"), qint64(-1));
+        QCOMPARE(free_space("missing/below"), qint64(-1));
         QVERIFY(!safe_file::is_plain_directory("plain.txt"));
     }
 

@@ -121,15 +121,20 @@ bool trusted_owner(HANDLE handle)
 
 bool rename_to(HANDLE handle, HANDLE folder, const QString &target)
 {
+    // The native call: it takes the new name relative to the folder's
+    // handle as it is (the Win32 wrapper may turn a relative name into a
+    // path of the working directory first).
     const QString native = QDir::toNativeSeparators(target);
-    const DWORD bytes = DWORD(native.size() * sizeof(WCHAR));
+    const ULONG bytes = ULONG(native.size() * sizeof(WCHAR));
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes + sizeof(WCHAR), 0);
     auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
     info->ReplaceIfExists = TRUE;
     info->RootDirectory = folder;
     info->FileNameLength = bytes;
     memcpy(info->FileName, native.utf16(), bytes);
-    return SetFileInformationByHandle(handle, FileRenameInfo, info, DWORD(buffer.size())) != 0;
+    IO_STATUS_BLOCK io {};
+    return NtSetInformationFile(handle, &io, info, ULONG(buffer.size()),
+                                FileRenameInformation) >= 0;
 }
 
 bool remove_open(HANDLE handle)

@@ -335,14 +335,14 @@ std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
     // Created exclusively: anything at the name, a link planted meanwhile
     // included, makes it fail.
     return nt_file::wrap(nt_file::open_at(handle, name,
-                                 GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE,
+                                 GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                  nt_file::SHARE_ALL, FILE_CREATE, FILE_NON_DIRECTORY_FILE),
                 QIODevice::WriteOnly);
 }
 
 std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
 {
-    Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE);
+    Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
     nt_file::Facts facts;
     if (at.valid() && nt_file::facts_of(at.get(), facts) && !facts.is_link() &&
         !facts.is_directory() && !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&

@@ -37,6 +37,11 @@ std::unique_ptr<QFile> reuse_or_create(const QString &path);
 // a link, not a regular file, or has another name (a hard link).
 std::unique_ptr<QFile> open_for_append(const QString &path);
 
+// Opens `file` (named by its path) for reading, unbuffered, so that the
+// file can still be renamed or removed while it is open, as on every POSIX
+// system (Windows otherwise refuses both until the reader closes it).
+bool open_shared_for_reading(QFile &file);
+
 // Size of the plain file at path; -1 when it is missing, a link or anything
 // but a regular file.
 qint64 plain_file_size(const QString &path);

@@ -77,6 +77,11 @@ std::unique_ptr<QFile> open_for_append(const QString &path)
     return wrap(fd, QIODevice::WriteOnly | QIODevice::Append);
 }
 
+bool open_shared_for_reading(QFile &file)
+{
+    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
 qint64 plain_file_size(const QString &path)
 {
     struct stat st

@@ -69,6 +69,13 @@ std::unique_ptr<QFile> open_for_append(const QString &path)
     return nt_file::wrap(std::move(at), QIODevice::WriteOnly | QIODevice::Append);
 }
 
+bool open_shared_for_reading(QFile &file)
+{
+    return nt_file::open_into(nt_file::open_path(file.fileName(), GENERIC_READ, nt_file::SHARE_ALL,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL),
+                              file, QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
 qint64 plain_file_size(const QString &path)
 {
     const nt_file::Handle at = open_entry(path, 0);

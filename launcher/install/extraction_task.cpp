@@ -37,6 +37,7 @@ void ExtractionTask::deliver(quint64 run, const ExtractOutcome &result)
         return;
     outcome = result;
     delivered = true;
+    source.reset();
     emit ended();
 }
 
@@ -45,9 +46,16 @@ bool ExtractionTask::start(qint64 complete)
     source = std::make_shared<GrowingFileSource>(archive_path, complete);
     if (!source->open())
         return false;
-    const std::shared_ptr<GrowingFileSource> input = source;
+    std::shared_ptr<GrowingFileSource> input = source;
     const ExtractTarget into = target;
-    launch([input, into] { return extract_to_target(*input, into); });
+    // The archive is closed on the pool thread as soon as it is decoded, and
+    // here once the outcome arrives: whoever removes it after the outcome
+    // finds it closed (Windows keeps the name of an open file it removes).
+    launch([input, into]() mutable {
+        const ExtractOutcome result = extract_to_target(*input, into);
+        input.reset();
+        return result;
+    });
     return true;
 }
 

@@ -1,10 +1,12 @@
 #include "install/file_byte_source.h"
 
+#include "files/safe_file.h"
+
 FileByteSource::FileByteSource(const QString &path) : file(path) { }
 
 bool FileByteSource::open()
 {
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    return safe_file::open_shared_for_reading(file);
 }
 
 qint64 FileByteSource::read(char *data, qint64 max)

@@ -1,5 +1,7 @@
 #include "install/growing_file_source.h"
 
+#include "files/safe_file.h"
+
 #include <QMutexLocker>
 
 GrowingFileSource::GrowingFileSource(const QString &path, qint64 complete)
@@ -9,7 +11,7 @@ GrowingFileSource::GrowingFileSource(const QString &path, qint64 complete)
 
 bool GrowingFileSource::open()
 {
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    return safe_file::open_shared_for_reading(file);
 }
 
 qint64 GrowingFileSource::read(char *data, qint64 max)

@@ -2,6 +2,7 @@
 
 #include "window/form_style.h"
 
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -15,14 +16,20 @@ NewsView *create(QWidget *parent)
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->setAcceptDrops(false);
     view->setFrameShape(QFrame::NoFrame);
-    view->setStyleSheet(QStringLiteral("background: transparent;"));
+    // The browser's own text colour stands in for the page's default one.
+    view->setStyleSheet(QStringLiteral("background: transparent; color: rgb(235, 230, 215);"));
     view->viewport()->setAutoFillBackground(false);
     // The browser resolves nothing itself: no page, image or file is ever
     // loaded from a link or a reference in the news.
     view->setOpenLinks(false);
     view->setOpenExternalLinks(false);
     view->setSearchPaths(QStringList());
-    view->document()->setDefaultStyleSheet(QString::fromLatin1(STYLE_NEWS_PAGE_DEFAULTS));
+    // The page's defaults in the selectors the text browser knows: its
+    // style sheets have no html element and no link states.
+    QString defaults = QString::fromLatin1(STYLE_NEWS_PAGE_DEFAULTS);
+    defaults.replace(QLatin1String("html {"), QLatin1String("body {"));
+    defaults.replace(QLatin1String("a:link {"), QLatin1String("a {"));
+    view->document()->setDefaultStyleSheet(defaults);
     return view;
 }
 
@@ -36,6 +43,23 @@ void delegate_links(NewsView *view, QObject *context, std::function<void(const Q
 void show_html(NewsView *view, const QString &html)
 {
     view->setHtml(html);
+    // A heading keeps the browser's own enlargement on top of a size the
+    // page gives in pixels; the page's size is the one a web view shows.
+    QTextDocument *document = view->document();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            if (!format.hasProperty(QTextFormat::FontPixelSize) ||
+                !format.hasProperty(QTextFormat::FontSizeAdjustment))
+                continue;
+            format.clearProperty(QTextFormat::FontSizeAdjustment);
+            QTextCursor cursor(document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
 }
 
 void clear_selection(NewsView *view)
