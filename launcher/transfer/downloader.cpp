@@ -54,11 +54,16 @@ QString reason_text(const TransferAttempt::Result &result)
 // network layer's, when there are none).
 QString failure_cause(const TransferAttempt::Result &result)
 {
-    if (result.http_status != 0)
+    using Reason = TransferAttempt::Reason;
+    const bool status_failed =
+        result.reason == Reason::ServerError || result.reason == Reason::ServerBusy;
+    if (result.http_status != 0 && status_failed)
         return TEXT_SERVER_ANSWERED.arg(result.http_status);
     QString cause = reason_text(result);
     if (cause.isEmpty())
         cause = result.error_text;
+    if (cause.isEmpty() && result.http_status != 0)
+        return TEXT_SERVER_ANSWERED.arg(result.http_status);
     if (cause.isEmpty())
         return cause;
     // Inside the sentence: "(connection lost)".
@@ -220,6 +225,7 @@ Downloader::Ending Downloader::transfer(Failure &failure)
     // The network layer's timers may strike a little early (up to 5 %).
     const qint64 progress_limit = 2 * qint64(transfer_timeout_ms) - transfer_timeout_ms / 8;
     int resends = 0;
+    bool lost_resent = false;
     TransferAttempt::Result last;
     for (int number = 1; number <= attempts; ++number) {
         // A server that asked the requests sent ahead to wait gets its pause
@@ -259,20 +265,49 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         const quint64 serial = !prefetcher ? 0
             : sent                         ? RequestPrefetcher::serial_of(*sent)
                                            : prefetcher->next_serial();
+        QMetaObject::Connection refusals;
+        QTimer lost_check;
+        if (prefetcher) {
+            refusals = connect(prefetcher, &RequestPrefetcher::streams_refused, &current,
+                               [&current, serial](quint64 last) {
+                                   if (serial <= last)
+                                       current.resend_unanswered();
+                               });
+            // A small file's request may share an HTTP/2 connection that went
+            // away without starting it: sent again once, when later requests
+            // were answered or none was for a while.
+            if (http2_allowed && !lost_resent) {
+                QElapsedTimer waiting;
+                waiting.start();
+                connect(&lost_check, &QTimer::timeout, &current, [&, waiting, serial] {
+                    if (waiting.elapsed() >= RequestPrefetcher::LOST_AFTER_MS &&
+                        (prefetcher->overtaken(serial) || prefetcher->silent())) {
+                        lost_resent = true;
+                        current.resend_unanswered();
+                    }
+                });
+                lost_check.start(RequestPrefetcher::LOST_AFTER_MS / 4);
+            }
+        }
         const TransferAttempt::Result result = sent
             ? current.run_sent(sink.device(), std::move(sent))
             : current.run(sink.device(), sink.size(), validator);
         disconnect(early);
+        disconnect(refusals);
+        lost_check.stop();
         attempt = nullptr;
         sink.appended();
         last = result;
         using Outcome = TransferAttempt::Outcome;
+        if (prefetcher && result.outcome == Outcome::Resend &&
+            result.reason == TransferAttempt::Reason::Refused)
+            prefetcher->stream_refused();
         if (prefetcher && !judged_ahead) {
             if (result.outcome == Outcome::Busy ||
                 result.reason == TransferAttempt::Reason::ConnectionLost)
                 prefetcher->slowed_down(serial, result.retry_after_ms);
             else if (result.outcome == Outcome::Complete)
-                prefetcher->answered();
+                prefetcher->answered(serial);
         }
 
         switch (result.outcome) {

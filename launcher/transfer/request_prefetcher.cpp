@@ -27,6 +27,7 @@ constexpr int MAX_ALLOWED = 64;
 // transfer took it before it finished (the transfer then judges its pace).
 const char *const SERIAL_PROPERTY = "orvex_pace_serial";
 const char *const TAKEN_PROPERTY = "orvex_pace_taken";
+const char *const SENT_PROPERTY = "orvex_pace_sent_ms";
 
 bool slow_down_status(int status)
 {
@@ -38,9 +39,12 @@ constexpr qint64 DISTANT_MS = 30;
 
 } // namespace
 
-RequestPrefetcher::RequestPrefetcher(QObject *parent) : QObject(parent), allowed(MAX_ALLOWED)
+RequestPrefetcher::RequestPrefetcher(QObject *parent)
+    : QObject(parent), allowed(MAX_ALLOWED), refused_at(MAX_ALLOWED + 1)
 {
     clock.start();
+    lost_check.setInterval(LOST_AFTER_MS / 4);
+    connect(&lost_check, &QTimer::timeout, this, &RequestPrefetcher::drop_lost);
 }
 
 RequestPrefetcher::~RequestPrefetcher()
@@ -61,10 +65,15 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     QNetworkReply *reply = request.start_get();
     slot.reset(reply);
     reply->setProperty(SERIAL_PROPERTY, next_serial());
-    if (own) {
-        ++own_in_flight;
-        connect(reply, &QNetworkReply::finished, this, [this] { --own_in_flight; });
-    }
+    reply->setProperty(SENT_PROPERTY, clock.elapsed());
+    if (!lost_check.isActive())
+        lost_check.start();
+    ++in_flight;
+    own_in_flight += own ? 1 : 0;
+    connect(reply, &QNetworkReply::finished, this, [this, own] {
+        --in_flight;
+        own_in_flight -= own ? 1 : 0;
+    });
     time_answer(reply);
     reply->setReadBufferSize(READ_BUFFER_SIZE);
     // Over HTTP/2 the network layer keeps whatever arrives, past the read
@@ -137,6 +146,7 @@ void RequestPrefetcher::time_answer(QNetworkReply *reply)
 // failed attempt); the file is asked for again when there is room.
 void RequestPrefetcher::judge_answer(const QString &key, QNetworkReply *reply)
 {
+    last_answer_ms = clock.elapsed();
     if (reply->property(TAKEN_PROPERTY).toBool())
         return;
     const auto it = replies.find(key);
@@ -154,8 +164,9 @@ void RequestPrefetcher::judge_answer(const QString &key, QNetworkReply *reply)
                (error == QNetworkReply::ContentReSendError ||
                 error == QNetworkReply::ProtocolUnknownError)) {
         drop(key, reply, false);
+        stream_refused();
     } else if (status == 200 && error == QNetworkReply::NoError) {
-        answered();
+        answered(serial_of(*reply));
     }
 }
 
@@ -172,14 +183,64 @@ void RequestPrefetcher::slowed_down(quint64 serial, int retry_after_ms)
     // before it: they halve no more.
     if (serial != 0 && serial <= halved_serial)
         return;
-    const int under_way = int(replies.size()) + 1;
-    allowed = qMax(1, qMin(allowed, under_way) / 2);
+    // The current transfer's own request is one more under way.
+    refused_at = qMin(allowed, in_flight + 1);
+    allowed = qMax(1, refused_at / 2);
     halved_serial = sent_serial;
+    answers_past = 0;
 }
 
-void RequestPrefetcher::answered()
+// One more per clean answer back to just below where the server refused;
+// past that, one more per round of answers, so the limit is probed slowly.
+void RequestPrefetcher::answered(quint64 serial)
 {
-    allowed = qMin(allowed + 1, MAX_ALLOWED);
+    newest_answered = qMax(newest_answered, serial);
+    last_answer_ms = clock.elapsed();
+    if (allowed < refused_at - 1) {
+        ++allowed;
+    } else if (++answers_past >= allowed) {
+        answers_past = 0;
+        ++allowed;
+    }
+    allowed = qMin(allowed, MAX_ALLOWED);
+}
+
+void RequestPrefetcher::stream_refused()
+{
+    if (sent_serial <= refused_serial)
+        return; // every request sent so far was dealt with already
+    refused_serial = sent_serial;
+    QVector<QPair<QString, const QNetworkReply *>> unanswered;
+    for (const auto &entry : replies) {
+        const QNetworkReply *reply = entry.second.get();
+        if (reply->isRunning() &&
+            !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            unanswered.append({entry.first, reply});
+    }
+    for (const auto &entry : unanswered)
+        drop(entry.first, entry.second, false);
+    emit streams_refused(refused_serial);
+}
+
+void RequestPrefetcher::drop_lost()
+{
+    if (replies.empty()) {
+        lost_check.stop();
+        return;
+    }
+    // Or every request waits while none has been answered for as long: the
+    // connection they share is gone, and room for new ones is taken by them.
+    QVector<QPair<QString, const QNetworkReply *>> lost;
+    for (const auto &entry : replies) {
+        const QNetworkReply *reply = entry.second.get();
+        if (reply->isRunning() &&
+            !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() &&
+            clock.elapsed() - reply->property(SENT_PROPERTY).toLongLong() >= LOST_AFTER_MS &&
+            (overtaken(serial_of(*reply)) || silent()))
+            lost.append({entry.first, reply});
+    }
+    for (const auto &entry : lost)
+        drop(entry.first, entry.second, false);
 }
 
 int RequestPrefetcher::wait_ms() const
@@ -187,16 +248,16 @@ int RequestPrefetcher::wait_ms() const
     return int(qMax<qint64>(resume_at_ms - clock.elapsed(), 0));
 }
 
-// `wanted` counts the requests sent ahead; the current transfer's own is one
-// more under way.
+// `wanted` bounds the replies held, finished or not; the pace bounds those
+// still under way, beside the current transfer's own.
 bool RequestPrefetcher::has_room(int wanted) const
 {
     if (wait_ms() > 0)
         return false;
-    int limit = qMin(wanted, allowed - 1);
+    int limit = wanted;
     if (distance == Distance::Unknown)
         limit = qMin(limit, CONNECTIONS_PER_MANAGER);
-    return int(replies.size()) < limit;
+    return int(replies.size()) < limit && in_flight < allowed - 1;
 }
 
 QNetworkAccessManager &RequestPrefetcher::next_manager(bool &own)
@@ -238,7 +299,10 @@ void RequestPrefetcher::clear()
     }
     addresses.clear();
     dropped.clear();
+    lost_check.stop();
     allowed = MAX_ALLOWED;
+    refused_at = MAX_ALLOWED + 1;
+    answers_past = 0;
     halved_serial = sent_serial;
     resume_at_ms = 0;
 }

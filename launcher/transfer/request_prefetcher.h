@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -36,11 +37,17 @@ class QNetworkReply;
 // The object also keeps the pace the server asks for. A 429 or 503 answer, or
 // a connection the server reset, halves the requests that may be under way
 // (down to one: the current transfer's own) once per round of requests, and
-// each clean answer lets one more go; a Retry-After holds every new request
-// back until it has passed (wait_ms).
+// each clean answer lets one more go, up to just below where the server
+// refused (beyond that, one more per round of answers); a Retry-After holds
+// every new request back until it has passed (wait_ms).
 class RequestPrefetcher : public QObject
 {
     Q_OBJECT
+
+signals:
+    // Requests up to serial `last` without an answer begun are to be sent
+    // again (stream_refused).
+    void streams_refused(quint64 last);
 
 public:
     explicit RequestPrefetcher(QObject *parent = nullptr);
@@ -66,8 +73,23 @@ public:
     // The server asked to slow down in its answer to request `serial`
     // (retry_after_ms: the pause it named, -1 for none).
     void slowed_down(quint64 serial, int retry_after_ms);
-    // A request was answered cleanly.
-    void answered();
+    // Request `serial` was answered cleanly.
+    void answered(quint64 serial);
+    // Whether requests sent well after `serial` have been answered: over
+    // HTTP/2 a request whose connection went away may never be started nor
+    // failed by the network layer, and one without any answer while later
+    // ones come is taken for lost.
+    bool overtaken(quint64 serial) const { return newest_answered >= serial + OVERTAKEN_BY; }
+    // Whether no request has finished for LOST_AFTER_MS.
+    bool silent() const { return clock.elapsed() - last_answer_ms >= LOST_AFTER_MS; }
+    // How long a request waits for its answer to begin before it may be
+    // taken for lost.
+    static constexpr int LOST_AFTER_MS = 2000;
+    // A stream was refused or never began: the connection it was sent on is
+    // going away, and may never start the others sent on it. Those held
+    // here are dropped, to be asked for again, and streams_refused tells
+    // the transfers.
+    void stream_refused();
     // How long the server asked every request to wait still; 0 for none.
     int wait_ms() const;
     // Requests that may be under way at once, the current transfer's included.
@@ -99,16 +121,28 @@ private:
     // yet finished.
     QNetworkAccessManager *own_manager = nullptr;
     int own_in_flight = 0;
+    // Requests sent ahead and not yet finished, taken or not.
+    int in_flight = 0;
     bool multiplexed = false;
     Distance distance = Distance::Unknown;
     int slow_answers = 0;
 
-    // The pace: requests allowed at once; serials up to halved_serial were
-    // sent before the last halving and halve no more; new requests wait
-    // until resume_at_ms on `clock`.
+    // The pace: requests allowed at once, and how many were under way when
+    // the server last refused (clean answers since allowed reached it);
+    // serials up to halved_serial were sent before the last halving and
+    // halve no more; new requests wait until resume_at_ms on `clock`.
     int allowed;
+    int refused_at;
+    int answers_past = 0;
     quint64 sent_serial = 0;
     quint64 halved_serial = 0;
+    quint64 refused_serial = 0;
+    quint64 newest_answered = 0;
+    qint64 last_answer_ms = 0; // on `clock`: when a request last finished
+    static constexpr quint64 OVERTAKEN_BY = 8;
+    // Drops held requests taken for lost, to be asked for again.
+    void drop_lost();
+    QTimer lost_check;
     qint64 resume_at_ms = 0;
     QElapsedTimer clock;
 };

@@ -189,6 +189,12 @@ void TransferAttempt::abort()
         reply->abort();
 }
 
+void TransferAttempt::resend_unanswered()
+{
+    if (reply && reply->isRunning() && !headers_judged && !aborted && !rejected)
+        reject(Outcome::Resend, Reason::Refused);
+}
+
 void TransferAttempt::reject(Outcome outcome, Reason reason, int retry_after_ms)
 {
     rejected = true;

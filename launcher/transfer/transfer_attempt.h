@@ -96,6 +96,9 @@ public:
     // earlier; what it has received already is judged and written first.
     Result run_sent(QIODevice &file, std::unique_ptr<QNetworkReply> sent);
     void abort();
+    // Ends the attempt as one to send again (Outcome::Resend) unless its
+    // answer has begun: its connection is going away and may never start it.
+    void resend_unanswered();
     // ETag (a strong one) or Last-Modified of the answer; "" when none.
     QByteArray validator() const { return answer_validator; }
 
