@@ -272,8 +272,12 @@ private slots:
             << cut_after(archive, archive.size() / 2) << failed("connection lost") << 4;
         // Each attempt gets a few bytes and then nothing: no progress, so the
         // retries end after two time-outs.
-        QTest::newRow("stalled mid-body")
-            << stalled_after(archive, archive.size() / 2) << failed("server not responding") << 2;
+        // Which limit strikes first, the inactivity or the low-speed one, is
+        // a race: either text ("|" separates what is accepted).
+        QTest::newRow("stalled mid-body") << stalled_after(archive, archive.size() / 2)
+                                          << failed("server not responding") + "|" +
+                failed("server too slow")
+                                          << 2;
         QTest::newRow("404") << answer("not found\n", 404) << failed(TEXT_SERVER_ANSWERED.arg(404))
                              << 1;
         QTest::newRow("500") << answer(archive, 500) << failed(TEXT_SERVER_ANSWERED.arg(500)) << 4;
@@ -296,7 +300,8 @@ private slots:
         QFETCH(int, attempts);
         fixture.route("GET", level_path(), fault);
         const RunLog log = update_once(timeout_for(fault));
-        QCOMPARE(log.errors, QStringList {error});
+        QCOMPARE(log.errors.size(), 1);
+        QVERIFY2(error.split('|').contains(log.errors[0]), qPrintable(log.errors[0]));
         QCOMPARE(log.finished, QStringList {"false"});
         QList<QByteArray> expected;
         for (int i = 0; i < attempts; ++i)
