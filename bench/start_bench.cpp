@@ -84,12 +84,13 @@ bool prepare(const Install &install, const QString &root, const QString &manifes
     QStringList paths;
     for (const QString &name : qAsConst(names))
         paths << root + "/" + name;
-    const QStringList hashes = FileHasher::hash_texts(paths);
+    const QStringList digests = FileHasher::digest_texts(paths);
     QJsonObject files;
     for (int i = 0; i < install.file_count; ++i) {
         ManifestEntry entry;
         entry.path = install.folder_of(i);
-        entry.hash = hashes[i];
+        entry.hash = digests[i].left(FileHasher::HASH_TEXT_LENGTH);
+        entry.sha256 = digests[i];
         entry.size = install.size_of(i);
         files.insert(names[i], entry.write());
     }

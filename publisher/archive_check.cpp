@@ -73,6 +73,7 @@ bool read_archive(const QString &path, ArchiveContent *content, QString *error, 
     switch (result.status) {
     case Bz2Status::Ok:
         content->hash = sink.digest.finish();
+        content->sha256 = sink.digest.digest_text();
         return !content->hash.isEmpty();
     case Bz2Status::SourceFailed:
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());

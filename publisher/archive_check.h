@@ -8,6 +8,7 @@ class QIODevice;
 struct ArchiveContent
 {
     QString hash; // hash text of the decompressed bytes
+    QString sha256; // their whole digest text
     qint64 size = 0;
 };
 

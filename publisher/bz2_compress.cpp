@@ -49,6 +49,7 @@ bool bz2_compress_file(const QString &source, const QString &target, QThreadPool
         return false;
     }
     result->hash = digest.finish();
+    result->sha256 = digest.digest_text();
     if (result->hash.isEmpty()) {
         *error = QStringLiteral("cannot hash %1").arg(source);
         return false;

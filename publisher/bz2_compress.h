@@ -11,6 +11,7 @@ class QThreadPool;
 struct CompressedFile
 {
     QString hash;
+    QString sha256; // the whole digest text
     qint64 size = 0;
 };
 

@@ -101,20 +101,21 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
         out.error = QStringLiteral("cannot read %1").arg(file.path);
         return out;
     }
-    // Where an earlier output has an archive of the file, a hash of the file
-    // tells whether it can be reused. An archive made here is hashed as it is
-    // compressed, and that hash is the one listed.
-    QString hash;
+    // Where an earlier output has an archive of the file, a digest of the
+    // file tells whether it can be reused. An archive made here is hashed as
+    // it is compressed, and that digest is the one listed.
+    QString digest;
     const bool reusable = std::any_of(previous.cbegin(), previous.cend(), [&](const auto &v) {
         return !v.archive_path(file.key).isEmpty();
     });
-    if (reusable && (hash = file_hash_text(file.path)).isEmpty()) {
+    if (reusable && (digest = file_digest_text(file.path)).isEmpty()) {
         out.error = QStringLiteral("cannot read %1").arg(file.path);
         return out;
     }
+    QString hash = digest.left(HASH_TEXT_LENGTH);
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
     QDir().mkpath(QFileInfo(archive).absolutePath());
-    const bool reused = !hash.isEmpty() && reuse_archive(file, hash, &out);
+    const bool reused = !digest.isEmpty() && reuse_archive(file, digest, &out);
     if (!out.error.isEmpty())
         return out;
     if (reused && bytes_done)
@@ -129,11 +130,12 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
             if (grow.open(QIODevice::Append))
                 grow.write("+");
         }
-        if (made.size != before.size || (!hash.isEmpty() && made.hash != hash)) {
+        if (made.size != before.size || (!digest.isEmpty() && made.sha256 != digest)) {
             out.error = changed(file.path);
             return out;
         }
         hash = made.hash;
+        digest = made.sha256;
     }
     out.archive_bytes = QFileInfo(archive).size();
 
@@ -162,15 +164,17 @@ FileOutcome FilePublisher::publish(const ReleaseFile &file, int index) const
     entry.path = slash < 0 ? QString() : file.key.left(slash);
     entry.hash = hash;
     entry.size = before.size;
+    entry.sha256 = digest;
     entry.patches = QJsonArray::fromStringList(added + kept);
     out.entry = entry.write();
     return out;
 }
 
-bool FilePublisher::reuse_archive(const ReleaseFile &file, const QString &hash,
+bool FilePublisher::reuse_archive(const ReleaseFile &file, const QString &digest,
                                   FileOutcome *out) const
 {
     const QString archive = out_path(file.key + ARCHIVE_SUFFIX);
+    const QString hash = digest.left(HASH_TEXT_LENGTH);
     for (const PreviousVersion &version : previous) {
         const QString earlier = version.archive_path(file.key);
         if (earlier.isEmpty() || version.hash(file.key) != hash)
@@ -184,6 +188,9 @@ bool FilePublisher::reuse_archive(const ReleaseFile &file, const QString &hash,
                                 : error);
             return false;
         }
+        // Equal hash texts, other content: the archive is not this file's.
+        if (content.sha256 != digest)
+            continue;
         if (link_or_copy(earlier, archive))
             return true;
     }

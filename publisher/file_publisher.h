@@ -50,7 +50,7 @@ public:
 private:
     // Links a checked archive of an earlier output with this content into
     // place; false when there is none.
-    bool reuse_archive(const ReleaseFile &file, const QString &hash, FileOutcome *out) const;
+    bool reuse_archive(const ReleaseFile &file, const QString &digest, FileOutcome *out) const;
     // Makes (or finds) the patch from version i, where the file has
     // source_hash; returns its name or "".
     QString patch_from(int i, const ReleaseFile &file, const QString &source_hash,

@@ -1,6 +1,7 @@
 #include "previous_version.h"
 
 #include "manifest_entry.h"
+#include "manifest_facts.h"
 #include "update_layout.h"
 
 #include "archive_check.h"
@@ -53,6 +54,7 @@ bool PreviousVersion::load(const QString &dir, QString *error)
         return false;
     }
     output = true;
+    manifest_sequence = ManifestFacts::read(document.object()).sequence;
     const QJsonObject list = files.toObject();
     for (auto it = list.constBegin(); it != list.constEnd(); ++it) {
         const ManifestEntry listed = ManifestEntry::read(it.value());

@@ -14,6 +14,8 @@ public:
     bool load(const QString &dir, QString *error);
 
     bool is_output() const { return output; }
+    // The manifest's "sequence" of an output; -1 when it gives none.
+    qint64 sequence() const { return manifest_sequence; }
     QString folder() const { return root; }
 
     // Hash text of the file in this version, "" when it has none. For a
@@ -40,5 +42,6 @@ private:
 
     QString root;
     bool output = false;
+    qint64 manifest_sequence = -1;
     QHash<QString, Entry> entries;
 };

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Sequences stay whole numbers that a JSON reader's double holds exactly.
+constexpr long long MAX_SEQUENCE = 9007199254740991LL;
+
 bool read_count(const QCommandLineParser &parser, const QString &name, int minimum, int maximum,
                 int *value)
 {
@@ -88,6 +91,19 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "of its exact bytes. It is written into the new tree before the swap, so a tree is "
          "signed whole or not at all.",
          "file"},
+        {"sequence",
+         "The manifest's \"sequence\" (default: one more than the highest of the --previous "
+         "trees and the tree --out holds, 1 when there is none). Launchers with a key refuse "
+         "a manifest whose sequence is lower than one they accepted before.",
+         "n"},
+        {"distribution",
+         "The manifest's \"distribution\" (default prod): launchers with a key use the tree "
+         "only for this distribution.",
+         "name"},
+        {"expires-after",
+         "The manifest's \"expires\": this many days from now; launchers with a key refuse "
+         "it afterwards (default: it does not expire).",
+         "days"},
         {"verify-key",
          "With --check: the manifest must carry a valid signature by one of the public keys "
          "in this PEM file; a missing or wrong signature is a fault.",
@@ -137,6 +153,26 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
         parser.isSet("exec") ? parser.value("exec") : update_layout::default_exec();
     options->follow_internal_links = parser.isSet("follow-internal-links");
     options->new_history = parser.isSet("new-history");
+    options->distribution =
+        parser.isSet("distribution") ? parser.value("distribution") : QStringLiteral("prod");
+    // Launchers fetch a distribution's tree from a host named by it.
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9-]{1,63}$"));
+    if (!label.match(options->distribution).hasMatch()) {
+        std::fprintf(stderr,
+                     "publisher: --distribution %s is not a distribution name (letters, digits "
+                     "and \"-\", at most 63)\n",
+                     qPrintable(options->distribution));
+        return OptionsOutcome::UsageError;
+    }
+    if (parser.isSet("sequence")) {
+        bool ok = false;
+        options->sequence = parser.value("sequence").toLongLong(&ok);
+        if (!ok || options->sequence < 0 || options->sequence > MAX_SEQUENCE) {
+            std::fprintf(stderr, "publisher: --sequence needs a number from 0 to %lld\n",
+                         MAX_SEQUENCE);
+            return OptionsOutcome::UsageError;
+        }
+    }
     if (!is_version(options->launcher_version)) {
         std::fprintf(stderr,
                      "publisher: --launcher-version %s is not a version (numbers joined by "
@@ -146,7 +182,8 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
     }
     if (!read_count(parser, "patch-history", 0, 1000, &options->patch_history) ||
         !read_count(parser, "jobs", 1, 1024, &options->jobs) ||
-        !read_count(parser, "patch-level", 1, 19, &options->patch_level))
+        !read_count(parser, "patch-level", 1, 19, &options->patch_level) ||
+        !read_count(parser, "expires-after", 1, 3650, &options->expires_after_days))
         return OptionsOutcome::UsageError;
     return OptionsOutcome::Run;
 }

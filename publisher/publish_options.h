@@ -20,6 +20,9 @@ struct PublishOptions
     QString sign_key; // Ed25519 private key (PEM) that signs the manifest; "": unsigned
     QString verify_key; // --check: public key(s) (PEM) one of which must have signed
     bool new_history = false; // --out may hold a tree whose patches are dropped
+    qint64 sequence = -1; // --sequence; -1: one more than the trees before
+    QString distribution; // the distribution the tree is for
+    int expires_after_days = 0; // 0: the manifest does not expire
 };
 
 enum class OptionsOutcome { Run, Exit, UsageError };

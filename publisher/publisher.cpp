@@ -3,6 +3,7 @@
 #include "update_layout.h"
 
 #include "atomic_file.h"
+#include "manifest_facts.h"
 #include "manifest_signature.h"
 #include "manifest_signer.h"
 #include "out_folder.h"
@@ -13,8 +14,10 @@
 
 #include "app/version.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThreadPool>
@@ -66,6 +69,29 @@ void warn_of_other_launcher_version(const QString &version)
                      qPrintable(version), ORVEX_LAUNCHER_VERSION, qPrintable(version));
 }
 
+// The sequence of this publish: as asked, or one more than the highest of
+// the earlier trees and the tree it replaces, so launchers that accepted any
+// of them accept this one; 1 for a tree with no history.
+qint64 next_sequence(const PublishOptions &options, const QList<PreviousVersion> &previous)
+{
+    qint64 highest = 0;
+    for (const PreviousVersion &version : previous)
+        highest = qMax(highest, version.sequence());
+    QFile replaced(options.out_dir + QLatin1Char('/') + update_layout::manifest_file());
+    if (replaced.open(QIODevice::ReadOnly)) {
+        const qint64 served =
+            ManifestFacts::read(QJsonDocument::fromJson(replaced.readAll()).object()).sequence;
+        if (options.sequence >= 0 && served > options.sequence)
+            std::fprintf(stderr,
+                         "publisher: warning: --sequence %lld is lower than the %lld of the tree "
+                         "in --out: launchers with a key that accepted it refuse this one\n",
+                         static_cast<long long>(options.sequence),
+                         static_cast<long long>(served));
+        highest = qMax(highest, served);
+    }
+    return options.sequence >= 0 ? options.sequence : highest + 1;
+}
+
 } // namespace
 
 Publisher::Publisher(const PublishOptions &options)
@@ -103,6 +129,7 @@ int Publisher::run()
                                         QStringLiteral("problems"))));
     }
     options.out_dir = QDir(options.out_dir).absolutePath();
+    const qint64 sequence = next_sequence(options, previous);
     StagingArea staging;
     if (!staging.open(options.out_dir, &error))
         return fail(error);
@@ -160,7 +187,7 @@ int Publisher::run()
     if (!errors.isEmpty())
         return fail(QStringLiteral("%1; %2").arg(unchanged, errors.join("; ")));
     if (!write_published_marker(staging.tree(), &error) ||
-        !write_manifest(staging.tree(), outcomes, &error) ||
+        !write_manifest(staging.tree(), outcomes, sequence, &error) ||
         (signer.loaded() && !signer.sign_manifest(staging.tree(), &error)) ||
         !staging.publish(&error))
         return fail(QStringLiteral("%1; %2").arg(unchanged, error));
@@ -172,15 +199,22 @@ int Publisher::run()
 }
 
 bool Publisher::write_manifest(const QString &tree, const QVector<FileOutcome> &outcomes,
-                               QString *error) const
+                               qint64 sequence, QString *error) const
 {
     QJsonObject files;
     for (const FileOutcome &outcome : outcomes)
         files.insert(outcome.key, outcome.entry);
-    const QJsonObject manifest {{update_layout::key_server_version(), options.server_version},
-                                {update_layout::key_launcher_version(), options.launcher_version},
-                                {update_layout::key_exec(), options.exec_name},
-                                {update_layout::key_files(), files}};
+    QJsonObject manifest {{update_layout::key_server_version(), options.server_version},
+                          {update_layout::key_launcher_version(), options.launcher_version},
+                          {update_layout::key_exec(), options.exec_name},
+                          {update_layout::key_files(), files}};
+    ManifestFacts facts;
+    facts.sequence = sequence;
+    facts.distribution = options.distribution;
+    if (options.expires_after_days > 0)
+        facts.expires =
+            QDateTime::currentDateTimeUtc().addDays(options.expires_after_days);
+    facts.write(manifest);
     const QString path = tree + QLatin1Char('/') + update_layout::manifest_file();
     const QByteArray text = QJsonDocument(manifest).toJson(QJsonDocument::Indented);
     QString reason;

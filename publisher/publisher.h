@@ -26,7 +26,7 @@ public:
 
 private:
     bool write_manifest(const QString &tree, const QVector<FileOutcome> &outcomes,
-                        QString *error) const;
+                        qint64 sequence, QString *error) const;
     void report_progress(const FileOutcome &outcome, int total);
     void print_progress_line(int total, qint64 total_bytes, qint64 elapsed_ms);
     void print_summary(const QVector<FileOutcome> &outcomes, double seconds) const;

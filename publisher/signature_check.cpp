@@ -1,9 +1,12 @@
 #include "signature_check.h"
 
+#include "manifest_facts.h"
 #include "manifest_signature.h"
 #include "update_layout.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
 #include <QVector>
 
 #include <cstdio>
@@ -55,5 +58,21 @@ bool check_manifest_signature(const QString &dir, const QString &key_file)
                          .arg(signature_path, manifest_path, key_file));
     std::printf("signature of %s: valid, key %s\n", qPrintable(manifest_path),
                 qPrintable(manifest_signature::key_id(keys[signer])));
+    // Launchers with a key refuse a signed manifest that lacks what binds the
+    // tree, or has expired.
+    const QJsonObject object = QJsonDocument::fromJson(manifest).object();
+    switch (ManifestFacts::fault_of(object, ManifestFacts::read(object).distribution,
+                                    QDateTime::currentDateTimeUtc())) {
+    case ManifestFacts::Fault::None:
+    case ManifestFacts::Fault::OtherDistribution:
+        return true;
+    case ManifestFacts::Fault::LacksDigests:
+        return fault(QStringLiteral("%1 lists a file without \"sha256\"").arg(manifest_path));
+    case ManifestFacts::Fault::LacksFacts:
+        return fault(QStringLiteral("%1 has no \"sequence\" or no \"distribution\"")
+                         .arg(manifest_path));
+    case ManifestFacts::Fault::Expired:
+        return fault(QStringLiteral("%1 has expired").arg(manifest_path));
+    }
     return true;
 }

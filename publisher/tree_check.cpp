@@ -35,6 +35,7 @@ void check_file(const QString &root, FileCheck *check)
     const QString hash = check->entry.value(update_layout::key_hash()).toString();
     const QJsonValue size = check->entry.value(update_layout::key_size());
     const bool sized = !size.isUndefined();
+    const QJsonValue sha256 = check->entry.value(update_layout::key_sha256());
     auto fault = [check](const QString &text) { check->faults.append(check->key + ": " + text); };
     if (!unusable_key_reason(check->key).isEmpty())
         fault(QStringLiteral("the key %1").arg(unusable_key_reason(check->key)));
@@ -52,6 +53,11 @@ void check_file(const QString &root, FileCheck *check)
     else if (content.hash != hash)
         fault(QStringLiteral("archive decompresses to %1, the manifest says %2")
                   .arg(content.hash, hash));
+    else if (sha256.isString() && sha256.toString() != content.sha256)
+        fault(QStringLiteral("archive decompresses to sha256 %1, the manifest says %2")
+                  .arg(content.sha256, sha256.toString()));
+    else if (!sha256.isUndefined() && !sha256.isString())
+        fault(QStringLiteral("\"sha256\" is not a text"));
     else if (sized && content.size != qint64(size.toDouble()))
         fault(QStringLiteral("archive decompresses to %1 bytes, the manifest says %2")
                   .arg(content.size)

@@ -38,6 +38,9 @@ QByteArray patterned(int size)
 }
 
 // What one transfer reported, in arrival order on the test thread.
+// Longer than any transfer of these tests takes.
+constexpr int RUN_DEADLINE_MS = 60000;
+
 struct Outcome
 {
     QStringList events; // "extract_finished", "download_finished", "error"
@@ -144,6 +147,15 @@ Outcome TestDownload::run(FileDownload &downloader)
         out.error_code = code;
         out.error_text = text;
     });
+    // A transfer that never ends (a rule of the transfer broken) fails this
+    // test by name instead of holding the whole suite up.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, [&] {
+        out.events.append("deadline");
+        downloader.cancel();
+    });
+    deadline.start(RUN_DEADLINE_MS);
     downloader.download();
     // Signals of the extraction task may still wait in the queue.
     QCoreApplication::processEvents();
@@ -653,6 +665,14 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down (server answered 503)"));
     QCOMPARE(pauses, QStringList({"Server busy 2/4", "Server busy 3/4", "Server busy 4/4"}));
+    // Each pause is the one set for its retry, in order.
+    FileDownload paced(url("down"), target("paced"), true);
+    paced.set_retry_delays({1, 1001});
+    QList<int> seconds;
+    connect(&paced, &Downloader::retrying, this,
+            [&](const QString &, int pause, int, int) { seconds << pause; });
+    QCOMPARE(run(paced).events, QStringList({"error"}));
+    QCOMPARE(seconds, QList<int>({1, 2}));
 }
 
 // Links planted at the launcher's own names are replaced, never followed;

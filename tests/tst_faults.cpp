@@ -774,6 +774,63 @@ private slots:
         }
     }
 
+    void file_links_data()
+    {
+        QTest::addColumn<QString>("owner"); // of the link: "player", "other", or "player via other"
+        QTest::addColumn<bool>("current"); // the file it leads to is the release's
+        QTest::newRow("the player's own link, current") << "player" << true;
+        QTest::newRow("the player's own link, stale") << "player" << false;
+        QTest::newRow("another user's link") << "other" << false;
+        QTest::newRow("the player's own link through another user's")
+            << "player via other" << true;
+    }
+    // The player keeps a large file on another disk behind a link of their
+    // own: it is verified through the link and, when stale, the link gives
+    // way to the new file while what it leads to stays as it was. A link of
+    // another user, in the file's place or on the way to its target, is
+    // refused and nothing behind it changes.
+    void file_links()
+    {
+        QFETCH(QString, owner);
+        QFETCH(bool, current);
+        if (owner.contains("other") && !is_root())
+            QSKIP("needs root to give the link another owner");
+        QTemporaryDir elsewhere;
+        const QByteArray kept = current ? level : QByteArray("the old level");
+        QVERIFY(QDir(elsewhere.path()).mkpath("disk") &&
+                write_file(elsewhere.filePath("disk/level.pak"), kept));
+        QString target = elsewhere.filePath("disk/level.pak");
+        if (owner == "player via other") {
+            QVERIFY(QFile::link(elsewhere.filePath("disk"), elsewhere.filePath("hop")));
+            QCOMPARE(::lchown(QFile::encodeName(elsewhere.filePath("hop")).constData(), 65534,
+                              65534),
+                     0);
+            target = elsewhere.filePath("hop/level.pak");
+        }
+        QVERIFY(QDir().mkpath("data") && QFile::link(target, "data/level.pak"));
+        if (owner == "other")
+            QCOMPARE(::lchown("data/level.pak", 65534, 65534), 0);
+
+        Updater updater(base());
+        updater.set_retry_delays({10, 10, 10});
+        updater.parse_manifest(manifest(), base(), true);
+        const RunLog log = run_update(updater);
+        QCOMPARE(read_file(elsewhere.filePath("disk/level.pak")), kept);
+        QCOMPARE(read_file("game.dat"), game_v2);
+        if (owner != "player") {
+            QCOMPARE(log.errors,
+                     QStringList {"908: " + TEXT_FILES_REFUSED.arg("data/level.pak", "1")});
+            QVERIFY(QFileInfo("data/level.pak").isSymLink());
+            QVERIFY(!requested_paths().contains(level_path()));
+            return;
+        }
+        QCOMPARE(log.errors, QStringList());
+        QCOMPARE(log.finished, QStringList {"true"});
+        QCOMPARE(requested_paths().contains(level_path()), !current);
+        QCOMPARE(QFileInfo("data/level.pak").isSymLink(), current);
+        QCOMPARE(read_file("data/level.pak"), level);
+    }
+
     // A patch that cannot be saved in the scratch folder (something the
     // launcher cannot remove stands at its name) gives way to the whole file.
     void unwritable_patch_file_falls_back_to_whole_file()

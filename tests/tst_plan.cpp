@@ -68,6 +68,9 @@ bool set_mtime_ns(const char *path, qint64 ns)
 const QUrl A("https://a.example/");
 const QUrl B("https://b.example/");
 
+// A digest text as the verification cache keeps them.
+const QString DIGEST = QString("abcdef1") + QString(57, '0');
+
 } // namespace
 
 class TestPlan : public QObject
@@ -311,7 +314,7 @@ private slots:
         const QList<QByteArray> damaged {sound.left(sound.size() - 9),
                                          sound.left(sound.size() / 2),
                                          QByteArray(sound).replace(sound.size() / 2, 1, "#"),
-                                         QByteArray(sound).replace("cache 2", "cache 3"),
+                                         QByteArray(sound).replace("cache 3", "cache 2"),
                                          "saltmarch-verify-cache 1\n1 3 0 0 1 1 abcdef1 a\n",
                                          QByteArray()};
         for (const QByteArray &content : damaged) {
@@ -379,11 +382,11 @@ private slots:
         cached.checked_ns = 60'000'000'000; // read long after its last change
         cached.inode = 77;
         cached.device = 8;
-        cached.hash = "abcdef1";
+        cached.digest = DIGEST;
         VerifyCache cache;
         cache.insert("f", cached);
         QString hash;
-        QVERIFY(cache.reusable_hash("f", cached, hash) && hash == "abcdef1");
+        QVERIFY(cache.reusable_digest("f", cached, hash) && hash == DIGEST);
         VerifyCache::Entry now = cached;
         if (field == "size")
             ++now.size;
@@ -396,7 +399,7 @@ private slots:
         else
             ++now.device;
         hash.clear();
-        QVERIFY(!cache.reusable_hash("f", now, hash));
+        QVERIFY(!cache.reusable_digest("f", now, hash));
         QVERIFY(hash.isEmpty());
     }
 
@@ -407,17 +410,17 @@ private slots:
         constexpr qint64 LOWEST = std::numeric_limits<qint64>::min();
         constexpr qint64 HIGHEST = std::numeric_limits<qint64>::max();
         VerifyCache::Entry entry;
-        entry.hash = "abcdef1";
+        entry.digest = DIGEST;
         VerifyCache cache;
         QString hash;
         entry.checked_ns = LOWEST;
         entry.mtime_ns = entry.ctime_ns = HIGHEST;
         cache.insert("f", entry);
-        QVERIFY(!cache.reusable_hash("f", entry, hash));
+        QVERIFY(!cache.reusable_digest("f", entry, hash));
         entry.checked_ns = HIGHEST;
         entry.mtime_ns = entry.ctime_ns = LOWEST;
         cache.insert("f", entry);
-        QVERIFY(cache.reusable_hash("f", entry, hash) && hash == "abcdef1");
+        QVERIFY(cache.reusable_digest("f", entry, hash) && hash == DIGEST);
     }
 
     // What a plan needs per volume: files given as "volume old new" (new -1:
@@ -457,8 +460,13 @@ private slots:
     void unsafe_exec_keeps_name()
     {
         need_foreign_link("link");
+        // The program as a link: the player's own is started through it,
+        // another user's never.
+        QVERIFY(write_file("program", "#!/bin/sh\n"));
+        QVERIFY(QFile::link("program", "game-link.exe") && QFile::link("program", "their.exe"));
+        QCOMPARE(::lchown("their.exe", 65534, 65534), 0);
         for (const QString &exec : QString("game.exe|bin/game.exe|/bin/sh|../game.exe|C:\\game.exe|"
-                                           "link/game.exe|")
+                                           "link/game.exe||game-link.exe|their.exe")
                                        .split('|')) {
             Updater updater(A);
             updater.parse_manifest(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A, true);

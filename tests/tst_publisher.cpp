@@ -250,10 +250,31 @@ void TestPublisher::manifest_fields_and_keys()
     for (const QString &key : files.keys()) {
         const QJsonObject entry = files.value(key).toObject();
         QCOMPARE(entry.value("hash").toString(), hash_text(version(1).value(key)));
+        QCOMPARE(entry.value("sha256").toString(),
+                 QString(QCryptographicHash::hash(version(1).value(key),
+                                                   QCryptographicHash::Sha256)
+                             .toHex()));
         QCOMPARE(entry.value("size").toVariant(),
                  QVariant(qlonglong(version(1).value(key).size())));
         QVERIFY(entry.value("patches").isArray());
     }
+    // Facts of the tree: the sequence grows over --previous, one per publish.
+    for (int n = 1; n <= 3; ++n) {
+        QCOMPARE(manifest(n).value("sequence").toInt(), n);
+        QCOMPARE(manifest(n).value("distribution").toString(), QString("prod"));
+        QVERIFY(!manifest(n).contains("expires"));
+    }
+    const QString tree = dir.filePath("facts");
+    QCOMPARE(run({"--release", release(1), "--out", tree, "--server-version", "1",
+                  "--launcher-version", "1.4.0", "--distribution", "qa", "--sequence", "40",
+                  "--expires-after", "2"}),
+             0);
+    const QJsonObject facts = QJsonDocument::fromJson(read(tree + "/patcher.json")).object();
+    QCOMPARE(facts.value("sequence").toInt(), 40);
+    QCOMPARE(facts.value("distribution").toString(), QString("qa"));
+    const QDateTime expires = QDateTime::fromString(facts.value("expires").toString(), Qt::ISODate);
+    QVERIFY(facts.value("expires").toString().endsWith('Z'));
+    QVERIFY(qAbs(QDateTime::currentDateTimeUtc().addDays(2).secsTo(expires)) < 600);
 }
 
 void TestPublisher::archives_extract_with_launcher_code()
@@ -571,6 +592,7 @@ void TestPublisher::check_finds_faults_data()
         << "page" << QByteArray("orvex.exe.bz2 is damaged (bzip2 error -5)");
     QTest::newRow("patch missing") << "patch" << QByteArray("is missing");
     QTest::newRow("wrong size") << "size" << QByteArray("bytes, the manifest says");
+    QTest::newRow("other content than its sha256") << "sha256" << QByteArray("sha256");
 }
 
 void TestPublisher::check_finds_faults()
@@ -592,6 +614,14 @@ void TestPublisher::check_finds_faults()
     } else if (fault == "patch") {
         QVERIFY(QFile::remove(tree + "/patches/" + table.value("patches").toArray()[0].toString() +
                               ".bz2"));
+    } else if (fault == "sha256") {
+        // One digit changed past the hash text's: only the whole digest differs.
+        QString digest = table.value("sha256").toString();
+        digest[40] = digest[40] == '0' ? '1' : '0';
+        table.insert("sha256", digest);
+        files.insert("data/table.txt", table);
+        m.insert("files", files);
+        write(tree + "/patcher.json", QJsonDocument(m).toJson());
     } else {
         table.insert("size", table.value("size").toDouble() + 1);
         files.insert("data/table.txt", table);
@@ -680,6 +710,8 @@ void TestPublisher::out_refused_data()
     QTest::newRow("inside the release") << "v1/data" << QByteArray("lies inside the release");
     QTest::newRow("unrelated non-empty folder")
         << "unrelated" << QByteArray("neither empty nor a tree the publisher made");
+    QTest::newRow("a manifest of someone else's, no marker")
+        << "foreign" << QByteArray("neither empty nor a tree the publisher made");
     QTest::newRow("a file") << "unrelated/keep.txt" << QByteArray("not a folder");
     QTest::newRow("inside the earlier version")
         << "out1/patches" << QByteArray("lies inside the earlier version");
@@ -693,6 +725,8 @@ void TestPublisher::out_refused()
     QFETCH(QString, where);
     QFETCH(QByteArray, said);
     write(dir.filePath("unrelated/keep.txt"), "the operator's own file");
+    write(dir.filePath("foreign/keep.txt"), "the operator's own file");
+    write(dir.filePath("foreign/patcher.json"), "{\"note\": \"not ours\"}");
     QFile::link(dir.path(), dir.filePath("link-to-top"));
     const QString target = QDir::cleanPath(dir.filePath(where));
     const QStringList before = listing(dir.path());

@@ -13,6 +13,7 @@
 #include "widget_lookup.h"
 #include "window/launcher_window.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -542,14 +543,20 @@ private slots:
         const TestKeyPair key = make_test_key_pair(), other = make_test_key_pair();
         Updater::set_default_manifest_keys(key.public_pem);
         const QByteArray content = "new game data";
-        const QJsonObject files {{"data/new.bin",
-                                  QJsonObject {{"path", "data"},
-                                               {"hash", hash_text(content)},
-                                               {"patches", QJsonArray()}}}};
+        const QJsonObject files {
+            {"data/new.bin",
+             QJsonObject {{"path", "data"},
+                          {"hash", hash_text(content)},
+                          {"sha256", QString(QCryptographicHash::hash(
+                                                 content, QCryptographicHash::Sha256)
+                                                 .toHex())},
+                          {"patches", QJsonArray()}}}};
         const bool dist = fault == QLatin1String("unsigned dist");
         const QByteArray manifest =
             QJsonDocument(QJsonObject {{"launcher-version", "1.4.0"},
                                        {"server-version", "5.0"},
+                                       {"sequence", 1},
+                                       {"distribution", "prod"},
                                        {"files", dist ? QJsonObject() : files}})
                 .toJson();
         FixtureResponse served = json_answer({}), signature, archive;

@@ -1,9 +1,15 @@
 // Signed manifests from both ends: the publisher signs a tree, and
 // `publisher --check --verify-key` and the updater accept its manifest only
-// with a valid signature by a trusted key over the exact bytes.
+// with a valid signature by a trusted key over the exact bytes, and the
+// updater only when what it says about the tree (whole digests, sequence,
+// distribution, expiry) fits the game folder.
 #include "app/constants.h"
 #include "updater/updater.h"
+#include "updater/file_hasher.h"
+#include "updater/release_order.h"
 #include "updater/verify_cache.h"
+
+#include "bz2_util.h"
 
 #include "https_fixture.h"
 #include "signing_keys.h"
@@ -11,6 +17,8 @@
 #include "test_paths.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -18,12 +26,32 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 namespace {
 
 const QByteArray GAME = "#!/bin/sh\necho the game\n";
 const QByteArray TABLE = QByteArray("table row\n").repeated(5000);
+
+// Two files of 64 bytes whose SHA-256 digests share their first 7 hex
+// digits (e0affd5), found once by a birthday search over the counter.
+QByteArray colliding(int counter)
+{
+    return (QByteArray("orvex colliding test file, number ") +
+            QByteArray::number(counter).rightJustified(20, '0') + '\n')
+        .leftJustified(64, '.');
+}
+const QByteArray BLOB = colliding(11156);
+const QByteArray FORGED_BLOB = colliding(35062);
+
+struct RunOutcome
+{
+    bool success = false;
+    QStringList errors; // "code: text"
+    QStringList fetched; // request paths
+};
 
 } // namespace
 
@@ -61,18 +89,66 @@ class TestSigning : public QObject
                          errors);
     }
     // A copy of the signed tree, changed by `change` in place.
-    void derive(const QString &name, const std::function<void(const QString &)> &change)
+    void derive(const QString &name, const std::function<void(const QString &)> &change,
+                const QString &from = "signed")
     {
-        QCOMPARE(QProcess::execute("cp", {"-r", tree("signed"), tree(name)}), 0);
+        QCOMPARE(QProcess::execute("cp", {"-r", tree(from), tree(name)}), 0);
         change(tree(name) + "/patcher.json");
+    }
+    // A copy of the signed tree whose manifest is changed by `change` and
+    // signed again with the trusted key: what the publisher would sign.
+    void derive_signed(const QString &name, const std::function<void(QJsonObject &)> &change)
+    {
+        derive(name, [this, &change](const QString &manifest) {
+            QJsonObject object = QJsonDocument::fromJson(read_file(manifest)).object();
+            change(object);
+            const QByteArray text = QJsonDocument(object).toJson();
+            QVERIFY(write_file(manifest, text) &&
+                    write_file(manifest + ".sig", sign_ed25519(read_file(path("a.key")), text)));
+        });
+    }
+
+    // Reads the main manifest of `main` and, when given, the manifest of
+    // distribution `dist` from tree `extra`, then runs the update, all in
+    // the working directory, with key a.pub.
+    RunOutcome update(const QString &main, const QString &extra = QString(),
+                      const QString &dist = QString())
+    {
+        fixture.clear_requests();
+        Updater updater(base(main));
+        updater.set_manifest_keys(read_file(path("a.pub")));
+        updater.set_retry_delays({20});
+        QtConcurrent::run(&updater, &Updater::read_manifest, true, MANIFEST_NAME).waitForFinished();
+        if (!extra.isEmpty())
+            QtConcurrent::run(&updater, &Updater::read_extra_manifest, base(extra), MANIFEST_NAME,
+                              dist)
+                .waitForFinished();
+        QSignalSpy errors(&updater, &Updater::download_error);
+        QSignalSpy finished(&updater, &Updater::update_finished);
+        updater.start_update();
+        RunOutcome outcome;
+        if (finished.isEmpty() && !finished.wait(60000))
+            return outcome;
+        outcome.success = finished.first().first().toBool();
+        for (const QList<QVariant> &error : qAsConst(errors))
+            outcome.errors << error.at(0).toString() + ": " + error.at(1).toString();
+        for (const RecordedRequest &request : fixture.requests())
+            outcome.fetched << QString::fromLatin1(request.path);
+        return outcome;
+    }
+    static QStringList listing(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot);
     }
 
 private slots:
     void initTestCase()
     {
         const TestKeyPair a = make_test_key_pair(), b = make_test_key_pair(),
-                          ec = make_test_key_pair(true);
-        QVERIFY(!a.public_pem.isEmpty() && !b.public_pem.isEmpty() && !ec.public_pem.isEmpty());
+                          ec = make_test_key_pair(true), x = make_x25519_key_pair();
+        QVERIFY(!a.public_pem.isEmpty() && !b.public_pem.isEmpty() && !ec.public_pem.isEmpty() &&
+                !x.public_pem.isEmpty());
         QVERIFY(
             write_file(path("a.key"), a.private_pem) && write_file(path("a.pub"), a.public_pem) &&
             write_file(path("b.key"), b.private_pem) && write_file(path("b.pub"), b.public_pem) &&
@@ -80,8 +156,11 @@ private slots:
             write_file(path("ba.pub"), b.public_pem + a.public_pem) &&
             write_file(path("ec.key"), ec.private_pem) &&
             // One good key beside one of the wrong kind: the list is refused whole.
-            write_file(path("a-ec.pub"), a.public_pem + ec.public_pem));
+            write_file(path("a-ec.pub"), a.public_pem + ec.public_pem) &&
+            // Raw 32 bytes as well, but a key-agreement key: refused just as whole.
+            write_file(path("a-x25519.pub"), a.public_pem + x.public_pem));
         QVERIFY(QDir().mkpath(path("release/data")) && QDir().mkpath(path("bare")) &&
+                QDir().mkpath(path("pair/data")) &&
                 QDir().mkpath(path("trees")));
         QVERIFY(write_file(path("release/orvex.exe"), GAME) &&
                 write_file(path("release/data/table.bin"), TABLE));
@@ -91,6 +170,9 @@ private slots:
         QCOMPARE(publish("signed", {"--sign-key", path("a.key")}), 0);
         QCOMPARE(publish("other-key", {"--sign-key", path("b.key")}), 0);
         QCOMPARE(publish("unsigned", {}), 0);
+        QCOMPARE(publish("later", {"--sign-key", path("a.key"), "--sequence", "5"}), 0);
+        QCOMPARE(publish("qa", {"--sign-key", path("b.key"), "--distribution", "qa"}), 0);
+        QCOMPARE(publish("qa-a", {"--sign-key", path("a.key"), "--distribution", "qa"}), 0);
         QCOMPARE(publisher({"--release", path("bare"), "--out", tree("bare"), "--server-version",
                             "5.0", "--launcher-version", "1.4.0", "--sign-key", path("a.key")}),
                  0);
@@ -110,6 +192,35 @@ private slots:
         });
         derive("missing",
                [](const QString &manifest) { QVERIFY(QFile::remove(manifest + ".sig")); });
+        derive_signed("expired", [](QJsonObject &manifest) {
+            manifest.insert("expires", "2020-01-01T00:00:00Z");
+        });
+        derive_signed("no digests", [](QJsonObject &manifest) {
+            QJsonObject files = manifest.value("files").toObject();
+            QJsonObject entry = files.value("orvex.exe").toObject();
+            entry.remove("sha256");
+            files.insert("orvex.exe", entry);
+            manifest.insert("files", files);
+        });
+        derive_signed("no sequence",
+                      [](QJsonObject &manifest) { manifest.remove("sequence"); });
+        // The pair: the genuine file published and signed; a tree that
+        // serves the other one in its place, beside the genuine manifest.
+        QVERIFY(FileHasher::hash_text_of(BLOB) == FileHasher::hash_text_of(FORGED_BLOB) &&
+                BLOB != FORGED_BLOB && BLOB.size() == FORGED_BLOB.size());
+        QVERIFY(write_file(path("pair/data/blob.bin"), BLOB) &&
+                write_file(path("pair/orvex.exe"), GAME));
+        QCOMPARE(publisher({"--release", path("pair"), "--out", tree("genuine"),
+                            "--server-version", "5.0", "--launcher-version", "1.4.0",
+                            "--sign-key", path("a.key")}),
+                 0);
+        derive(
+            "forged",
+            [this](const QString &) {
+                QVERIFY(write_file(tree("forged") + "/data/blob.bin.bz2",
+                                   bz2_compress(FORGED_BLOB)));
+            },
+            "genuine");
 
         QVERIFY(fixture.start());
         fixture.serve_directory("/trees/", path("trees"));
@@ -182,6 +293,8 @@ private slots:
                                   << "a.pub" << 1;
         QTest::newRow("key list with a key of the wrong kind") << "signed"
                                                                << "a-ec.pub" << 1;
+        QTest::newRow("key list with an X25519 key") << "signed"
+                                                     << "a-x25519.pub" << 1;
     }
     void check_verifies_the_signature()
     {
@@ -207,7 +320,7 @@ private slots:
         QTest::newRow("signed with the new key of two")
             << "other-key" << QString() << "ba.pub" << true;
         QTest::newRow("signed distribution") << "bare"
-                                             << "other-key"
+                                             << "qa"
                                              << "ba.pub" << true;
         QTest::newRow("changed after signing") << "changed" << QString() << "a.pub" << false;
         QTest::newRow("another key") << "other-key" << QString() << "a.pub" << false;
@@ -236,7 +349,8 @@ private slots:
         updater.set_retry_delays({});
         QtConcurrent::run(&updater, &Updater::read_manifest, true, MANIFEST_NAME).waitForFinished();
         if (!dist.isEmpty())
-            QtConcurrent::run(&updater, &Updater::read_extra_manifest, base(dist), MANIFEST_NAME)
+            QtConcurrent::run(&updater, &Updater::read_extra_manifest, base(dist), MANIFEST_NAME,
+                              dist)
                 .waitForFinished();
         QSignalSpy errors(&updater, &Updater::download_error);
         QSignalSpy finished(&updater, &Updater::update_finished);
@@ -269,8 +383,10 @@ private slots:
         QStringList written =
             QDir(install.path())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        if (!dist.isEmpty())
+        if (!dist.isEmpty()) {
             written.removeAll(VerifyCache::file_name());
+            written.removeAll(ReleaseOrder::file_name());
+        }
         QCOMPARE(written, QStringList());
     }
 
@@ -283,7 +399,8 @@ private slots:
         updater.set_manifest_keys(QByteArray());
         QtConcurrent::run(&updater, &Updater::read_manifest, false, MANIFEST_NAME)
             .waitForFinished();
-        QtConcurrent::run(&updater, &Updater::read_extra_manifest, base("unsigned"), MANIFEST_NAME)
+        QtConcurrent::run(&updater, &Updater::read_extra_manifest, base("unsigned"), MANIFEST_NAME,
+                          QString("unsigned"))
             .waitForFinished();
         QCOMPARE(updater.get_launcher_version(), QString("1.4.0"));
         QVERIFY(!updater.manifest_refused());
@@ -292,6 +409,161 @@ private slots:
             fetched << QString::fromLatin1(request.path);
         QCOMPARE(fetched,
                  QStringList({"/trees/signed/patcher.json", "/trees/unsigned/patcher.json"}));
+    }
+
+    // Validly signed manifests that do not fit the folder: each refused with
+    // 909 and its reason before any archive is asked for, with nothing
+    // written beyond what the manifest accepted first left.
+    void signed_facts_decide_data()
+    {
+        QTest::addColumn<QString>("before"); // main tree accepted first, "" none
+        QTest::addColumn<QString>("main");
+        QTest::addColumn<QString>("extra"); // tree of the distribution's manifest
+        QTest::addColumn<QString>("dist");
+        QTest::addColumn<QString>("refusal"); // "" accepted
+        QTest::newRow("earlier release than one accepted")
+            << "later"
+            << "signed" << QString() << QString()
+            << "Manifest is older than the installed release";
+        QTest::newRow("the same release again") << "signed"
+                                                << "signed" << QString() << QString() << QString();
+        QTest::newRow("a distribution's at the main address")
+            << QString() << "qa-a" << QString() << QString()
+            << "Manifest is for another distribution";
+        QTest::newRow("the main one for a distribution")
+            << QString() << "bare"
+            << "signed"
+            << "qa"
+            << "Manifest is for another distribution";
+        QTest::newRow("the distribution's own") << QString() << "bare"
+                                                << "qa-a"
+                                                << "qa" << QString();
+        QTest::newRow("expired") << QString() << "expired" << QString() << QString()
+                                 << "Manifest has expired";
+        QTest::newRow("a file without its digest")
+            << QString() << "no digests" << QString() << QString() << "Manifest lacks file digests";
+        QTest::newRow("no sequence") << QString() << "no sequence" << QString() << QString()
+                                     << "Manifest lacks its sequence or distribution";
+    }
+    void signed_facts_decide()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, main);
+        QFETCH(QString, extra);
+        QFETCH(QString, dist);
+        QFETCH(QString, refusal);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        if (!before.isEmpty()) {
+            Updater first(base(before));
+            first.set_manifest_keys(read_file(path("a.pub")));
+            QtConcurrent::run(&first, &Updater::read_manifest, false, MANIFEST_NAME)
+                .waitForFinished();
+            QVERIFY(!first.manifest_refused());
+        }
+        const QStringList before_listing = listing(install.path());
+        const QByteArray before_state = read_file(ReleaseOrder::file_name());
+
+        const RunOutcome outcome = update(main, extra, dist);
+        if (refusal.isEmpty()) {
+            QCOMPARE(outcome.errors, QStringList());
+            QVERIFY(outcome.success);
+            return;
+        }
+        QVERIFY(!outcome.success);
+        QCOMPARE(outcome.errors, QStringList {"909: " + refusal});
+        QCOMPARE(outcome.fetched.filter(".bz2"), QStringList());
+        if (extra.isEmpty()) {
+            QCOMPARE(listing(install.path()), before_listing);
+            QCOMPARE(read_file(ReleaseOrder::file_name()), before_state);
+        } else {
+            // The main manifest was fine: only the launcher's own state.
+            for (const QString &name : listing(install.path()))
+                QVERIFY2(name.startsWith(".saltmarch-"), qPrintable(name));
+        }
+    }
+
+    // A file of the signed manifest's hash text and size, other content: the
+    // whole digest tells them apart, whether served or found installed.
+    void whole_digest_binds_each_file_data()
+    {
+        QTest::addColumn<QString>("tree");
+        QTest::addColumn<QByteArray>("installed");
+        QTest::newRow("served instead") << "forged" << QByteArray();
+        QTest::newRow("installed instead") << "genuine" << FORGED_BLOB;
+    }
+    void whole_digest_binds_each_file()
+    {
+        QFETCH(QString, tree);
+        QFETCH(QByteArray, installed);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        if (!installed.isEmpty())
+            QVERIFY(QDir().mkpath("data") && write_file("data/blob.bin", installed));
+        const RunOutcome outcome = update(tree);
+        if (tree == "forged") {
+            QVERIFY(!outcome.success);
+            QCOMPARE(outcome.errors,
+                     QStringList {QString::number(CODE_FILE_DAMAGED) + ": " +
+                                  TEXT_FILE_DAMAGED.arg("blob.bin")});
+            QVERIFY(!QFile::exists("data/blob.bin"));
+            QByteArray errors;
+            QCOMPARE(publisher({"--check", this->tree("forged")}, &errors), 1);
+            QVERIFY2(errors.contains("sha256"), errors.constData());
+        } else {
+            QVERIFY(outcome.success);
+            QCOMPARE(outcome.fetched.filter("blob.bin.bz2").size(), 1);
+            QCOMPARE(read_file("data/blob.bin"), BLOB);
+        }
+    }
+
+    // The signature fetch has the transfer's retries, and a signature that
+    // does not match is asked for once more past caches.
+    void signature_fetch_tries_again_data()
+    {
+        QTest::addColumn<int>("status"); // of the first answer
+        QTest::addColumn<bool>("stale"); // the first answer is another manifest's signature
+        QTest::newRow("503 once") << 503 << false;
+        QTest::newRow("a cache's older signature once") << 200 << true;
+        QTest::newRow("404: no signature") << 404 << false;
+    }
+    void signature_fetch_tries_again()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, stale);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        const QByteArray good = read_file(tree("signed") + "/patcher.json.sig");
+        const QByteArray old = read_file(tree("later") + "/patcher.json.sig");
+        auto answers = std::make_shared<std::atomic<int>>(0);
+        fixture.route("GET", "/trees/signed/patcher.json.sig",
+                      [=](const RecordedRequest &) {
+                          FixtureResponse response;
+                          const bool first = (*answers)++ == 0;
+                          response.status = first ? status : 200;
+                          response.body = first ? (stale ? old : QByteArray("busy")) : good;
+                          return response;
+                      });
+        const RunOutcome outcome = update("signed");
+        fixture.route("GET", "/trees/signed/patcher.json.sig",
+                      FixtureResponse {200, {}, good});
+        if (status == 404) {
+            QCOMPARE(outcome.errors, QStringList {"909: Manifest signature is not valid"});
+            QCOMPARE(outcome.fetched.filter(".sig").size(), 1);
+            return;
+        }
+        QCOMPARE(outcome.errors, QStringList());
+        QVERIFY(outcome.success);
+        QCOMPARE(read_file("orvex.exe"), GAME);
+        QCOMPARE(outcome.fetched.filter(".sig").size(), 2);
+        if (stale) {
+            const QList<RecordedRequest> requests = fixture.requests();
+            QList<QByteArray> cache_control;
+            for (const RecordedRequest &request : requests)
+                if (request.path.endsWith(".sig"))
+                    cache_control << request.header("Cache-Control");
+            QCOMPARE(cache_control, QList<QByteArray>({"", "no-cache"}));
+        }
     }
 };
 

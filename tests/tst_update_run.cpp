@@ -20,6 +20,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -140,16 +141,31 @@ private slots:
         QCOMPARE(left, QStringList({"game.dat", "notes.txt", "patcher.exe"}));
     }
 
-    // A FIFO at the verification cache's name is no cache: the verification
-    // reads every file instead of waiting for a writer, and a fresh cache
-    // takes the name.
+    // A FIFO or a device at the verification cache's name is no cache: the
+    // verification reads every file instead of waiting for a writer or
+    // reading a device that never ends (/dev/zero's numbers), and a fresh
+    // cache takes the name.
+    void fifo_at_cache_name_data()
+    {
+        QTest::addColumn<bool>("device");
+        QTest::newRow("FIFO") << false;
+        QTest::newRow("character device") << true;
+    }
     void fifo_at_cache_name()
     {
-        QCOMPARE(::mkfifo(QFile::encodeName(VerifyCache::file_name()).constData(), 0644), 0);
+        QFETCH(bool, device);
+        const QByteArray name = QFile::encodeName(VerifyCache::file_name());
+        if (device && ::mknod(name.constData(), S_IFCHR | 0644, makedev(1, 5)) != 0)
+            QSKIP("cannot make a device node here");
+        if (!device)
+            QCOMPARE(::mkfifo(name.constData(), 0644), 0);
         fixture.route("GET", at("game.dat.bz2"), body(bz2_compress("game")));
         Updater updater(base());
+        QElapsedTimer verifying;
+        verifying.start();
         updater.verify_files(
             {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of("game")}}}}, base());
+        QVERIFY2(verifying.elapsed() < 2000, "the cache's name was read as a file");
         QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
         QCOMPARE(read_file("game.dat"), QByteArray("game"));
         QVERIFY(QFileInfo(VerifyCache::file_name()).isFile());

@@ -113,7 +113,7 @@ private slots:
         watch(updater);
         read(updater, true);
         QtConcurrent::run(&updater, &Updater::read_extra_manifest, QUrl(base("win64")),
-                          MANIFEST_NAME)
+                          MANIFEST_NAME, QString("win64"))
             .waitForFinished();
         QCOMPARE(signals_seen, QStringList({"manifest_read", "got_manifest", "manifest_read"}));
         QCOMPARE(updater.get_server_version(), QString("7.2"));
@@ -129,7 +129,7 @@ private slots:
 
         // A second server that fails adds its manifest_read() and nothing else.
         QtConcurrent::run(&updater, &Updater::read_extra_manifest, QUrl(base("nowhere")),
-                          MANIFEST_NAME)
+                          MANIFEST_NAME, QString("nowhere"))
             .waitForFinished();
         QCOMPARE(signals_seen.size(), 4);
         QCOMPARE(updater.get_exec_name(), QString("game64.exe"));

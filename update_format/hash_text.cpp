@@ -45,7 +45,8 @@ QString HashTextDigest::finish()
     if (!ok || EVP_DigestFinal_ex(context->md, digest, &length) != 1)
         return QString();
     ok = false; // a digest ends once
-    return QString::fromStdString(hash_text_of_digest(digest));
+    full = QString::fromStdString(digest_text_of_digest(digest));
+    return full.left(HASH_TEXT_LENGTH);
 }
 
 QString hash_text(const char *data, std::size_t size)
@@ -56,6 +57,38 @@ QString hash_text(const char *data, std::size_t size)
 QString hash_text(const QByteArray &data)
 {
     return hash_text(data.constData(), std::size_t(data.size()));
+}
+
+QString digest_text(const QByteArray &data)
+{
+    HashTextDigest digest;
+    digest.add(data.constData(), std::size_t(data.size()));
+    digest.finish();
+    return digest.digest_text();
+}
+
+bool content_matches(const QString &digest, const QString &hash, const QString &sha256)
+{
+    if (!sha256.isEmpty())
+        return digest == sha256;
+    return digest.left(HASH_TEXT_LENGTH) == hash;
+}
+
+bool is_digest_text(const QString &text)
+{
+    if (text.size() != DIGEST_TEXT_LENGTH)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
+}
+
+QString file_hash_text(const QString &path)
+{
+    return file_digest_text(path).left(HASH_TEXT_LENGTH);
 }
 
 namespace {
@@ -87,13 +120,8 @@ bool open_regular_file(QFile &file, const QString &path)
 #endif
 }
 
-#ifdef Q_OS_WIN
-
-QString file_hash_text(const QString &path)
+QString read_digest_text(QFile &file)
 {
-    QFile file;
-    if (!open_regular_file(file, path))
-        return QString();
     HashTextDigest digest;
     // One buffer per thread for all the files it hashes: a fresh block of
     // this size per file would cost a mapping and its page faults each time.
@@ -104,7 +132,18 @@ QString file_hash_text(const QString &path)
             break; // the end, or a read error: the bytes read so far count
         digest.add(buffer.data(), std::size_t(count));
     }
-    return digest.finish();
+    digest.finish();
+    return digest.digest_text();
+}
+
+#ifdef Q_OS_WIN
+
+QString file_digest_text(const QString &path)
+{
+    QFile file;
+    if (!open_regular_file(file, path))
+        return QString();
+    return read_digest_text(file);
 }
 
 #else
@@ -165,18 +204,18 @@ QString hash_open_file(int fd)
     unsigned int length = 0;
     if (!ok || EVP_DigestFinal_ex(state.md, digest, &length) != 1)
         return QString();
-    return QString::fromLatin1(hash_text_of_digest(digest).c_str(), HASH_TEXT_LENGTH);
+    return QString::fromLatin1(digest_text_of_digest(digest).c_str(), DIGEST_TEXT_LENGTH);
 }
 
 } // namespace
 
-QString file_hash_text(const QString &path)
+QString file_digest_text(const QString &path)
 {
     return hash_open_file(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
-QString file_hash_text_at(int folder, const QByteArray &name)
+QString file_digest_text_at(int folder, const QByteArray &name)
 {
     return hash_open_file(::openat(folder, name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }

@@ -1,5 +1,6 @@
 #include "manifest_entry.h"
 
+#include "hash_text.h"
 #include "update_layout.h"
 
 #include <cmath>
@@ -31,6 +32,9 @@ ManifestEntry ManifestEntry::read(const QJsonValue &value)
     entry.hash = object.value(update_layout::key_hash()).toString();
     entry.patches = object.value(update_layout::key_patches()).toArray();
     entry.size = read_size(object.value(update_layout::key_size()));
+    const QString sha256 = object.value(update_layout::key_sha256()).toString();
+    if (is_digest_text(sha256))
+        entry.sha256 = sha256;
     return entry;
 }
 
@@ -41,5 +45,7 @@ QJsonObject ManifestEntry::write() const
                         {update_layout::key_patches(), patches}};
     if (size >= 0)
         object.insert(update_layout::key_size(), double(size));
+    if (!sha256.isEmpty())
+        object.insert(update_layout::key_sha256(), sha256);
     return object;
 }

@@ -47,6 +47,20 @@ inline QString key_files()
 {
     return QStringLiteral("files");
 }
+// Facts about the tree inside the signed bytes: the publish's number in the
+// tree's history, the distribution it is for and when it stops counting.
+inline QString key_sequence()
+{
+    return QStringLiteral("sequence");
+}
+inline QString key_distribution()
+{
+    return QStringLiteral("distribution");
+}
+inline QString key_expires()
+{
+    return QStringLiteral("expires");
+}
 // ...and of each file's entry.
 inline QString key_path()
 {
@@ -63,6 +77,11 @@ inline QString key_patches()
 inline QString key_size()
 {
     return QStringLiteral("size");
+}
+// The whole SHA-256 of the file's content, 64 lowercase hexadecimal digits.
+inline QString key_sha256()
+{
+    return QStringLiteral("sha256");
 }
 
 } // namespace update_layout

@@ -72,6 +72,15 @@ const QString TEXT_FILES_REFUSED = QStringLiteral(
     "Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
 // A manifest whose signature is missing, malformed or not made by a trusted key.
 const QString TEXT_MANIFEST_SIGNATURE = QStringLiteral("Manifest signature is not valid");
+// Signed manifests that are not for this game folder now: an earlier release
+// than one accepted here, another distribution's, past its expiry, or one
+// that does not bind every file by its whole digest.
+const QString TEXT_MANIFEST_OLDER = QStringLiteral("Manifest is older than the installed release");
+const QString TEXT_MANIFEST_OTHER_DISTRIBUTION =
+    QStringLiteral("Manifest is for another distribution");
+const QString TEXT_MANIFEST_EXPIRED = QStringLiteral("Manifest has expired");
+const QString TEXT_MANIFEST_NO_DIGESTS = QStringLiteral("Manifest lacks file digests");
+const QString TEXT_MANIFEST_NO_FACTS = QStringLiteral("Manifest lacks its sequence or distribution");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");

@@ -52,6 +52,11 @@ extern const QString TEXT_FAILED_BECAUSE;
 extern const QString TEXT_SERVER_ANSWERED;
 extern const QString TEXT_FILES_REFUSED;
 extern const QString TEXT_MANIFEST_SIGNATURE;
+extern const QString TEXT_MANIFEST_OLDER;
+extern const QString TEXT_MANIFEST_OTHER_DISTRIBUTION;
+extern const QString TEXT_MANIFEST_EXPIRED;
+extern const QString TEXT_MANIFEST_NO_DIGESTS;
+extern const QString TEXT_MANIFEST_NO_FACTS;
 extern const QString TEXT_NOT_AVAILABLE;
 extern const QString TEXT_LOGIN;
 extern const QString TEXT_VERIFYING_CREDENTIALS;
@@ -98,8 +103,9 @@ constexpr int CODE_ARCHIVE_DAMAGED = -4;
 constexpr int CODE_ARCHIVE_NOT_BZIP2 = -5;
 constexpr int CODE_ARCHIVE_READ_FAILED = -6;
 constexpr int CODE_ARCHIVE_CUT_SHORT = -7;
-// A manifest without a valid signature by a compiled-in key.
-constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE
+// A manifest without a valid signature by a compiled-in key, or a signed one
+// that is not for this folder now.
+constexpr int CODE_MANIFEST_SIGNATURE = 909; // TEXT_MANIFEST_SIGNATURE, TEXT_MANIFEST_*
 
 // Not part of the fixed texts above: the launcher's own guard against a
 // service that stops sending. An exchange or transfer that receives no byte

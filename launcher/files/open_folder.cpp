@@ -80,12 +80,21 @@ bool trusted_owner(uid_t uid)
     return uid == ::geteuid() || uid == 0;
 }
 
-// Opens the folder a link of a trusted owner points to. Where the system can
-// open the link itself (O_PATH), its owner and its text come from that very
-// link; elsewhere the link is looked at again after the open, and the open
-// counts only if the same link still stands there.
-int follow_trusted_link(int at, const QByteArray &name, OpenFolder::Status &status)
+// Links followed on one walk at most: more is a loop.
+constexpr int MAX_LINK_DEPTH = 40;
+
+int open_segment(int at, const QByteArray &name, bool create, int depth,
+                 OpenFolder::Status &status);
+
+// The text of the link `name` in folder `at` when a trusted owner made it.
+// Where the system can open the link itself (O_PATH), its owner and its text
+// come from that very link; elsewhere the link is looked at again after
+// reading its text, which counts only if the same link still stands there.
+bool read_trusted_link(int at, const QByteArray &name, QByteArray &target,
+                       OpenFolder::Status &status)
 {
+    char text[PATH_MAX + 1];
+    ssize_t length = -1;
 #ifdef O_PATH
     const int link = ::openat(at, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st
@@ -95,26 +104,15 @@ int follow_trusted_link(int at, const QByteArray &name, OpenFolder::Status &stat
         if (link >= 0)
             ::close(link);
         status = OpenFolder::Status::Missing;
-        return -1;
+        return false;
     }
     if (!trusted_owner(st.st_uid)) {
         ::close(link);
         status = OpenFolder::Status::Refused;
-        return -1;
+        return false;
     }
-    char target[PATH_MAX + 1];
-    const ssize_t length = ::readlinkat(link, "", target, PATH_MAX);
+    length = ::readlinkat(link, "", text, PATH_MAX);
     ::close(link);
-    if (length <= 0) {
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    target[length] = '\0';
-    // The player's own link: what it names is theirs to choose.
-    const int folder = ::openat(at, target, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        status = OpenFolder::Status::Missing;
-    return folder;
 #else
     struct stat before
     {
@@ -122,34 +120,101 @@ int follow_trusted_link(int at, const QByteArray &name, OpenFolder::Status &stat
     if (::fstatat(at, name.constData(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISLNK(before.st_mode)) {
         status = OpenFolder::Status::Missing;
-        return -1;
+        return false;
     }
     if (!trusted_owner(before.st_uid)) {
         status = OpenFolder::Status::Refused;
-        return -1;
+        return false;
     }
-    const int folder = ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
+    length = ::readlinkat(at, name.constData(), text, PATH_MAX);
     struct stat after
     {
     };
     if (::fstatat(at, name.constData(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino || after.st_dev != before.st_dev ||
         !trusted_owner(after.st_uid)) {
-        ::close(folder);
         status = OpenFolder::Status::Refused;
+        return false;
+    }
+#endif
+    if (length <= 0) {
+        status = OpenFolder::Status::Missing;
+        return false;
+    }
+    target = QByteArray(text, int(length));
+    return true;
+}
+
+// A plain file `name` of folder `at`, opened for reading without waiting (a
+// FIFO never blocks); a link of a trusted owner is followed as its target
+// is walked. -1 with the reason in status.
+int open_file_entry(int at, const QByteArray &name, int depth, OpenFolder::Status &status);
+
+// Opens what a trusted link's text names, relative to the link's folder
+// `at`: one segment at a time, each a plain folder or again a trusted link,
+// never a path handed to the system whole, so a link of another owner
+// anywhere on the way is refused. `folder`: a folder is wanted, else a file.
+int open_link_target(int at, const QByteArray &target, bool folder, int depth,
+                     OpenFolder::Status &status)
+{
+    if (depth > MAX_LINK_DEPTH) {
+        status = OpenFolder::Status::Missing;
         return -1;
     }
-    return folder;
-#endif
+    int current = target.startsWith('/')
+        ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+        : ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QList<QByteArray> segments = target.split('/');
+    segments.removeAll(QByteArray());
+    segments.removeAll(QByteArrayLiteral("."));
+    for (int i = 0; current >= 0 && i < segments.size(); ++i) {
+        const bool last = i == segments.size() - 1;
+        const int next = last && !folder
+            ? open_file_entry(current, segments[i], depth + 1, status)
+            : open_segment(current, segments[i], false, depth + 1, status);
+        ::close(current);
+        current = next;
+        if (current < 0)
+            return -1;
+    }
+    if (current < 0) {
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    if (!folder && segments.isEmpty()) {
+        ::close(current);
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    return current;
+}
+
+int open_file_entry(int at, const QByteArray &name, int depth, OpenFolder::Status &status)
+{
+    const int fd = ::openat(at, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+            return fd;
+        ::close(fd);
+        status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    QByteArray target;
+    if (errno != ELOOP || !read_trusted_link(at, name, target, status)) {
+        if (status != OpenFolder::Status::Refused)
+            status = OpenFolder::Status::Missing;
+        return -1;
+    }
+    return open_link_target(at, target, false, depth, status);
 }
 
 // Opens segment `name` of folder `at`: a plain folder without following
 // anything, else a link by its owner. -1 with the reason in status.
-int open_segment(int at, const QByteArray &name, bool create, OpenFolder::Status &status)
+int open_segment(int at, const QByteArray &name, bool create, int depth,
+                 OpenFolder::Status &status)
 {
     for (bool made = false;; made = true) {
         const int folder =
@@ -160,9 +225,11 @@ int open_segment(int at, const QByteArray &name, bool create, OpenFolder::Status
         if (error == ENOENT && create && !made &&
             (::mkdirat(at, name.constData(), 0777) == 0 || errno == EEXIST))
             continue;
-        if (error == ELOOP || error == ENOTDIR)
-            return follow_trusted_link(at, name, status);
-        status = OpenFolder::Status::Missing;
+        QByteArray target;
+        if ((error == ELOOP || error == ENOTDIR) && read_trusted_link(at, name, target, status))
+            return open_link_target(at, target, true, depth, status);
+        if (error != ELOOP && error != ENOTDIR)
+            status = OpenFolder::Status::Missing;
         return -1;
     }
 }
@@ -239,6 +306,23 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
     return entry;
 }
 
+std::unique_ptr<QFile> OpenFolder::open_for_reading(const QString &name, Status &status) const
+{
+    const QString full = entry_path(name);
+    const QFileInfo info(full);
+    status = Status::Open;
+    if ((info.isSymLink() || info.isJunction()) && !trusted_link_owner(full)) {
+        status = Status::Refused;
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>(full);
+    if (!info.isFile() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        status = Status::Missing;
+        return nullptr;
+    }
+    return file;
+}
+
 bool OpenFolder::remove_entry(const QString &name) const
 {
     const QString full = entry_path(name);
@@ -310,7 +394,7 @@ OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status
     }
     OpenFolder current;
     for (const QString &segment : segments_of(relative)) {
-        const int next = open_segment(current.descriptor, native(segment), create, status);
+        const int next = open_segment(current.descriptor, native(segment), create, 0, status);
         if (next < 0)
             return OpenFolder(-1);
         current = OpenFolder(next);
@@ -345,6 +429,15 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         entry.device = quint64(st.st_dev);
     }
     return entry;
+}
+
+std::unique_ptr<QFile> OpenFolder::open_for_reading(const QString &name, Status &status) const
+{
+    status = Status::Open;
+    const int fd = open_file_entry(descriptor, native(name), 0, status);
+    if (fd < 0)
+        return nullptr;
+    return safe_file::wrap(fd, QIODevice::ReadOnly);
 }
 
 bool OpenFolder::remove_entry(const QString &name) const

@@ -13,9 +13,11 @@ class QFile;
 // the launcher or to the system (root): that is the player's own choice, such
 // as a data folder moved to another disk. A link of any other owner ends the
 // walk as refused. Each segment is opened without following links first and
-// the owner is checked on the link the open then followed, so no link swapped
-// in between is ever followed. Every operation on an entry then works
-// relative to the open folder, never again through the path.
+// the owner is checked on the link itself, so no link swapped in between is
+// ever followed; a trusted link's target is walked the same way, segment by
+// segment, so a link of another owner inside it is refused too. Every
+// operation on an entry then works relative to the open folder, never again
+// through the path.
 class OpenFolder
 {
 public:
@@ -64,6 +66,11 @@ public:
     bool is_open() const;
 
     EntryInfo entry_info(const QString &name) const;
+    // The file at name, open for reading: a plain file, or what a link of
+    // the user or of the system leads to, its target walked segment by
+    // segment by the same rule. Null with status Refused for a link of
+    // another owner on the way, Missing when there is no plain file.
+    std::unique_ptr<QFile> open_for_reading(const QString &name, Status &status) const;
     // Removes the entry at name (a file or a link, never what a link points
     // to). True when nothing stands there afterwards.
     bool remove_entry(const QString &name) const;

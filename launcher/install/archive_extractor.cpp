@@ -81,7 +81,9 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
     const Bz2DecodeResult result = decode(sink, target.expected_size);
     if (result.status != Bz2Status::Ok)
         return decode_failure(result.status, sink.no_space(), target);
-    if (!target.expected_hash.isEmpty() && sink.hash_text() != target.expected_hash)
+    sink.hash_text(); // ends the digest
+    if ((!target.expected_hash.isEmpty() || !target.expected_sha256.isEmpty()) &&
+        !content_matches(sink.digest_text(), target.expected_hash, target.expected_sha256))
         return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED,
                        without_archive_suffix(target.archive_name));
     // A file that replaces another reaches the disk before the rename, so a
@@ -157,5 +159,5 @@ ExtractOutcome extract_archive(const QString &archive_path, const QString &targe
     FileByteSource source(archive_path);
     if (!source.open())
         return failure(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED, archive_name);
-    return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1});
+    return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1, QString()});
 }

@@ -22,6 +22,7 @@ struct ExtractTarget
     QString archive_name; // the archive's file name, for the texts
     QString expected_hash; // hash text the result must have; "" checks nothing
     qint64 expected_size = -1; // bytes the result has; < 0 when unknown
+    QString expected_sha256; // whole digest the result must have; "": the hash text decides
 };
 
 // Decompresses what source gives into a new hidden file beside the target,

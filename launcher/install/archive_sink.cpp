@@ -43,9 +43,10 @@ ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_
 
 ArchiveSink::~ArchiveSink() = default;
 
-void ArchiveSink::set_expected(const QString &hash, qint64 size)
+void ArchiveSink::set_expected(const QString &hash, qint64 size, const QString &sha256)
 {
     expected_hash = hash;
+    expected_sha256 = sha256;
     expected_size = size;
 }
 
@@ -115,7 +116,8 @@ bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_va
     earlier_validator = validator;
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size});
+        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size,
+                                expected_sha256});
     connect(task.get(), &ExtractionTask::ended, this, &TransferSink::satisfied);
     follow_archive();
     return true;

@@ -28,7 +28,8 @@ public:
 
     // What the extracted file must be: its hash text ("" checks nothing) and
     // its size in bytes (< 0 when unknown; extraction stops beyond it).
-    void set_expected(const QString &hash, qint64 size);
+    // `sha256`, when not "", is the whole digest it must have.
+    void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
     // The name the player's texts give the file; by default its file name.
     void set_display_name(const QString &name) { display_name = name; }
     // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
@@ -73,6 +74,7 @@ private:
     const QString archive;
     QString display_name;
     QString expected_hash;
+    QString expected_sha256;
     qint64 expected_size = -1;
     const bool may_hand_on;
     bool handed_on_disk = false;

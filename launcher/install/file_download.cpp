@@ -36,10 +36,10 @@ FileDownload::FileDownload(std::unique_ptr<TransferSink> made, const QString &ur
 
 FileDownload::~FileDownload() = default;
 
-void FileDownload::set_expected(const QString &hash, qint64 size)
+void FileDownload::set_expected(const QString &hash, qint64 size, const QString &sha256)
 {
     if (archive)
-        archive->set_expected(hash, size);
+        archive->set_expected(hash, size, sha256);
 }
 
 void FileDownload::keep_archive_in_memory()

@@ -28,7 +28,8 @@ public:
     // What the extracted file must be: its hash text ("" checks nothing) and
     // its size in bytes (< 0 when unknown; extraction stops beyond it). The
     // hash is also the key of a fetch past caches. Compressed files only.
-    void set_expected(const QString &hash, qint64 size);
+    // `sha256`, when not "", is the whole digest the file must have.
+    void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
     // The name the player's texts give the file (a patch step names the game
     // file, not its patch); by default the file name of file_path.
     void set_display_name(const QString &name);

@@ -16,6 +16,8 @@ public:
     bool write(const char *data, qint64 size) override;
     qint64 written() const { return count; }
     QString hash_text() { return digest.finish(); }
+    // After hash_text(): the whole digest text.
+    QString digest_text() const { return digest.digest_text(); }
     // The last write failed because the disk (or the quota) is full.
     bool no_space() const { return out_of_space; }
 

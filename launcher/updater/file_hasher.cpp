@@ -32,11 +32,11 @@ public:
     LastFolder(const LastFolder &) = delete;
     LastFolder &operator=(const LastFolder &) = delete;
 
-    QString hash_text(const QString &path)
+    QString digest_text(const QString &path)
     {
         const int slash = path.lastIndexOf(QLatin1Char('/'));
         if (slash < 0)
-            return file_hash_text(path);
+            return file_digest_text(path);
         const QStringRef parent = path.leftRef(slash + 1);
         if (!held || parent != folder) {
             if (descriptor >= 0)
@@ -52,8 +52,8 @@ public:
         }
         // A folder that does not open leaves the path to tell why.
         if (descriptor < 0)
-            return file_hash_text(path);
-        return file_hash_text_at(descriptor, QFile::encodeName(path.mid(slash + 1)));
+            return file_digest_text(path);
+        return file_digest_text_at(descriptor, QFile::encodeName(path.mid(slash + 1)));
     }
 
 private:
@@ -70,7 +70,20 @@ QString FileHasher::hash_text(const QString &path)
     return file_hash_text(path);
 }
 
+QString FileHasher::digest_text(const QString &path)
+{
+    return file_digest_text(path);
+}
+
 QStringList FileHasher::hash_texts(const QStringList &paths)
+{
+    QStringList texts = digest_texts(paths);
+    for (QString &text : texts)
+        text.truncate(HASH_TEXT_LENGTH);
+    return texts;
+}
+
+QStringList FileHasher::digest_texts(const QStringList &paths)
 {
     QVector<QString> results(paths.size());
     // Every thread takes the next file not yet taken, so a few large files
@@ -82,9 +95,9 @@ QStringList FileHasher::hash_texts(const QStringList &paths)
 #endif
         for (int i = next.fetchAndAddRelaxed(1); i < paths.size(); i = next.fetchAndAddRelaxed(1)) {
 #ifdef Q_OS_WIN
-            results[i] = hash_text(paths[i]);
+            results[i] = digest_text(paths[i]);
 #else
-            results[i] = last_folder.hash_text(paths[i]);
+            results[i] = last_folder.digest_text(paths[i]);
 #endif
         }
     };

@@ -25,6 +25,11 @@ public:
     // global pool would wait for it and end up on this one thread.
     static QStringList hash_texts(const QStringList &paths);
 
+    // The same with each file's whole SHA-256 digest as 64 lowercase
+    // hexadecimal digits ("" as above): what a manifest's "sha256" names.
+    static QString digest_text(const QString &path);
+    static QStringList digest_texts(const QStringList &paths);
+
     // Hash text of bytes in memory.
     static QString hash_text_of(const QByteArray &data);
 };

@@ -30,6 +30,9 @@ struct FileRecord
     // How hard the whole file's transfer asks past caches: raised when an
     // archive arrived whole but was not the file.
     int cache_bypass = 0;
+    // The manifest's "sha256" of the file: when given, the file is current
+    // only with this whole digest, whatever its hash text.
+    QString expected_sha256;
 
     // Records stand for files: two records are equal when their names are.
     bool operator==(const FileRecord &other) const { return name == other.name; }

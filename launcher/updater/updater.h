@@ -64,27 +64,33 @@ public:
     // Public keys (PEM text, one or more "PUBLIC KEY" blocks), one of which
     // must have signed every manifest this Updater reads: each manifest is
     // used only when the signature beside it (manifest name + ".sig") is
-    // valid over the exact bytes received. Empty: manifests are read as they
-    // come and no signature is ever requested. Starts as the default below.
-    // Set it while no task runs.
+    // valid over the exact bytes received, and when it gives every file's
+    // "sha256", its "sequence" and the "distribution" it was fetched for,
+    // has not expired and is no earlier release than one this game folder
+    // accepted before (ReleaseOrder). Empty: manifests are read as they come
+    // and no signature is ever requested. Starts as the default below. Set
+    // it while no task runs.
     void set_manifest_keys(const QByteArray &pem) { manifest_keys = pem; }
     // The keys each new Updater starts with: those compiled in
     // (ORVEX_MANIFEST_PUBLIC_KEY) unless replaced here (tests do, before
     // they build the window).
     static QByteArray default_manifest_keys();
     static void set_default_manifest_keys(const QByteArray &pem);
-    // A manifest read since the last read_manifest was refused for its
-    // signature; the update then stops before its first step.
-    bool manifest_refused() const { return signature_refused; }
+    // A manifest read since the last read_manifest was refused (its
+    // signature, or what it says about its tree); the update then stops
+    // before its first step with 909 and the reason.
+    bool manifest_refused() const { return !refusal.isEmpty(); }
 
     // Task: resets the manifest state, fetches base_url + manifest_name, reads
     // the versions and "exec" and, when check_files is set, verifies the game
     // files into the plan. Emits manifest_read() after the fetch and
     // got_manifest() at its very end, whatever happened.
     void read_manifest(bool check_files, const QString &manifest_name);
-    // Task: fetches base + manifest_name and, when it arrives, reads "exec" and
-    // verifies its files against base, adding to the plan without resetting.
-    void read_extra_manifest(const QUrl &base, const QString &manifest_name);
+    // Task: fetches base + manifest_name, the manifest of `distribution` and,
+    // when it arrives, reads "exec" and verifies its files against base,
+    // adding to the plan without resetting.
+    void read_extra_manifest(const QUrl &base, const QString &manifest_name,
+                             const QString &distribution);
 
     // Reads a manifest document into the members; verifies its files against
     // base when check_files is set.
@@ -116,10 +122,12 @@ private slots:
 
 private:
     bool fetch_manifest(const QUrl &url, QByteArray &data);
-    // True when no keys are set, or when the manifest fetched from url (its
-    // bytes in data) is signed by one of them; otherwise marks the manifest
-    // refused.
-    bool signature_accepted(const QUrl &url, const QByteArray &data);
+    // True when no keys are set, or when the manifest fetched from url for
+    // `distribution` (its bytes in data) is signed by one of them and fits
+    // this game folder; otherwise marks the manifest refused, with the reason.
+    bool manifest_accepted(const QUrl &url, const QByteArray &data, const QString &distribution);
+    // The signature at url; false when none arrived.
+    bool fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature);
     // Ends a run asked for after a refused manifest, before anything is
     // touched: reports the refusal and update_finished(false).
     bool refuse_unsigned_run();
@@ -159,8 +167,10 @@ private:
     // What running the patch program came to. NotStarted: the program could
     // not be started at all, so fetching the patch again cannot help.
     enum class PatchOutcome { Applied, Failed, NotStarted, NoSpace, Refused };
+    // `result_sha256`: the whole digest the result must have ("": only its
+    // hash text is known).
     PatchOutcome apply_patch(const QString &name, const QString &result_hash,
-                             const QString &patch_path);
+                             const QString &patch_path, const QString &result_sha256);
     // Checks before the first transfer that each volume the plan writes to
     // can hold what the plan needs there one step at a time (DiskNeed);
     // reports 907 and ends the run when one cannot. When the steps that could
@@ -202,7 +212,7 @@ private:
     QStringList refused_files;
     qint64 hashed_file_count = 0;
     QByteArray manifest_keys = default_manifest_keys();
-    bool signature_refused = false;
+    QString refusal; // why a manifest was refused; "" when none was
     // Limits the steps under way on a disk too small for all of them, with
     // the disk facts of each planned file (by name) and the scratch folder's
     // volume; the current step keeps its archive in memory or not.

@@ -47,20 +47,21 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
     refused_files.clear();
     total_steps = 0;
     exec_name = GAME_EXECUTABLE;
-    signature_refused = false;
+    refusal.clear();
 
     QByteArray data;
     const QUrl url = manifest_url(base_url, manifest_name);
-    if (fetch_manifest(url, data) && signature_accepted(url, data))
+    if (fetch_manifest(url, data) && manifest_accepted(url, data, DIST_PRODUCTION))
         parse_manifest(data, base_url, check_files);
     emit got_manifest();
 }
 
-void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name)
+void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name,
+                                  const QString &distribution)
 {
     QByteArray data;
     const QUrl url = manifest_url(base, manifest_name);
-    if (!fetch_manifest(url, data) || !signature_accepted(url, data))
+    if (!fetch_manifest(url, data) || !manifest_accepted(url, data, distribution))
         return;
     const QJsonObject manifest = QJsonDocument::fromJson(data).object();
     read_exec_name(manifest);
@@ -99,6 +100,13 @@ void Updater::read_exec_name(const QJsonObject &manifest)
         return;
     const OpenFolder::EntryInfo program =
         folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
-    if (!program.is_link || program.trusted_link)
-        exec_name = name;
+    if (program.is_link && !program.trusted_link)
+        return;
+    // A link of the player's own leads through nothing of another owner.
+    if (program.is_link) {
+        folder.open_for_reading(leaf, status);
+        if (status == OpenFolder::Status::Refused)
+            return;
+    }
+    exec_name = name;
 }

@@ -12,7 +12,9 @@
 #include "platform/program_start.h"
 #include "transfer/request_prefetcher.h"
 #include "updater/disk_need.h"
+#include "updater/file_hasher.h"
 #include "updater/progress_text.h"
+#include "updater/release_order.h"
 #include "updater/verify_cache.h"
 
 #include <QDir>
@@ -43,12 +45,13 @@ constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
 constexpr int PREFETCH_DEPTH = 48;
 constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 
-// Temporary files of a verification-cache write that a kill cut short: the
-// cache's own name and a random suffix of six characters.
+// Temporary files of a verification-cache or release-order write that a
+// kill cut short: the file's own name and a random suffix of six characters.
 void remove_cache_leftovers()
 {
     const QStringList leftovers =
-        QDir::current().entryList({VerifyCache::file_name() + QStringLiteral(".??????")},
+        QDir::current().entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
+                                   ReleaseOrder::file_name() + QStringLiteral(".??????")},
                                   QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)
         safe_file::remove_entry(name);
@@ -253,7 +256,7 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
     if (compressed) {
         current_in_memory = in_memory;
         disk_budget.hold(transfer, step_peak(record, in_memory));
-        transfer->set_expected(record.expected_hash, record.expected_size);
+        transfer->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
             transfer->keep_archive_in_memory();
         // A small file shares the HTTP/2 connection of the requests sent ahead.
@@ -396,7 +399,8 @@ void Updater::refetch_whole(const FileRecord &record, int level)
 // reaches it: a folder link that is not the player's own, or a link in the
 // file's own place, is refused before the program starts.
 Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &result_hash,
-                                           const QString &patch_path)
+                                           const QString &patch_path,
+                                           const QString &result_sha256)
 {
     QString leaf;
     OpenFolder::Status status;
@@ -408,7 +412,7 @@ Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &r
         // Its output does not matter: the result hash decides, and the exit
         // status only tells a full disk from other failures.
         patcher.waitForFinished(-1);
-        if (file_hash(name) == result_hash)
+        if (content_matches(FileHasher::digest_text(name), result_hash, result_sha256))
             outcome = PatchOutcome::Applied;
         else if (patcher.error() == QProcess::FailedToStart)
             outcome = PatchOutcome::NotStarted;
@@ -471,8 +475,10 @@ void Updater::download_finished()
     FileRecord &record = file_queue.head();
     if (!record.patch_chain.isEmpty()) {
         PatchStep step = record.patch_chain.dequeue();
+        // The chain's last patch must give the whole digest, where known.
         const PatchOutcome outcome =
-            apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name));
+            apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name),
+                        record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
         if (outcome == PatchOutcome::NoSpace) {
             end_with_error(
                 CODE_NO_DISK_SPACE,

@@ -1,17 +1,26 @@
 // Signed manifests: with keys set, a manifest counts only when the detached
-// signature beside it was made over the exact bytes received by one of them.
+// signature beside it was made over the exact bytes received by one of them,
+// and when what those bytes say about the tree fits this game folder now:
+// every file bound by its whole digest, the distribution it was fetched
+// for, not expired, and no earlier release than one accepted here before.
 // Whoever can write the served tree (a breached server, a mirror, a cache)
 // then still cannot choose the files a player installs or the program the
 // launcher starts.
 #include "updater/updater.h"
 
+#include "manifest_facts.h"
 #include "manifest_signature.h"
 
-#include "app/blocking_request.h"
+#include "app/network_access.h"
+#include "transfer/transfer_attempt.h"
+#include "updater/release_order.h"
 
-#include <QNetworkReply>
-
-#include <memory>
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QTimer>
 
 extern const char ORVEX_MANIFEST_KEYS_PEM[];
 
@@ -21,6 +30,47 @@ QByteArray &default_keys()
 {
     static QByteArray keys(ORVEX_MANIFEST_KEYS_PEM);
     return keys;
+}
+
+// A signature is 64 bytes: a server that sends far more is not sending one,
+// and none of it is kept.
+constexpr qint64 SIGNATURE_READ_LIMIT = 4096;
+
+class LimitedBuffer : public QBuffer
+{
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        return pos() + size > SIGNATURE_READ_LIMIT ? -1 : QBuffer::writeData(data, size);
+    }
+};
+
+// Why a signed manifest does not fit this game folder, or "" when it does.
+// An accepted sequence is recorded for the folder's distribution.
+QString facts_refusal(const QByteArray &data, const QString &distribution)
+{
+    const QJsonObject manifest = QJsonDocument::fromJson(data).object();
+    switch (ManifestFacts::fault_of(manifest, distribution, QDateTime::currentDateTimeUtc())) {
+    case ManifestFacts::Fault::LacksDigests:
+        return TEXT_MANIFEST_NO_DIGESTS;
+    case ManifestFacts::Fault::LacksFacts:
+        return TEXT_MANIFEST_NO_FACTS;
+    case ManifestFacts::Fault::OtherDistribution:
+        return TEXT_MANIFEST_OTHER_DISTRIBUTION;
+    case ManifestFacts::Fault::Expired:
+        return TEXT_MANIFEST_EXPIRED;
+    case ManifestFacts::Fault::None:
+        break;
+    }
+    const qint64 sequence = ManifestFacts::read(manifest).sequence;
+    ReleaseOrder order;
+    order.load(QDir::currentPath());
+    if (!order.allows(distribution, sequence))
+        return TEXT_MANIFEST_OLDER;
+    // A state that cannot be written only forgets the order; the manifest
+    // itself is fine.
+    order.accept(QDir::currentPath(), distribution, sequence);
+    return QString();
 }
 
 } // namespace
@@ -35,7 +85,39 @@ void Updater::set_default_manifest_keys(const QByteArray &pem)
     default_keys() = pem;
 }
 
-bool Updater::signature_accepted(const QUrl &url, const QByteArray &data)
+// Attempts as a transfer makes them: time-outs, lost connections, 5xx and
+// 429 answers are tried again after the transfer's pauses (or the server's
+// Retry-After); any other failure (a 404: there is no signature) ends at once.
+bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature)
+{
+    for (int attempt = 0;; ++attempt) {
+        LimitedBuffer body;
+        body.open(QIODevice::WriteOnly);
+        TransferAttempt current(network_access::thread_manager(), url, network_timeout_ms);
+        if (past_caches)
+            current.bypass_caches();
+        const TransferAttempt::Result result = current.run(body, 0, QByteArray());
+        if (result.outcome == TransferAttempt::Outcome::Complete) {
+            signature = body.data();
+            return true;
+        }
+        using Outcome = TransferAttempt::Outcome;
+        // A busy server (429, 503) and a connection that ended before the
+        // answer began are tried again too, after the pause the server asked for.
+        if ((result.outcome != Outcome::Retry && result.outcome != Outcome::Restart &&
+             result.outcome != Outcome::Busy && result.outcome != Outcome::Resend) ||
+            attempt >= retry_delays_ms.size())
+            return false;
+        QEventLoop pause;
+        QTimer::singleShot(result.retry_after_ms >= 0 ? result.retry_after_ms
+                                                      : retry_delays_ms[attempt],
+                           &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
+bool Updater::manifest_accepted(const QUrl &url, const QByteArray &data,
+                                const QString &distribution)
 {
     if (manifest_keys.isEmpty())
         return true;
@@ -43,25 +125,31 @@ bool Updater::signature_accepted(const QUrl &url, const QByteArray &data)
     // back to reading them unsigned.
     QVector<QByteArray> keys;
     QString error;
-    bool valid = manifest_signature::read_public_keys(manifest_keys, &keys, &error);
-    if (valid) {
+    QString why = TEXT_MANIFEST_SIGNATURE;
+    if (manifest_signature::read_public_keys(manifest_keys, &keys, &error)) {
         const QUrl signature_url(url.toString() + manifest_signature::file_suffix(),
                                  QUrl::TolerantMode);
-        const std::unique_ptr<QNetworkReply> reply =
-            BlockingRequest(signature_url, network_timeout_ms).get();
-        // Any failure to fetch it, a 404 included, leaves no signature.
-        valid = reply->error() == QNetworkReply::NoError &&
-            manifest_signature::verify(data, reply->readAll(), keys);
+        QByteArray signature;
+        const bool arrived = fetch_signature(signature_url, false, signature);
+        bool valid = arrived && manifest_signature::verify(data, signature, keys);
+        // A cache may hold the signature of the manifest before for a moment,
+        // beside the new manifest: one more try past caches.
+        if (arrived && !valid)
+            valid = fetch_signature(signature_url, true, signature) &&
+                manifest_signature::verify(data, signature, keys);
+        if (valid)
+            why = facts_refusal(data, distribution);
     }
-    if (!valid)
-        signature_refused = true;
-    return valid;
+    if (why.isEmpty())
+        return true;
+    refusal = why;
+    return false;
 }
 
 bool Updater::refuse_unsigned_run()
 {
-    if (!signature_refused)
+    if (refusal.isEmpty())
         return false;
-    end_with_error(CODE_MANIFEST_SIGNATURE, TEXT_MANIFEST_SIGNATURE);
+    end_with_error(CODE_MANIFEST_SIGNATURE, refusal);
     return true;
 }

@@ -10,11 +10,13 @@
 #include "updater/verify_cache.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSet>
 #include <QStringList>
 #include <QVector>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -28,10 +30,14 @@ struct ListedFile
 {
     QString name;
     QString expected_hash;
+    QString expected_sha256; // "" when the manifest gives none
     QJsonArray patches;
     qint64 expected_size = -1;
-    // stat data of the file (links not followed: a link is refused), taken
-    // before it is read; valid when have_stat.
+    // A link of the player's own in the file's place, open at what it leads
+    // to: read from there, never by its path.
+    std::shared_ptr<QFile> linked;
+    // stat data of the file (of what a link leads to), taken before it is
+    // read; valid when have_stat.
     VerifyCache::Entry stat;
     bool have_stat = false;
     // The verification cache's entry of this name, and whether it gives the
@@ -39,9 +45,17 @@ struct ListedFile
     int cache_entry = -1;
     bool reused = false;
     // The outcome: current, or else the local hash text ("" for a file that
-    // cannot be read).
+    // cannot be read); the whole digest text it comes from.
     bool current = false;
     QString local_hash;
+    QString local_digest;
+
+    void settle(const QString &digest)
+    {
+        local_digest = digest;
+        local_hash = digest.left(HASH_TEXT_LENGTH);
+        current = content_matches(digest, expected_hash, expected_sha256);
+    }
 };
 
 // Creates `folder` where it is missing, walking it as OpenFolder does; false
@@ -91,6 +105,7 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
     // Entries this manifest lists; the others are another manifest's.
     std::vector<char> listed_entry(size_t(cache.size()), 0);
     QVector<int> read_index;
+    QVector<int> linked_index;
     for (int i = 0; i < listed.size(); ++i) {
         ListedFile &file = listed[i];
         file.cache_entry = cache.find(file.name);
@@ -99,14 +114,18 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
             file.reused = !full_verification && file.have_stat &&
                 cache.reusable_at(file.cache_entry, file.stat);
         }
-        if (file.reused) {
-            file.current = cache.hash_at_equals(file.cache_entry, file.expected_hash);
-            if (!file.current)
-                file.local_hash = cache.entry_at(file.cache_entry).hash;
-        } else {
+        if (file.reused)
+            file.settle(cache.digest_at(file.cache_entry));
+        else if (file.linked)
+            linked_index.append(i);
+        else
             read_index.append(i);
-        }
     }
+    // The few files behind links of the player's own, from what was opened.
+    for (int i : qAsConst(linked_index))
+        listed[i].settle(listed[i].linked->isOpen() ? read_digest_text(*listed[i].linked)
+                                                    : QString());
+    hashed_file_count += linked_index.size();
 
     // Large files first, largest first, so that no large file listed late
     // leaves one thread reading it while the others have nothing left to do;
@@ -120,13 +139,10 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
     to_read.reserve(read_index.size());
     for (int i : qAsConst(read_index))
         to_read.append(listed[i].name);
-    const QStringList read = FileHasher::hash_texts(to_read);
+    const QStringList read = FileHasher::digest_texts(to_read);
     hashed_file_count += read.size();
-    for (int i = 0; i < read.size(); ++i) {
-        ListedFile &file = listed[read_index[i]];
-        file.local_hash = read[i];
-        file.current = file.local_hash == file.expected_hash;
-    }
+    for (int i = 0; i < read.size(); ++i)
+        listed[read_index[i]].settle(read[i]);
     if (!use_cache)
         return;
 
@@ -140,13 +156,13 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
             cache.remove_at(entry);
     }
     // A reused hash text keeps the time of the reading that produced it.
-    cache.reserve(cache.size() + read.size());
+    cache.reserve(cache.size() + read.size() + linked_index.size());
     for (const ListedFile &file : qAsConst(listed)) {
         if (file.reused)
             continue;
-        if (file.have_stat && !file.local_hash.isEmpty()) {
+        if (file.have_stat && !file.local_digest.isEmpty()) {
             VerifyCache::Entry entry = file.stat;
-            entry.hash = file.local_hash;
+            entry.digest = file.local_digest;
             cache.insert(file.name, entry);
         } else if (file.cache_entry >= 0) {
             cache.remove_at(file.cache_entry);
@@ -191,8 +207,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             continue;
         }
         // Every folder on the file's way is a plain folder or a link of the
-        // player's own, and the file itself is no link. A folder that does
-        // not exist yet refuses nothing.
+        // player's own, and so is the file itself. A folder that does not
+        // exist yet refuses nothing.
         QString leaf;
         OpenFolder::Status status;
         const OpenFolder &parent = parents.open_parent(key, leaf, status);
@@ -202,9 +218,13 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         }
         const OpenFolder::EntryInfo info =
             parent.is_open() ? parent.entry_info(leaf) : OpenFolder::EntryInfo();
+        std::shared_ptr<QFile> linked;
         if (info.is_link) {
-            refuse(key);
-            continue;
+            linked = parent.open_for_reading(leaf, status);
+            if (status == OpenFolder::Status::Refused) {
+                refuse(key);
+                continue;
+            }
         }
         const ManifestEntry entry = ManifestEntry::read(it.value());
         if (!entry.path.isEmpty()) {
@@ -226,9 +246,14 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         ListedFile file;
         file.name = key;
         file.expected_hash = entry.hash;
+        file.expected_sha256 = entry.sha256;
         file.patches = entry.patches;
         file.expected_size = entry.size;
-        if (info.identity_known) {
+        if (info.is_link) {
+            // A missing target reads as a missing file.
+            file.linked = linked ? linked : std::make_shared<QFile>();
+            file.have_stat = linked && VerifyCache::stat_open(*linked, file.stat);
+        } else if (info.identity_known) {
             file.stat.size = info.size;
             file.stat.mtime_ns = info.mtime_ns;
             file.stat.ctime_ns = info.ctime_ns;
@@ -267,9 +292,18 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
     for (const ListedFile &file : qAsConst(listed)) {
         if (file.current)
             continue;
-        FileRecord record {base, file.name,         file.local_hash, file.expected_hash,
-                           {},   file.expected_size};
-        plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash, file.patches);
+        FileRecord record;
+        record.base_url = base;
+        record.name = file.name;
+        record.local_hash = file.local_hash;
+        record.expected_hash = file.expected_hash;
+        record.expected_size = file.expected_size;
+        record.expected_sha256 = file.expected_sha256;
+        // A link is replaced by the whole new file: a patch would read
+        // through it.
+        if (!file.linked)
+            plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash,
+                             file.patches);
         file_queue.enqueue(record);
     }
 }

@@ -13,9 +13,10 @@
 #include <openssl/evp.h>
 
 #include "atomic_file.h"
-#include "hash_text_core.h"
+#include "hash_text.h"
 
 #ifdef Q_OS_WIN
+#include <io.h>
 #include <windows.h>
 #else
 #include <ctime>
@@ -27,9 +28,10 @@
 namespace {
 
 const QByteArray MAGIC_PREFIX = QByteArrayLiteral("saltmarch-verify-cache ");
-const QByteArray MAGIC_LINE = MAGIC_PREFIX + "2\n";
+const QByteArray MAGIC_LINE = MAGIC_PREFIX + "3\n";
 constexpr int HEADER_SIZE = 40; // magic line padded to 32, count, name units
-constexpr int RECORD_SIZE = 64;
+constexpr int RECORD_SIZE = 88;
+constexpr int DIGEST_SIZE = 32;
 constexpr int CHECKSUM_SIZE = 32;
 // A file changed less than this long before it was read may change again
 // without its times moving on (coarse file system clocks); such an entry is
@@ -44,17 +46,9 @@ bool sha256(const char *data, std::size_t size, unsigned char *digest)
         length == CHECKSUM_SIZE;
 }
 
-// A hash text as files have them: HASH_TEXT_LENGTH lowercase hexadecimal digits.
-bool is_hash_text(const char *text, int length)
+QString digest_text_of(const unsigned char *digest)
 {
-    if (length != HASH_TEXT_LENGTH)
-        return false;
-    for (int i = 0; i < length; ++i) {
-        const char c = text[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
+    return QString::fromLatin1(digest_text_of_digest(digest).c_str(), DIGEST_TEXT_LENGTH);
 }
 
 // Whether `checked_ns` lies at least RACY_MARGIN_NS after the file's last
@@ -87,11 +81,33 @@ qint64 unix_ns(const FILETIME &time)
 }
 #endif
 
-// The cache file, open for reading, only when it is a plain file: a FIFO, a
-// device or a link there is not ours, and opening a FIFO for reading would
-// wait for a writer for ever. The open does not block and follows no link;
-// the type is then taken from what was opened.
-bool open_plain_file(const QString &path, QFile &file)
+#ifdef Q_OS_WIN
+void fill_entry(const BY_HANDLE_FILE_INFORMATION &info, VerifyCache::Entry &entry)
+{
+    entry.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    entry.mtime_ns = unix_ns(info.ftLastWriteTime);
+    // This call gives no change time of the entry itself; the creation time
+    // stands in, and a file replaced by another has another file index.
+    entry.ctime_ns = unix_ns(info.ftCreationTime);
+    entry.inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    entry.device = quint64(info.dwVolumeSerialNumber);
+}
+#else
+void fill_entry(const struct stat &data, VerifyCache::Entry &entry)
+{
+    entry.size = qint64(data.st_size);
+    entry.mtime_ns = qint64(data.st_mtim.tv_sec) * NS_PER_S + data.st_mtim.tv_nsec;
+    entry.ctime_ns = qint64(data.st_ctim.tv_sec) * NS_PER_S + data.st_ctim.tv_nsec;
+    entry.inode = quint64(data.st_ino);
+    entry.device = quint64(data.st_dev);
+}
+#endif
+
+} // namespace
+
+// The open does not block and follows no link; the type is then taken from
+// what was opened.
+bool VerifyCache::open_plain_file(const QString &path, QFile &file)
 {
 #ifdef Q_OS_WIN
     const QFileInfo info(path);
@@ -115,8 +131,6 @@ bool open_plain_file(const QString &path, QFile &file)
     return true;
 #endif
 }
-
-} // namespace
 
 bool VerifyCache::Entry::same_file(const Entry &other) const
 {
@@ -146,13 +160,7 @@ bool VerifyCache::stat_file(const QString &path, Entry &entry)
     CloseHandle(handle);
     if (!plain)
         return false;
-    entry.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    entry.mtime_ns = unix_ns(info.ftLastWriteTime);
-    // This call gives no change time of the entry itself; the creation time
-    // stands in, and a file replaced by another has another file index.
-    entry.ctime_ns = unix_ns(info.ftCreationTime);
-    entry.inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    entry.device = quint64(info.dwVolumeSerialNumber);
+    fill_entry(info, entry);
     return true;
 #else
     struct stat data
@@ -160,11 +168,29 @@ bool VerifyCache::stat_file(const QString &path, Entry &entry)
     };
     if (::stat(QFile::encodeName(path).constData(), &data) != 0 || !S_ISREG(data.st_mode))
         return false;
-    entry.size = qint64(data.st_size);
-    entry.mtime_ns = qint64(data.st_mtim.tv_sec) * NS_PER_S + data.st_mtim.tv_nsec;
-    entry.ctime_ns = qint64(data.st_ctim.tv_sec) * NS_PER_S + data.st_ctim.tv_nsec;
-    entry.inode = quint64(data.st_ino);
-    entry.device = quint64(data.st_dev);
+    fill_entry(data, entry);
+    return true;
+#endif
+}
+
+bool VerifyCache::stat_open(QFile &file, Entry &entry)
+{
+    if (!file.isOpen())
+        return false;
+#ifdef Q_OS_WIN
+    BY_HANDLE_FILE_INFORMATION info {};
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    fill_entry(info, entry);
+    return true;
+#else
+    struct stat data
+    {
+    };
+    if (::fstat(file.handle(), &data) != 0 || !S_ISREG(data.st_mode))
+        return false;
+    fill_entry(data, entry);
     return true;
 #endif
 }
@@ -240,9 +266,8 @@ bool VerifyCache::parse(const QByteArray &data)
         record.device = read_number<quint64>(at + 40);
         const quint32 offset = read_number<quint32>(at + 48);
         const quint32 length = read_number<quint32>(at + 52);
-        std::memcpy(record.hash, at + 56, sizeof record.hash);
-        if (!is_hash_text(record.hash, HASH_TEXT_LENGTH) || record.hash[HASH_TEXT_LENGTH] != 0 ||
-            length == 0 || offset > name_units || length > name_units - offset)
+        std::memcpy(record.digest, at + 56, sizeof record.digest);
+        if (length == 0 || offset > name_units || length > name_units - offset)
             return false;
         record.name = QStringView(names + offset, qsizetype(length));
         if (find(record.name) >= 0)
@@ -294,7 +319,7 @@ QByteArray VerifyCache::serialised() const
         write_number<quint64>(at + 40, record.device);
         write_number<quint32>(at + 48, offset);
         write_number<quint32>(at + 52, quint32(record.name.size()));
-        std::memcpy(at + 56, record.hash, sizeof record.hash);
+        std::memcpy(at + 56, record.digest, sizeof record.digest);
         qToLittleEndian<quint16>(record.name.data(), record.name.size(), name_at);
         at += RECORD_SIZE;
         name_at += record.name.size() * 2;
@@ -359,7 +384,7 @@ VerifyCache::Entry VerifyCache::entry_at(int index) const
     entry.ctime_ns = record.ctime_ns;
     entry.inode = record.inode;
     entry.device = record.device;
-    entry.hash = QString::fromLatin1(record.hash, HASH_TEXT_LENGTH);
+    entry.digest = digest_text_of(record.digest);
     return entry;
 }
 
@@ -371,32 +396,29 @@ bool VerifyCache::reusable_at(int index, const Entry &now) const
         record.device == now.device && long_after(record.checked_ns, record);
 }
 
-bool VerifyCache::hash_at_equals(int index, const QString &hash) const
+QString VerifyCache::digest_at(int index) const
 {
-    return hash == QLatin1String(records[size_t(index)].hash, HASH_TEXT_LENGTH);
+    return digest_text_of(records[size_t(index)].digest);
 }
 
-bool VerifyCache::reusable_hash(const QString &name, const Entry &now, QString &hash) const
+bool VerifyCache::reusable_digest(const QString &name, const Entry &now, QString &digest) const
 {
     const int index = find(name);
     if (index < 0 || !reusable_at(index, now))
         return false;
-    hash = QString::fromLatin1(records[size_t(index)].hash, HASH_TEXT_LENGTH);
+    digest = digest_at(index);
     return true;
 }
 
 void VerifyCache::insert(const QString &name, const Entry &entry)
 {
     const int index = find(name);
-    char hash[HASH_TEXT_LENGTH] = {};
-    for (int i = 0; i < HASH_TEXT_LENGTH && i < entry.hash.size(); ++i)
-        hash[i] = entry.hash.at(i).toLatin1();
-    if (name.isEmpty() || entry.hash.size() != HASH_TEXT_LENGTH ||
-        !is_hash_text(hash, HASH_TEXT_LENGTH)) {
+    if (name.isEmpty() || !is_digest_text(entry.digest)) {
         if (index >= 0)
             remove_at(index);
         return;
     }
+    const QByteArray digest = QByteArray::fromHex(entry.digest.toLatin1());
     Record record {};
     record.checked_ns = entry.checked_ns;
     record.size = entry.size;
@@ -404,14 +426,14 @@ void VerifyCache::insert(const QString &name, const Entry &entry)
     record.ctime_ns = entry.ctime_ns;
     record.inode = entry.inode;
     record.device = entry.device;
-    std::memcpy(record.hash, hash, HASH_TEXT_LENGTH);
+    std::memcpy(record.digest, digest.constData(), DIGEST_SIZE);
     if (index >= 0) {
         Record &present = records[size_t(index)];
         record.name = present.name;
         if (record.checked_ns != present.checked_ns || record.size != present.size ||
             record.mtime_ns != present.mtime_ns || record.ctime_ns != present.ctime_ns ||
             record.inode != present.inode || record.device != present.device ||
-            std::memcmp(record.hash, present.hash, sizeof record.hash) != 0) {
+            std::memcmp(record.digest, present.digest, sizeof record.digest) != 0) {
             present = record;
             changed = true;
         }

@@ -4,20 +4,23 @@
 #include <QString>
 #include <QStringView>
 
+class QFile;
+
 #include <vector>
 
-// The hash texts of the last verification, kept in a hidden file of the game
+// The digests of the last verification, kept in a hidden file of the game
 // folder so that a start on a current install does not read every file again.
-// Each entry holds what stat() said about the file just before it was read;
-// a file whose stat data still match, and whose last change lies well before
-// that reading, has the cached hash text.
+// Each entry holds what stat() said about the file just before it was read
+// and the whole SHA-256 of what was read; a file whose stat data still
+// match, and whose last change lies well before that reading, has the cached
+// digest (and so its hash text, the digest's first digits).
 //
 // The file is binary and read with one read: a magic and version line padded
 // to 32 bytes, the entry count and the length of the name block (32-bit
-// little-endian numbers), one record of 64 bytes per entry (checked time,
+// little-endian numbers), one record of 88 bytes per entry (checked time,
 // size, modification and change times in nanoseconds, inode and device as
 // 64-bit little-endian numbers, the offset and length of the name in the name
-// block, the 7 characters of the hash text and a zero), the name block (the
+// block, the 32 bytes of the SHA-256 digest), the name block (the
 // names in UTF-16, little-endian) and the SHA-256 of everything before it. A
 // missing, cut or garbled file, or one of an earlier version, reads as an
 // empty cache. Entries are written in name order, so the same entries always
@@ -33,7 +36,7 @@ public:
         qint64 ctime_ns = 0;
         quint64 inode = 0;
         quint64 device = 0;
-        QString hash;
+        QString digest; // 64 lowercase hexadecimal digits
 
         // The same file, unchanged since: everything stat() says matches.
         bool same_file(const Entry &other) const;
@@ -49,8 +52,15 @@ public:
     // stat() data of `path` (links followed, as reading follows them) into
     // `entry`; false when there is no such file.
     static bool stat_file(const QString &path, Entry &entry);
+    // The same for a file open for reading.
+    static bool stat_open(QFile &file, Entry &entry);
     // The wall clock, in nanoseconds, comparable with file times.
     static qint64 now_ns();
+    // A file of the launcher's own state in the game folder (this cache,
+    // ReleaseOrder's), open for reading only when it is a plain file: a
+    // FIFO, a device or a link there is not ours, and opening a FIFO for
+    // reading would wait for a writer for ever.
+    static bool open_plain_file(const QString &path, QFile &file);
 
     // Reads the cache file of `folder`; false (and an empty cache) when it is
     // missing, damaged, of another version, or anything but a plain file (a
@@ -75,14 +85,14 @@ public:
     // data taken just now) matches it, and it was made long enough after the
     // file's last change that a later change cannot have kept the same times.
     bool reusable_at(int index, const Entry &now) const;
-    // The hash text of the entry at `index` equals `hash`.
-    bool hash_at_equals(int index, const QString &hash) const;
+    // The digest text of the entry at `index`.
+    QString digest_at(int index) const;
 
-    // The hash text cached for `name` if the entry is reusable (above).
-    bool reusable_hash(const QString &name, const Entry &now, QString &hash) const;
+    // The digest text cached for `name` if the entry is reusable (above).
+    bool reusable_digest(const QString &name, const Entry &now, QString &digest) const;
 
     // Adds the entry, or replaces the one of the same name. An entry whose
-    // hash text is not one of the hash texts files have is not kept.
+    // digest is not a digest text is not kept.
     void insert(const QString &name, const Entry &entry);
     // Makes room for `count` entries in all, so that adding them does not
     // grow the tables again and again.
@@ -101,7 +111,7 @@ private:
         qint64 ctime_ns;
         quint64 inode;
         quint64 device;
-        char hash[8];
+        unsigned char digest[32];
         bool removed;
     };
 

@@ -64,9 +64,9 @@ void LauncherWindow::check_for_updates()
     const QString dist = login_result.dist;
     const QUrl base = distribution_base(dist);
     if (dist != DIST_PRODUCTION && !base.isEmpty()) {
-        if (!run_road_task([this, base] {
+        if (!run_road_task([this, base, dist] {
                 return QtConcurrent::run(QThreadPool::globalInstance(), updater,
-                                         &Updater::read_extra_manifest, base, MANIFEST_NAME);
+                                         &Updater::read_extra_manifest, base, MANIFEST_NAME, dist);
             }))
             return;
     }

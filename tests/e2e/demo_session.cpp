@@ -88,6 +88,7 @@ bool DemoSession::publish(const QString &root_dir)
                  {QStringLiteral("--release"), releases + QStringLiteral("/qa"),
                   QStringLiteral("--out"), published + QStringLiteral("/qa"),
                   QStringLiteral("--server-version"), QStringLiteral("2.0-qa"),
+                  QStringLiteral("--distribution"), QStringLiteral("qa"),
                   QStringLiteral("--launcher-version"), launcher_version});
 }
 

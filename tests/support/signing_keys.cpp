@@ -17,13 +17,9 @@ QByteArray bio_text(BIO *bio)
     return QByteArray(data, int(size));
 }
 
-} // namespace
-
-TestKeyPair make_test_key_pair(bool ec)
+TestKeyPair pem_pair(EVP_PKEY *made)
 {
-    const Key key(ec ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
-                     : EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
-                  EVP_PKEY_free);
+    const Key key(made, EVP_PKEY_free);
     const Bio private_bio(BIO_new(BIO_s_mem()), BIO_free);
     const Bio public_bio(BIO_new(BIO_s_mem()), BIO_free);
     if (!key || !private_bio || !public_bio ||
@@ -32,6 +28,19 @@ TestKeyPair make_test_key_pair(bool ec)
         PEM_write_bio_PUBKEY(public_bio.get(), key.get()) != 1)
         return {};
     return {bio_text(private_bio.get()), bio_text(public_bio.get())};
+}
+
+} // namespace
+
+TestKeyPair make_test_key_pair(bool ec)
+{
+    return pem_pair(ec ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
+                       : EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
+}
+
+TestKeyPair make_x25519_key_pair()
+{
+    return pem_pair(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519"));
 }
 
 QByteArray sign_ed25519(const QByteArray &private_pem, const QByteArray &message)
