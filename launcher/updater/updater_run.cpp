@@ -2,6 +2,7 @@
 
 #include "update_layout.h"
 
+#include "files/free_space.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
@@ -145,8 +146,7 @@ bool Updater::enough_disk_space()
     QMap<QString, qint64> room;
     bool tight = false;
     for (auto it = one_step.cbegin(); it != one_step.cend(); ++it) {
-        const QStorageInfo storage(it.key());
-        const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+        const qint64 available = free_space(it.key());
         if (it.value() == 0 || available < 0)
             continue;
         if (it.value() > available) {
