@@ -484,9 +484,11 @@ void small_files(const QString &work)
         std::printf("small files from a server 50 ms away: devservice did not start\n");
         return;
     }
+    // The launcher opens at most 8 connections to a host over HTTP/1.1;
+    // curl --parallel opens up to 50.
     print_small("small files from a server 50 ms away (200 x 4 KiB, HTTP/1.1)",
                 small_files_from(work, "distant", distant.base(), archive_names(distant_tree)),
-                "target >= 2.0x", "target >= 1.0x");
+                "target >= 5.0x", "no target: at most 8 connections");
 }
 
 // Bytes the service sent for requests of `path`, from its request log.

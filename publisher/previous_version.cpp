@@ -23,7 +23,9 @@ bool PreviousVersion::load(const QString &dir, QString *error)
 {
     root = QDir(dir).absolutePath();
     if (!QFileInfo(root).isDir()) {
-        *error = QStringLiteral("the earlier version %1 is not a folder").arg(dir);
+        *error = QStringLiteral("the earlier version %1 is not a folder (for a first release, "
+                                "leave out --previous)")
+                     .arg(dir);
         return false;
     }
     const QString manifest_path = root + QLatin1Char('/') + update_layout::manifest_file();

@@ -9,6 +9,7 @@
 #include "out_folder.h"
 #include "publish_text.h"
 #include "release_scan.h"
+#include "served_names.h"
 #include "staging_area.h"
 
 #include "app/version.h"
@@ -136,6 +137,14 @@ int Publisher::run()
                      [&](const ReleaseFile &f) { return f.key == options.exec_name; }))
         std::fprintf(stderr, "publisher: warning: the release has no file %s\n",
                      qPrintable(options.exec_name));
+    for (const ReleaseFile &file : qAsConst(files)) {
+        if (!served_by_documented_server(file.key))
+            std::fprintf(stderr,
+                         "publisher: warning: %s looks like one of the publisher's own hidden "
+                         "names: the server configuration of docs/operating.md does not serve "
+                         "it, and players cannot download it\n",
+                         qPrintable(file.key));
+    }
 
     // Largest first, so one big file does not start last and run alone.
     QVector<int> order(files.size());

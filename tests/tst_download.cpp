@@ -312,7 +312,7 @@ void TestDownload::uncompressed_error_page_is_saved()
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 905);
-    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: patch.bin"));
+    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: patch.bin (server answered 503)"));
     QCOMPARE(fixture.requests().size(), 4);
     QVERIFY(!QFile::exists(target("patch.bin")));
 }
@@ -474,7 +474,11 @@ void TestDownload::nothing_wrong_is_installed()
     quick_retries(downloader);
     const Outcome out = run(downloader);
     QCOMPARE(out.error_code, code);
-    QCOMPARE(out.error_text, (code == 905 ? TEXT_DOWNLOAD_FAILED : TEXT_FILE_DAMAGED).arg("game.dat"));
+    // A failed download says what the server answered.
+    QCOMPARE(out.error_text,
+             code == 905 ? TEXT_FAILED_BECAUSE.arg(TEXT_DOWNLOAD_FAILED.arg("game.dat"),
+                                                   TEXT_SERVER_ANSWERED.arg(answer.status))
+                         : TEXT_FILE_DAMAGED.arg("game.dat"));
     QCOMPARE(fixture.requests().size(), requests);
     QCOMPARE(read_file(target()), QByteArray("the old game"));
     QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
@@ -659,10 +663,8 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     quick_retries(down, &pauses);
     const Outcome out = run(down);
     QCOMPARE(out.events, QStringList({"error"}));
-    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down"));
-    QCOMPARE(pauses, QStringList({"Server error 503 2/4", "Server error 503 3/4",
-                                  "Server error 503 4/4"}));
-
+    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down (server answered 503)"));
+    QCOMPARE(pauses, QStringList({"Server busy 2/4", "Server busy 3/4", "Server busy 4/4"}));
     // Each pause is the one set for its retry, in order.
     FileDownload paced(url("down"), target("paced"), true);
     paced.set_retry_delays({1, 1001});

@@ -169,6 +169,8 @@ private slots:
     void launcher_version_checked();
     void lock_file_gone_after_run_data();
     void lock_file_gone_after_run();
+    void dot_names_warned_when_not_served_data();
+    void dot_names_warned_when_not_served();
 
 private:
     int publish(int n, const QStringList &extra, QByteArray *errors = nullptr);
@@ -756,6 +758,35 @@ void TestPublisher::history_kept_or_dropped_on_purpose()
         QVERIFY(files.value(key).toObject().value("patches").toArray().isEmpty());
     QVERIFY(QDir(tree + "/patches").isEmpty());
     QCOMPARE(check(tree), 0);
+}
+
+void TestPublisher::dot_names_warned_when_not_served_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("dot file") << ".settings.ini" << false;
+    QTest::newRow("in a dot folder") << ".config/keys.ini" << false;
+    // Its archive is ".orvex-published.bz2", which the guide's block serves.
+    QTest::newRow("the marker's name") << ".orvex-published" << false;
+    QTest::newRow("staging-like folder") << ".data.staging-1/level.pak" << true;
+}
+
+// The release may hold names beginning with a dot; only those that the
+// guide's nginx block refuses are worth a warning.
+void TestPublisher::dot_names_warned_when_not_served()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, warned);
+    const QString release = dir.filePath("dots-" + QString::number(qHash(name)));
+    write(release + "/" + name, "content");
+    write(release + "/orvex.exe", "game");
+    QByteArray errors;
+    QCOMPARE(run({"--release", release, "--out", release + "-out", "--server-version", "1",
+                  "--launcher-version", "1.4.0"},
+                 &errors),
+             0);
+    QCOMPARE(errors.contains(name.toUtf8() + " looks like one of the publisher's own hidden names"),
+             warned);
 }
 
 void TestPublisher::launcher_version_checked_data()

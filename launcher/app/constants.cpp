@@ -62,6 +62,12 @@ const QString TEXT_RETRY_SERVER_ERROR = QStringLiteral("Server error %1");
 const QString TEXT_RETRY_WRONG_PART = QStringLiteral("Server sent the wrong part of the file");
 const QString TEXT_RETRY_CANNOT_RESUME = QStringLiteral("Server cannot resume the file");
 const QString TEXT_RETRY_TLS_FAILED = QStringLiteral("Secure connection failed");
+// The server asked the launcher to slow down (429 or 503).
+const QString TEXT_RETRY_SERVER_BUSY = QStringLiteral("Server busy");
+// Why a transfer failed for good, after TEXT_DOWNLOAD_FAILED: the last
+// attempt's HTTP status, or its network failure in the player's words.
+const QString TEXT_FAILED_BECAUSE = QStringLiteral("%1 (%2)");
+const QString TEXT_SERVER_ANSWERED = QStringLiteral("server answered %1");
 const QString TEXT_FILES_REFUSED = QStringLiteral(
     "Couldn't update %1: its path leads outside the game folder (%2 file(s) skipped)");
 // A manifest whose signature is missing, malformed or not made by a trusted key.

@@ -47,6 +47,9 @@ extern const QString TEXT_RETRY_SERVER_ERROR;
 extern const QString TEXT_RETRY_WRONG_PART;
 extern const QString TEXT_RETRY_CANNOT_RESUME;
 extern const QString TEXT_RETRY_TLS_FAILED;
+extern const QString TEXT_RETRY_SERVER_BUSY;
+extern const QString TEXT_FAILED_BECAUSE;
+extern const QString TEXT_SERVER_ANSWERED;
 extern const QString TEXT_FILES_REFUSED;
 extern const QString TEXT_MANIFEST_SIGNATURE;
 extern const QString TEXT_MANIFEST_OLDER;
@@ -114,6 +117,8 @@ constexpr int NETWORK_LOW_SPEED_BYTES = 1024;
 // Pauses before the second, third... attempt of a failed transfer: about a
 // minute in all, so a Wi-Fi drop or a router restart does not end an update.
 extern const QVector<int> NETWORK_RETRY_DELAYS_MS;
+// The longest pause a server's Retry-After may ask for.
+constexpr int NETWORK_RETRY_AFTER_MAX_MS = 60000;
 
 // Shown in the news page when the page cannot be fetched.
 extern const QString TEXT_CANNOT_DISPLAY_NEWS;

@@ -1,11 +1,11 @@
 #include "transfer/download_spool.h"
 
 #include "app/constants.h"
+#include "files/free_space.h"
 #include "files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 DownloadSpool::DownloadSpool(const QString &path, qint64 spill_size)
     : path(path), spill_size(spill_size)
@@ -84,8 +84,8 @@ qint64 DownloadSpool::write_to_file(const char *data, qint64 size)
 // Where the platform does not tell a full disk by its error: the free space.
 bool DownloadSpool::no_room_for(qint64 size) const
 {
-    const QStorageInfo storage(QFileInfo(path).absolutePath());
-    return storage.isValid() && storage.bytesAvailable() < size;
+    const qint64 available = free_space(QFileInfo(path).absolutePath());
+    return available >= 0 && available < size;
 }
 
 qint64 DownloadSpool::writeData(const char *data, qint64 size)

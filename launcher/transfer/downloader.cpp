@@ -38,12 +38,43 @@ QString reason_text(const TransferAttempt::Result &result)
         return TEXT_RETRY_CANNOT_RESUME;
     case Reason::TlsFailed:
         return TEXT_RETRY_TLS_FAILED;
+    case Reason::ServerBusy:
+        return TEXT_RETRY_SERVER_BUSY;
+    case Reason::Refused:
+        return TEXT_RETRY_CONNECTION_LOST;
     case Reason::None:
     case Reason::Other:
         break;
     }
     return QString();
 }
+
+// Why the last attempt failed, for the final error: the HTTP status the
+// server answered, else the network failure in the player's words (or the
+// network layer's, when there are none).
+QString failure_cause(const TransferAttempt::Result &result)
+{
+    using Reason = TransferAttempt::Reason;
+    const bool status_failed =
+        result.reason == Reason::ServerError || result.reason == Reason::ServerBusy;
+    if (result.http_status != 0 && status_failed)
+        return TEXT_SERVER_ANSWERED.arg(result.http_status);
+    QString cause = reason_text(result);
+    if (cause.isEmpty())
+        cause = result.error_text;
+    if (cause.isEmpty() && result.http_status != 0)
+        return TEXT_SERVER_ANSWERED.arg(result.http_status);
+    if (cause.isEmpty())
+        return cause;
+    // Inside the sentence: "(connection lost)".
+    if (cause.size() > 1 && cause.at(1).isLower())
+        cause[0] = cause.at(0).toLower();
+    return cause;
+}
+
+// A request that never got its answer begun is sent again at once, without
+// counting as an attempt, up to this many times in a row.
+constexpr int RESENDS_PER_ATTEMPT = 4;
 
 } // namespace
 
@@ -193,7 +224,16 @@ Downloader::Ending Downloader::transfer(Failure &failure)
     since_progress.start();
     // The network layer's timers may strike a little early (up to 5 %).
     const qint64 progress_limit = 2 * qint64(transfer_timeout_ms) - transfer_timeout_ms / 8;
+    int resends = 0;
+    bool lost_resent = false;
+    TransferAttempt::Result last;
     for (int number = 1; number <= attempts; ++number) {
+        // A server that asked the requests sent ahead to wait gets its pause
+        // from this one too; the wait is not an attempt.
+        const int asked_wait_ms = prefetcher ? prefetcher->wait_ms() : 0;
+        if (asked_wait_ms > 0 &&
+            !pause(TEXT_RETRY_SERVER_BUSY, asked_wait_ms, number, attempts))
+            return Ending::Cancelled;
         TransferAttempt current(manager, address, transfer_timeout_ms);
         if (cache_bypass > 0)
             current.bypass_caches();
@@ -220,50 +260,119 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         std::unique_ptr<QNetworkReply> sent;
         if (prefetcher && cache_bypass == 0 && number == 1 && sink.size() == 0)
             sent = prefetcher->take(address);
+        // A reply that finished before it was taken has told its pace already.
+        const bool judged_ahead = sent && sent->isFinished();
+        const quint64 serial = !prefetcher ? 0
+            : sent                         ? RequestPrefetcher::serial_of(*sent)
+                                           : prefetcher->next_serial();
+        QMetaObject::Connection refusals;
+        QTimer lost_check;
+        if (prefetcher) {
+            refusals = connect(prefetcher, &RequestPrefetcher::streams_refused, &current,
+                               [&current, serial](quint64 last) {
+                                   if (serial <= last)
+                                       current.resend_unanswered();
+                               });
+            // A small file's request may share an HTTP/2 connection that went
+            // away without starting it: sent again once, when later requests
+            // were answered or none was for a while.
+            if (http2_allowed && !lost_resent) {
+                QElapsedTimer waiting;
+                waiting.start();
+                connect(&lost_check, &QTimer::timeout, &current, [&, waiting, serial] {
+                    if (waiting.elapsed() >= RequestPrefetcher::LOST_AFTER_MS &&
+                        (prefetcher->overtaken(serial) || prefetcher->silent())) {
+                        lost_resent = true;
+                        current.resend_unanswered();
+                    }
+                });
+                lost_check.start(RequestPrefetcher::LOST_AFTER_MS / 4);
+            }
+        }
         const TransferAttempt::Result result = sent
             ? current.run_sent(sink.device(), std::move(sent))
             : current.run(sink.device(), sink.size(), validator);
         disconnect(early);
+        disconnect(refusals);
+        lost_check.stop();
         attempt = nullptr;
         sink.appended();
+        last = result;
+        using Outcome = TransferAttempt::Outcome;
+        if (prefetcher && result.outcome == Outcome::Resend &&
+            result.reason == TransferAttempt::Reason::Refused)
+            prefetcher->stream_refused();
+        if (prefetcher && !judged_ahead) {
+            if (result.outcome == Outcome::Busy ||
+                result.reason == TransferAttempt::Reason::ConnectionLost)
+                prefetcher->slowed_down(serial, result.retry_after_ms);
+            else if (result.outcome == Outcome::Complete)
+                prefetcher->answered(serial);
+        }
 
         switch (result.outcome) {
-        case TransferAttempt::Outcome::Complete:
+        case Outcome::Complete:
             return Ending::Done;
-        case TransferAttempt::Outcome::Aborted:
+        case Outcome::Aborted:
             // The sink needs no more: its verdict tells what happened.
             return cancelled ? Ending::Cancelled : Ending::Done;
-        case TransferAttempt::Outcome::WriteFailed:
+        case Outcome::WriteFailed:
             failure = sink.write_failure();
             return Ending::Failed;
-        case TransferAttempt::Outcome::Fatal:
-            failure = {CODE_DOWNLOAD_FAILED, TEXT_DOWNLOAD_FAILED.arg(sink.name())};
+        case Outcome::Fatal:
+            failure = final_failure(last);
             return Ending::Failed;
-        case TransferAttempt::Outcome::Restart:
+        case Outcome::Restart:
             sink.restart();
             validator.clear();
             break;
-        case TransferAttempt::Outcome::Retry:
+        case Outcome::Resend:
+            if (++resends <= RESENDS_PER_ATTEMPT) {
+                --number; // the server never began its answer: not an attempt
+                break;
+            }
+            resends = 0;
+            if (number < attempts && !pause(reason_text(result), -1, number + 1, attempts))
+                return Ending::Cancelled;
+            break;
+        case Outcome::Busy:
+            // The server is up and asks for patience: no progress limit, the
+            // pause it named (or the usual one).
+            if (number < attempts &&
+                !pause(TEXT_RETRY_SERVER_BUSY, result.retry_after_ms, number + 1, attempts))
+                return Ending::Cancelled;
+            break;
+        case Outcome::Retry:
             if (since_progress.elapsed() >= progress_limit)
                 number = attempts; // no progress for too long: this was the last
-            else if (number < attempts && !pause(reason_text(result), number + 1, attempts))
+            else if (number < attempts && !pause(reason_text(result), -1, number + 1, attempts))
                 return Ending::Cancelled;
             break;
         }
         if (sink_satisfied)
             return Ending::Done;
     }
-    failure = {CODE_DOWNLOAD_FAILED, TEXT_DOWNLOAD_FAILED.arg(sink.name())};
+    failure = final_failure(last);
     return cancelled ? Ending::Cancelled : Ending::Failed;
 }
 
-// Waits before the next attempt without blocking the thread's events.
+Downloader::Failure Downloader::final_failure(const TransferAttempt::Result &last) const
+{
+    const QString text = TEXT_DOWNLOAD_FAILED.arg(sink.name());
+    const QString cause = failure_cause(last);
+    // One arg() call: a name holding "%1" stays as it is.
+    return {CODE_DOWNLOAD_FAILED, cause.isEmpty() ? text : TEXT_FAILED_BECAUSE.arg(text, cause)};
+}
+
+// Waits before the next attempt without blocking the thread's events:
+// `delay_ms`, or the usual pause before that attempt when it is negative.
 // False when the transfer was cancelled meanwhile.
-bool Downloader::pause(const QString &reason, int next_attempt, int attempts)
+bool Downloader::pause(const QString &reason, int delay_ms, int next_attempt, int attempts)
 {
     if (cancelled)
         return false;
-    const int delay_ms = retry_delays_ms.value(next_attempt - 2, 0);
+    if (delay_ms < 0)
+        delay_ms = retry_delays_ms.value(next_attempt - 2, 0);
     emit retrying(reason, (delay_ms + 999) / 1000, next_attempt, attempts);
     QEventLoop loop;
     pause_loop = &loop;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "transfer/transfer_attempt.h"
 #include "transfer/transfer_sink.h"
 
 #include <QObject>
@@ -13,7 +14,6 @@
 class QEventLoop;
 class QNetworkAccessManager;
 class RequestPrefetcher;
-class TransferAttempt;
 
 // Fetches one file with HTTPS GETs of url + ".bz2" into a sink, which decides
 // what the body becomes and judges it once it is whole. Failed transfers are
@@ -96,7 +96,9 @@ private:
     using Failure = TransferSink::Failure;
 
     Ending transfer(Failure &failure);
-    bool pause(const QString &reason, int attempt, int attempts);
+    bool pause(const QString &reason, int delay_ms, int attempt, int attempts);
+    // 905, saying why the last attempt failed.
+    Failure final_failure(const TransferAttempt::Result &last) const;
     QString content_key() const;
     QUrl request_address() const;
     // The level a fetch past caches would use next; 0 when none is left.

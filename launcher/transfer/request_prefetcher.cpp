@@ -3,7 +3,9 @@
 #include "app/blocking_request.h"
 #include "app/network_access.h"
 #include "transfer/downloader.h"
+#include "transfer/retry_after.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -14,17 +16,36 @@ namespace {
 // files it is used for; a larger body waits on the network until taken.
 constexpr qint64 READ_BUFFER_SIZE = 1 << 20;
 
-// Managers of its own besides the thread's, for HTTP/1.1 from a distant
-// server, and the connections per manager that the network layer keeps.
-constexpr int OWN_MANAGERS = 7;
+// The connections per manager that the network layer keeps, and the
+// requests the object's own manager may have under way (so connections
+// open), for HTTP/1.1 from a distant server: eight to the server in all.
 constexpr int CONNECTIONS_PER_MANAGER = 6;
+constexpr int OWN_MANAGER_REQUESTS = 2;
+// The most requests under way at once that clean answers can earn.
+constexpr int MAX_ALLOWED = 64;
+// Where each reply sent ahead keeps its serial, and the mark that a
+// transfer took it before it finished (the transfer then judges its pace).
+const char *const SERIAL_PROPERTY = "orvex_pace_serial";
+const char *const TAKEN_PROPERTY = "orvex_pace_taken";
+const char *const SENT_PROPERTY = "orvex_pace_sent_ms";
+
+bool slow_down_status(int status)
+{
+    return status == 429 || status == 503;
+}
 // Answers later than this come from a distant server (a round trip each),
 // or from a slow one.
 constexpr qint64 DISTANT_MS = 30;
 
 } // namespace
 
-RequestPrefetcher::RequestPrefetcher(QObject *parent) : QObject(parent) { }
+RequestPrefetcher::RequestPrefetcher(QObject *parent)
+    : QObject(parent), allowed(MAX_ALLOWED), refused_at(MAX_ALLOWED + 1)
+{
+    clock.start();
+    lost_check.setInterval(LOST_AFTER_MS / 4);
+    connect(&lost_check, &QTimer::timeout, this, &RequestPrefetcher::drop_lost);
+}
 
 RequestPrefetcher::~RequestPrefetcher()
 {
@@ -37,11 +58,22 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     if (slot)
         return;
     BlockingRequest request(address, timeout_ms);
-    request.use_manager(next_manager());
+    bool own = false;
+    request.use_manager(next_manager(own));
     // Only small files are requested ahead: HTTP/2 where the server offers it.
     request.request().setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
     QNetworkReply *reply = request.start_get();
     slot.reset(reply);
+    reply->setProperty(SERIAL_PROPERTY, next_serial());
+    reply->setProperty(SENT_PROPERTY, clock.elapsed());
+    if (!lost_check.isActive())
+        lost_check.start();
+    ++in_flight;
+    own_in_flight += own ? 1 : 0;
+    connect(reply, &QNetworkReply::finished, this, [this, own] {
+        --in_flight;
+        own_in_flight -= own ? 1 : 0;
+    });
     time_answer(reply);
     reply->setReadBufferSize(READ_BUFFER_SIZE);
     // Over HTTP/2 the network layer keeps whatever arrives, past the read
@@ -49,6 +81,7 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     // transfer asks for it itself when its turn comes (and writes it out as
     // it arrives).
     const QString key = address.toString();
+    connect(reply, &QNetworkReply::finished, this, [this, key, reply] { judge_answer(key, reply); });
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this, key, reply](qint64 received, qint64) {
                 if (received > READ_BUFFER_SIZE)
@@ -72,14 +105,15 @@ bool RequestPrefetcher::holds_file(const QString &name) const
 }
 
 // Deferred: the reply is deleted outside its own signal.
-void RequestPrefetcher::drop(const QString &key, const QNetworkReply *reply_sent)
+void RequestPrefetcher::drop(const QString &key, const QNetworkReply *reply_sent, bool keep_out)
 {
     const auto it = replies.find(key);
     if (it == replies.end() || it->second.get() != reply_sent)
         return; // taken meanwhile: its transfer writes it out
     QNetworkReply *reply = it->second.release();
     replies.erase(it);
-    dropped.insert(key);
+    if (keep_out)
+        dropped.insert(key);
     reply->abort();
     reply->deleteLater();
 }
@@ -107,27 +141,137 @@ void RequestPrefetcher::time_answer(QNetworkReply *reply)
     });
 }
 
-bool RequestPrefetcher::has_room(int wanted) const
+// An answer that finished before any transfer took it: a refused stream or
+// a slow-down is no answer to keep (the transfer would only count it as a
+// failed attempt); the file is asked for again when there is room.
+void RequestPrefetcher::judge_answer(const QString &key, QNetworkReply *reply)
 {
-    const int limit =
-        distance == Distance::Unknown ? qMin(wanted, CONNECTIONS_PER_MANAGER) : wanted;
-    return int(replies.size()) < limit;
+    last_answer_ms = clock.elapsed();
+    if (reply->property(TAKEN_PROPERTY).toBool())
+        return;
+    const auto it = replies.find(key);
+    if (it == replies.end() || it->second.get() != reply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool reset = status == 0 && error == QNetworkReply::RemoteHostClosedError;
+    if (slow_down_status(status) || reset) {
+        slowed_down(serial_of(*reply),
+                    retry_after::delay_ms(reply->rawHeader("Retry-After"),
+                                          QDateTime::currentDateTimeUtc()));
+        drop(key, reply, false);
+    } else if (status == 0 &&
+               (error == QNetworkReply::ContentReSendError ||
+                error == QNetworkReply::ProtocolUnknownError)) {
+        drop(key, reply, false);
+        stream_refused();
+    } else if (status == 200 && error == QNetworkReply::NoError) {
+        answered(serial_of(*reply));
+    }
 }
 
-QNetworkAccessManager &RequestPrefetcher::next_manager()
+quint64 RequestPrefetcher::serial_of(const QNetworkReply &reply)
 {
-    QNetworkAccessManager &shared = network_access::thread_manager();
-    if (multiplexed || distance != Distance::Far)
-        return shared;
-    turn = (turn + 1) % (OWN_MANAGERS + 1);
-    if (turn == 0)
-        return shared;
-    while (own_managers.size() < turn) {
-        auto *made = new QNetworkAccessManager(this);
-        network_access::refuse_cookies(*made);
-        own_managers.append(made);
+    return reply.property(SERIAL_PROPERTY).toULongLong();
+}
+
+void RequestPrefetcher::slowed_down(quint64 serial, int retry_after_ms)
+{
+    if (retry_after_ms > 0)
+        resume_at_ms = qMax(resume_at_ms, clock.elapsed() + retry_after_ms);
+    // Answers to requests sent before the last halving tell of the pace
+    // before it: they halve no more.
+    if (serial != 0 && serial <= halved_serial)
+        return;
+    // The current transfer's own request is one more under way.
+    refused_at = qMin(allowed, in_flight + 1);
+    allowed = qMax(1, refused_at / 2);
+    halved_serial = sent_serial;
+    answers_past = 0;
+}
+
+// One more per clean answer back to just below where the server refused;
+// past that, one more per round of answers, so the limit is probed slowly.
+void RequestPrefetcher::answered(quint64 serial)
+{
+    newest_answered = qMax(newest_answered, serial);
+    last_answer_ms = clock.elapsed();
+    if (allowed < refused_at - 1) {
+        ++allowed;
+    } else if (++answers_past >= allowed) {
+        answers_past = 0;
+        ++allowed;
     }
-    return *own_managers[turn - 1];
+    allowed = qMin(allowed, MAX_ALLOWED);
+}
+
+void RequestPrefetcher::stream_refused()
+{
+    if (sent_serial <= refused_serial)
+        return; // every request sent so far was dealt with already
+    refused_serial = sent_serial;
+    QVector<QPair<QString, const QNetworkReply *>> unanswered;
+    for (const auto &entry : replies) {
+        const QNetworkReply *reply = entry.second.get();
+        if (reply->isRunning() &&
+            !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            unanswered.append({entry.first, reply});
+    }
+    for (const auto &entry : unanswered)
+        drop(entry.first, entry.second, false);
+    emit streams_refused(refused_serial);
+}
+
+void RequestPrefetcher::drop_lost()
+{
+    if (replies.empty()) {
+        lost_check.stop();
+        return;
+    }
+    // Or every request waits while none has been answered for as long: the
+    // connection they share is gone, and room for new ones is taken by them.
+    QVector<QPair<QString, const QNetworkReply *>> lost;
+    for (const auto &entry : replies) {
+        const QNetworkReply *reply = entry.second.get();
+        if (reply->isRunning() &&
+            !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() &&
+            clock.elapsed() - reply->property(SENT_PROPERTY).toLongLong() >= LOST_AFTER_MS &&
+            (overtaken(serial_of(*reply)) || silent()))
+            lost.append({entry.first, reply});
+    }
+    for (const auto &entry : lost)
+        drop(entry.first, entry.second, false);
+}
+
+int RequestPrefetcher::wait_ms() const
+{
+    return int(qMax<qint64>(resume_at_ms - clock.elapsed(), 0));
+}
+
+// `wanted` bounds the replies held, finished or not; the pace bounds those
+// still under way, beside the current transfer's own.
+bool RequestPrefetcher::has_room(int wanted) const
+{
+    if (wait_ms() > 0)
+        return false;
+    int limit = wanted;
+    if (distance == Distance::Unknown)
+        limit = qMin(limit, CONNECTIONS_PER_MANAGER);
+    return int(replies.size()) < limit && in_flight < allowed - 1;
+}
+
+QNetworkAccessManager &RequestPrefetcher::next_manager(bool &own)
+{
+    own = false;
+    QNetworkAccessManager &shared = network_access::thread_manager();
+    if (multiplexed || distance != Distance::Far || own_in_flight >= OWN_MANAGER_REQUESTS)
+        return shared;
+    if (!own_manager) {
+        own_manager = new QNetworkAccessManager(this);
+        network_access::refuse_cookies(*own_manager);
+    }
+    own = true;
+    return *own_manager;
 }
 
 std::unique_ptr<QNetworkReply> RequestPrefetcher::take(const QUrl &address)
@@ -138,17 +282,27 @@ std::unique_ptr<QNetworkReply> RequestPrefetcher::take(const QUrl &address)
     std::unique_ptr<QNetworkReply> reply = std::move(it->second);
     if (reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
         multiplexed = true;
+    if (!reply->isFinished())
+        reply->setProperty(TAKEN_PROPERTY, true);
     replies.erase(it);
     return reply;
 }
 
 void RequestPrefetcher::clear()
 {
-    for (auto &entry : replies) {
+    // Out of `replies` first: an abort emits finished, judged in judge_answer.
+    auto held = std::move(replies);
+    replies.clear();
+    for (auto &entry : held) {
         if (entry.second->isRunning())
             entry.second->abort();
     }
-    replies.clear();
     addresses.clear();
     dropped.clear();
+    lost_check.stop();
+    allowed = MAX_ALLOWED;
+    refused_at = MAX_ALLOWED + 1;
+    answers_past = 0;
+    halved_serial = sent_serial;
+    resume_at_ms = 0;
 }

@@ -2,9 +2,11 @@
 
 #include "app/blocking_request.h"
 #include "app/constants.h"
+#include "transfer/retry_after.h"
 
 #include <QIODevice>
 #include <QNetworkAccessManager>
+#include <QDateTime>
 #include <QNetworkReply>
 #include <QRegularExpression>
 
@@ -30,6 +32,22 @@ TransferAttempt::Reason connection_reason(QNetworkReply::NetworkError error, boo
         return Reason::CannotConnect;
     default:
         return body_started ? Reason::ConnectionLost : Reason::CannotConnect;
+    }
+}
+
+// Failures of a request whose answer never began: an HTTP/2 server that
+// refused the stream or went away before starting it (GOAWAY, REFUSED_STREAM,
+// or a stream the network layer had not sent yet), or a connection closed
+// before the first byte of the answer.
+bool never_began(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ContentReSendError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::RemoteHostClosedError:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -171,10 +189,16 @@ void TransferAttempt::abort()
         reply->abort();
 }
 
-void TransferAttempt::reject(Outcome outcome, Reason reason)
+void TransferAttempt::resend_unanswered()
+{
+    if (reply && reply->isRunning() && !headers_judged && !aborted && !rejected)
+        reject(Outcome::Resend, Reason::Refused);
+}
+
+void TransferAttempt::reject(Outcome outcome, Reason reason, int retry_after_ms)
 {
     rejected = true;
-    rejection = {outcome, reason, http_status};
+    rejection = {outcome, reason, http_status, retry_after_ms, QString()};
     if (reply->isRunning())
         reply->abort();
 }
@@ -213,6 +237,11 @@ void TransferAttempt::judge_headers()
         start = offset;
     } else if (status == 416) {
         reject(Outcome::Restart, Reason::CannotResume);
+        return;
+    } else if (status == 429 || status == 503) {
+        reject(Outcome::Busy, Reason::ServerBusy,
+               retry_after::delay_ms(reply->rawHeader("Retry-After"),
+                                     QDateTime::currentDateTimeUtc()));
         return;
     } else if (status >= 500 && status <= 599) {
         reject(Outcome::Retry, Reason::ServerError);
@@ -272,9 +301,15 @@ TransferAttempt::Result TransferAttempt::finish_result()
     }
     if (error == QNetworkReply::NoError) // finished without a status line
         return {Outcome::Retry, Reason::ConnectionLost};
+    const QString text = reply->errorString();
+    if (!headers_judged && never_began(error)) {
+        const Reason why = error == QNetworkReply::RemoteHostClosedError ? Reason::ConnectionLost
+                                                                         : Reason::Refused;
+        return {Outcome::Resend, why, 0, -1, text};
+    }
     if (error == QNetworkReply::SslHandshakeFailedError)
-        return {Outcome::Fatal, Reason::TlsFailed};
+        return {Outcome::Fatal, Reason::TlsFailed, 0, -1, text};
     if (is_retryable(error))
-        return {Outcome::Retry, connection_reason(error, body_written > 0)};
-    return {Outcome::Fatal, Reason::Other};
+        return {Outcome::Retry, connection_reason(error, body_written > 0), 0, -1, text};
+    return {Outcome::Fatal, Reason::Other, 0, -1, text};
 }

@@ -32,6 +32,9 @@ public:
     enum class Outcome {
         Complete, // the whole body arrived
         Retry, // connection failure, time-out, too slow, 5xx or short body: worth another try
+        Resend, // the request never got an answer begun (a refused HTTP/2 stream, a
+                // connection closed first): send it again, it was not an attempt
+        Busy, // 429 or 503: the server asks to slow down, maybe saying when to return
         Restart, // the server cannot continue from the offset: start again from byte 0
         Fatal, // a failure that another try will not mend (4xx, redirect, TLS)
         WriteFailed, // the local file refused the bytes
@@ -49,13 +52,28 @@ public:
         WrongPart,
         CannotResume,
         TlsFailed,
+        ServerBusy, // with the HTTP status
+        Refused, // the stream was refused or never began
         Other // a failure no retry mends; never shown
     };
     struct Result
     {
-        Outcome outcome = Outcome::Fatal;
-        Reason reason = Reason::None;
-        int http_status = 0;
+        Result(Outcome outcome = Outcome::Fatal, Reason reason = Reason::None, int http_status = 0,
+               int retry_after_ms = -1, const QString &error_text = QString())
+            : outcome(outcome)
+            , reason(reason)
+            , http_status(http_status)
+            , retry_after_ms(retry_after_ms)
+            , error_text(error_text)
+        {
+        }
+        Outcome outcome;
+        Reason reason;
+        int http_status;
+        // The pause the server asked for (Retry-After); -1 when it named none.
+        int retry_after_ms;
+        // The network layer's words for a failure without an HTTP status.
+        QString error_text;
     };
 
     TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms);
@@ -78,6 +96,9 @@ public:
     // earlier; what it has received already is judged and written first.
     Result run_sent(QIODevice &file, std::unique_ptr<QNetworkReply> sent);
     void abort();
+    // Ends the attempt as one to send again (Outcome::Resend) unless its
+    // answer has begun: its connection is going away and may never start it.
+    void resend_unanswered();
     // ETag (a strong one) or Last-Modified of the answer; "" when none.
     QByteArray validator() const { return answer_validator; }
 
@@ -102,7 +123,7 @@ private:
     void judge_headers();
     void report_progress(qint64 bytes_received, qint64 bytes_total);
     Result finish_result();
-    void reject(Outcome outcome, Reason reason);
+    void reject(Outcome outcome, Reason reason, int retry_after_ms = -1);
     void check_speed();
     // Body bytes received since the start of the low-speed window ending now.
     qint64 bytes_in_window();

@@ -13,12 +13,7 @@ QMap<QString, qint64> DiskNeed::per_volume(const QVector<PlannedFile> &files,
         if (file.new_size < 0)
             continue;
         need[file.volume] += qMax<qint64>(file.new_size - file.old_size, 0);
-        // Beside the old file, the new one holds what the growth above does
-        // not count already: the smaller of the two sizes.
-        QMap<QString, qint64> step;
-        step[file.volume] += qMin(file.new_size, file.old_size);
-        if (!file.patched)
-            step[scratch_volume] += file.new_size;
+        const QMap<QString, qint64> step = step_peak(file, scratch_volume);
         for (auto it = step.cbegin(); it != step.cend(); ++it)
             passing[it.key()].append(it.value());
     }
@@ -30,4 +25,18 @@ QMap<QString, qint64> DiskNeed::per_volume(const QVector<PlannedFile> &files,
             need[it.key()] += sizes[i];
     }
     return need;
+}
+
+QMap<QString, qint64> DiskNeed::step_peak(const PlannedFile &file, const QString &scratch_volume,
+                                          qint64 archive_bytes)
+{
+    QMap<QString, qint64> step;
+    if (file.new_size < 0)
+        return step;
+    // Beside the old file, the new one holds what the growth does not count
+    // already: the smaller of the two sizes.
+    step[file.volume] += qMin(file.new_size, file.old_size);
+    if (!file.patched)
+        step[scratch_volume] += archive_bytes < 0 ? file.new_size : archive_bytes;
+    return step;
 }

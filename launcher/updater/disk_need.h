@@ -26,6 +26,12 @@ public:
     // Bytes needed per volume root. Archives wait on `scratch_volume`; an
     // archive counts as large as its file (game data hardly compresses).
     // `in_flight`: how many steps can hold their archive and new file at once.
+    // `in_flight` 0 gives the growth alone.
     static QMap<QString, qint64> per_volume(const QVector<PlannedFile> &files,
                                             const QString &scratch_volume, int in_flight);
+    // What one step holds only while it runs, per volume: the new file
+    // beside the old one, and its archive in the scratch folder, counted
+    // `archive_bytes` large (< 0: as large as the file; 0: none on disk).
+    static QMap<QString, qint64> step_peak(const PlannedFile &file, const QString &scratch_volume,
+                                           qint64 archive_bytes = -1);
 };

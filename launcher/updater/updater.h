@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/constants.h"
+#include "updater/disk_budget.h"
+#include "updater/disk_need.h"
 #include "updater/file_record.h"
 
 #include <QElapsedTimer>
@@ -170,9 +172,15 @@ private:
     PatchOutcome apply_patch(const QString &name, const QString &result_hash,
                              const QString &patch_path, const QString &result_sha256);
     // Checks before the first transfer that each volume the plan writes to
-    // can hold what the plan needs there (DiskNeed); reports 907 and ends
-    // the run when one cannot.
+    // can hold what the plan needs there one step at a time (DiskNeed);
+    // reports 907 and ends the run when one cannot. When the steps that could
+    // run at once would not fit, limits them by disk_budget.
     bool enough_disk_space();
+    // What the step of a whole file holds on disk while it runs (disk_budget).
+    QMap<QString, qint64> step_peak(const FileRecord &record, bool in_memory,
+                                    qint64 archive_bytes = -1) const;
+    // Whether the step of a whole file may start beside those under way.
+    bool disk_allows(const FileRecord &record, bool in_memory) const;
     static QString volume_of(const QString &folder, QHash<QString, QString> &known);
     // Ends a run whose steps all succeeded: an error when listed files had
     // to be left out, else success.
@@ -205,4 +213,11 @@ private:
     qint64 hashed_file_count = 0;
     QByteArray manifest_keys = default_manifest_keys();
     QString refusal; // why a manifest was refused; "" when none was
+    // Limits the steps under way on a disk too small for all of them, with
+    // the disk facts of each planned file (by name) and the scratch folder's
+    // volume; the current step keeps its archive in memory or not.
+    DiskBudget disk_budget;
+    QHash<QString, DiskNeed::PlannedFile> planned_disk;
+    QString scratch_volume;
+    bool current_in_memory = false;
 };

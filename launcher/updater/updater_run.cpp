@@ -2,6 +2,7 @@
 
 #include "update_layout.h"
 
+#include "files/free_space.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
@@ -97,6 +98,7 @@ void Updater::halt()
         downloader->cancel();
     backlog->stop_all();
     prefetcher->clear();
+    disk_budget.clear();
 }
 
 // The volume (its root) that holds `folder` of the game folder, or the game
@@ -118,6 +120,8 @@ bool Updater::enough_disk_space()
 {
     QHash<QString, QString> volumes;
     QVector<DiskNeed::PlannedFile> files;
+    planned_disk.clear();
+    disk_budget.clear();
     for (const FileRecord &record : qAsConst(file_queue)) {
         QString leaf;
         OpenFolder::Status status;
@@ -130,21 +134,50 @@ bool Updater::enough_disk_space()
         file.new_size = record.expected_size;
         file.patched = !record.patch_chain.isEmpty();
         files.append(file);
+        planned_disk.insert(record.name, file);
     }
-    const QMap<QString, qint64> needs = DiskNeed::per_volume(
-        files, volume_of(ScratchArea::folder(), volumes), ExtractionBacklog::MAX_ON_DISK + 1);
-    for (auto it = needs.cbegin(); it != needs.cend(); ++it) {
-        const QStorageInfo storage(it.key());
-        const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
-        if (it.value() == 0 || available < 0 || it.value() <= available)
+    scratch_volume = volume_of(ScratchArea::folder(), volumes);
+    // One step at a time must fit; when as many as may run at once do not,
+    // the run holds fewer under way.
+    const QMap<QString, qint64> one_step = DiskNeed::per_volume(files, scratch_volume, 1);
+    const QMap<QString, qint64> parallel =
+        DiskNeed::per_volume(files, scratch_volume, ExtractionBacklog::MAX_ON_DISK + 1);
+    const QMap<QString, qint64> growth = DiskNeed::per_volume(files, scratch_volume, 0);
+    QMap<QString, qint64> room;
+    bool tight = false;
+    for (auto it = one_step.cbegin(); it != one_step.cend(); ++it) {
+        const qint64 available = free_space(it.key());
+        if (it.value() == 0 || available < 0)
             continue;
-        end_with_error(
-            CODE_NO_DISK_SPACE,
-            TEXT_NO_DISK_SPACE.arg(QString::number(qint64(std::ceil(double(it.value()) / MIB))),
-                                   QString::number(qint64(std::floor(double(available) / MIB)))));
-        return false;
+        if (it.value() > available) {
+            end_with_error(CODE_NO_DISK_SPACE,
+                           TEXT_NO_DISK_SPACE.arg(
+                               QString::number(qint64(std::ceil(double(it.value()) / MIB))),
+                               QString::number(qint64(std::floor(double(available) / MIB)))));
+            return false;
+        }
+        room.insert(it.key(), available - growth.value(it.key()));
+        tight = tight || parallel.value(it.key()) > available;
     }
+    if (tight)
+        disk_budget.set_room(room);
     return true;
+}
+
+QMap<QString, qint64> Updater::step_peak(const FileRecord &record, bool in_memory,
+                                         qint64 archive_bytes) const
+{
+    const auto file = planned_disk.constFind(record.name);
+    if (file == planned_disk.constEnd())
+        return {};
+    DiskNeed::PlannedFile whole = *file;
+    whole.patched = false;
+    return DiskNeed::step_peak(whole, scratch_volume, in_memory ? 0 : archive_bytes);
+}
+
+bool Updater::disk_allows(const FileRecord &record, bool in_memory) const
+{
+    return disk_budget.fits(step_peak(record, in_memory));
 }
 
 void Updater::finish_run()
@@ -221,6 +254,8 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
     if (!display_name.isEmpty())
         transfer->set_display_name(display_name);
     if (compressed) {
+        current_in_memory = in_memory;
+        disk_budget.hold(transfer, step_peak(record, in_memory));
         transfer->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
             transfer->keep_archive_in_memory();
@@ -269,10 +304,13 @@ void Updater::continue_run()
             start_next_download(next);
         return;
     }
-    if (backlog->has_room())
-        start_next_download(next);
-    else if (fits_in_memory(next) && backlog->has_memory_room())
+    // On a tight disk a step waits until the files before it are installed.
+    if (backlog->has_room()) {
+        if (disk_allows(next, false))
+            start_next_download(next);
+    } else if (fits_in_memory(next) && backlog->has_memory_room() && disk_allows(next, true)) {
         start_next_download(next, true);
+    }
 }
 
 // A whole file small enough to keep its archive in memory, with no partial
@@ -331,6 +369,7 @@ void Updater::extraction_ended(FileDownload *file, const FileRecord &record, int
 {
     // Deleted on return, once nothing here needs it.
     const std::unique_ptr<FileDownload> ended = backlog->release(file);
+    disk_budget.release(file);
     if (!running)
         return;
     if (error_code != 0) {
@@ -415,6 +454,10 @@ void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
         return;
     last_bytes_read = bytes_read;
     last_bytes_total = bytes_total;
+    // The archive's real size, once known, replaces its estimate.
+    if (disk_budget.limited() && bytes_total >= 0 && downloader && !file_queue.isEmpty() &&
+        file_queue.head().patch_chain.isEmpty())
+        disk_budget.hold(downloader, step_peak(file_queue.head(), current_in_memory, bytes_total));
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
                                                 download_timer.elapsed(), current_file_name);
     emit download_progress(bytes_read, bytes_total, status);

@@ -85,9 +85,9 @@ void Updater::set_default_manifest_keys(const QByteArray &pem)
     default_keys() = pem;
 }
 
-// Attempts as a transfer makes them: time-outs, lost connections and 5xx
-// answers are tried again after the transfer's pauses; any other failure (a
-// 404: there is no signature) ends at once.
+// Attempts as a transfer makes them: time-outs, lost connections, 5xx and
+// 429 answers are tried again after the transfer's pauses (or the server's
+// Retry-After); any other failure (a 404: there is no signature) ends at once.
 bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature)
 {
     for (int attempt = 0;; ++attempt) {
@@ -101,12 +101,17 @@ bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &sig
             signature = body.data();
             return true;
         }
-        if ((result.outcome != TransferAttempt::Outcome::Retry &&
-             result.outcome != TransferAttempt::Outcome::Restart) ||
+        using Outcome = TransferAttempt::Outcome;
+        // A busy server (429, 503) and a connection that ended before the
+        // answer began are tried again too, after the pause the server asked for.
+        if ((result.outcome != Outcome::Retry && result.outcome != Outcome::Restart &&
+             result.outcome != Outcome::Busy && result.outcome != Outcome::Resend) ||
             attempt >= retry_delays_ms.size())
             return false;
         QEventLoop pause;
-        QTimer::singleShot(retry_delays_ms[attempt], &pause, &QEventLoop::quit);
+        QTimer::singleShot(result.retry_after_ms >= 0 ? result.retry_after_ms
+                                                      : retry_delays_ms[attempt],
+                           &pause, &QEventLoop::quit);
         pause.exec();
     }
 }
