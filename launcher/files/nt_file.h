@@ -63,6 +63,11 @@ struct Facts
     quint64 volume = 0;
 
     bool is_directory() const { return attributes & FILE_ATTRIBUTE_DIRECTORY; }
+    // A file of its own: no folder, no link, no other reparse point.
+    bool is_plain_file() const
+    {
+        return !is_directory() && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
     // A symbolic link or a junction: an entry that names another.
     bool is_link() const;
 };
@@ -79,6 +84,8 @@ Handle open_at(HANDLE folder, const QString &name, ACCESS_MASK access, ULONG sha
 Handle open_path(const QString &path, ACCESS_MASK access, ULONG share, DWORD creation,
                  DWORD flags, DWORD *error = nullptr);
 bool facts_of(HANDLE handle, Facts &facts);
+// A Windows file time (100 ns steps since 1601) in nanoseconds since 1970.
+qint64 unix_ns(qint64 ticks);
 // Whether the handle's owner is the user running the launcher, the system or
 // the administrators.
 bool trusted_owner(HANDLE handle);

@@ -15,16 +15,11 @@
 
 namespace nt_file {
 
-namespace {
-
-// A Windows file time (100 ns steps since 1601) in nanoseconds since 1970.
 qint64 unix_ns(qint64 ticks)
 {
     constexpr qint64 EPOCH_DIFFERENCE = 116444736000000000LL;
     return (ticks - EPOCH_DIFFERENCE) * 100;
 }
-
-} // namespace
 
 bool Facts::is_link() const
 {

@@ -344,8 +344,7 @@ std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
 {
     Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
     nt_file::Facts facts;
-    if (at.valid() && nt_file::facts_of(at.get(), facts) && !facts.is_link() &&
-        !facts.is_directory() && !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    if (at.valid() && nt_file::facts_of(at.get(), facts) && facts.is_plain_file() &&
         facts.links == 1) {
         FILE_END_OF_FILE_INFO end {};
         if (SetFileInformationByHandle(at.get(), FileEndOfFileInfo, &end, sizeof end))

@@ -36,8 +36,7 @@ nt_file::Handle open_entry(const QString &path, ACCESS_MASK access, DWORD *error
 
 bool plain_file(HANDLE handle, nt_file::Facts &facts)
 {
-    return nt_file::facts_of(handle, facts) && !facts.is_directory() &&
-        !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return nt_file::facts_of(handle, facts) && facts.is_plain_file();
 }
 
 } // namespace

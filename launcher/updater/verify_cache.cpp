@@ -73,16 +73,6 @@ template <typename T> void write_number(char *at, T value)
 }
 
 #ifdef Q_OS_WIN
-// A Windows file time (100 ns steps since 1601) in nanoseconds since 1970.
-qint64 unix_ns(const FILETIME &time)
-{
-    constexpr quint64 EPOCH_DIFFERENCE = 116444736000000000ULL;
-    const quint64 ticks = (quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    return qint64(ticks - EPOCH_DIFFERENCE) * 100;
-}
-#endif
-
-#ifdef Q_OS_WIN
 // The stat data of the plain file open at handle; false for anything else.
 bool fill_entry(HANDLE handle, VerifyCache::Entry &entry)
 {
@@ -120,8 +110,7 @@ bool VerifyCache::open_plain_file(const QString &path, QFile &file)
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     nt_file::Facts facts;
     return handle.valid() && nt_file::facts_of(handle.get(), facts) &&
-        GetFileType(handle.get()) == FILE_TYPE_DISK && !facts.is_directory() &&
-        !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        GetFileType(handle.get()) == FILE_TYPE_DISK && facts.is_plain_file() &&
         nt_file::open_into(std::move(handle), file, QIODevice::ReadOnly);
 #else
     const int fd =
@@ -192,7 +181,7 @@ qint64 VerifyCache::now_ns()
 #ifdef Q_OS_WIN
     FILETIME now {};
     GetSystemTimeAsFileTime(&now);
-    return unix_ns(now);
+    return nt_file::unix_ns((qint64(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 #else
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
