@@ -196,6 +196,11 @@ void RequestPrefetcher::answered(quint64 serial)
 {
     newest_answered = qMax(newest_answered, serial);
     last_answer_ms = clock.elapsed();
+    // Answers to requests sent before the last halving were held back by the
+    // server at the pace it refused: they earn nothing, or a Retry-After
+    // pause would end with as many under way as before it.
+    if (serial != 0 && serial <= halved_serial)
+        return;
     if (allowed < refused_at - 1) {
         ++allowed;
     } else if (++answers_past >= allowed) {
