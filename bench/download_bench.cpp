@@ -39,8 +39,7 @@ int serve_child(const QString &dir, const QString &ca_path)
     return 0;
 }
 
-// Child mode: one uncompressed transfer of URL (the Downloader appends
-// ".bz2") to TARGET; prints the seconds it took.
+// Child mode: one uncompressed transfer of URL + ".bz2" to TARGET; prints the seconds it took.
 int fetch_child(const QString &url, const QString &target, const QString &ca_path)
 {
     QFile ca(ca_path);
@@ -51,7 +50,9 @@ int fetch_child(const QString &url, const QString &target, const QString &ca_pat
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
     QSslConfiguration::setDefaultConfiguration(config);
-    FileDownload downloader(url, target, false);
+    TransferRequest request;
+    request.url = QUrl(url + ".bz2");
+    FileDownload downloader(request, target, false);
     bool finished = false;
     QObject::connect(&downloader, &Downloader::download_finished, [&] { finished = true; });
     QElapsedTimer timer;

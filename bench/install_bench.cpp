@@ -91,7 +91,9 @@ int transfer_only(const QString &base, const QString &ca_path, const QString &tr
     int status = names.isEmpty() ? 1 : 0;
     for (int i = 0; i < names.size() && status == 0; ++i) {
         FileSink sink(QString("%1.bz2").arg(i));
-        Downloader transfer(base + names[i].chopped(4), sink);
+        TransferRequest request;
+        request.url = QUrl(base + names[i]);
+        Downloader transfer(request, sink);
         QObject::connect(&transfer, &Downloader::download_error,
                          [&status](int code, const QString &what) {
                              std::fprintf(stderr, "%d: %s\n", code, qPrintable(what));

@@ -93,9 +93,16 @@ private:
     {
         return work->filePath(name);
     }
+    // The address of the archive of `name`, and a request of it.
     QString url(const QString &name = QStringLiteral("game.dat")) const
     {
-        return fixture.base_url() + "/files/" + name;
+        return fixture.base_url() + "/files/" + name + ".bz2";
+    }
+    TransferRequest fetch(const QString &name = QStringLiteral("game.dat")) const
+    {
+        TransferRequest request;
+        request.url = QUrl(url(name));
+        return request;
     }
 
     // Retries without the real pauses, and with a record of them.
@@ -217,7 +224,7 @@ void TestDownload::compressed_body()
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
-    FileDownload downloader(url(), target(), true);
+    FileDownload downloader(fetch(), target(), true);
     if (in_memory)
         downloader.keep_archive_in_memory();
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
@@ -254,7 +261,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 {
     fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
-    FileDownload downloader(url("data"), target("data"), true);
+    FileDownload downloader(fetch("data"), target("data"), true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
     QCOMPARE(out.error_code, 902);
@@ -265,7 +272,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 void TestDownload::unwritable_download_target_sends_no_request()
 {
     const QString path = work->filePath("no/such/folder/game.dat");
-    FileDownload downloader(url(), path, true);
+    FileDownload downloader(fetch(), path, true);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
@@ -273,7 +280,7 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QVERIFY(fixture.requests().isEmpty());
 
     // A patch lands under a scratch name; its texts name the game file.
-    FileDownload patch(url("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
+    FileDownload patch(fetch("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
     patch.set_display_name("level.pak");
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
@@ -289,7 +296,7 @@ void TestDownload::server_without_length_reports_minus_one()
     response.trickle_chunk = 25000;
     response.trickle_interval_ms = 60;
     fixture.route("GET", "/files/patch.bin.bz2", response);
-    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"download_finished"}));
     // Every report while data arrives has -1; Qt's closing report may give
@@ -307,7 +314,7 @@ void TestDownload::uncompressed_error_page_is_saved()
     const QByteArray page = "<html><body>Service unavailable</body></html>";
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
     QVERIFY(write_file(target("patch.bin"), "old"));
-    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
     quick_retries(downloader);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
@@ -321,7 +328,7 @@ void TestDownload::existing_file_is_truncated()
 {
     QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
-    FileDownload downloader(url("patch.bin"), target("patch.bin"), false);
+    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
     run(downloader);
     QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
 }
@@ -334,8 +341,8 @@ void TestDownload::stalled_server_ends_with_timeout()
     response.stall_after_bytes = archive.size() / 2;
     response.stall_ms = 20000; // then the rest: without a time-out the archive would be whole
     fixture.route("GET", "/files/game.dat.bz2", response);
-    FileDownload downloader(url(), target(), true);
-    downloader.set_transfer_timeout(300);
+    FileDownload downloader(fetch(), target(), true);
+    downloader.request().timeout_ms = 300;
     QStringList pauses;
     quick_retries(downloader, &pauses);
     const Outcome out = run(downloader);
@@ -355,8 +362,8 @@ void TestDownload::trickling_server_ends_after_two_slow_attempts()
     response.trickle_chunk = 1;
     response.trickle_interval_ms = 20; // 50 bytes in each second
     fixture.route("GET", "/files/game.dat.bz2", response);
-    FileDownload downloader(url(), target(), true);
-    downloader.set_transfer_timeout(1000);
+    FileDownload downloader(fetch(), target(), true);
+    downloader.request().timeout_ms = 1000;
     QStringList pauses;
     quick_retries(downloader, &pauses);
     const Outcome out = run(downloader);
@@ -375,7 +382,8 @@ void TestDownload::server_down_for_a_while_then_back()
     auto server = std::make_unique<HttpsFixture>();
     QVERIFY(server->start());
     const quint16 port = server->port();
-    const QString address = server->base_url() + "/files/game.dat";
+    TransferRequest address;
+    address.url = QUrl(server->base_url() + "/files/game.dat.bz2");
     server.reset(); // the port refuses connections now
     QTimer::singleShot(700, this, [&] {
         server = std::make_unique<HttpsFixture>();
@@ -385,7 +393,7 @@ void TestDownload::server_down_for_a_while_then_back()
     });
     FileDownload downloader(address, target(), true);
     downloader.set_expected(hash_text(data), data.size());
-    downloader.set_transfer_timeout(5000);
+    downloader.request().timeout_ms = 5000;
     downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
     QStringList pauses;
     connect(&downloader, &Downloader::retrying, this,
@@ -418,7 +426,7 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     QFETCH(bool, compressed);
     QFETCH(QString, name);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
-    QPointer<FileDownload> downloader = new FileDownload(url(), target(name), compressed);
+    QPointer<FileDownload> downloader = new FileDownload(fetch(), target(name), compressed);
     int reports = 0;
     auto finish = [&] {
         ++reports;
@@ -469,7 +477,7 @@ void TestDownload::nothing_wrong_is_installed()
     QFETCH(int, requests);
     fixture.route("GET", "/files/game.dat.bz2", answer);
     QVERIFY(write_file(target(), "the old game"));
-    FileDownload downloader(url(), target(), true);
+    FileDownload downloader(fetch(), target(), true);
     downloader.set_expected(hash_text(patterned(300000)), size);
     quick_retries(downloader);
     const Outcome out = run(downloader);
@@ -527,7 +535,7 @@ void TestDownload::stale_cache_is_bypassed()
         QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
     }
     QVERIFY(write_file(target(), "the old game"));
-    FileDownload downloader(url(), target(), true);
+    FileDownload downloader(fetch(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     const Outcome out = run(downloader);
 
@@ -581,7 +589,7 @@ void TestDownload::cut_transfer_resumes()
             return response;
         });
     }
-    FileDownload downloader(url(), target(), true);
+    FileDownload downloader(fetch(), target(), true);
     downloader.set_expected(hash_text(data), data.size());
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -619,7 +627,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     const int cut = archive.size() * 9 / 10;
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
     {
-        FileDownload first(url(), target(), true);
+        FileDownload first(fetch(), target(), true);
         first.set_expected(hash_text(data), -1);
         first.set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
@@ -628,7 +636,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
-    FileDownload second(url(), target(), true);
+    FileDownload second(fetch(), target(), true);
     second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
     const Outcome out = run(second);
     QCOMPARE(out.error_code, same_record ? 0 : 906);
@@ -647,7 +655,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     const QByteArray data = patterned(100000);
     const QByteArray archive = bz2_compress(data);
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
-    FileDownload downloader(url(), target(), true);
+    FileDownload downloader(fetch(), target(), true);
     downloader.set_expected(hash_text(data), -1);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -657,7 +665,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QVERIFY(read_file(target()) == data);
 
     fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
-    FileDownload down(url("down"), target("down"), true);
+    FileDownload down(fetch("down"), target("down"), true);
     down.set_expected(hash_text(data), -1);
     pauses.clear();
     quick_retries(down, &pauses);
@@ -666,7 +674,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down (server answered 503)"));
     QCOMPARE(pauses, QStringList({"Server busy 2/4", "Server busy 3/4", "Server busy 4/4"}));
     // Each pause is the one set for its retry, in order.
-    FileDownload paced(url("down"), target("paced"), true);
+    FileDownload paced(fetch("down"), target("paced"), true);
     paced.set_retry_delays({1, 1001});
     QList<int> seconds;
     connect(&paced, &Downloader::retrying, this,
@@ -697,10 +705,10 @@ void TestDownload::nothing_is_written_through_links()
     const QByteArray data = patterned(50000);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
-    FileDownload whole(url(), target(), true);
+    FileDownload whole(fetch(), target(), true);
     whole.set_expected(hash_text(data), data.size());
     QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
-    FileDownload plain(url("patch.bin"), target("patch.bin"), false);
+    FileDownload plain(fetch("patch.bin"), target("patch.bin"), false);
     QCOMPARE(run(plain).events, QStringList({"download_finished"}));
 
     QVERIFY(read_file(target()) == data);

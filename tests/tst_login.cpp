@@ -244,8 +244,9 @@ private slots:
         fixture->route("GET", "/files/notes.txt.bz2", FixtureResponse {200, {}, "notes"});
         QVERIFY(client.login("demo", "secret", "").success);
         QTemporaryDir folder;
-        FileDownload download(fixture->base_url() + "/files/notes.txt", folder.filePath("notes.txt"),
-                            false);
+        TransferRequest notes;
+        notes.url = QUrl(fixture->base_url() + "/files/notes.txt.bz2");
+        FileDownload download(notes, folder.filePath("notes.txt"), false);
         download.download();
         QVERIFY(client.login("demo", "secret", "").success);
 

@@ -85,3 +85,12 @@ inline QString key_sha256()
 }
 
 } // namespace update_layout
+
+namespace update_layout {
+
+// Where a tree at `base` (ending in "/") serves the archive of the file
+// `name`, and the patch `patch_name`.
+QString archive_address(const QString &base, const QString &name);
+QString patch_address(const QString &base, const QString &patch_name);
+
+} // namespace update_layout

@@ -8,10 +8,17 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-BlockingRequest::BlockingRequest(const QUrl &url, int timeout_ms) : outgoing(url)
+BlockingRequest::BlockingRequest(const QUrl &url, int timeout_ms)
+    : outgoing(launcher_request(url, timeout_ms))
 {
-    outgoing.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
-    outgoing.setTransferTimeout(timeout_ms);
+}
+
+QNetworkRequest BlockingRequest::launcher_request(const QUrl &url, int timeout_ms)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, USER_AGENT);
+    request.setTransferTimeout(timeout_ms);
+    return request;
 }
 
 QNetworkAccessManager &BlockingRequest::manager()

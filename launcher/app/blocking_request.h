@@ -22,6 +22,11 @@ public:
     using Prepare = std::function<void(QNetworkReply *)>;
 
     BlockingRequest(const QUrl &url, int timeout_ms);
+    // A request made elsewhere (see launcher_request).
+    explicit BlockingRequest(const QNetworkRequest &request) : outgoing(request) { }
+    // A request of url as the launcher makes them: its User-Agent and the
+    // inactivity limit.
+    static QNetworkRequest launcher_request(const QUrl &url, int timeout_ms);
 
     // The request, for further headers before the exchange.
     QNetworkRequest &request() { return outgoing; }

@@ -48,7 +48,6 @@ public:
     void settle() override;
     void abandon(Abandon how) override;
     QString name() const override;
-    QString content_hash() const override { return expected_hash; }
     // Whether an archive handed on lies on disk (else it is in memory).
     bool archive_on_disk() const { return handed_on_disk; }
     // The bytes of an archive handed on that memory holds (0 on disk).

@@ -15,17 +15,18 @@ std::unique_ptr<TransferSink> make_sink(const QString &url, const QString &file_
 
 } // namespace
 
-FileDownload::FileDownload(const QString &url, const QString &file_path, bool compressed,
-                           bool may_hand_on, RequestPrefetcher *prefetcher)
-    : FileDownload(make_sink(url, file_path, compressed, may_hand_on), url, prefetcher)
+FileDownload::FileDownload(const TransferRequest &request, const QString &file_path,
+                           bool compressed, bool may_hand_on, RequestPrefetcher *prefetcher)
+    : FileDownload(make_sink(request.url.toString(), file_path, compressed, may_hand_on), request,
+                   prefetcher)
 {
 }
 
 // The sink is made before the Downloader that writes into it, and lives as
 // long as this object.
-FileDownload::FileDownload(std::unique_ptr<TransferSink> made, const QString &url,
+FileDownload::FileDownload(std::unique_ptr<TransferSink> made, const TransferRequest &request,
                            RequestPrefetcher *prefetcher)
-    : Downloader(url, *made, prefetcher)
+    : Downloader(request, *made, prefetcher)
     , sink(std::move(made))
     , archive(qobject_cast<ArchiveSink *>(sink.get()))
     , plain(qobject_cast<FileSink *>(sink.get()))
@@ -40,6 +41,8 @@ void FileDownload::set_expected(const QString &hash, qint64 size, const QString 
 {
     if (archive)
         archive->set_expected(hash, size, sha256);
+    if (request().cache_key.isEmpty())
+        request().cache_key = hash;
 }
 
 void FileDownload::keep_archive_in_memory()

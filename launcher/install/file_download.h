@@ -21,13 +21,14 @@ public:
     // archive is complete (handed_on), the extraction going on; this object
     // then tells the file's outcome when it has ended (see Downloader and
     // ArchiveSink). `prefetcher`: see Downloader.
-    FileDownload(const QString &url, const QString &file_path, bool compressed,
+    FileDownload(const TransferRequest &request, const QString &file_path, bool compressed,
                  bool may_hand_on = false, RequestPrefetcher *prefetcher = nullptr);
     ~FileDownload() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and
     // its size in bytes (< 0 when unknown; extraction stops beyond it). The
-    // hash is also the key of a fetch past caches. Compressed files only.
+    // hash is also the key of a fetch past caches, unless the request names
+    // one. Compressed files only.
     // `sha256`, when not "", is the whole digest the file must have.
     void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
     // The name the player's texts give the file (a patch step names the game
@@ -46,7 +47,7 @@ signals:
     void extract_finished();
 
 private:
-    FileDownload(std::unique_ptr<TransferSink> sink, const QString &url,
+    FileDownload(std::unique_ptr<TransferSink> sink, const TransferRequest &request,
                  RequestPrefetcher *prefetcher);
 
     std::unique_ptr<TransferSink> sink;

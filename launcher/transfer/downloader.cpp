@@ -1,7 +1,5 @@
 #include "transfer/downloader.h"
 
-#include "update_layout.h"
-
 #include "app/network_access.h"
 #include "transfer/request_prefetcher.h"
 #include "transfer/transfer_attempt.h"
@@ -14,8 +12,6 @@
 #include <QUrlQuery>
 
 namespace {
-
-const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 
 // The player's words for why an attempt failed, in the retry notice.
 QString reason_text(const TransferAttempt::Result &result)
@@ -78,8 +74,9 @@ constexpr int RESENDS_PER_ATTEMPT = 4;
 
 } // namespace
 
-Downloader::Downloader(const QString &url, TransferSink &sink, RequestPrefetcher *prefetcher)
-    : url(url), sink(sink), prefetcher(prefetcher)
+Downloader::Downloader(const TransferRequest &request, TransferSink &sink,
+                       RequestPrefetcher *prefetcher)
+    : asked(request), sink(sink), prefetcher(prefetcher)
 {
     connect(&sink, &TransferSink::judged, this, &Downloader::judged_later);
 }
@@ -95,33 +92,6 @@ void Downloader::cancel()
         pause_loop->quit();
 }
 
-QUrl Downloader::address_of(const QString &url)
-{
-    return QUrl(url + ARCHIVE_SUFFIX, QUrl::TolerantMode);
-}
-
-QString Downloader::content_key() const
-{
-    return cache_key.isEmpty() ? sink.content_hash() : cache_key;
-}
-
-QUrl Downloader::request_address() const
-{
-    QUrl address = address_of(url);
-    const QString key = content_key();
-    if (cache_bypass >= 2 && !key.isEmpty()) {
-        QUrlQuery query(address);
-        query.addQueryItem(QStringLiteral("h"), key);
-        address.setQuery(query);
-    }
-    return address;
-}
-
-int Downloader::next_cache_bypass() const
-{
-    return !content_key().isEmpty() && cache_bypass < MAX_CACHE_BYPASS ? cache_bypass + 1 : 0;
-}
-
 // Transfers into the sink until it has judged a whole body. A body continued
 // from an earlier transfer that turns out wrong is fetched once more from its
 // first byte; a whole one that is not the file is fetched again past caches
@@ -131,7 +101,7 @@ void Downloader::download()
 {
     qint64 offset = 0;
     Failure failure;
-    if (!sink.open(cache_bypass == 0, offset, validator, failure)) {
+    if (!sink.open(asked.cache_bypass == 0, offset, asked.validator, failure)) {
         emit download_error(failure.code, failure.text);
         return;
     }
@@ -161,13 +131,13 @@ void Downloader::download()
         if (cancelled)
             return;
         if (verdict == TransferSink::Verdict::WrongContinued && sink.restart()) {
-            validator.clear();
+            asked.validator.clear();
             continue;
         }
         const int level = refetch_level(failure);
         if (level > 0 && sink.restart()) {
-            cache_bypass = level;
-            validator.clear();
+            asked.cache_bypass = level;
+            asked.validator.clear();
             continue;
         }
         sink.settle();
@@ -192,7 +162,7 @@ void Downloader::judged_later(int code, const QString &text)
 
 int Downloader::refetch_level(const Failure &failure) const
 {
-    return failure.code == CODE_FILE_DAMAGED ? next_cache_bypass() : 0;
+    return failure.code == CODE_FILE_DAMAGED ? asked.next_cache_bypass() : 0;
 }
 
 void Downloader::report(const Failure &failure)
@@ -217,7 +187,8 @@ Downloader::Ending Downloader::transfer(Failure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
-    const QUrl address = request_address();
+    const QUrl address = asked.address();
+    const int transfer_timeout_ms = asked.timeout_ms;
     const int attempts = retry_delays_ms.size() + 1;
     bool sink_satisfied = false;
     QElapsedTimer since_progress;
@@ -234,11 +205,9 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         if (asked_wait_ms > 0 &&
             !pause(TEXT_RETRY_SERVER_BUSY, asked_wait_ms, number, attempts))
             return Ending::Cancelled;
-        TransferAttempt current(manager, address, transfer_timeout_ms);
-        if (cache_bypass > 0)
-            current.bypass_caches();
-        if (http2_allowed)
-            current.allow_http2();
+        TransferRequest sending = asked;
+        sending.offset = sink.size();
+        TransferAttempt current(manager, sending);
         attempt = &current;
         connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
             // The server sends the whole file again: start over cleanly.
@@ -246,8 +215,8 @@ Downloader::Ending Downloader::transfer(Failure &failure)
                 sink.restart();
             // What a resumption names in If-Range.
             if (start == 0 || !current.validator().isEmpty())
-                validator = current.validator();
-            sink.body_started(validator);
+                asked.validator = current.validator();
+            sink.body_started(asked.validator);
         });
         connect(&current, &TransferAttempt::written, &sink, &TransferSink::appended);
         connect(&current, &TransferAttempt::received, this, &Downloader::download_progress);
@@ -258,7 +227,7 @@ Downloader::Ending Downloader::transfer(Failure &failure)
                 current.abort();
             });
         std::unique_ptr<QNetworkReply> sent;
-        if (prefetcher && cache_bypass == 0 && number == 1 && sink.size() == 0)
+        if (prefetcher && asked.cache_bypass == 0 && number == 1 && sink.size() == 0)
             sent = prefetcher->take(address);
         // A reply that finished before it was taken has told its pace already.
         const bool judged_ahead = sent && sent->isFinished();
@@ -276,7 +245,7 @@ Downloader::Ending Downloader::transfer(Failure &failure)
             // A small file's request may share an HTTP/2 connection that went
             // away without starting it: sent again once, when later requests
             // were answered or none was for a while.
-            if (http2_allowed && !lost_resent) {
+            if (asked.http2_allowed && !lost_resent) {
                 QElapsedTimer waiting;
                 waiting.start();
                 connect(&lost_check, &QTimer::timeout, &current, [&, waiting, serial] {
@@ -291,7 +260,7 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         }
         const TransferAttempt::Result result = sent
             ? current.run_sent(sink.device(), std::move(sent))
-            : current.run(sink.device(), sink.size(), validator);
+            : current.run(sink.device());
         disconnect(early);
         disconnect(refusals);
         lost_check.stop();
@@ -324,7 +293,7 @@ Downloader::Ending Downloader::transfer(Failure &failure)
             return Ending::Failed;
         case Outcome::Restart:
             sink.restart();
-            validator.clear();
+            asked.validator.clear();
             break;
         case Outcome::Resend:
             if (++resends <= RESENDS_PER_ATTEMPT) {

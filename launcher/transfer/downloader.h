@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "transfer/transfer_attempt.h"
+#include "transfer/transfer_request.h"
 #include "transfer/transfer_sink.h"
 
 #include <QObject>
@@ -15,7 +16,7 @@ class QEventLoop;
 class QNetworkAccessManager;
 class RequestPrefetcher;
 
-// Fetches one file with HTTPS GETs of url + ".bz2" into a sink, which decides
+// Fetches one body with HTTPS GETs of the request's address into a sink, which decides
 // what the body becomes and judges it once it is whole. Failed transfers are
 // resumed where they stopped and retried after growing pauses; a sink may
 // continue a body of an earlier run. A whole body that the sink finds is not
@@ -30,7 +31,8 @@ public:
     // `prefetcher`: where requests sent ahead wait (may be null): the first
     // attempt of a transfer from nothing takes the one for its address, if
     // any, instead of asking anew.
-    Downloader(const QString &url, TransferSink &sink, RequestPrefetcher *prefetcher = nullptr);
+    Downloader(const TransferRequest &request, TransferSink &sink,
+               RequestPrefetcher *prefetcher = nullptr);
     ~Downloader() override;
 
     // Runs the whole transfer (and what the sink does with the body) on the
@@ -39,35 +41,16 @@ public:
     // receiver.
     void download();
 
-    // Inactivity limit of each request: a server that sends nothing for this
-    // long ends the attempt, and so does one that sends less than
-    // NETWORK_LOW_SPEED_BYTES in any span this long. Retries stop once the
-    // transfer has made no progress for twice this long (see transfer()).
-    // Must be set before download().
-    void set_transfer_timeout(int ms) { transfer_timeout_ms = ms; }
+    // What is asked for: the inactivity limit of each request (a server
+    // that sends nothing for this long ends the attempt, and so does one
+    // that sends less than NETWORK_LOW_SPEED_BYTES in any span this long;
+    // retries stop once the transfer has made no progress for twice this
+    // long, see transfer()), the level past caches (and the key a fetch past
+    // caches names), HTTP/2. Set before download().
+    TransferRequest &request() { return asked; }
     // The pauses before the second, third... attempt; their number is the
     // number of retries.
     void set_retry_delays(const QVector<int> &delays_ms) { retry_delays_ms = delays_ms; }
-    // The address a transfer of url fetches.
-    static QUrl address_of(const QString &url);
-
-    // How hard a transfer asks past caches between it and the server. A
-    // cache that keeps an archive of an earlier release under the same name
-    // serves a body that arrives whole and is still not the file:
-    //   0: the plain request;
-    //   1: the request says "no-cache" (Cache-Control and Pragma), so a cache
-    //      that honours it asks the server anew;
-    //   2: besides, the address carries "?h=" and the hash text of the wanted
-    //      content: a static server ignores the query, but every cache keys on
-    //      the whole address, so none holds an old answer for it.
-    // A transfer past caches starts from byte 0, never from a partial archive.
-    static constexpr int MAX_CACHE_BYPASS = 2;
-    void set_cache_bypass(int level) { cache_bypass = level; }
-    // The hash text the query of level 2 names; by default the sink's.
-    void set_cache_key(const QString &hash) { cache_key = hash; }
-    // HTTP/2 where the server offers it, for a body known to be small
-    // (TransferAttempt::allow_http2).
-    void set_http2_allowed(bool allowed) { http2_allowed = allowed; }
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
@@ -99,10 +82,6 @@ private:
     bool pause(const QString &reason, int delay_ms, int attempt, int attempts);
     // 905, saying why the last attempt failed.
     Failure final_failure(const TransferAttempt::Result &last) const;
-    QString content_key() const;
-    QUrl request_address() const;
-    // The level a fetch past caches would use next; 0 when none is left.
-    int next_cache_bypass() const;
     // The level at which a body judged with `failure` is fetched again past
     // caches: a whole body that is not the file, while a level is left; else 0.
     int refetch_level(const Failure &failure) const;
@@ -111,19 +90,14 @@ private:
     // Tells a final verdict: download_finished, or download_error.
     void report(const Failure &failure);
 
-    QString url;
+    TransferRequest asked;
     TransferSink &sink;
     RequestPrefetcher *const prefetcher;
-    int cache_bypass = 0;
-    QString cache_key;
-    bool http2_allowed = false;
-    int transfer_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     QNetworkAccessManager *network_manager = nullptr;
 
     // Set only while download() runs.
     TransferAttempt *attempt = nullptr;
     QEventLoop *pause_loop = nullptr;
-    QByteArray validator;
     bool cancelled = false;
 };

@@ -2,7 +2,6 @@
 
 #include "app/blocking_request.h"
 #include "app/network_access.h"
-#include "transfer/downloader.h"
 #include "transfer/retry_after.h"
 
 #include <QDateTime>
@@ -52,17 +51,16 @@ RequestPrefetcher::~RequestPrefetcher()
     clear();
 }
 
-void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
+void RequestPrefetcher::prefetch(const TransferRequest &request)
 {
-    std::unique_ptr<QNetworkReply> &slot = replies[address.toString()];
+    const QString key = request.address().toString();
+    std::unique_ptr<QNetworkReply> &slot = replies[key];
     if (slot)
         return;
-    BlockingRequest request(address, timeout_ms);
+    BlockingRequest sending(request.to_network_request());
     bool own = false;
-    request.use_manager(next_manager(own));
-    // Only small files are requested ahead: HTTP/2 where the server offers it.
-    request.request().setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
-    QNetworkReply *reply = request.start_get();
+    sending.use_manager(next_manager(own));
+    QNetworkReply *reply = sending.start_get();
     slot.reset(reply);
     reply->setProperty(SERIAL_PROPERTY, next_serial());
     reply->setProperty(SENT_PROPERTY, clock.elapsed());
@@ -80,7 +78,6 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
     // buffer limit: a body much larger than announced is dropped, and the
     // transfer asks for it itself when its turn comes (and writes it out as
     // it arrives).
-    const QString key = address.toString();
     connect(reply, &QNetworkReply::finished, this, [this, key, reply] { judge_answer(key, reply); });
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this, key, reply](qint64 received, qint64) {
@@ -89,19 +86,10 @@ void RequestPrefetcher::prefetch(const QUrl &address, int timeout_ms)
             });
 }
 
-void RequestPrefetcher::prefetch_file(const QString &name, const QString &url, int timeout_ms)
+bool RequestPrefetcher::holds(const QUrl &address) const
 {
-    if (holds_file(name))
-        return;
-    const QUrl address = Downloader::address_of(url);
-    addresses.insert(name, address.toString());
-    prefetch(address, timeout_ms);
-}
-
-bool RequestPrefetcher::holds_file(const QString &name) const
-{
-    const auto it = addresses.constFind(name);
-    return it != addresses.constEnd() && (replies.count(*it) != 0 || dropped.contains(*it));
+    const QString key = address.toString();
+    return replies.count(key) != 0 || dropped.contains(key);
 }
 
 // Deferred: the reply is deleted outside its own signal.
@@ -302,7 +290,6 @@ void RequestPrefetcher::clear()
         if (entry.second->isRunning())
             entry.second->abort();
     }
-    addresses.clear();
     dropped.clear();
     lost_check.stop();
     allowed = MAX_ALLOWED;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include "transfer/transfer_request.h"
+
 #include <QHash>
 #include <QTimer>
 #include <QObject>
@@ -20,7 +22,8 @@ class QNetworkReply;
 // files before it. A transfer takes its reply over when its turn comes; what
 // nobody took is dropped with clear(). The requests are those the transfer
 // would send itself: the answers are judged by the transfer exactly as if it
-// had asked.
+// had asked (both build it from the same TransferRequest). Replies are kept
+// by address.
 //
 // Over HTTP/1.1 the network layer keeps at most six connections to a server
 // per manager, and a request beyond those waits for one to free. That is
@@ -53,13 +56,11 @@ public:
     explicit RequestPrefetcher(QObject *parent = nullptr);
     ~RequestPrefetcher() override;
 
-    // Sends a GET of address now, unless one is already waiting for it.
-    void prefetch(const QUrl &address, int timeout_ms);
-    // The same for the transfer of url (Downloader::address_of) of the file
-    // `name`; holds_file(name) tells whether its reply is still waiting, at
-    // the cost of a lookup by name.
-    void prefetch_file(const QString &name, const QString &url, int timeout_ms);
-    bool holds_file(const QString &name) const;
+    // Sends the request now, unless one is already waiting for its address.
+    void prefetch(const TransferRequest &request);
+    // Whether the reply for address is still waiting here (or was dropped
+    // for a body too large to hold: not to be asked for again).
+    bool holds(const QUrl &address) const;
     // Whether one more request may be sent ahead of at most `wanted`.
     bool has_room(int wanted) const;
     // The reply sent ahead for address (maybe finished already), or null.
@@ -113,8 +114,6 @@ private:
         size_t operator()(const QString &key) const { return qHash(key); }
     };
     std::unordered_map<QString, std::unique_ptr<QNetworkReply>, KeyHash> replies;
-    // The addresses (as replies are keyed) of the files asked for, by name.
-    QHash<QString, QString> addresses;
     // Replies dropped for a body too large to hold: not asked for again.
     QSet<QString> dropped;
     // A child of this object, made when first needed, and its requests not

@@ -90,32 +90,19 @@ bool parse_content_range(const QByteArray &header, qint64 &first, qint64 &total)
 
 } // namespace
 
-TransferAttempt::TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms)
-    : manager(manager), url(url), timeout_ms(timeout_ms)
+TransferAttempt::TransferAttempt(QNetworkAccessManager &manager, const TransferRequest &request)
+    : manager(manager), request(request), timeout_ms(request.timeout_ms)
 {
     speed_timer.setInterval(qMax(1, timeout_ms / SPEED_STEPS_PER_WINDOW));
     connect(&speed_timer, &QTimer::timeout, this, &TransferAttempt::check_speed);
 }
 
-TransferAttempt::Result TransferAttempt::run(QIODevice &target, qint64 from,
-                                             const QByteArray &validator)
+TransferAttempt::Result TransferAttempt::run(QIODevice &target)
 {
     file = &target;
-    offset = from;
-    BlockingRequest exchange(url, timeout_ms);
+    offset = request.offset;
+    BlockingRequest exchange(request.to_network_request());
     exchange.use_manager(manager);
-    // For this setting the network layer itself sends "Cache-Control:
-    // no-cache" and "Pragma: no-cache" (raw headers of those names it drops).
-    if (http2)
-        exchange.request().setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
-    if (no_cache)
-        exchange.request().setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                                        QNetworkRequest::AlwaysNetwork);
-    if (offset > 0) {
-        exchange.request().setRawHeader("Range", "bytes=" + QByteArray::number(offset) + '-');
-        if (!validator.isEmpty())
-            exchange.request().setRawHeader("If-Range", validator);
-    }
     return finish(exchange.get([this](QNetworkReply *started) { watch(started); }));
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include "transfer/transfer_request.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -16,7 +18,7 @@ class QNetworkReply;
 
 // One HTTP GET of a file, appending the body to a local file (or spool). A request from
 // an offset asks for the rest of the file (Range, with If-Range when the
-// first answer gave a validator). Only the body of a 200 or a matching 206
+// earlier bytes came with a validator; see TransferRequest). Only the body of a 200 or a matching 206
 // answer is ever written; everything else (redirects, error statuses, a
 // wrong range) is judged from the headers and never reaches the file.
 //
@@ -76,22 +78,14 @@ public:
         QString error_text;
     };
 
-    TransferAttempt(QNetworkAccessManager &manager, const QUrl &url, int timeout_ms);
-
-    // The request asks every cache on the way to fetch the file anew from
-    // the server (Cache-Control and Pragma "no-cache"). Before run().
-    void bypass_caches() { no_cache = true; }
-    // Allows HTTP/2 where the server offers it (ALPN). Only for bodies known
-    // to be small: the network layer's HTTP/2 keeps whatever arrives in
-    // memory, without the read buffer limit that HTTP/1.1 has.
-    void allow_http2() { http2 = true; }
+    TransferAttempt(QNetworkAccessManager &manager, const TransferRequest &request);
 
     // Runs the request on the calling thread in a local event loop. Once the
     // headers are accepted, before the first byte is written, body_start()
     // tells where the body begins: 0 when the server sends the whole file
-    // again (the caller empties the file), or offset. validator() is known
-    // from then on.
-    Result run(QIODevice &file, qint64 offset, const QByteArray &validator);
+    // again (the caller empties the file), or the request's offset.
+    // validator() is known from then on.
+    Result run(QIODevice &file);
     // Runs on a reply whose request (a GET of the whole file) went out
     // earlier; what it has received already is judged and written first.
     Result run_sent(QIODevice &file, std::unique_ptr<QNetworkReply> sent);
@@ -129,10 +123,8 @@ private:
     qint64 bytes_in_window();
 
     QNetworkAccessManager &manager;
-    const QUrl url;
+    const TransferRequest request;
     const int timeout_ms;
-    bool no_cache = false;
-    bool http2 = false;
     QIODevice *file = nullptr;
     QNetworkReply *reply = nullptr;
     qint64 offset = 0;

@@ -59,9 +59,6 @@ public:
     virtual void abandon(Abandon how) = 0;
     // The name the player's texts give the file.
     virtual QString name() const = 0;
-    // The hash text the content must have ("" when not known): the key of a
-    // fetch past caches.
-    virtual QString content_hash() const { return QString(); }
 
 signals:
     // The sink needs no more bytes (its reader has ended early): the attempt

@@ -11,7 +11,7 @@ struct PatchStep
 {
     QString patch_name;
     QString result_hash;
-    // How hard its transfer asks past caches (Downloader::set_cache_bypass):
+    // How hard its transfer asks past caches (TransferRequest::cache_bypass):
     // raised when the patch arrived whole but did not give result_hash.
     int cache_bypass = 0;
 };

@@ -30,9 +30,6 @@
 
 namespace {
 
-// Folder of the patches under a manifest's base URL.
-const QString PATCH_FOLDER = update_layout::patch_folder();
-
 constexpr double MIB = 1024.0 * 1024.0;
 
 // Requests sent ahead: for files known to be this small, at most this many
@@ -45,6 +42,29 @@ constexpr double MIB = 1024.0 * 1024.0;
 constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
 constexpr int PREFETCH_DEPTH = 48;
 constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
+
+// The request of the step at the front of `record`: its first patch, or the
+// whole file's archive. Requests sent ahead are made the same way, so that
+// the transfer takes them over.
+TransferRequest step_request(const FileRecord &record, int timeout_ms)
+{
+    TransferRequest request;
+    request.timeout_ms = timeout_ms;
+    const QString base = record.base_url.toString();
+    if (!record.patch_chain.isEmpty()) {
+        const PatchStep &step = record.patch_chain.head();
+        request.url = QUrl(update_layout::patch_address(base, step.patch_name));
+        request.cache_bypass = step.cache_bypass;
+        request.cache_key = step.result_hash;
+        return request;
+    }
+    request.url = QUrl(update_layout::archive_address(base, record.name));
+    request.cache_bypass = record.cache_bypass;
+    request.cache_key = record.expected_hash;
+    // A small file shares the HTTP/2 connection of the requests sent ahead.
+    request.http2_allowed = record.expected_size >= 0 && record.expected_size <= PREFETCH_MAX_SIZE;
+    return request;
+}
 
 // Temporary files of a verification-cache or release-order write that a
 // kill cut short: the file's own name and a random suffix of six characters.
@@ -221,36 +241,26 @@ void Updater::download_whole_instead()
 // through the three slots, or hands its file on to the backlog (hand_on).
 void Updater::start_next_download(const FileRecord &record, bool in_memory)
 {
-    QString remote_path;
     QString local_path;
     QString display_name;
     bool compressed = false;
-    int cache_bypass = record.cache_bypass;
-    QString cache_key = record.expected_hash;
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
-        remote_path = PATCH_FOLDER + step.patch_name;
         local_path = ScratchArea::patch_path(step.patch_name);
         current_file_name = step.patch_name;
-        cache_bypass = step.cache_bypass;
-        cache_key = step.result_hash;
         display_name = QFileInfo(record.name).fileName();
         ScratchArea::ensure();
     } else {
-        remote_path = record.name;
         local_path = record.name;
         current_file_name = record.name;
         compressed = true;
     }
 
+    const TransferRequest request = step_request(record, network_timeout_ms);
     FileDownload *transfer = compressed
-        ? new FileDownload(record.base_url.toString() + remote_path, local_path, true, true,
-                           prefetcher)
-        : new FileDownload(record.base_url.toString() + remote_path, local_path, false);
-    transfer->set_transfer_timeout(network_timeout_ms);
+        ? new FileDownload(request, local_path, true, true, prefetcher)
+        : new FileDownload(request, local_path, false);
     transfer->set_retry_delays(retry_delays_ms);
-    transfer->set_cache_bypass(cache_bypass);
-    transfer->set_cache_key(cache_key);
     if (!display_name.isEmpty())
         transfer->set_display_name(display_name);
     if (compressed) {
@@ -259,9 +269,6 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
         transfer->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
             transfer->keep_archive_in_memory();
-        // A small file shares the HTTP/2 connection of the requests sent ahead.
-        transfer->set_http2_allowed(record.expected_size >= 0 &&
-                                    record.expected_size <= PREFETCH_MAX_SIZE);
         prefetch_ahead();
     }
     connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
@@ -335,12 +342,12 @@ void Updater::prefetch_ahead()
         bytes += record.expected_size;
         if (bytes > PREFETCH_BYTES)
             return;
-        if (prefetcher->holds_file(record.name))
+        const TransferRequest request = step_request(record, network_timeout_ms);
+        if (prefetcher->holds(request.address()))
             continue;
         if (!prefetcher->has_room(PREFETCH_DEPTH) || ScratchArea::has_note(record.name))
             return;
-        prefetcher->prefetch_file(record.name, record.base_url.toString() + record.name,
-                                  network_timeout_ms);
+        prefetcher->prefetch(request);
     }
 }
 
@@ -490,7 +497,7 @@ void Updater::download_finished()
                            TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
             return;
         }
-        if (outcome == PatchOutcome::Failed && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
+        if (outcome == PatchOutcome::Failed && step.cache_bypass < TransferRequest::MAX_CACHE_BYPASS) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.

@@ -93,10 +93,12 @@ bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &sig
     for (int attempt = 0;; ++attempt) {
         LimitedBuffer body;
         body.open(QIODevice::WriteOnly);
-        TransferAttempt current(network_access::thread_manager(), url, network_timeout_ms);
-        if (past_caches)
-            current.bypass_caches();
-        const TransferAttempt::Result result = current.run(body, 0, QByteArray());
+        TransferRequest request;
+        request.url = url;
+        request.timeout_ms = network_timeout_ms;
+        request.cache_bypass = past_caches ? 1 : 0;
+        TransferAttempt current(network_access::thread_manager(), request);
+        const TransferAttempt::Result result = current.run(body);
         if (result.outcome == TransferAttempt::Outcome::Complete) {
             signature = body.data();
             return true;
