@@ -6,7 +6,8 @@
 // measured process holds only the client.
 #include "bench_util.h"
 #include "https_fixture.h"
-#include "install/file_download.h"
+#include "transfer/downloader.h"
+#include "transfer/file_sink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,14 +53,14 @@ int fetch_child(const QString &url, const QString &target, const QString &ca_pat
     QSslConfiguration::setDefaultConfiguration(config);
     TransferRequest request;
     request.url = QUrl(url + ".bz2");
-    FileDownload downloader(request, target, false);
-    bool finished = false;
-    QObject::connect(&downloader, &Downloader::download_finished, [&] { finished = true; });
+    FileSink sink(target);
+    Downloader downloader(request, sink);
     QElapsedTimer timer;
     timer.start();
-    downloader.download();
+    UpdateFailure failure;
+    downloader.download(failure);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (!finished)
+    if (failure.failed())
         return 1;
     std::printf("%f\n", seconds);
     return 0;

@@ -17,6 +17,7 @@
 //   bench_install --transfer BASE_URL CA_FILE TREE OUT_DIR  (internal: the
 //                 transfer alone of every archive of TREE into OUT_DIR)
 //   bench_install --decode ARCHIVE_DIR OUT_DIR   (internal: the decoder alone)
+#include "app/player_error.h"
 #include "app/version.h"
 #include "bench_util.h"
 #include "nginx_process.h"
@@ -94,12 +95,13 @@ int transfer_only(const QString &base, const QString &ca_path, const QString &tr
         TransferRequest request;
         request.url = QUrl(base + names[i]);
         Downloader transfer(request, sink);
-        QObject::connect(&transfer, &Downloader::download_error,
-                         [&status](int code, const QString &what) {
-                             std::fprintf(stderr, "%d: %s\n", code, qPrintable(what));
-                             status = 1;
-                         });
-        transfer.download();
+        UpdateFailure failure;
+        transfer.download(failure);
+        if (failure.failed()) {
+            const PlayerError error = player_error(failure);
+            std::fprintf(stderr, "%d: %s\n", error.code, qPrintable(error.text));
+            status = 1;
+        }
     }
     return status;
 }
@@ -116,8 +118,9 @@ int decode_only(const QString &archives, const QString &out)
     std::atomic<int> failures {0};
     QtConcurrent::blockingMap(names, [&](const QString &name) {
         const ExtractOutcome outcome = extract_archive(archives + "/" + name, name.chopped(4));
-        if (outcome.code != 0) {
-            std::fprintf(stderr, "%d: %s\n", outcome.code, qPrintable(outcome.text));
+        if (outcome.failed()) {
+            const PlayerError error = player_error(outcome);
+            std::fprintf(stderr, "%d: %s\n", error.code, qPrintable(error.text));
             ++failures;
         }
     });

@@ -6,6 +6,7 @@
 #include "fuzz_sandbox.h"
 
 #include "app/constants.h"
+#include "app/player_error.h"
 #include "install/archive_extractor.h"
 
 #include <QFile>
@@ -31,8 +32,9 @@ void write(const QString &path, const QByteArray &content)
         fuzz_fail("cannot write into the sandbox");
 }
 
-void check_outcome(const ExtractOutcome &outcome)
+void check_outcome(const ExtractOutcome &extracted)
 {
+    const PlayerError outcome = player_error(extracted);
     const QString damaged = TEXT_EXTRACT_FAILED.arg(ARCHIVE_NAME);
     switch (outcome.code) {
     case 0:
@@ -92,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const ExtractOutcome outcome = extract_archive(archive_path, target_path);
     check_outcome(outcome);
-    if (outcome.code == 0)
+    if (!outcome.failed())
         compare_first_stream(archive);
     const QStringList left =
         QDir(sandbox->work_path())

@@ -1,11 +1,13 @@
 #include "app/constants.h"
+#include "app/player_error.h"
 #include "atomic_file.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "hash_text.h"
 #include "install/archive_extractor.h"
-#include "install/file_download.h"
+#include "install/patch_download.h"
+#include "install/whole_file_download.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -22,6 +24,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 Q_DECLARE_METATYPE(FixtureResponse)
@@ -44,6 +47,7 @@ constexpr int RUN_DEADLINE_MS = 60000;
 struct Outcome
 {
     QStringList events; // "extract_finished", "download_finished", "error"
+    UpdateFault fault = UpdateFault::None;
     int error_code = 0;
     QString error_text;
     QList<qint64> totals;
@@ -88,7 +92,30 @@ private slots:
     void atomic_write_replaces_what_stands_at_the_name();
 
 private:
-    Outcome run(FileDownload &downloader);
+    Outcome run(WholeFileDownload &downloader)
+    {
+        return run_file(downloader, [&downloader] { return downloader.extraction_over(); });
+    }
+    Outcome run(PatchDownload &downloader)
+    {
+        return run_file(downloader, [] { return false; });
+    }
+    Outcome run_file(FileDownload &downloader, const std::function<bool()> &extracted);
+    // Runs a whole file's transfers as the update run does: a body that is
+    // not the file is fetched again, further past caches, while a level is left.
+    Outcome run_past_caches(const std::function<void(WholeFileDownload &)> &setup)
+    {
+        TransferRequest request = fetch();
+        for (;;) {
+            WholeFileDownload downloader(request, target());
+            setup(downloader);
+            const Outcome out = run(downloader);
+            request = downloader.transfer().request();
+            request.cache_bypass = request.next_cache_bypass();
+            if (out.fault != UpdateFault::NotTheFile || request.cache_bypass == 0)
+                return out;
+        }
+    }
     QString target(const QString &name = QStringLiteral("game.dat")) const
     {
         return work->filePath(name);
@@ -108,8 +135,8 @@ private:
     // Retries without the real pauses, and with a record of them.
     void quick_retries(FileDownload &downloader, QStringList *pauses = nullptr)
     {
-        downloader.set_retry_delays({5, 5, 5});
-        connect(&downloader, &Downloader::retrying, this,
+        downloader.transfer().set_retry_delays({5, 5, 5});
+        connect(&downloader.transfer(), &Downloader::retrying, this,
                 [pauses](const QString &reason, int, int attempt, int all) {
                     if (pauses)
                         pauses->append(
@@ -135,24 +162,30 @@ void TestDownload::init()
     fixture.clear_requests();
 }
 
-Outcome TestDownload::run(FileDownload &downloader)
+Outcome TestDownload::run_file(FileDownload &downloader, const std::function<bool()> &extracted)
 {
     Outcome out;
     const QString archive = downloader.property("archive").toString();
-    connect(&downloader, &Downloader::download_progress, this, [&](qint64 read, qint64 total) {
-        out.totals.append(total);
-        out.last_read = read;
-    });
-    connect(&downloader, &FileDownload::extract_finished, this,
-            [&] { out.events.append("extract_finished"); });
-    connect(&downloader, &Downloader::download_finished, this, [&] {
-        out.events.append("download_finished");
-        out.archive_left_at_finish = QFile::exists(archive);
-    });
-    connect(&downloader, &Downloader::download_error, this, [&](int code, const QString &text) {
+    connect(&downloader.transfer(), &Downloader::download_progress, this,
+            [&](qint64 read, qint64 total) {
+                out.totals.append(total);
+                out.last_read = read;
+            });
+    bool ended = false;
+    connect(&downloader, &FileDownload::ended, this, [&](const UpdateFailure &failure) {
+        ended = true;
+        if (extracted())
+            out.events.append("extract_finished");
+        out.fault = failure.fault;
+        if (!failure.failed()) {
+            out.events.append("download_finished");
+            out.archive_left_at_finish = QFile::exists(archive);
+            return;
+        }
+        const PlayerError error = player_error(failure);
         out.events.append("error");
-        out.error_code = code;
-        out.error_text = text;
+        out.error_code = error.code;
+        out.error_text = error.text;
     });
     // A transfer that never ends (a rule of the transfer broken) fails this
     // test by name instead of holding the whole suite up.
@@ -164,8 +197,11 @@ Outcome TestDownload::run(FileDownload &downloader)
     });
     deadline.start(RUN_DEADLINE_MS);
     downloader.download();
-    // Signals of the extraction task may still wait in the queue.
-    QCoreApplication::processEvents();
+    // The outcome comes queued.
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!ended && !out.events.contains("deadline") && waiting.elapsed() < RUN_DEADLINE_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return out;
 }
 
@@ -224,7 +260,7 @@ void TestDownload::compressed_body()
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
-    FileDownload downloader(fetch(), target(), true);
+    WholeFileDownload downloader(fetch(), target());
     if (in_memory)
         downloader.keep_archive_in_memory();
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
@@ -251,7 +287,8 @@ void TestDownload::compressed_body()
 
 void TestDownload::missing_archive_is_903()
 {
-    const ExtractOutcome outcome = extract_archive(target("absent.bin.bz2"), target("absent.bin"));
+    const PlayerError outcome =
+        player_error(extract_archive(target("absent.bin.bz2"), target("absent.bin")));
     QCOMPARE(outcome.code, 903);
     QCOMPARE(outcome.text, QStringLiteral("Couldn't open file for read: absent.bin.bz2"));
     QVERIFY(!QFile::exists(target("absent.bin")));
@@ -261,7 +298,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 {
     fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
-    FileDownload downloader(fetch("data"), target("data"), true);
+    WholeFileDownload downloader(fetch("data"), target("data"));
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
     QCOMPARE(out.error_code, 902);
@@ -272,7 +309,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 void TestDownload::unwritable_download_target_sends_no_request()
 {
     const QString path = work->filePath("no/such/folder/game.dat");
-    FileDownload downloader(fetch(), path, true);
+    WholeFileDownload downloader(fetch(), path);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
@@ -280,8 +317,8 @@ void TestDownload::unwritable_download_target_sends_no_request()
     QVERIFY(fixture.requests().isEmpty());
 
     // A patch lands under a scratch name; its texts name the game file.
-    FileDownload patch(fetch("patch"), work->filePath("no/such/folder/0123abcd.patch"), false);
-    patch.set_display_name("level.pak");
+    PatchDownload patch(fetch("patch"), work->filePath("no/such/folder/0123abcd.patch"),
+                        "level.pak");
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
     QVERIFY(fixture.requests().isEmpty());
@@ -296,7 +333,7 @@ void TestDownload::server_without_length_reports_minus_one()
     response.trickle_chunk = 25000;
     response.trickle_interval_ms = 60;
     fixture.route("GET", "/files/patch.bin.bz2", response);
-    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
+    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"download_finished"}));
     // Every report while data arrives has -1; Qt's closing report may give
@@ -314,7 +351,7 @@ void TestDownload::uncompressed_error_page_is_saved()
     const QByteArray page = "<html><body>Service unavailable</body></html>";
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
     QVERIFY(write_file(target("patch.bin"), "old"));
-    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
+    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
     quick_retries(downloader);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
@@ -328,7 +365,7 @@ void TestDownload::existing_file_is_truncated()
 {
     QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
-    FileDownload downloader(fetch("patch.bin"), target("patch.bin"), false);
+    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
     run(downloader);
     QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
 }
@@ -341,8 +378,8 @@ void TestDownload::stalled_server_ends_with_timeout()
     response.stall_after_bytes = archive.size() / 2;
     response.stall_ms = 20000; // then the rest: without a time-out the archive would be whole
     fixture.route("GET", "/files/game.dat.bz2", response);
-    FileDownload downloader(fetch(), target(), true);
-    downloader.request().timeout_ms = 300;
+    WholeFileDownload downloader(fetch(), target());
+    downloader.transfer().request().timeout_ms = 300;
     QStringList pauses;
     quick_retries(downloader, &pauses);
     const Outcome out = run(downloader);
@@ -362,8 +399,8 @@ void TestDownload::trickling_server_ends_after_two_slow_attempts()
     response.trickle_chunk = 1;
     response.trickle_interval_ms = 20; // 50 bytes in each second
     fixture.route("GET", "/files/game.dat.bz2", response);
-    FileDownload downloader(fetch(), target(), true);
-    downloader.request().timeout_ms = 1000;
+    WholeFileDownload downloader(fetch(), target());
+    downloader.transfer().request().timeout_ms = 1000;
     QStringList pauses;
     quick_retries(downloader, &pauses);
     const Outcome out = run(downloader);
@@ -391,12 +428,12 @@ void TestDownload::server_down_for_a_while_then_back()
             server->route("GET", "/files/game.dat.bz2",
                           FixtureResponse {200, {}, bz2_compress(data)});
     });
-    FileDownload downloader(address, target(), true);
+    WholeFileDownload downloader(address, target());
     downloader.set_expected(hash_text(data), data.size());
-    downloader.request().timeout_ms = 5000;
-    downloader.set_retry_delays({100, 200, 400, 800, 1600, 3200});
+    downloader.transfer().request().timeout_ms = 5000;
+    downloader.transfer().set_retry_delays({100, 200, 400, 800, 1600, 3200});
     QStringList pauses;
-    connect(&downloader, &Downloader::retrying, this,
+    connect(&downloader.transfer(), &Downloader::retrying, this,
             [&](const QString &reason, int, int attempt, int all) {
                 pauses << QStringLiteral("%1 %2/%3").arg(reason).arg(attempt).arg(all);
             });
@@ -426,15 +463,18 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     QFETCH(bool, compressed);
     QFETCH(QString, name);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
-    QPointer<FileDownload> downloader = new FileDownload(fetch(), target(name), compressed);
+    QPointer<FileDownload> downloader;
+    if (compressed)
+        downloader = new WholeFileDownload(fetch(), target(name));
+    else
+        downloader = new PatchDownload(fetch(), target(name));
     int reports = 0;
-    auto finish = [&] {
+    connect(downloader, &FileDownload::ended, this, [&] {
         ++reports;
         delete downloader.data();
-    };
-    connect(downloader, &Downloader::download_finished, this, finish);
-    connect(downloader, &Downloader::download_error, this, finish);
+    });
     downloader->download();
+    QTRY_COMPARE_WITH_TIMEOUT(reports, 1, RUN_DEADLINE_MS);
     QCoreApplication::processEvents();
     QCOMPARE(reports, 1);
     QVERIFY(downloader.isNull());
@@ -477,10 +517,10 @@ void TestDownload::nothing_wrong_is_installed()
     QFETCH(int, requests);
     fixture.route("GET", "/files/game.dat.bz2", answer);
     QVERIFY(write_file(target(), "the old game"));
-    FileDownload downloader(fetch(), target(), true);
-    downloader.set_expected(hash_text(patterned(300000)), size);
-    quick_retries(downloader);
-    const Outcome out = run(downloader);
+    const Outcome out = run_past_caches([&](WholeFileDownload &downloader) {
+        downloader.set_expected(hash_text(patterned(300000)), size);
+        quick_retries(downloader);
+    });
     QCOMPARE(out.error_code, code);
     // A failed download says what the server answered.
     QCOMPARE(out.error_text,
@@ -535,9 +575,8 @@ void TestDownload::stale_cache_is_bypassed()
         QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
     }
     QVERIFY(write_file(target(), "the old game"));
-    FileDownload downloader(fetch(), target(), true);
-    downloader.set_expected(hash_text(data), data.size());
-    const Outcome out = run(downloader);
+    const Outcome out = run_past_caches(
+        [&](WholeFileDownload &downloader) { downloader.set_expected(hash_text(data), data.size()); });
 
     QStringList seen;
     for (const RecordedRequest &request : fixture.requests()) {
@@ -589,7 +628,7 @@ void TestDownload::cut_transfer_resumes()
             return response;
         });
     }
-    FileDownload downloader(fetch(), target(), true);
+    WholeFileDownload downloader(fetch(), target());
     downloader.set_expected(hash_text(data), data.size());
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -627,18 +666,18 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     const int cut = archive.size() * 9 / 10;
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
     {
-        FileDownload first(fetch(), target(), true);
+        WholeFileDownload first(fetch(), target());
         first.set_expected(hash_text(data), -1);
-        first.set_retry_delays({});
+        first.transfer().set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
     }
     QCOMPARE(QFileInfo(ScratchArea::partial_archive_path(target())).size(), qint64(cut));
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
-    FileDownload second(fetch(), target(), true);
-    second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
-    const Outcome out = run(second);
+    const Outcome out = run_past_caches([&](WholeFileDownload &second) {
+        second.set_expected(same_record ? hash_text(data) : QString("0000000"), -1);
+    });
     QCOMPARE(out.error_code, same_record ? 0 : 906);
     QCOMPARE(read_file(target()) == data, same_record);
     const QList<RecordedRequest> requests = fixture.requests();
@@ -655,7 +694,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     const QByteArray data = patterned(100000);
     const QByteArray archive = bz2_compress(data);
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
-    FileDownload downloader(fetch(), target(), true);
+    WholeFileDownload downloader(fetch(), target());
     downloader.set_expected(hash_text(data), -1);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -665,7 +704,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QVERIFY(read_file(target()) == data);
 
     fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
-    FileDownload down(fetch("down"), target("down"), true);
+    WholeFileDownload down(fetch("down"), target("down"));
     down.set_expected(hash_text(data), -1);
     pauses.clear();
     quick_retries(down, &pauses);
@@ -674,10 +713,10 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down (server answered 503)"));
     QCOMPARE(pauses, QStringList({"Server busy 2/4", "Server busy 3/4", "Server busy 4/4"}));
     // Each pause is the one set for its retry, in order.
-    FileDownload paced(fetch("down"), target("paced"), true);
-    paced.set_retry_delays({1, 1001});
+    WholeFileDownload paced(fetch("down"), target("paced"));
+    paced.transfer().set_retry_delays({1, 1001});
     QList<int> seconds;
-    connect(&paced, &Downloader::retrying, this,
+    connect(&paced.transfer(), &Downloader::retrying, this,
             [&](const QString &, int pause, int, int) { seconds << pause; });
     QCOMPARE(run(paced).events, QStringList({"error"}));
     QCOMPARE(seconds, QList<int>({1, 2}));
@@ -705,10 +744,10 @@ void TestDownload::nothing_is_written_through_links()
     const QByteArray data = patterned(50000);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
-    FileDownload whole(fetch(), target(), true);
+    WholeFileDownload whole(fetch(), target());
     whole.set_expected(hash_text(data), data.size());
     QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
-    FileDownload plain(fetch("patch.bin"), target("patch.bin"), false);
+    PatchDownload plain(fetch("patch.bin"), target("patch.bin"));
     QCOMPARE(run(plain).events, QStringList({"download_finished"}));
 
     QVERIFY(read_file(target()) == data);

@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/version.h"
-#include "install/file_download.h"
+#include "transfer/downloader.h"
+#include "transfer/file_sink.h"
 #include "login/login_client.h"
 #include "support/https_fixture.h"
 
@@ -246,8 +247,9 @@ private slots:
         QTemporaryDir folder;
         TransferRequest notes;
         notes.url = QUrl(fixture->base_url() + "/files/notes.txt.bz2");
-        FileDownload download(notes, folder.filePath("notes.txt"), false);
-        download.download();
+        FileSink sink(folder.filePath("notes.txt"));
+        UpdateFailure failure;
+        Downloader(notes, sink).download(failure);
         QVERIFY(client.login("demo", "secret", "").success);
 
         const QList<RecordedRequest> requests = fixture->requests();

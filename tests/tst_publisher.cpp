@@ -282,7 +282,7 @@ void TestPublisher::archives_extract_with_launcher_code()
     for (auto [key, data] : version(1).toStdMap()) {
         const QString target = dir.filePath("extracted");
         const ExtractOutcome outcome = extract_archive(out(1) + "/" + key + ".bz2", target);
-        QCOMPARE(outcome.code, 0);
+        QVERIFY(!outcome.failed());
         QVERIFY2(read(target) == data, qPrintable(key));
     }
 }
@@ -317,7 +317,7 @@ void TestPublisher::archive_is_one_stream()
     QCOMPARE(read(archive).count(QByteArray("BZh9")), 1);
     QCOMPARE(block_count(read(archive)), blocks);
     const QString target = dir.filePath("blocks-extracted");
-    QCOMPARE(extract_archive(archive, target).code, 0);
+    QVERIFY(!extract_archive(archive, target).failed());
     QVERIFY(read(target) == content);
     QProcess bunzip2;
     bunzip2.start("bunzip2", {"-c", archive});
@@ -493,7 +493,7 @@ void TestPublisher::internal_link_published_only_on_request()
     QVERIFY2(errors.contains("data/alias.dat"), errors.constData());
     QCOMPARE(publish(7, {"--follow-internal-links"}), 0);
     const QString target = dir.filePath("alias-extracted");
-    QCOMPARE(extract_archive(out(7) + "/data/alias.dat.bz2", target).code, 0);
+    QVERIFY(!extract_archive(out(7) + "/data/alias.dat.bz2", target).failed());
     QCOMPARE(read(target), QByteArray("shared content"));
     QCOMPARE(check(out(7)), 0);
 }

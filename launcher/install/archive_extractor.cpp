@@ -2,7 +2,6 @@
 
 #include "update_layout.h"
 
-#include "app/constants.h"
 #include "atomic_file.h"
 #include "parallel_bz2_decoder.h"
 #include "sequential_bz2_decoder.h"
@@ -20,9 +19,9 @@
 
 namespace {
 
-ExtractOutcome failure(int code, const QString &text, const QString &name)
+ExtractOutcome failure(UpdateFault fault, const QString &name)
 {
-    return {code, text.arg(name, 0, QLatin1Char(' '))};
+    return {fault, name, QString()};
 }
 
 QString without_archive_suffix(const QString &archive_name)
@@ -43,33 +42,32 @@ using Decode = std::function<Bz2DecodeResult(ByteSink &sink, qint64 output_limit
 ExtractOutcome write_failure(bool no_space, const ExtractTarget &target)
 {
     if (no_space)
-        return failure(CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING,
+        return failure(UpdateFault::DiskFull,
                        without_archive_suffix(target.archive_name));
-    return failure(CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED, target.archive_name);
+    return failure(UpdateFault::ShortWrite, target.archive_name);
 }
 
-// The one place where the codec's statuses become the launcher's codes and
-// texts.
+// The one place where the codec's statuses become the update's faults.
 ExtractOutcome decode_failure(Bz2Status status, bool no_space, const ExtractTarget &target)
 {
     switch (status) {
     case Bz2Status::Ok:
         break;
     case Bz2Status::OutputTooLarge:
-        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED,
+        return failure(UpdateFault::NotTheFile,
                        without_archive_suffix(target.archive_name));
     case Bz2Status::SinkRefused:
         return write_failure(no_space, target);
     case Bz2Status::NotBzip2:
-        return failure(CODE_ARCHIVE_NOT_BZIP2, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(UpdateFault::ArchiveNotBzip2, target.archive_name);
     case Bz2Status::Damaged:
-        return failure(CODE_ARCHIVE_DAMAGED, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(UpdateFault::ArchiveDamaged, target.archive_name);
     case Bz2Status::CutShort:
-        return failure(CODE_ARCHIVE_CUT_SHORT, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(UpdateFault::ArchiveCutShort, target.archive_name);
     case Bz2Status::SourceFailed:
-        return failure(CODE_ARCHIVE_READ_FAILED, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(UpdateFault::ArchiveReadFailed, target.archive_name);
     case Bz2Status::OutOfMemory:
-        return failure(CODE_ARCHIVE_NO_MEMORY, TEXT_EXTRACT_FAILED, target.archive_name);
+        return failure(UpdateFault::ArchiveNoMemory, target.archive_name);
     }
     return {};
 }
@@ -84,7 +82,7 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
     sink.hash_text(); // ends the digest
     if ((!target.expected_hash.isEmpty() || !target.expected_sha256.isEmpty()) &&
         !content_matches(sink.digest_text(), target.expected_hash, target.expected_sha256))
-        return failure(CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED,
+        return failure(UpdateFault::NotTheFile,
                        without_archive_suffix(target.archive_name));
     // A file that replaces another reaches the disk before the rename, so a
     // power cut leaves the old file or the new one, never an empty one. (A
@@ -107,24 +105,23 @@ ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
     OpenFolder::Status status;
     const OpenFolder folder = OpenFolder::open_parent(target.target_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
-        return {CODE_FILES_REFUSED,
-                TEXT_FILES_REFUSED.arg(target.target_path, QStringLiteral("1"))};
+        return {UpdateFault::OutsideFolder, target.target_path, QStringLiteral("1")};
     const QString fresh = ScratchArea::extraction_name(leaf);
     std::unique_ptr<QFile> output = folder.is_open() ? folder.reuse_or_create(fresh) : nullptr;
     if (!output)
-        return failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+        return failure(UpdateFault::CannotWrite, target.archive_name);
     const OpenFolder::EntryInfo existing = folder.entry_info(leaf);
     ExtractOutcome outcome = decode_and_check(decode, *output, target, existing.exists);
-    if (outcome.code == 0) {
+    if (!outcome.failed()) {
         // An existing game file keeps its permissions (an executable stays one).
         if (existing.is_regular)
             output->setPermissions(existing.permissions);
         output->close();
         if (!folder.replace(fresh, leaf))
-            outcome = failure(CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED, target.archive_name);
+            outcome = failure(UpdateFault::CannotWrite, target.archive_name);
     }
     output.reset();
-    if (outcome.code != 0)
+    if (outcome.failed())
         folder.remove_entry(fresh);
     return outcome;
 }
@@ -158,6 +155,6 @@ ExtractOutcome extract_archive(const QString &archive_path, const QString &targe
     const QString archive_name = QFileInfo(archive_path).fileName();
     FileByteSource source(archive_path);
     if (!source.open())
-        return failure(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED, archive_name);
+        return failure(UpdateFault::CannotRead, archive_name);
     return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1, QString()});
 }

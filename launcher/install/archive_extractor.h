@@ -1,19 +1,18 @@
 #pragma once
 
+#include "app/update_failure.h"
+
 #include <QByteArray>
 #include <QString>
 
 class ByteSource;
 
-// Result of decompressing one archive: code 0 and an empty text on success;
-// otherwise 903 (archive unreadable), 902 (target unwritable), 904 (short
-// write), 906 (the result is not the file the manifest names) or a negative
-// libbzip2 error code, with the matching message.
-struct ExtractOutcome
-{
-    int code = 0;
-    QString text;
-};
+// The outcome of decompressing one archive: UpdateFault::None on success;
+// otherwise the target could not be written (CannotWrite, ShortWrite,
+// DiskFull), the result is not the file the manifest names (NotTheFile), the
+// archive does not decode (Archive...), or the target's path leads outside
+// the game folder (OutsideFolder).
+using ExtractOutcome = UpdateFailure;
 
 // What one extraction installs and how the result is checked.
 struct ExtractTarget

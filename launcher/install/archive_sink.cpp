@@ -23,13 +23,6 @@ constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 // on disk and stops it where the file would end.
 constexpr qint64 MEMORY_SPILL_SIZE = 2 * ArchiveSink::MEMORY_FILE_SIZE;
 
-// Errors that say the bytes received are not the file: a continued archive
-// that gives one of them is fetched once more from its first byte.
-bool is_content_error(int code)
-{
-    return code < 0 || code == CODE_FILE_DAMAGED;
-}
-
 } // namespace
 
 ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on)
@@ -57,47 +50,48 @@ void ArchiveSink::keep_in_memory()
 
 QString ArchiveSink::name() const
 {
-    return display_name.isEmpty() ? QFileInfo(file_path).fileName() : display_name;
+    return QFileInfo(file_path).fileName();
 }
 
 // Creates the new file beside the target now, so that a folder that cannot
 // take it fails before any request; the extraction reuses the empty file.
 // The folder is reached as OpenFolder walks it: a link planted on the way
 // since the verification is refused as it would have been then.
-int ArchiveSink::prepare_new_file() const
+UpdateFault ArchiveSink::prepare_new_file() const
 {
     QString leaf;
     OpenFolder::Status status;
     const OpenFolder folder = OpenFolder::open_parent(file_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
-        return CODE_FILES_REFUSED;
+        return UpdateFault::OutsideFolder;
     if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
-        return CODE_OPEN_WRITE_FAILED;
-    return 0;
+        return UpdateFault::CannotWrite;
+    return UpdateFault::None;
 }
 
 // The target's folder must take the new file, checked before any request.
 // The partial archive of an earlier attempt or run is continued when it was
 // fetched from the same address for the same content; anything else starts
 // from nothing, in memory.
-bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_validator,
-                       Failure &failure)
+bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure)
 {
-    const int unwritable = prepare_new_file();
-    if (unwritable == CODE_FILES_REFUSED) {
-        failure = {CODE_FILES_REFUSED, TEXT_FILES_REFUSED.arg(file_path, QStringLiteral("1"))};
+    const UpdateFault unwritable = prepare_new_file();
+    if (unwritable == UpdateFault::OutsideFolder) {
+        failure = {UpdateFault::OutsideFolder, file_path, QStringLiteral("1")};
         return false;
     }
-    if (unwritable != 0 || !ScratchArea::ensure()) {
+    if (unwritable != UpdateFault::None || !ScratchArea::ensure()) {
         ScratchArea::remove_extraction(file_path);
-        failure = {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(name(), 0, QLatin1Char(' '))};
+        failure = {UpdateFault::CannotWrite, name(), QString()};
         return false;
     }
+    qint64 offset = -1;
     ScratchArea::PartialNote note;
     const bool resumable = may_continue && !expected_hash.isEmpty() &&
         ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
         note.url == url;
-    offset = resumable ? safe_file::plain_file_size(archive) : -1;
+    if (resumable)
+        offset = safe_file::plain_file_size(archive);
     std::unique_ptr<QFile> partial;
     if (offset > 0)
         partial = safe_file::open_for_append(archive);
@@ -113,12 +107,12 @@ bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_va
         offset = 0;
         validator.clear();
     }
-    earlier_validator = validator;
+    resume = {offset, validator};
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
         archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size,
                                 expected_sha256});
-    connect(task.get(), &ExtractionTask::ended, this, &TransferSink::satisfied);
+    connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::satisfied);
     follow_archive();
     return true;
 }
@@ -147,19 +141,25 @@ void ArchiveSink::note_partial()
     }
 }
 
-// What a resumption names in If-Range, noted at once, so that a kill during
-// this very attempt still resumes safely.
-void ArchiveSink::body_started(const QByteArray &answer_validator)
+// An answer that begins at 0 sends the whole archive again: what arrived
+// before is dropped. What a resumption names in If-Range is noted as soon as
+// the answer begins, so that a kill during this very attempt still resumes
+// safely.
+bool ArchiveSink::write(qint64 at, const QByteArray &answer_validator, const char *data,
+                        qint64 size, UpdateFailure &failure)
 {
+    if (at == 0 && output.size() > 0 && !restart()) {
+        failure = {UpdateFault::CannotWrite, name(), QString()};
+        return false;
+    }
     validator = answer_validator;
-    note_partial();
-    follow_archive();
-}
-
-void ArchiveSink::appended()
-{
+    if (size > 0 && output.write(data, size) != size) {
+        failure = output.refusal(name(), name() + ARCHIVE_SUFFIX);
+        return false;
+    }
     follow_archive();
     note_partial();
+    return true;
 }
 
 bool ArchiveSink::restart()
@@ -170,12 +170,7 @@ bool ArchiveSink::restart()
     return output.clear();
 }
 
-TransferSink::Failure ArchiveSink::write_failure() const
-{
-    return output.refusal(name(), name() + ARCHIVE_SUFFIX);
-}
-
-TransferSink::Verdict ArchiveSink::finish(Failure &failure)
+TransferSink::Verdict ArchiveSink::finish(UpdateFailure &failure)
 {
     const bool was_continued = continued;
     continued = false;
@@ -185,8 +180,8 @@ TransferSink::Verdict ArchiveSink::finish(Failure &failure)
             task->start_from_memory(output.memory());
         } else if (!task->start(output.size())) {
             ScratchArea::remove_extraction(file_path);
-            failure = {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(name() + ARCHIVE_SUFFIX)};
-            return Verdict::Failed;
+            failure = {UpdateFault::CannotRead, name() + ARCHIVE_SUFFIX, QString()};
+            return Verdict::Done;
         }
     }
     task->finish();
@@ -200,28 +195,29 @@ TransferSink::Verdict ArchiveSink::finish(Failure &failure)
                 Qt::QueuedConnection);
         return Verdict::HandedOn;
     }
-    const ExtractOutcome outcome = task->wait_for_outcome();
-    failure = {outcome.code, outcome.text};
-    return was_continued && is_content_error(outcome.code) ? Verdict::WrongContinued
-                                                           : Verdict::Judged;
+    failure = task->wait_for_outcome();
+    if (was_continued && failure.wrong_content())
+        return Verdict::StartOver;
+    settle();
+    return Verdict::Done;
 }
 
-// The extraction of an archive handed on has ended. A receiver may delete
-// this object: nothing is touched after the emission.
+// The extraction of an archive handed on has ended.
 void ArchiveSink::judge()
 {
-    const ExtractOutcome outcome = task->wait_for_outcome();
-    emit judged(outcome.code, outcome.text);
+    const UpdateFailure failure = task->wait_for_outcome();
+    settle();
+    emit judged(failure);
 }
 
 void ArchiveSink::settle()
 {
     output.close_file();
     ScratchArea::drop_partial(file_path);
-    emit extracted();
+    settled = true;
 }
 
-void ArchiveSink::abandon(Abandon how)
+void ArchiveSink::abort(Abandon how)
 {
     if (task)
         task->stop();

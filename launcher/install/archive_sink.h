@@ -4,6 +4,8 @@
 #include "transfer/download_spool.h"
 #include "transfer/transfer_sink.h"
 
+#include <QObject>
+
 #include <memory>
 
 class ExtractionTask;
@@ -18,11 +20,12 @@ class ExtractionTask;
 // the extraction goes on; judged() then tells the outcome. A continued
 // archive is still checked before the transfer ends, so a wrong one is
 // fetched anew.
-class ArchiveSink : public TransferSink
+class ArchiveSink : public QObject, public TransferSink
 {
     Q_OBJECT
 
 public:
+    // `url`: the archive's address, noted beside a partial archive.
     ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on);
     ~ArchiveSink() override;
 
@@ -30,54 +33,57 @@ public:
     // its size in bytes (< 0 when unknown; extraction stops beyond it).
     // `sha256`, when not "", is the whole digest it must have.
     void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
-    // The name the player's texts give the file; by default its file name.
-    void set_display_name(const QString &name) { display_name = name; }
     // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
     // stays in memory whole, even past the size from which a partial
     // archive is kept for a later run (see ExtractionBacklog).
     void keep_in_memory();
 
-    bool open(bool may_continue, qint64 &offset, QByteArray &validator, Failure &failure) override;
-    QIODevice &device() override { return output; }
-    qint64 size() const override { return output.size(); }
-    void body_started(const QByteArray &validator) override;
-    void appended() override;
-    bool restart() override;
-    Failure write_failure() const override;
-    Verdict finish(Failure &failure) override;
-    void settle() override;
-    void abandon(Abandon how) override;
-    QString name() const override;
+    bool open(bool may_continue, Resume &resume, UpdateFailure &failure) override;
+    bool write(qint64 at, const QByteArray &validator, const char *data, qint64 size,
+               UpdateFailure &failure) override;
+    Verdict finish(UpdateFailure &failure) override;
+    void abort(Abandon how) override;
+
     // Whether an archive handed on lies on disk (else it is in memory).
     bool archive_on_disk() const { return handed_on_disk; }
     // The bytes of an archive handed on that memory holds (0 on disk).
     qint64 archive_in_memory() const { return handed_on_disk ? 0 : handed_on_size; }
+    // Whether the extraction came to its end (the file was judged).
+    bool extraction_over() const { return settled; }
 
     // Files of at most this size may keep their whole archive in memory.
     static constexpr qint64 MEMORY_FILE_SIZE = 1 << 20;
 
 signals:
-    // The extraction is over and its outcome is about to be told.
-    void extracted();
+    // The extraction has ended before the archive is complete: no more bytes
+    // are needed, and finish() tells what happened.
+    void satisfied();
+    // The extraction of an archive handed on has ended: what was wrong
+    // (UpdateFault::None: the file is in place).
+    void judged(const UpdateFailure &failure);
 
 private:
+    QString name() const;
     void follow_archive();
     void note_partial();
     void judge();
-    // Creates the new file beside the target: 0 when it could, else the
-    // code of the error that ends the transfer.
-    int prepare_new_file() const;
+    // Drops everything received: the body comes again from its first byte.
+    bool restart();
+    // The body is judged for good: lets go of the archive.
+    void settle();
+    // Creates the new file beside the target: None when it could.
+    UpdateFault prepare_new_file() const;
 
     const QString url;
     const QString file_path;
     const QString archive;
-    QString display_name;
     QString expected_hash;
     QString expected_sha256;
     qint64 expected_size = -1;
     const bool may_hand_on;
     bool handed_on_disk = false;
     qint64 handed_on_size = 0;
+    bool settled = false;
     DownloadSpool output;
     std::unique_ptr<ExtractionTask> task;
     // The archive continues one of an earlier transfer, not yet judged.

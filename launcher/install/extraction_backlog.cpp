@@ -1,6 +1,6 @@
 #include "install/extraction_backlog.h"
 
-#include "install/file_download.h"
+#include "install/whole_file_download.h"
 
 #include <algorithm>
 
@@ -25,18 +25,18 @@ ExtractionBacklog::~ExtractionBacklog()
     stop_all();
 }
 
-void ExtractionBacklog::adopt(std::unique_ptr<FileDownload> file)
+void ExtractionBacklog::adopt(std::unique_ptr<WholeFileDownload> file)
 {
     files.push_back(std::move(file));
 }
 
-std::unique_ptr<FileDownload> ExtractionBacklog::release(FileDownload *file)
+std::unique_ptr<WholeFileDownload> ExtractionBacklog::release(WholeFileDownload *file)
 {
     const auto it = std::find_if(files.begin(), files.end(),
                                  [file](const auto &held) { return held.get() == file; });
     if (it == files.end())
         return nullptr;
-    std::unique_ptr<FileDownload> released = std::move(*it);
+    std::unique_ptr<WholeFileDownload> released = std::move(*it);
     files.erase(it);
     return released;
 }
@@ -67,7 +67,7 @@ bool ExtractionBacklog::has_memory_room() const
 // had queued reaches anyone.
 void ExtractionBacklog::stop_all()
 {
-    std::vector<std::unique_ptr<FileDownload>> stopped;
+    std::vector<std::unique_ptr<WholeFileDownload>> stopped;
     stopped.swap(files);
     for (auto &file : stopped)
         disconnect(file.get(), nullptr, nullptr, nullptr);

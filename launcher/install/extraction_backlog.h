@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-class FileDownload;
+class WholeFileDownload;
 
 // Files whose archive has arrived whole, still decoding, checking and
 // installing while the next transfers run. Each tells its own outcome (see
@@ -31,9 +31,9 @@ public:
     ~ExtractionBacklog() override; // stops every extraction and waits for them
 
     // Keeps a file whose transfer was handed on until release().
-    void adopt(std::unique_ptr<FileDownload> file);
+    void adopt(std::unique_ptr<WholeFileDownload> file);
     // Gives back a file that has told its outcome (null if not held here).
-    std::unique_ptr<FileDownload> release(FileDownload *file);
+    std::unique_ptr<WholeFileDownload> release(WholeFileDownload *file);
     // Whether another file may be adopted now.
     bool has_room() const;
     // Whether another file may be adopted now with its archive held in memory.
@@ -44,5 +44,5 @@ public:
     void stop_all();
 
 private:
-    std::vector<std::unique_ptr<FileDownload>> files;
+    std::vector<std::unique_ptr<WholeFileDownload>> files;
 };

@@ -1,6 +1,5 @@
 #include "install/extraction_task.h"
 
-#include "app/constants.h"
 #include "install/growing_file_source.h"
 
 #include <QEventLoop>
@@ -92,7 +91,7 @@ void ExtractionTask::stop()
 ExtractOutcome ExtractionTask::wait_for_outcome()
 {
     if (!running)
-        return {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED};
+        return {UpdateFault::CannotRead, QString(), QString()};
     if (!delivered) {
         QEventLoop loop;
         connect(this, &ExtractionTask::ended, &loop, &QEventLoop::quit);

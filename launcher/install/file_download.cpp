@@ -1,70 +1,37 @@
 #include "install/file_download.h"
 
-#include "install/archive_sink.h"
-#include "transfer/file_sink.h"
+#include <QFileInfo>
 
-namespace {
-
-std::unique_ptr<TransferSink> make_sink(const QString &url, const QString &file_path,
-                                        bool compressed, bool may_hand_on)
+FileDownload::FileDownload(const QString &file_path, const QString &name)
+    : file_name(QFileInfo(file_path).fileName()), name(name.isEmpty() ? file_name : name)
 {
-    if (compressed)
-        return std::make_unique<ArchiveSink>(url, file_path, may_hand_on);
-    return std::make_unique<FileSink>(file_path);
-}
-
-} // namespace
-
-FileDownload::FileDownload(const TransferRequest &request, const QString &file_path,
-                           bool compressed, bool may_hand_on, RequestPrefetcher *prefetcher)
-    : FileDownload(make_sink(request.url.toString(), file_path, compressed, may_hand_on), request,
-                   prefetcher)
-{
-}
-
-// The sink is made before the Downloader that writes into it, and lives as
-// long as this object.
-FileDownload::FileDownload(std::unique_ptr<TransferSink> made, const TransferRequest &request,
-                           RequestPrefetcher *prefetcher)
-    : Downloader(request, *made, prefetcher)
-    , sink(std::move(made))
-    , archive(qobject_cast<ArchiveSink *>(sink.get()))
-    , plain(qobject_cast<FileSink *>(sink.get()))
-{
-    if (archive)
-        connect(archive, &ArchiveSink::extracted, this, &FileDownload::extract_finished);
 }
 
 FileDownload::~FileDownload() = default;
 
-void FileDownload::set_expected(const QString &hash, qint64 size, const QString &sha256)
+void FileDownload::fetch_into(const TransferRequest &request, TransferSink &sink,
+                              RequestPrefetcher *prefetcher)
 {
-    if (archive)
-        archive->set_expected(hash, size, sha256);
-    if (request().cache_key.isEmpty())
-        request().cache_key = hash;
+    downloader = std::make_unique<Downloader>(request, sink, prefetcher);
 }
 
-void FileDownload::keep_archive_in_memory()
+bool FileDownload::download()
 {
-    if (archive)
-        archive->keep_in_memory();
+    UpdateFailure failure;
+    const Downloader::Ending ending = downloader->download(failure);
+    if (ending == Downloader::Ending::Done)
+        report(failure);
+    return ending == Downloader::Ending::HandedOn;
 }
 
-qint64 FileDownload::archive_in_memory() const
+// Queued on this object: the emission comes from the event loop, with
+// nothing of this object on the stack, and is dropped if it is deleted first.
+void FileDownload::report(UpdateFailure failure)
 {
-    return archive ? archive->archive_in_memory() : 0;
-}
-
-bool FileDownload::archive_on_disk() const
-{
-    return archive && archive->archive_on_disk();
-}
-
-void FileDownload::set_display_name(const QString &name)
-{
-    if (archive)
-        archive->set_display_name(name);
-    else
-        plain->set_display_name(name);
+    // What the transfer or the sink tell of the file name it as the player
+    // knows it (a patch lands under a scratch name).
+    if (failure.fault == UpdateFault::TransferFailed || failure.subject == file_name)
+        failure.subject = name;
+    QMetaObject::invokeMethod(
+        this, [this, failure] { emit ended(failure); }, Qt::QueuedConnection);
 }

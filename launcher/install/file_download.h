@@ -1,56 +1,51 @@
 #pragma once
 
+#include "app/update_failure.h"
 #include "transfer/downloader.h"
+
+#include <QObject>
+#include <QString>
 
 #include <memory>
 
-class ArchiveSink;
-class FileSink;
+class RequestPrefetcher;
+class TransferSink;
 
-// One file fetched and put in place: a Downloader writing into the sink for
-// it. A compressed file arrives as its archive and is extracted while it
-// arrives into a new file that replaces file_path only once its hash text
-// matched (ArchiveSink); an uncompressed one is saved as file_path as it
-// arrives (FileSink).
-class FileDownload : public Downloader
+// One file of the update fetched into the sink for it (WholeFileDownload,
+// PatchDownload). Its outcome is told once, by ended(), delivered queued:
+// the receiver may delete the object.
+class FileDownload : public QObject
 {
     Q_OBJECT
 
 public:
-    // `may_hand_on`: the transfer of a compressed file may end once its
-    // archive is complete (handed_on), the extraction going on; this object
-    // then tells the file's outcome when it has ended (see Downloader and
-    // ArchiveSink). `prefetcher`: see Downloader.
-    FileDownload(const TransferRequest &request, const QString &file_path, bool compressed,
-                 bool may_hand_on = false, RequestPrefetcher *prefetcher = nullptr);
     ~FileDownload() override;
 
-    // What the extracted file must be: its hash text ("" checks nothing) and
-    // its size in bytes (< 0 when unknown; extraction stops beyond it). The
-    // hash is also the key of a fetch past caches, unless the request names
-    // one. Compressed files only.
-    // `sha256`, when not "", is the whole digest the file must have.
-    void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
-    // The name the player's texts give the file (a patch step names the game
-    // file, not its patch); by default the file name of file_path.
-    void set_display_name(const QString &name);
-    // Before download(): the archive stays in memory whole (ArchiveSink).
-    // Compressed files only.
-    void keep_archive_in_memory();
-    // Whether the archive of a transfer handed on lies on disk (else in memory).
-    bool archive_on_disk() const;
-    // The bytes of the archive of a transfer handed on held in memory.
-    qint64 archive_in_memory() const;
+    // Runs the transfer on the calling thread (Downloader::download). True
+    // when the file was handed on: its extraction goes on, and ended()
+    // follows once it is over. Otherwise ended() follows, unless the
+    // transfer was cancelled.
+    bool download();
+    void cancel() { downloader->cancel(); }
+    // The transfer: what it asks for, its pauses, its progress and retries.
+    Downloader &transfer() { return *downloader; }
 
 signals:
-    // A compressed file's extraction is over; its outcome follows.
-    void extract_finished();
+    // What went wrong (UpdateFault::None: the file is in place).
+    void ended(const UpdateFailure &failure);
+
+protected:
+    // The file lands at file_path; `name` is the file's name in the
+    // player's texts ("": the file name of file_path).
+    FileDownload(const QString &file_path, const QString &name);
+    // Before download(): the transfer into `sink`, which lives as long as this.
+    void fetch_into(const TransferRequest &request, TransferSink &sink,
+                    RequestPrefetcher *prefetcher);
+    // Tells the outcome, queued.
+    void report(UpdateFailure failure);
 
 private:
-    FileDownload(std::unique_ptr<TransferSink> sink, const TransferRequest &request,
-                 RequestPrefetcher *prefetcher);
-
-    std::unique_ptr<TransferSink> sink;
-    ArchiveSink *archive = nullptr;
-    FileSink *plain = nullptr;
+    const QString file_name;
+    const QString name;
+    std::unique_ptr<Downloader> downloader;
 };

@@ -1,6 +1,5 @@
 #include "transfer/download_spool.h"
 
-#include "app/constants.h"
 #include "files/free_space.h"
 #include "files/safe_file.h"
 
@@ -32,13 +31,13 @@ void DownloadSpool::close_file()
     file.reset();
 }
 
-TransferSink::Failure DownloadSpool::refusal(const QString &name, const QString &written_name) const
+UpdateFailure DownloadSpool::refusal(const QString &name, const QString &written_name) const
 {
     if (no_space)
-        return {CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING.arg(name)};
+        return {UpdateFault::DiskFull, name, QString()};
     if (failed_create)
-        return {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(name, 0, QLatin1Char(' '))};
-    return {CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED.arg(written_name)};
+        return {UpdateFault::CannotWrite, name, QString()};
+    return {UpdateFault::ShortWrite, written_name, QString()};
 }
 
 qint64 DownloadSpool::size() const

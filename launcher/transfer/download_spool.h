@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/transfer_sink.h"
+#include "app/update_failure.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -31,11 +31,11 @@ public:
     bool on_disk() const { return file != nullptr; }
     // The bytes received, while they are in memory.
     const QByteArray &memory() const { return buffer; }
-    // Why a write failed, as the transfer's error: the file could not be
-    // created when the body outgrew memory, the disk is full, or a write
-    // stopped short. `name` is the file's name for the player, `written_name`
-    // that of what was being written.
-    TransferSink::Failure refusal(const QString &name, const QString &written_name) const;
+    // Why a write failed: the disk is full, the file could not be created
+    // when the body outgrew memory, or a write stopped short. `name` is the
+    // file's name for the player, `written_name` that of what was being
+    // written.
+    UpdateFailure refusal(const QString &name, const QString &written_name) const;
     // Drops everything received; a file on disk is emptied, not replaced.
     bool clear();
     // Lets go of the file (closing it) so that it can be removed or reread.

@@ -2,6 +2,7 @@
 
 #include "app/network_access.h"
 #include "transfer/request_prefetcher.h"
+#include "transfer/sink_device.h"
 #include "transfer/transfer_attempt.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 
 namespace {
 
@@ -78,7 +78,6 @@ Downloader::Downloader(const TransferRequest &request, TransferSink &sink,
                        RequestPrefetcher *prefetcher)
     : asked(request), sink(sink), prefetcher(prefetcher)
 {
-    connect(&sink, &TransferSink::judged, this, &Downloader::judged_later);
 }
 
 Downloader::~Downloader() = default;
@@ -92,85 +91,48 @@ void Downloader::cancel()
         pause_loop->quit();
 }
 
+void Downloader::end_attempt()
+{
+    if (!attempt)
+        return;
+    sink_satisfied = true;
+    attempt->abort();
+}
+
 // Transfers into the sink until it has judged a whole body. A body continued
 // from an earlier transfer that turns out wrong is fetched once more from its
-// first byte; a whole one that is not the file is fetched again past caches
-// (refetch_level). Only locals are touched after the final emission: a
-// receiver may delete this.
-void Downloader::download()
+// first byte.
+Downloader::Ending Downloader::download(UpdateFailure &failure)
 {
-    qint64 offset = 0;
-    Failure failure;
-    if (!sink.open(asked.cache_bypass == 0, offset, asked.validator, failure)) {
-        emit download_error(failure.code, failure.text);
-        return;
-    }
+    failure = {};
+    TransferSink::Resume resume;
+    if (!sink.open(asked.cache_bypass == 0, resume, failure))
+        return Ending::Done;
+    SinkDevice device(sink, resume.offset, resume.validator);
     for (;;) {
-        const Ending ending = transfer(failure);
-        if (ending == Ending::Cancelled) {
-            sink.abandon(TransferSink::Abandon::Cancelled);
-            return;
+        const Attempts ending = transfer(device, failure);
+        if (ending == Attempts::Cancelled) {
+            sink.abort(TransferSink::Abandon::Cancelled);
+            return Ending::Cancelled;
         }
-        if (ending == Ending::Failed) {
+        if (ending == Attempts::Failed) {
             // A transfer that may continue later keeps what arrived.
-            const bool resumable = failure.code == CODE_DOWNLOAD_FAILED && sink.size() > 0;
-            sink.abandon(resumable ? TransferSink::Abandon::Resumable
-                                   : TransferSink::Abandon::Failed);
-            emit download_error(failure.code, failure.text);
-            return;
+            const bool resumable =
+                failure.fault == UpdateFault::TransferFailed && device.held() > 0;
+            sink.abort(resumable ? TransferSink::Abandon::Resumable
+                                 : TransferSink::Abandon::Failed);
+            return Ending::Done;
         }
         const TransferSink::Verdict verdict = sink.finish(failure);
-        if (verdict == TransferSink::Verdict::Failed) {
-            emit download_error(failure.code, failure.text);
-            return;
-        }
-        if (verdict == TransferSink::Verdict::HandedOn) {
-            emit handed_on();
-            return;
-        }
+        if (verdict == TransferSink::Verdict::HandedOn)
+            return Ending::HandedOn;
         if (cancelled)
-            return;
-        if (verdict == TransferSink::Verdict::WrongContinued && sink.restart()) {
-            asked.validator.clear();
-            continue;
-        }
-        const int level = refetch_level(failure);
-        if (level > 0 && sink.restart()) {
-            asked.cache_bypass = level;
-            asked.validator.clear();
-            continue;
-        }
-        sink.settle();
-        report(failure);
-        return;
+            return Ending::Cancelled;
+        if (verdict == TransferSink::Verdict::Done)
+            return Ending::Done;
+        device.start_over();
+        failure = {};
     }
-}
-
-// The sink judged a body handed on, after the transfer: the file's outcome.
-// Fetching it again is a transfer of its own, which the owner starts when
-// its turn comes.
-void Downloader::judged_later(int code, const QString &text)
-{
-    const Failure failure {code, text};
-    const int level = refetch_level(failure);
-    sink.settle();
-    if (level > 0)
-        emit fetch_again(level);
-    else
-        report(failure);
-}
-
-int Downloader::refetch_level(const Failure &failure) const
-{
-    return failure.code == CODE_FILE_DAMAGED ? asked.next_cache_bypass() : 0;
-}
-
-void Downloader::report(const Failure &failure)
-{
-    if (failure.code != 0)
-        emit download_error(failure.code, failure.text);
-    else
-        emit download_finished();
 }
 
 // Runs attempts until one completes, a failure is final, or the retries are
@@ -183,14 +145,14 @@ void Downloader::report(const Failure &failure)
 // slow or silent has made none for a whole span. So a body sent at a byte a
 // second ends after two slow attempts, while a transfer that was going well
 // when its connection dropped gets the whole minute of pauses.
-Downloader::Ending Downloader::transfer(Failure &failure)
+Downloader::Attempts Downloader::transfer(SinkDevice &device, UpdateFailure &failure)
 {
     QNetworkAccessManager &manager =
         network_manager ? *network_manager : network_access::thread_manager();
     const QUrl address = asked.address();
     const int transfer_timeout_ms = asked.timeout_ms;
     const int attempts = retry_delays_ms.size() + 1;
-    bool sink_satisfied = false;
+    sink_satisfied = false;
     QElapsedTimer since_progress;
     since_progress.start();
     // The network layer's timers may strike a little early (up to 5 %).
@@ -204,30 +166,19 @@ Downloader::Ending Downloader::transfer(Failure &failure)
         const int asked_wait_ms = prefetcher ? prefetcher->wait_ms() : 0;
         if (asked_wait_ms > 0 &&
             !pause(TEXT_RETRY_SERVER_BUSY, asked_wait_ms, number, attempts))
-            return Ending::Cancelled;
+            return Attempts::Cancelled;
         TransferRequest sending = asked;
-        sending.offset = sink.size();
+        sending.offset = device.held();
+        sending.validator = device.validator();
         TransferAttempt current(manager, sending);
         attempt = &current;
-        connect(&current, &TransferAttempt::body_start, this, [&](qint64 start) {
-            // The server sends the whole file again: start over cleanly.
-            if (start == 0 && sink.size() > 0)
-                sink.restart();
-            // What a resumption names in If-Range.
-            if (start == 0 || !current.validator().isEmpty())
-                asked.validator = current.validator();
-            sink.body_started(asked.validator);
-        });
-        connect(&current, &TransferAttempt::written, &sink, &TransferSink::appended);
+        // The server may send the whole file again: the sink starts over.
+        connect(&current, &TransferAttempt::body_start, this,
+                [&](qint64 start) { device.begin(start, current.validator()); });
         connect(&current, &TransferAttempt::received, this, &Downloader::download_progress);
         connect(&current, &TransferAttempt::advanced, this, [&] { since_progress.restart(); });
-        const QMetaObject::Connection early =
-            connect(&sink, &TransferSink::satisfied, &current, [&] {
-                sink_satisfied = true;
-                current.abort();
-            });
         std::unique_ptr<QNetworkReply> sent;
-        if (prefetcher && asked.cache_bypass == 0 && number == 1 && sink.size() == 0)
+        if (prefetcher && asked.cache_bypass == 0 && number == 1 && device.held() == 0)
             sent = prefetcher->take(address);
         // A reply that finished before it was taken has told its pace already.
         const bool judged_ahead = sent && sent->isFinished();
@@ -258,14 +209,11 @@ Downloader::Ending Downloader::transfer(Failure &failure)
                 lost_check.start(RequestPrefetcher::LOST_AFTER_MS / 4);
             }
         }
-        const TransferAttempt::Result result = sent
-            ? current.run_sent(sink.device(), std::move(sent))
-            : current.run(sink.device());
-        disconnect(early);
+        const TransferAttempt::Result result =
+            sent ? current.run_sent(device, std::move(sent)) : current.run(device);
         disconnect(refusals);
         lost_check.stop();
         attempt = nullptr;
-        sink.appended();
         last = result;
         using Outcome = TransferAttempt::Outcome;
         if (prefetcher && result.outcome == Outcome::Resend &&
@@ -281,19 +229,22 @@ Downloader::Ending Downloader::transfer(Failure &failure)
 
         switch (result.outcome) {
         case Outcome::Complete:
-            return Ending::Done;
+            if (device.refusal().failed()) {
+                failure = device.refusal();
+                return Attempts::Failed;
+            }
+            return Attempts::Complete;
         case Outcome::Aborted:
             // The sink needs no more: its verdict tells what happened.
-            return cancelled ? Ending::Cancelled : Ending::Done;
+            return cancelled ? Attempts::Cancelled : Attempts::Complete;
         case Outcome::WriteFailed:
-            failure = sink.write_failure();
-            return Ending::Failed;
+            failure = device.refusal();
+            return Attempts::Failed;
         case Outcome::Fatal:
-            failure = final_failure(last);
-            return Ending::Failed;
+            failure = {UpdateFault::TransferFailed, QString(), failure_cause(last)};
+            return Attempts::Failed;
         case Outcome::Restart:
-            sink.restart();
-            asked.validator.clear();
+            device.start_over();
             break;
         case Outcome::Resend:
             if (++resends <= RESENDS_PER_ATTEMPT) {
@@ -302,35 +253,27 @@ Downloader::Ending Downloader::transfer(Failure &failure)
             }
             resends = 0;
             if (number < attempts && !pause(reason_text(result), -1, number + 1, attempts))
-                return Ending::Cancelled;
+                return Attempts::Cancelled;
             break;
         case Outcome::Busy:
             // The server is up and asks for patience: no progress limit, the
             // pause it named (or the usual one).
             if (number < attempts &&
                 !pause(TEXT_RETRY_SERVER_BUSY, result.retry_after_ms, number + 1, attempts))
-                return Ending::Cancelled;
+                return Attempts::Cancelled;
             break;
         case Outcome::Retry:
             if (since_progress.elapsed() >= progress_limit)
                 number = attempts; // no progress for too long: this was the last
             else if (number < attempts && !pause(reason_text(result), -1, number + 1, attempts))
-                return Ending::Cancelled;
+                return Attempts::Cancelled;
             break;
         }
         if (sink_satisfied)
-            return Ending::Done;
+            return Attempts::Complete;
     }
-    failure = final_failure(last);
-    return cancelled ? Ending::Cancelled : Ending::Failed;
-}
-
-Downloader::Failure Downloader::final_failure(const TransferAttempt::Result &last) const
-{
-    const QString text = TEXT_DOWNLOAD_FAILED.arg(sink.name());
-    const QString cause = failure_cause(last);
-    // One arg() call: a name holding "%1" stays as it is.
-    return {CODE_DOWNLOAD_FAILED, cause.isEmpty() ? text : TEXT_FAILED_BECAUSE.arg(text, cause)};
+    failure = {UpdateFault::TransferFailed, QString(), failure_cause(last)};
+    return cancelled ? Attempts::Cancelled : Attempts::Failed;
 }
 
 // Waits before the next attempt without blocking the thread's events:

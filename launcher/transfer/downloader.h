@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "app/update_failure.h"
 #include "transfer/transfer_attempt.h"
 #include "transfer/transfer_request.h"
 #include "transfer/transfer_sink.h"
@@ -16,13 +17,14 @@ class QEventLoop;
 class QNetworkAccessManager;
 class RequestPrefetcher;
 
-// Fetches one body with HTTPS GETs of the request's address into a sink, which decides
-// what the body becomes and judges it once it is whole. Failed transfers are
-// resumed where they stopped and retried after growing pauses; a sink may
-// continue a body of an earlier run. A whole body that the sink finds is not
-// the file is fetched again past caches: at once when the sink judged it
-// before the transfer ended, else by a new transfer at the level fetch_again
-// names. The outcome is told only by signals; one object serves one transfer.
+class SinkDevice;
+
+// Fetches one body with HTTPS GETs of the request's address into a sink,
+// which decides what the body becomes and judges it once it is whole. Failed
+// transfers are resumed where they stopped and retried after growing pauses;
+// a sink may continue a body of an earlier run, and one that turns out wrong
+// comes again from its first byte. Whether a body that is not the file is
+// fetched again past caches is the caller's decision (TransferRequest).
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -35,11 +37,16 @@ public:
                RequestPrefetcher *prefetcher = nullptr);
     ~Downloader() override;
 
+    // How a transfer ended.
+    enum class Ending {
+        Done, // the sink judged the body, or the transfer failed: the failure tells
+        HandedOn, // the body is complete and the sink's owner judges it later
+        Cancelled // stopped by cancel(): the target stays as it was
+    };
     // Runs the whole transfer (and what the sink does with the body) on the
     // calling thread, spinning local event loops, and returns when it is
-    // over. After the final signal the object may already be deleted by a
-    // receiver.
-    void download();
+    // over. `failure`: what went wrong (UpdateFault::None for nothing).
+    Ending download(UpdateFailure &failure);
 
     // What is asked for: the inactivity limit of each request (a server
     // that sends nothing for this long ends the attempt, and so does one
@@ -55,40 +62,23 @@ public:
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
     // Stops the transfer as soon as possible; download() then returns
-    // without any further signal and the target stays as it was.
+    // Cancelled.
     void cancel();
+    // The sink needs no more bytes (its reader has ended early): the attempt
+    // under way stops, and the sink's verdict tells what happened.
+    void end_attempt();
 
 signals:
-    // After any progress, exactly one of download_finished (the sink took
-    // the body and found it good), download_error, or handed_on (the body is
-    // complete and the sink judges it later); none when cancelled. After
-    // handed_on, once the sink has judged: download_finished, download_error,
-    // or fetch_again (the body is not the file: a new transfer is to fetch
-    // it past caches at `level`, from its first byte).
-    void download_error(int error_code, const QString &what);
     void download_progress(qint64 bytes_read, qint64 bytes_total);
-    void download_finished();
-    void handed_on();
-    void fetch_again(int level);
     // Told before each pause: why the attempt failed, the pause in seconds,
     // the number of the coming attempt and of attempts in all.
     void retrying(const QString &reason, int seconds, int attempt, int attempts);
 
 private:
-    enum class Ending { Done, Failed, Cancelled };
-    using Failure = TransferSink::Failure;
+    enum class Attempts { Complete, Failed, Cancelled };
 
-    Ending transfer(Failure &failure);
+    Attempts transfer(SinkDevice &device, UpdateFailure &failure);
     bool pause(const QString &reason, int delay_ms, int attempt, int attempts);
-    // 905, saying why the last attempt failed.
-    Failure final_failure(const TransferAttempt::Result &last) const;
-    // The level at which a body judged with `failure` is fetched again past
-    // caches: a whole body that is not the file, while a level is left; else 0.
-    int refetch_level(const Failure &failure) const;
-    // The sink's later verdict on a body handed on.
-    void judged_later(int code, const QString &text);
-    // Tells a final verdict: download_finished, or download_error.
-    void report(const Failure &failure);
 
     TransferRequest asked;
     TransferSink &sink;
@@ -100,4 +90,5 @@ private:
     TransferAttempt *attempt = nullptr;
     QEventLoop *pause_loop = nullptr;
     bool cancelled = false;
+    bool sink_satisfied = false;
 };

@@ -1,44 +1,51 @@
 #include "transfer/file_sink.h"
 
-#include "app/constants.h"
 #include "files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-FileSink::FileSink(const QString &path) : path(path), output(path, -1) { }
-
-QString FileSink::name() const
+FileSink::FileSink(const QString &path)
+    : path(path), name(QFileInfo(path).fileName()), output(path, -1)
 {
-    return display_name.isEmpty() ? QFileInfo(path).fileName() : display_name;
 }
 
-bool FileSink::open(bool, qint64 &offset, QByteArray &validator, Failure &failure)
+// Always from the first byte: a file that is not an archive is never continued.
+bool FileSink::open(bool, Resume &resume, UpdateFailure &failure)
 {
-    offset = 0;
-    validator.clear();
+    resume = {};
     std::unique_ptr<QFile> file = safe_file::create_new(path);
     if (!file) {
-        failure = {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(name(), 0, QLatin1Char(' '))};
+        failure = {UpdateFault::CannotWrite, name, QString()};
         return false;
     }
     output.adopt(std::move(file));
     return true;
 }
 
-TransferSink::Failure FileSink::write_failure() const
+// An answer that begins at 0 sends the whole file again: the file is emptied.
+bool FileSink::write(qint64 at, const QByteArray &, const char *data, qint64 size,
+                     UpdateFailure &failure)
 {
-    return output.refusal(name(), name());
+    if (at == 0 && output.size() > 0 && !output.clear()) {
+        failure = {UpdateFault::CannotWrite, name, QString()};
+        return false;
+    }
+    if (size > 0 && output.write(data, size) != size) {
+        failure = output.refusal(name, name);
+        return false;
+    }
+    return true;
 }
 
-TransferSink::Verdict FileSink::finish(Failure &failure)
+TransferSink::Verdict FileSink::finish(UpdateFailure &failure)
 {
     output.close_file();
     failure = {};
-    return Verdict::Judged;
+    return Verdict::Done;
 }
 
-void FileSink::abandon(Abandon how)
+void FileSink::abort(Abandon how)
 {
     output.close_file();
     if (how != Abandon::Cancelled)

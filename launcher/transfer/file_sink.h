@@ -8,28 +8,17 @@
 // transfer removes it, a cancelled one leaves it for the caller.
 class FileSink : public TransferSink
 {
-    Q_OBJECT
-
 public:
     explicit FileSink(const QString &path);
 
-    // The name the player's texts give the file; by default its file name.
-    void set_display_name(const QString &name) { display_name = name; }
-
-    bool open(bool may_continue, qint64 &offset, QByteArray &validator, Failure &failure) override;
-    QIODevice &device() override { return output; }
-    qint64 size() const override { return output.size(); }
-    void body_started(const QByteArray &) override { }
-    void appended() override { }
-    bool restart() override { return output.clear(); }
-    Failure write_failure() const override;
-    Verdict finish(Failure &failure) override;
-    void settle() override { }
-    void abandon(Abandon how) override;
-    QString name() const override;
+    bool open(bool may_continue, Resume &resume, UpdateFailure &failure) override;
+    bool write(qint64 at, const QByteArray &validator, const char *data, qint64 size,
+               UpdateFailure &failure) override;
+    Verdict finish(UpdateFailure &failure) override;
+    void abort(Abandon how) override;
 
 private:
     const QString path;
-    QString display_name;
+    const QString name;
     DownloadSpool output;
 };

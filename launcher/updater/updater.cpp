@@ -38,6 +38,7 @@ void Updater::delete_downloader()
     if (!downloader)
         return;
     disconnect(downloader, nullptr, this, nullptr);
+    disconnect(&downloader->transfer(), nullptr, this, nullptr);
     disk_budget.release(downloader);
     delete downloader;
     downloader = nullptr;

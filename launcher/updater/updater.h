@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "app/update_failure.h"
 #include "updater/disk_budget.h"
 #include "updater/disk_need.h"
 #include "updater/file_record.h"
@@ -17,6 +18,7 @@
 #include <QVector>
 
 class FileDownload;
+class WholeFileDownload;
 class ExtractionBacklog;
 class RequestPrefetcher;
 
@@ -116,7 +118,7 @@ signals:
     void update_finished(bool success);
 
 private slots:
-    void handle_download_error(int error_code, const QString &what);
+    void handle_download_error(const UpdateFailure &failure);
     void download_progress(qint64 bytes_read, qint64 bytes_total);
     void download_finished();
 
@@ -147,21 +149,25 @@ private:
     // Sends the requests of the next few small whole files ahead.
     void prefetch_ahead();
     // The step's transfer ended with its file still extracting: the
-    // FileDownload goes to the backlog and tells the file's outcome from
-    // there (extraction_ended); the next step may start.
-    void hand_on();
+    // file goes to the backlog and tells its outcome from there
+    // (extraction_ended); the next step may start.
+    void hand_on(WholeFileDownload *file);
+    // The step's file has told its outcome (see step_ended in the source).
+    void step_ended(const UpdateFailure &failure);
     // A file of an earlier step has told its outcome from the backlog: an
-    // error ends the run; a file to fetch again past caches (refetch_level
-    // above 0) gets one more step, as `record` was planned, at that level.
-    void extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
-                          const QString &what, int refetch_level);
+    // error ends the run; a whole archive that is not the file gets one more
+    // step, as `record` was planned, fetched further past caches while a
+    // level is left.
+    void extraction_ended(WholeFileDownload *file, const FileRecord &record,
+                          const UpdateFailure &failure);
     // The file of `record` is planned once more, fetched past caches at
     // `level`, as the next step.
     void refetch_whole(const FileRecord &record, int level);
     // Ends the run: no further step starts and no signal follows.
     void halt();
-    // Ends the run with one error, then update_finished(false).
-    void end_with_error(int error_code, const QString &what);
+    // Ends the run with one error (in the player's code and text), then
+    // update_finished(false).
+    void end_with_error(const UpdateFailure &failure);
     // A failed patch: the file is fetched whole instead, at the back of the plan.
     void download_whole_instead();
     // What running the patch program came to. NotStarted: the program could

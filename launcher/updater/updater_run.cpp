@@ -6,9 +6,11 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
+#include "app/player_error.h"
 #include "install/archive_sink.h"
 #include "install/extraction_backlog.h"
-#include "install/file_download.h"
+#include "install/patch_download.h"
+#include "install/whole_file_download.h"
 #include "patch_result.h"
 #include "platform/program_start.h"
 #include "transfer/request_prefetcher.h"
@@ -170,10 +172,9 @@ bool Updater::enough_disk_space()
         if (it.value() == 0 || available < 0)
             continue;
         if (it.value() > available) {
-            end_with_error(CODE_NO_DISK_SPACE,
-                           TEXT_NO_DISK_SPACE.arg(
-                               QString::number(qint64(std::ceil(double(it.value()) / MIB))),
-                               QString::number(qint64(std::floor(double(available) / MIB)))));
+            end_with_error({UpdateFault::NoDiskSpace,
+                            QString::number(qint64(std::ceil(double(it.value()) / MIB))),
+                            QString::number(qint64(std::floor(double(available) / MIB)))});
             return false;
         }
         room.insert(it.key(), available - growth.value(it.key()));
@@ -210,16 +211,15 @@ void Updater::finish_run()
         emit update_finished(true);
         return;
     }
-    // One arg() call: a name holding "%1" stays as it is.
-    end_with_error(
-        CODE_FILES_REFUSED,
-        TEXT_FILES_REFUSED.arg(refused_files.first(), QString::number(refused_files.size())));
+    end_with_error({UpdateFault::OutsideFolder, refused_files.first(),
+                    QString::number(refused_files.size())});
 }
 
-void Updater::end_with_error(int error_code, const QString &what)
+void Updater::end_with_error(const UpdateFailure &failure)
 {
     halt();
-    emit download_error(error_code, what);
+    const PlayerError error = player_error(failure);
+    emit download_error(error.code, error.text);
     emit update_finished(false);
 }
 
@@ -237,57 +237,67 @@ void Updater::download_whole_instead()
 }
 
 // Starts the step at the front of `record`: its first patch, or the whole
-// file when no patch is left. The transfer runs on this thread and reports
-// through the three slots, or hands its file on to the backlog (hand_on).
+// file when no patch is left. The transfer runs on this thread and tells its
+// outcome (step_ended), or hands its file on to the backlog (hand_on).
 void Updater::start_next_download(const FileRecord &record, bool in_memory)
 {
-    QString local_path;
-    QString display_name;
-    bool compressed = false;
+    const TransferRequest request = step_request(record, network_timeout_ms);
+    FileDownload *transfer = nullptr;
+    WholeFileDownload *whole = nullptr;
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
-        local_path = ScratchArea::patch_path(step.patch_name);
         current_file_name = step.patch_name;
-        display_name = QFileInfo(record.name).fileName();
         ScratchArea::ensure();
+        transfer = new PatchDownload(request, ScratchArea::patch_path(step.patch_name),
+                                     QFileInfo(record.name).fileName());
     } else {
-        local_path = record.name;
         current_file_name = record.name;
-        compressed = true;
-    }
-
-    const TransferRequest request = step_request(record, network_timeout_ms);
-    FileDownload *transfer = compressed
-        ? new FileDownload(request, local_path, true, true, prefetcher)
-        : new FileDownload(request, local_path, false);
-    transfer->set_retry_delays(retry_delays_ms);
-    if (!display_name.isEmpty())
-        transfer->set_display_name(display_name);
-    if (compressed) {
+        whole = new WholeFileDownload(request, record.name, true, prefetcher);
+        transfer = whole;
         current_in_memory = in_memory;
         disk_budget.hold(transfer, step_peak(record, in_memory));
-        transfer->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
+        whole->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
-            transfer->keep_archive_in_memory();
+            whole->keep_archive_in_memory();
         prefetch_ahead();
     }
-    connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
+    transfer->transfer().set_retry_delays(retry_delays_ms);
+    connect(&transfer->transfer(), &Downloader::retrying, this, &Updater::report_retry);
     downloader = transfer;
     last_bytes_read = 0;
     last_bytes_total = -1;
-    connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
-    connect(transfer, &Downloader::handed_on, this, &Updater::hand_on);
-    connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
-    connect(transfer, &Downloader::download_progress, this,
+    connect(transfer, &FileDownload::ended, this, &Updater::step_ended);
+    connect(&transfer->transfer(), &Downloader::download_progress, this,
             qOverload<qint64, qint64>(&Updater::download_progress));
     download_timer.start();
-    // `record` and `downloader` may be gone once this returns: the slots
-    // consume the queue and delete the transfer. A cancelled transfer (the
-    // run was ended by an earlier file's extraction) ends without a signal
-    // and is deleted here.
-    transfer->download();
-    if (!running && downloader == transfer)
+    // The outcome comes queued. A cancelled transfer (the run was ended by
+    // an earlier file's extraction) ends without one and is deleted here.
+    if (transfer->download())
+        hand_on(whole);
+    else if (!running && downloader == transfer)
         delete_downloader();
+}
+
+// The step's file told its outcome. A whole archive that arrived whole and
+// is not the file is fetched again at once, further past caches, while a
+// level is left: a cache may hold an archive of an earlier release.
+void Updater::step_ended(const UpdateFailure &failure)
+{
+    if (!failure.failed()) {
+        download_finished();
+        return;
+    }
+    if (failure.fault == UpdateFault::NotTheFile && !file_queue.isEmpty() &&
+        file_queue.head().patch_chain.isEmpty()) {
+        const int level = step_request(file_queue.head(), network_timeout_ms).next_cache_bypass();
+        if (level > 0) {
+            delete_downloader();
+            file_queue.head().cache_bypass = level;
+            start_next_download(file_queue.head(), current_in_memory);
+            return;
+        }
+    }
+    handle_download_error(failure);
 }
 
 void Updater::schedule_next_download()
@@ -353,34 +363,32 @@ void Updater::prefetch_ahead()
 
 // From here on the file's signals tell its outcome, not the step's; its
 // step is over as if finished (the record leaves the plan).
-void Updater::hand_on()
+void Updater::hand_on(WholeFileDownload *file)
 {
-    FileDownload *const file = downloader;
     const FileRecord record = file_queue.head();
     disconnect(file, nullptr, this, nullptr);
+    disconnect(&file->transfer(), nullptr, this, nullptr);
     downloader = nullptr;
-    connect(file, &Downloader::download_finished, this,
-            [this, file, record] { extraction_ended(file, record, 0, QString(), 0); });
-    connect(file, &Downloader::download_error, this,
-            [this, file, record](int error_code, const QString &what) {
-                extraction_ended(file, record, error_code, what, 0);
-            });
-    connect(file, &Downloader::fetch_again, this,
-            [this, file, record](int level) { extraction_ended(file, record, 0, QString(), level); });
-    backlog->adopt(std::unique_ptr<FileDownload>(file));
+    connect(file, &FileDownload::ended, this, [this, file, record](const UpdateFailure &failure) {
+        extraction_ended(file, record, failure);
+    });
+    backlog->adopt(std::unique_ptr<WholeFileDownload>(file));
     download_finished();
 }
 
-void Updater::extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
-                               const QString &what, int refetch_level)
+void Updater::extraction_ended(WholeFileDownload *file, const FileRecord &record,
+                               const UpdateFailure &failure)
 {
     // Deleted on return, once nothing here needs it.
-    const std::unique_ptr<FileDownload> ended = backlog->release(file);
+    const std::unique_ptr<WholeFileDownload> ended = backlog->release(file);
     disk_budget.release(file);
     if (!running)
         return;
-    if (error_code != 0) {
-        end_with_error(error_code, what);
+    const int refetch_level = failure.fault == UpdateFault::NotTheFile
+        ? step_request(record, network_timeout_ms).next_cache_bypass()
+        : 0;
+    if (failure.failed() && refetch_level == 0) {
+        end_with_error(failure);
         return;
     }
     if (refetch_level > 0)
@@ -442,7 +450,7 @@ void Updater::report_retry(const QString &reason, int seconds, int attempt, int 
 
 // A patch that cannot be fetched or written gives way to a whole download,
 // as a patch that does not apply does; any other error ends the run.
-void Updater::handle_download_error(int error_code, const QString &what)
+void Updater::handle_download_error(const UpdateFailure &failure)
 {
     const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
     if (patch_step) {
@@ -451,7 +459,7 @@ void Updater::handle_download_error(int error_code, const QString &what)
         download_whole_instead();
         return;
     }
-    end_with_error(error_code, what);
+    end_with_error(failure);
     delete_downloader();
 }
 
@@ -487,14 +495,11 @@ void Updater::download_finished()
             apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name),
                         record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
         if (outcome == PatchOutcome::NoSpace) {
-            end_with_error(
-                CODE_NO_DISK_SPACE,
-                TEXT_DISK_FULL_WRITING.arg(QFileInfo(record.name).fileName(), 0, QLatin1Char(' ')));
+            end_with_error({UpdateFault::DiskFull, QFileInfo(record.name).fileName(), QString()});
             return;
         }
         if (outcome == PatchOutcome::Refused) {
-            end_with_error(CODE_FILES_REFUSED,
-                           TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
+            end_with_error({UpdateFault::OutsideFolder, record.name, QStringLiteral("1")});
             return;
         }
         if (outcome == PatchOutcome::Failed && step.cache_bypass < TransferRequest::MAX_CACHE_BYPASS) {

@@ -152,6 +152,6 @@ bool Updater::refuse_unsigned_run()
 {
     if (refusal.isEmpty())
         return false;
-    end_with_error(CODE_MANIFEST_SIGNATURE, refusal);
+    end_with_error({UpdateFault::ManifestRefused, QString(), refusal});
     return true;
 }

@@ -1,0 +1,20 @@
+#include "install/whole_file_download.h"
+
+WholeFileDownload::WholeFileDownload(const TransferRequest &request, const QString &file_path,
+                                     bool may_hand_on, RequestPrefetcher *prefetcher)
+    : FileDownload(file_path, QString())
+    , sink(request.url.toString(), file_path, may_hand_on)
+{
+    fetch_into(request, sink, prefetcher);
+    connect(&sink, &ArchiveSink::satisfied, &transfer(), &Downloader::end_attempt);
+    connect(&sink, &ArchiveSink::judged, this, &WholeFileDownload::report);
+}
+
+WholeFileDownload::~WholeFileDownload() = default;
+
+void WholeFileDownload::set_expected(const QString &hash, qint64 size, const QString &sha256)
+{
+    sink.set_expected(hash, size, sha256);
+    if (transfer().request().cache_key.isEmpty())
+        transfer().request().cache_key = hash;
+}
