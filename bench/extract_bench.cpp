@@ -6,7 +6,7 @@
 // and each reports its best of RUNS.
 #include "bench_util.h"
 #include "parallel_bz2_decoder.h"
-#include "install/file_byte_sink.h"
+#include "file_byte_sink.h"
 #include "install/file_byte_source.h"
 
 #include <QCoreApplication>

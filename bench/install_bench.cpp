@@ -24,7 +24,7 @@
 
 #include "app/tls_setup.h"
 #include "files/scratch_area.h"
-#include "install/archive_extractor.h"
+#include "archive_file.h"
 #include "transfer/downloader.h"
 #include "transfer/file_sink.h"
 #include "updater/updater.h"

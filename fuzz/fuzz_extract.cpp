@@ -7,7 +7,7 @@
 
 #include "app/constants.h"
 #include "app/player_error.h"
-#include "install/archive_extractor.h"
+#include "archive_file.h"
 
 #include <QFile>
 

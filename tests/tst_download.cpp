@@ -5,10 +5,10 @@
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "hash_text.h"
-#include "install/archive_extractor.h"
 #include "install/patch_download.h"
 #include "install/whole_file_download.h"
 
+#include "archive_file.h"
 #include "bz2_util.h"
 #include "https_fixture.h"
 #include "ranged_response.h"
@@ -69,9 +69,6 @@ private slots:
     void missing_archive_is_903();
     void unwritable_extraction_target_names_archive();
     void unwritable_download_target_sends_no_request();
-    void server_without_length_reports_minus_one();
-    void uncompressed_error_page_is_saved();
-    void existing_file_is_truncated();
     void stalled_server_ends_with_timeout();
     void trickling_server_ends_after_two_slow_attempts();
     void server_down_for_a_while_then_back();
@@ -322,52 +319,6 @@ void TestDownload::unwritable_download_target_sends_no_request()
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
     QVERIFY(fixture.requests().isEmpty());
-}
-
-void TestDownload::server_without_length_reports_minus_one()
-{
-    FixtureResponse response;
-    response.body = patterned(200000);
-    response.chunked = true;
-    // Qt reports progress at most every 100 ms: spread the body out.
-    response.trickle_chunk = 25000;
-    response.trickle_interval_ms = 60;
-    fixture.route("GET", "/files/patch.bin.bz2", response);
-    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
-    const Outcome out = run(downloader);
-    QCOMPARE(out.events, QStringList({"download_finished"}));
-    // Every report while data arrives has -1; Qt's closing report may give
-    // the received size as the total.
-    QVERIFY2(out.totals.size() >= 2, "expected reports while the body arrived");
-    for (int i = 0; i < out.totals.size() - 1; ++i)
-        QCOMPARE(out.totals[i], qint64(-1));
-    QVERIFY(read_file(target("patch.bin")) == response.body);
-}
-
-// An error answer is never taken for the file: it fails the transfer, after
-// the retries when the server may recover (5xx), at once when not (4xx).
-void TestDownload::uncompressed_error_page_is_saved()
-{
-    const QByteArray page = "<html><body>Service unavailable</body></html>";
-    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {503, {}, page});
-    QVERIFY(write_file(target("patch.bin"), "old"));
-    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
-    quick_retries(downloader);
-    const Outcome out = run(downloader);
-    QCOMPARE(out.events, QStringList({"error"}));
-    QCOMPARE(out.error_code, 905);
-    QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: patch.bin (server answered 503)"));
-    QCOMPARE(fixture.requests().size(), 4);
-    QVERIFY(!QFile::exists(target("patch.bin")));
-}
-
-void TestDownload::existing_file_is_truncated()
-{
-    QVERIFY(write_file(target("patch.bin"), QByteArray(100000, 'o')));
-    fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "short"});
-    PatchDownload downloader(fetch("patch.bin"), target("patch.bin"));
-    run(downloader);
-    QCOMPARE(read_file(target("patch.bin")), QByteArray("short"));
 }
 
 void TestDownload::stalled_server_ends_with_timeout()

@@ -1,4 +1,4 @@
-#include "install/archive_extractor.h"
+#include "archive_file.h"
 #include "patch_name.h"
 #include "safe_path.h"
 #include "updater/patch_planner.h"

@@ -8,7 +8,6 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
-#include "install/file_byte_source.h"
 #include "install/hashing_file_sink.h"
 #include "install/memory_byte_source.h"
 
@@ -148,13 +147,4 @@ ExtractOutcome extract_memory_to_target(const QByteArray &archive, const Extract
             return SequentialBz2Decoder::decode(archive, sink, limit);
         },
         target);
-}
-
-ExtractOutcome extract_archive(const QString &archive_path, const QString &target_path)
-{
-    const QString archive_name = QFileInfo(archive_path).fileName();
-    FileByteSource source(archive_path);
-    if (!source.open())
-        return failure(UpdateFault::CannotRead, archive_name);
-    return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1, QString()});
 }

@@ -33,7 +33,3 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
 // The same for a whole archive held in memory: a small one decoded on the
 // calling thread, a larger one (of several blocks) on the decoder's threads.
 ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target);
-
-// Decompresses the archive file at archive_path into target_path the same
-// way, without a hash check. The archive itself is left in place.
-ExtractOutcome extract_archive(const QString &archive_path, const QString &target_path);

@@ -1,4 +1,4 @@
-#include "install/file_byte_sink.h"
+#include "file_byte_sink.h"
 
 #include <QFileDevice>
 
