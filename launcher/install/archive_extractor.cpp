@@ -75,12 +75,11 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
                                 bool replacing)
 {
     HashingFileSink sink(output);
-    const Bz2DecodeResult result = decode(sink, target.expected_size);
+    const Bz2DecodeResult result = decode(sink, target.check.size());
     if (result.status != Bz2Status::Ok)
         return decode_failure(result.status, sink.no_space(), target);
     sink.hash_text(); // ends the digest
-    if ((!target.expected_hash.isEmpty() || !target.expected_sha256.isEmpty()) &&
-        !content_matches(sink.digest_text(), target.expected_hash, target.expected_sha256))
+    if (!target.check.accepts(sink.digest_text()))
         return failure(UpdateFault::NotTheFile,
                        without_archive_suffix(target.archive_name));
     // A file that replaces another reaches the disk before the rename, so a

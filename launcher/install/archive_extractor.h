@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/update_failure.h"
+#include "install/content_check.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,9 +20,7 @@ struct ExtractTarget
 {
     QString target_path; // the file to install
     QString archive_name; // the archive's file name, for the texts
-    QString expected_hash; // hash text the result must have; "" checks nothing
-    qint64 expected_size = -1; // bytes the result has; < 0 when unknown
-    QString expected_sha256; // whole digest the result must have; "": the hash text decides
+    ContentCheck check; // what the result must be
 };
 
 // Decompresses what source gives into a new hidden file beside the target,

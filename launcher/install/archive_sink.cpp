@@ -36,13 +36,6 @@ ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_
 
 ArchiveSink::~ArchiveSink() = default;
 
-void ArchiveSink::set_expected(const QString &hash, qint64 size, const QString &sha256)
-{
-    expected_hash = hash;
-    expected_sha256 = sha256;
-    expected_size = size;
-}
-
 void ArchiveSink::keep_in_memory()
 {
     output.set_spill_size(MEMORY_SPILL_SIZE);
@@ -87,8 +80,8 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     }
     qint64 offset = -1;
     ScratchArea::PartialNote note;
-    const bool resumable = may_continue && !expected_hash.isEmpty() &&
-        ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
+    const bool resumable = may_continue && !check.hash().isEmpty() &&
+        ScratchArea::read_note(file_path, note) && note.expected_hash == check.hash() &&
         note.url == url;
     if (resumable)
         offset = safe_file::plain_file_size(archive);
@@ -110,8 +103,7 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     resume = {offset, validator};
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size,
-                                expected_sha256});
+        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check});
     connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::satisfied);
     follow_archive();
     return true;
@@ -133,10 +125,10 @@ void ArchiveSink::follow_archive()
 // resuming; a smaller one is simply fetched again after a kill.
 void ArchiveSink::note_partial()
 {
-    if (expected_hash.isEmpty() || !output.on_disk() || output.size() < RESUMABLE_SIZE)
+    if (check.hash().isEmpty() || !output.on_disk() || output.size() < RESUMABLE_SIZE)
         return;
     if (!note_written || noted_validator != validator) {
-        note_written = ScratchArea::write_note({file_path, expected_hash, url, validator});
+        note_written = ScratchArea::write_note({file_path, check.hash(), url, validator});
         noted_validator = validator;
     }
 }

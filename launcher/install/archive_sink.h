@@ -29,10 +29,9 @@ public:
     ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on);
     ~ArchiveSink() override;
 
-    // What the extracted file must be: its hash text ("" checks nothing) and
-    // its size in bytes (< 0 when unknown; extraction stops beyond it).
-    // `sha256`, when not "", is the whole digest it must have.
-    void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
+    // What the extracted file must be (extraction stops beyond its size); by
+    // default anything.
+    void set_expected(const ContentCheck &expected) { check = expected; }
     // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
     // stays in memory whole, even past the size from which a partial
     // archive is kept for a later run (see ExtractionBacklog).
@@ -77,9 +76,7 @@ private:
     const QString url;
     const QString file_path;
     const QString archive;
-    QString expected_hash;
-    QString expected_sha256;
-    qint64 expected_size = -1;
+    ContentCheck check;
     const bool may_hand_on;
     bool handed_on_disk = false;
     qint64 handed_on_size = 0;

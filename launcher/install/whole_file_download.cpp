@@ -14,7 +14,7 @@ WholeFileDownload::~WholeFileDownload() = default;
 
 void WholeFileDownload::set_expected(const QString &hash, qint64 size, const QString &sha256)
 {
-    sink.set_expected(hash, size, sha256);
+    sink.set_expected(ContentCheck(hash, size, sha256));
     if (transfer().request().cache_key.isEmpty())
         transfer().request().cache_key = hash;
 }
