@@ -45,7 +45,7 @@ void check_file(const QString &root, FileCheck *check)
         fault(QStringLiteral("\"size\" is not a whole number of bytes"));
     ArchiveContent content;
     QString error;
-    const QString archive = root + QLatin1Char('/') + check->key + update_layout::archive_suffix();
+    const QString archive = update_layout::archive_address(root + QLatin1Char('/'), check->key);
     if (!QFileInfo(archive).isFile())
         fault(QStringLiteral("archive %1 is missing").arg(archive));
     else if (!read_archive(archive, &content, &error))
@@ -72,8 +72,7 @@ void check_file(const QString &root, FileCheck *check)
             fault(QStringLiteral("patch name %1 does not name its hashes").arg(name));
             continue;
         }
-        const QString path = root + QLatin1Char('/') + update_layout::patch_folder() + name +
-            update_layout::archive_suffix();
+        const QString path = update_layout::patch_address(root + QLatin1Char('/'), name);
         qint64 result_size = -1;
         if (!QFileInfo(path).isFile())
             fault(QStringLiteral("patch %1 is missing").arg(path));

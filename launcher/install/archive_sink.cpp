@@ -2,7 +2,6 @@
 
 #include "update_layout.h"
 
-#include "app/constants.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"

@@ -138,7 +138,7 @@ Downloader::Ending Downloader::download(UpdateFailure &failure)
 // Runs attempts until one completes, a failure is final, or the retries are
 // used up. Each attempt continues from what is already in the file.
 //
-// Retries also end, with 905, once the transfer has made no progress for
+// Retries also end, the transfer failing, once it has made no progress for
 // about twice the transfer time-out (a minute by default). Progress is a moment at
 // which an attempt has received at least NETWORK_LOW_SPEED_BYTES within the
 // last time-out span (TransferAttempt::advanced); an attempt that ends as too

@@ -16,7 +16,6 @@
 class QEventLoop;
 class QNetworkAccessManager;
 class RequestPrefetcher;
-
 class SinkDevice;
 
 // Fetches one body with HTTPS GETs of the request's address into a sink,
