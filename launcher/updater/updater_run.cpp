@@ -280,9 +280,14 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
 
 // The step's file told its outcome. A whole archive that arrived whole and
 // is not the file is fetched again at once, further past caches, while a
-// level is left: a cache may hold an archive of an earlier release.
+// level is left: a cache may hold an archive of an earlier release. An
+// outcome that arrives after the run has ended (it comes queued) is dropped.
 void Updater::step_ended(const UpdateFailure &failure)
 {
+    if (!running) {
+        delete_downloader();
+        return;
+    }
     if (!failure.failed()) {
         download_finished();
         return;
