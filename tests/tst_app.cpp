@@ -2,10 +2,13 @@
 #include "app/constants.h"
 #include "app/distribution_address.h"
 #include "app/launcher_application.h"
+#include "app/player_error.h"
 #include "app/version.h"
 
 #include <QUrl>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(UpdateFault)
 
 class TestApp : public QObject
 {
@@ -116,6 +119,45 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(bool, full);
         QCOMPARE(LauncherApplication::asks_for_full_verification(arguments), full);
+    }
+
+    // The one table from faults to what the player sees: the codes and
+    // texts players have always seen, a name holding "%1" kept as it is.
+    void player_error_words_each_fault_data()
+    {
+        QTest::addColumn<UpdateFault>("fault");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short write") << UpdateFault::ShortWrite << "a.bz2" << "" << 904
+                                     << "Couldn't extract archive: a.bz2";
+        QTest::newRow("transfer failed") << UpdateFault::TransferFailed << "a%1" << "" << 905
+                                         << "Couldn't download file: a%1";
+        QTest::newRow("transfer failed, with its cause")
+            << UpdateFault::TransferFailed << "a" << "server answered 404" << 905
+            << "Couldn't download file: a (server answered 404)";
+        QTest::newRow("no disk space") << UpdateFault::NoDiskSpace << "12" << "3" << 907
+                                       << "Not enough disk space: 12 MB needed, 3 MB free";
+        QTest::newRow("outside the folder")
+            << UpdateFault::OutsideFolder << "x/a" << "2" << 908
+            << "Couldn't update x/a: its path leads outside the game folder (2 file(s) skipped)";
+        QTest::newRow("archive out of memory") << UpdateFault::ArchiveNoMemory << "a.bz2" << ""
+                                               << -3 << "Couldn't extract archive: a.bz2";
+        QTest::newRow("manifest refused") << UpdateFault::ManifestRefused << "" << "why" << 909
+                                          << "why";
+    }
+
+    void player_error_words_each_fault()
+    {
+        QFETCH(UpdateFault, fault);
+        QFETCH(QString, subject);
+        QFETCH(QString, detail);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        const PlayerError error = player_error({fault, subject, detail});
+        QCOMPARE(error.code, code);
+        QCOMPARE(error.text, text);
     }
 };
 
