@@ -1,9 +1,9 @@
 #include "app/constants.h"
 #include "atomic_file.h"
-#include "support/scratch_here.h"
 #include "hash_text.h"
 #include "install/archive_extractor.h"
 #include "install/file_download.h"
+#include "support/scratch_here.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"

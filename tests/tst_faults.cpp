@@ -1,7 +1,7 @@
 #include "app/constants.h"
-#include "support/scratch_here.h"
 #include "login/login_client.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "updater/file_hasher.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
@@ -172,7 +172,8 @@ private:
         while (it.hasNext()) {
             const QString name = QDir().relativeFilePath(it.next());
             if (!manifest_files().contains(name) && name != "patcher.exe" &&
-                name != VerifyCache::file_name() && !name.startsWith(QDir().relativeFilePath(scratch_here().folder()) + "/"))
+                name != VerifyCache::file_name() &&
+                !name.startsWith(QDir().relativeFilePath(scratch_here().folder()) + "/"))
                 stray << name;
         }
         stray.sort();
@@ -510,14 +511,11 @@ private slots:
     {
         QTest::addColumn<bool>("in_patch"); // killed while the patch arrives
         QTest::addColumn<QByteArray>("etag"); // of the answer cut by the kill
-        QTest::newRow("during a whole-file transfer")
-            << false << QByteArray();
+        QTest::newRow("during a whole-file transfer") << false << QByteArray();
         // The answer's validator is noted with the partial archive at once,
         // not only when the attempt ends.
-        QTest::newRow("during the first attempt, with an ETag")
-            << false << QByteArray("\"v2\"");
-        QTest::newRow("during a patch transfer")
-            << true << QByteArray();
+        QTest::newRow("during the first attempt, with an ETag") << false << QByteArray("\"v2\"");
+        QTest::newRow("during a patch transfer") << true << QByteArray();
     }
     // The driver is killed once part of the body has reached the disk; the
     // restarted driver verifies again and completes the update.

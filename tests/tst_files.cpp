@@ -217,14 +217,16 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<OpenFolder::Status>("status");
         QTest::addColumn<bool>("found");
-        QTest::newRow("a file in a folder") << "game" << "data/kept.dat" << OpenFolder::Status::Open
-                                            << true;
-        QTest::newRow("a file at the top") << "game" << "top.dat" << OpenFolder::Status::Open
-                                           << true;
-        QTest::newRow("a folder that is not there") << "game" << "none/kept.dat"
-                                                    << OpenFolder::Status::Missing << false;
+        QTest::newRow("a file in a folder") << "game"
+                                            << "data/kept.dat" << OpenFolder::Status::Open << true;
+        QTest::newRow("a file at the top") << "game"
+                                           << "top.dat" << OpenFolder::Status::Open << true;
+        QTest::newRow("a folder that is not there")
+            << "game"
+            << "none/kept.dat" << OpenFolder::Status::Missing << false;
         QTest::newRow("a game folder that is not there: nothing of the working directory")
-            << "gone" << "data/kept.dat" << OpenFolder::Status::Missing << false;
+            << "gone"
+            << "data/kept.dat" << OpenFolder::Status::Missing << false;
     }
 
     void game_folder_walks_below_its_own_path()
@@ -277,8 +279,8 @@ private slots:
             QSKIP("POSIX links");
 #endif
             QFile::remove("identity-link.dat");
-            QVERIFY(QFile::link(QDir::current().absoluteFilePath("identity.dat"),
-                                "identity-link.dat"));
+            QVERIFY(
+                QFile::link(QDir::current().absoluteFilePath("identity.dat"), "identity-link.dat"));
             looked_at = "identity-link.dat";
         } else if (change == "rewritten") {
             QVERIFY(write_file("identity.dat", "changed!!"));

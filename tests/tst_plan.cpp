@@ -1,6 +1,6 @@
-#include "support/test_files.h"
-#include "patch_name.h"
 #include "files/file_identity.h"
+#include "patch_name.h"
+#include "support/test_files.h"
 #include "updater/disk_need.h"
 #include "updater/file_hasher.h"
 #include "updater/updater.h"

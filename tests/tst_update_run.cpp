@@ -1,5 +1,5 @@
-#include "support/scratch_here.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "updater/file_hasher.h"
 #include "updater/progress_text.h"
 #include "updater/updater.h"

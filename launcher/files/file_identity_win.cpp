@@ -24,9 +24,8 @@ bool identity_of(HANDLE handle, FileIdentity &identity)
 bool FileIdentity::of_path(const QString &path, FileIdentity &identity)
 {
     // Links followed, as reading follows them.
-    const nt_file::Handle handle =
-        nt_file::open_path(path, FILE_READ_ATTRIBUTES, nt_file::SHARE_ALL, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS);
+    const nt_file::Handle handle = nt_file::open_path(
+        path, FILE_READ_ATTRIBUTES, nt_file::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     return handle.valid() && identity_of(handle.get(), identity);
 }
 

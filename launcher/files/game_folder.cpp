@@ -14,8 +14,7 @@ QString GameFolder::file_path(const QString &name) const
     return root.endsWith(QLatin1Char('/')) ? root + name : root + QLatin1Char('/') + name;
 }
 
-OpenFolder GameFolder::open(const QString &relative, bool create,
-                            OpenFolder::Status &status) const
+OpenFolder GameFolder::open(const QString &relative, bool create, OpenFolder::Status &status) const
 {
     return OpenFolder::open_in(root, relative, create, status);
 }

@@ -9,18 +9,18 @@
 
 class QFile;
 
-// A folder of the game folder (the working directory, or a GameFolder's
-// path), opened one segment of its relative path at a time. A segment that is a symbolic link (on Windows
-// also a junction) is followed only when the link belongs to the user running
-// the launcher or to the system (root): that is the player's own choice, such
-// as a data folder moved to another disk. A link of any other owner ends the
-// walk as refused. Each segment is opened without following links first and
-// the owner is checked on the link itself, so no link swapped in between is
-// ever followed; a trusted link's target is walked the same way, segment by
-// segment, so a link of another owner inside it is refused too. Every
-// operation on an entry then works relative to the open folder, never again
-// through the path: a descriptor on POSIX systems (open_folder_posix.cpp), a
-// handle on Windows (open_folder_win.cpp).
+// A folder of the game folder (the working directory, or a GameFolder's path),
+// opened one segment of its relative path at a time. A segment that is a
+// symbolic link (on Windows also a junction) is followed only when the link
+// belongs to the user running the launcher or to the system (root): that is
+// the player's own choice, such as a data folder moved to another disk. A link
+// of any other owner ends the walk as refused. Each segment is opened without
+// following links first and the owner is checked on the link itself, so no
+// link swapped in between is ever followed; a trusted link's target is walked
+// the same way, segment by segment, so a link of another owner inside it is
+// refused too. Every operation on an entry then works relative to the open
+// folder, never again through the path: a descriptor on POSIX systems
+// (open_folder_posix.cpp), a handle on Windows (open_folder_win.cpp).
 class OpenFolder
 {
 public:

@@ -198,7 +198,6 @@ Handle open_segment(HANDLE parent, const QString &name, bool create, OpenFolder:
     return follow_link(parent, folder.get(), status, links);
 }
 
-
 // The folder at a path of the process, as it is given (links followed).
 Handle open_folder_path(const QString &path)
 {

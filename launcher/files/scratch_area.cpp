@@ -26,7 +26,9 @@ constexpr qint64 NOTE_LIMIT = 64 * 1024;
 
 } // namespace
 
-ScratchArea::ScratchArea(const GameFolder &game) : game(game), folder_path(game.file_path(FOLDER)) { }
+ScratchArea::ScratchArea(const GameFolder &game) : game(game), folder_path(game.file_path(FOLDER))
+{
+}
 
 QString ScratchArea::folder() const
 {

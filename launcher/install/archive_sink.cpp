@@ -118,9 +118,10 @@ bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_va
     }
     earlier_validator = validator;
     continued = offset > 0;
-    task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size,
-                                expected_sha256});
+    task = std::make_unique<ExtractionTask>(archive,
+                                            ExtractTarget {file_path, name() + ARCHIVE_SUFFIX,
+                                                           expected_hash, expected_size,
+                                                           expected_sha256, game.path()});
     connect(task.get(), &ExtractionTask::ended, this, &TransferSink::satisfied);
     follow_archive();
     return true;

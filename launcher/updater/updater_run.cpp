@@ -51,9 +51,10 @@ constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 void remove_cache_leftovers(const GameFolder &game)
 {
     const QStringList leftovers =
-        QDir(game.path()).entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
-                                     ReleaseOrder::file_name() + QStringLiteral(".??????")},
-                                    QDir::Files | QDir::Hidden | QDir::System);
+        QDir(game.path())
+            .entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
+                        ReleaseOrder::file_name() + QStringLiteral(".??????")},
+                       QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)
         safe_file::remove_entry(game.file_path(name));
 }
@@ -476,10 +477,9 @@ void Updater::download_finished()
     if (!record.patch_chain.isEmpty()) {
         PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
-        const PatchOutcome outcome =
-            apply_patch(record.name, step.result_hash,
-                        game_folder.scratch().patch_path(step.patch_name),
-                        record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
+        const PatchOutcome outcome = apply_patch(
+            record.name, step.result_hash, game_folder.scratch().patch_path(step.patch_name),
+            record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
         if (outcome == PatchOutcome::NoSpace) {
             end_with_error(
                 CODE_NO_DISK_SPACE,

@@ -236,7 +236,8 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
             }
             // The file's own folder, just opened, needs no second walk.
             if (folder != ready_folder) {
-                if (!(parent.is_open() && holds(folder, key, leaf)) && !make_folder(game_folder, folder)) {
+                if (!(parent.is_open() && holds(folder, key, leaf)) &&
+                    !make_folder(game_folder, folder)) {
                     refuse(key);
                     continue;
                 }

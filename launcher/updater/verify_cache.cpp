@@ -71,7 +71,6 @@ template <typename T> void write_number(char *at, T value)
     qToLittleEndian<T>(value, at);
 }
 
-
 } // namespace
 
 // The open does not block and follows no link; the type is then taken from
