@@ -22,8 +22,9 @@
 #include "nginx_process.h"
 
 #include "app/tls_setup.h"
+#include "files/game_folder.h"
+#include "files/scratch_area.h"
 #include "install/archive_extractor.h"
-#include "support/scratch_here.h"
 #include "transfer/downloader.h"
 #include "transfer/file_sink.h"
 #include "updater/updater.h"
