@@ -50,11 +50,11 @@ constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 // kill cut short: the file's own name and a random suffix of six characters.
 void remove_cache_leftovers(const GameFolder &game)
 {
+    const QDir folder(game.path());
     const QStringList leftovers =
-        QDir(game.path())
-            .entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
-                        ReleaseOrder::file_name() + QStringLiteral(".??????")},
-                       QDir::Files | QDir::Hidden | QDir::System);
+        folder.entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
+                          ReleaseOrder::file_name() + QStringLiteral(".??????")},
+                         QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)
         safe_file::remove_entry(game.file_path(name));
 }
