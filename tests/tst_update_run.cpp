@@ -486,7 +486,9 @@ private slots:
             fixture.route("GET", at(name + ".bz2"), [&, content](const RecordedRequest &) {
                 const int now = ++under_way;
                 for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) { }
-                QThread::msleep(60);
+                // Slow enough that the server, not a loaded client, is what
+                // keeps the requests waiting.
+                QThread::msleep(150);
                 --under_way;
                 return body(bz2_compress(content));
             });
