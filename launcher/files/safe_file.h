@@ -20,9 +20,10 @@ namespace safe_file {
 std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode);
 #endif
 
-// OpenFolder::remove_entry and OpenFolder::create_new for a path: in the
-// folder that holds it, walked as OpenFolder::open_parent walks it (a folder
-// that cannot be walked holds nothing to remove and takes no new file).
+// OpenFolder::remove_entry and OpenFolder::create_new for a path, in the
+// folder that holds it, walked as OpenFolder::open_parent walks it. Where
+// that folder cannot be walked, remove_entry is true only when nothing stands
+// at the path, and create_new makes nothing.
 bool remove_entry(const QString &path);
 std::unique_ptr<QFile> create_new(const QString &path);
 
