@@ -1,5 +1,6 @@
-#include "support/test_files.h"
+#include "files/file_identity.h"
 #include "patch_name.h"
+#include "support/test_files.h"
 #include "updater/disk_need.h"
 #include "updater/file_hasher.h"
 #include "updater/updater.h"
@@ -305,10 +306,10 @@ private slots:
         // A start that changes nothing leaves the cache file as it was.
         const QString cache = VerifyCache::file_name();
         VerifyCache::Entry written;
-        QVERIFY(VerifyCache::stat_file(cache, written));
+        QVERIFY(FileIdentity::of_path(cache, written));
         QCOMPARE(files_read(), 0);
         VerifyCache::Entry after;
-        QVERIFY(VerifyCache::stat_file(cache, after) && after.same_file(written));
+        QVERIFY(FileIdentity::of_path(cache, after) && after.same_file(written));
 
         const QByteArray sound = read_file(cache);
         const QList<QByteArray> damaged {sound.left(sound.size() - 9),
@@ -329,7 +330,7 @@ private slots:
         // b grows; c is replaced by a file of the same size and times; only
         // d's modification time moves.
         VerifyCache::Entry c;
-        QVERIFY(VerifyCache::stat_file("c", c));
+        QVERIFY(FileIdentity::of_path("c", c));
         QVERIFY(write_file("b", "content of b, longer"));
         QVERIFY(write_file("c.new", "CONTENT OF C") && set_mtime_ns("c.new", c.mtime_ns));
         QVERIFY(::rename("c.new", "c") == 0);

@@ -101,7 +101,8 @@ ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(target.target_path, leaf, status);
+    const OpenFolder folder =
+        OpenFolder::open_parent_in(target.game_folder, target.target_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return {UpdateFault::OutsideFolder, target.target_path, QStringLiteral("1")};
     const QString fresh = ScratchArea::extraction_name(leaf);

@@ -21,6 +21,7 @@ struct ExtractTarget
     QString target_path; // the file to install
     QString archive_name; // the archive's file name, for the texts
     ContentCheck check; // what the result must be
+    QString game_folder; // the folder target_path is named in; "": the working directory
 };
 
 // Decompresses what source gives into a new hidden file beside the target,

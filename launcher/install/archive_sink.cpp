@@ -24,10 +24,13 @@ constexpr qint64 MEMORY_SPILL_SIZE = 2 * ArchiveSink::MEMORY_FILE_SIZE;
 
 } // namespace
 
-ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on)
-    : url(url)
+ArchiveSink::ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
+                         bool may_hand_on)
+    : game(game)
+    , scratch(game.scratch())
+    , url(url)
     , file_path(file_path)
-    , archive(ScratchArea::partial_archive_path(file_path))
+    , archive(scratch.partial_archive_path(file_path))
     , may_hand_on(may_hand_on)
     , output(archive, RESUMABLE_SIZE)
 {
@@ -53,7 +56,7 @@ UpdateFault ArchiveSink::prepare_new_file() const
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(file_path, leaf, status);
+    const OpenFolder folder = game.open_parent(file_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return UpdateFault::OutsideFolder;
     if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
@@ -72,15 +75,15 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
         failure = {UpdateFault::OutsideFolder, file_path, QStringLiteral("1")};
         return false;
     }
-    if (unwritable != UpdateFault::None || !ScratchArea::ensure()) {
-        ScratchArea::remove_extraction(file_path);
+    if (unwritable != UpdateFault::None || !scratch.ensure()) {
+        scratch.remove_extraction(file_path);
         failure = {UpdateFault::CannotWrite, name(), QString()};
         return false;
     }
     qint64 offset = -1;
     ScratchArea::PartialNote note;
     const bool resumable = may_continue && !check.hash().isEmpty() &&
-        ScratchArea::read_note(file_path, note) && note.expected_hash == check.hash() &&
+        scratch.read_note(file_path, note) && note.expected_hash == check.hash() &&
         note.url == url;
     if (resumable)
         offset = safe_file::plain_file_size(archive);
@@ -94,15 +97,15 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
         // What is there belongs to other content. A partial archive without a
         // note (cut before its note was written) is replaced if the transfer
         // spills to disk, and cleared with the scratch folder otherwise.
-        if (ScratchArea::has_note(file_path))
-            ScratchArea::drop_partial(file_path);
+        if (scratch.has_note(file_path))
+            scratch.drop_partial(file_path);
         offset = 0;
         validator.clear();
     }
     resume = {offset, validator};
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check});
+        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check, game.path()});
     connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::satisfied);
     follow_archive();
     return true;
@@ -127,7 +130,7 @@ void ArchiveSink::note_partial()
     if (check.hash().isEmpty() || !output.on_disk() || output.size() < RESUMABLE_SIZE)
         return;
     if (!note_written || noted_validator != validator) {
-        note_written = ScratchArea::write_note({file_path, check.hash(), url, validator});
+        note_written = scratch.write_note({file_path, check.hash(), url, validator});
         noted_validator = validator;
     }
 }
@@ -170,7 +173,7 @@ TransferSink::Verdict ArchiveSink::finish(UpdateFailure &failure)
         if (!output.on_disk()) {
             task->start_from_memory(output.memory());
         } else if (!task->start(output.size())) {
-            ScratchArea::remove_extraction(file_path);
+            scratch.remove_extraction(file_path);
             failure = {UpdateFault::CannotRead, name() + ARCHIVE_SUFFIX, QString()};
             return Verdict::Done;
         }
@@ -204,7 +207,7 @@ void ArchiveSink::judge()
 void ArchiveSink::settle()
 {
     output.close_file();
-    ScratchArea::drop_partial(file_path);
+    scratch.drop_partial(file_path);
     settled = true;
 }
 
@@ -215,7 +218,7 @@ void ArchiveSink::abort(Abandon how)
     if (how != Abandon::Cancelled) {
         output.close_file();
         if (how == Abandon::Failed)
-            ScratchArea::drop_partial(file_path);
+            scratch.drop_partial(file_path);
     }
-    ScratchArea::remove_extraction(file_path);
+    scratch.remove_extraction(file_path);
 }

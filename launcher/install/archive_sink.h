@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/game_folder.h"
+#include "files/scratch_area.h"
 #include "install/archive_extractor.h"
 #include "transfer/download_spool.h"
 #include "transfer/transfer_sink.h"
@@ -25,8 +27,10 @@ class ArchiveSink : public QObject, public TransferSink
     Q_OBJECT
 
 public:
-    // `url`: the archive's address, noted beside a partial archive.
-    ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on);
+    // `file_path`: a name in `game`; `url`: the archive's address, noted
+    // beside a partial archive.
+    ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
+                bool may_hand_on);
     ~ArchiveSink() override;
 
     // What the extracted file must be (extraction stops beyond its size); by
@@ -73,6 +77,8 @@ private:
     // Creates the new file beside the target: None when it could.
     UpdateFault prepare_new_file() const;
 
+    const GameFolder game;
+    const ScratchArea scratch;
     const QString url;
     const QString file_path;
     const QString archive;

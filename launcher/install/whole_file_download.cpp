@@ -1,9 +1,11 @@
 #include "install/whole_file_download.h"
 
+#include <QDir>
+
 WholeFileDownload::WholeFileDownload(const TransferRequest &request, const QString &file_path,
                                      bool may_hand_on, RequestPrefetcher *prefetcher)
     : FileDownload(file_path, QString())
-    , sink(request.url.toString(), file_path, may_hand_on)
+    , sink(GameFolder(QDir::currentPath()), request.url.toString(), file_path, may_hand_on)
 {
     fetch_into(request, sink, prefetcher);
     connect(&sink, &ArchiveSink::satisfied, &transfer(), &Downloader::end_attempt);

@@ -4,8 +4,11 @@
 #include "install/file_download.h"
 #include "transfer/request_prefetcher.h"
 
+#include <QDir>
+
 Updater::Updater(const QUrl &base_url)
     : base_url(base_url)
+    , game_folder(QDir::currentPath())
     , backlog(new ExtractionBacklog(this))
     , prefetcher(new RequestPrefetcher(this))
 {

@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "app/update_failure.h"
+#include "files/game_folder.h"
 #include "updater/disk_budget.h"
 #include "updater/disk_need.h"
 #include "updater/file_record.h"
@@ -187,7 +188,7 @@ private:
                                     qint64 archive_bytes = -1) const;
     // Whether the step of a whole file may start beside those under way.
     bool disk_allows(const FileRecord &record, bool in_memory) const;
-    static QString volume_of(const QString &folder, QHash<QString, QString> &known);
+    QString volume_of(const QString &folder, QHash<QString, QString> &known) const;
     // Ends a run whose steps all succeeded: an error when listed files had
     // to be left out, else success.
     void finish_run();
@@ -195,6 +196,8 @@ private:
     void delete_downloader();
 
     QUrl base_url;
+    // The folder the update works on: the working directory at construction.
+    const GameFolder game_folder;
     QString launcher_version;
     QString server_version;
     QString exec_name = GAME_EXECUTABLE;

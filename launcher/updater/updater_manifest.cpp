@@ -95,7 +95,7 @@ void Updater::read_exec_name(const QJsonObject &manifest)
     // link of the player's own.
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    const OpenFolder folder = game_folder.open_parent(name, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return;
     const OpenFolder::EntryInfo program =

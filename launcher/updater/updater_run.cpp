@@ -70,14 +70,15 @@ TransferRequest step_request(const FileRecord &record, int timeout_ms)
 
 // Temporary files of a verification-cache or release-order write that a
 // kill cut short: the file's own name and a random suffix of six characters.
-void remove_cache_leftovers()
+void remove_cache_leftovers(const GameFolder &game)
 {
+    const QDir folder(game.path());
     const QStringList leftovers =
-        QDir::current().entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
-                                   ReleaseOrder::file_name() + QStringLiteral(".??????")},
-                                  QDir::Files | QDir::Hidden | QDir::System);
+        folder.entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
+                          ReleaseOrder::file_name() + QStringLiteral(".??????")},
+                         QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)
-        safe_file::remove_entry(name);
+        safe_file::remove_entry(game.file_path(name));
 }
 
 } // namespace
@@ -97,8 +98,8 @@ void Updater::start_update()
         planned.insert(record.name);
         targets.append(record.name);
     }
-    ScratchArea::sweep(planned, targets);
-    remove_cache_leftovers();
+    game_folder.scratch().sweep(planned, targets);
+    remove_cache_leftovers(game_folder);
     running = true;
     if (total_steps != 0) {
         current_step = 0;
@@ -125,14 +126,14 @@ void Updater::halt()
 
 // The volume (its root) that holds `folder` of the game folder, or the game
 // folder's own when the folder cannot be looked at.
-QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known)
+QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known) const
 {
     const auto found = known.constFind(folder);
     if (found != known.constEnd())
         return *found;
-    QStorageInfo storage(folder.isEmpty() ? QDir::currentPath() : folder);
+    QStorageInfo storage(QDir(game_folder.path()).absoluteFilePath(folder));
     if (!storage.isValid())
-        storage.setPath(QDir::currentPath());
+        storage.setPath(game_folder.path());
     const QString root = storage.rootPath();
     known.insert(folder, root);
     return root;
@@ -147,18 +148,18 @@ bool Updater::enough_disk_space()
     for (const FileRecord &record : qAsConst(file_queue)) {
         QString leaf;
         OpenFolder::Status status;
-        const OpenFolder folder = OpenFolder::open_parent(record.name, leaf, status);
+        const OpenFolder folder = game_folder.open_parent(record.name, leaf, status);
         const OpenFolder::EntryInfo old =
             folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
         DiskNeed::PlannedFile file;
         file.volume = volume_of(QFileInfo(record.name).path(), volumes);
-        file.old_size = old.is_regular ? old.size : 0;
+        file.old_size = old.identity.size;
         file.new_size = record.expected_size;
         file.patched = !record.patch_chain.isEmpty();
         files.append(file);
         planned_disk.insert(record.name, file);
     }
-    scratch_volume = volume_of(ScratchArea::folder(), volumes);
+    scratch_volume = volume_of(game_folder.scratch().folder(), volumes);
     // One step at a time must fit; when as many as may run at once do not,
     // the run holds fewer under way.
     const QMap<QString, qint64> one_step = DiskNeed::per_volume(files, scratch_volume, 1);
@@ -206,7 +207,7 @@ void Updater::finish_run()
     running = false;
     prefetcher->clear();
     // Every step is done: nothing is left to resume.
-    ScratchArea::remove_if_empty();
+    game_folder.scratch().remove_if_empty();
     if (refused_files.isEmpty()) {
         emit update_finished(true);
         return;
@@ -247,8 +248,8 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         current_file_name = step.patch_name;
-        ScratchArea::ensure();
-        transfer = new PatchDownload(request, ScratchArea::patch_path(step.patch_name),
+        game_folder.scratch().ensure();
+        transfer = new PatchDownload(request, game_folder.scratch().patch_path(step.patch_name),
                                      QFileInfo(record.name).fileName());
     } else {
         current_file_name = record.name;
@@ -341,7 +342,7 @@ bool Updater::fits_in_memory(const FileRecord &record) const
 {
     return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
         record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE &&
-        !ScratchArea::has_note(record.name);
+        !game_folder.scratch().has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
@@ -360,7 +361,7 @@ void Updater::prefetch_ahead()
         const TransferRequest request = step_request(record, network_timeout_ms);
         if (prefetcher->holds(request.address()))
             continue;
-        if (!prefetcher->has_room(PREFETCH_DEPTH) || ScratchArea::has_note(record.name))
+        if (!prefetcher->has_room(PREFETCH_DEPTH) || game_folder.scratch().has_note(record.name))
             return;
         prefetcher->prefetch(request);
     }
@@ -424,7 +425,7 @@ Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &r
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    const OpenFolder folder = game_folder.open_parent(name, leaf, status);
     PatchOutcome outcome = PatchOutcome::Refused;
     if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
         QProcess patcher;
@@ -496,9 +497,9 @@ void Updater::download_finished()
     if (!record.patch_chain.isEmpty()) {
         PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
-        const PatchOutcome outcome =
-            apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name),
-                        record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
+        const PatchOutcome outcome = apply_patch(
+            record.name, step.result_hash, game_folder.scratch().patch_path(step.patch_name),
+            record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
         if (outcome == PatchOutcome::NoSpace) {
             end_with_error({UpdateFault::DiskFull, QFileInfo(record.name).fileName(), QString()});
             return;
