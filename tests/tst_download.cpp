@@ -99,7 +99,7 @@ private:
     {
         TransferRequest request = fetch();
         for (;;) {
-            WholeFileDownload downloader(request, target());
+            WholeFileDownload downloader(here(), request, target());
             setup(downloader);
             const Outcome out = run(downloader);
             request = downloader.transfer().request();
@@ -117,6 +117,8 @@ private:
     {
         return fixture.base_url() + "/files/" + name + ".bz2";
     }
+    // The game folder the tests run in: the working directory.
+    static GameFolder here() { return GameFolder(QDir::currentPath()); }
     TransferRequest fetch(const QString &name = QStringLiteral("game.dat")) const
     {
         TransferRequest request;
@@ -252,7 +254,7 @@ void TestDownload::compressed_body()
     response.headers = {{"Content-Type", "application/octet-stream"}};
     fixture.route("GET", "/files/game.dat.bz2", response);
 
-    WholeFileDownload downloader(fetch(), target());
+    WholeFileDownload downloader(here(), fetch(), target());
     if (in_memory)
         downloader.keep_archive_in_memory();
     downloader.setProperty("archive", scratch_here().partial_archive_path(target()));
@@ -290,7 +292,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 {
     fixture.route("GET", "/files/data.bz2", FixtureResponse {200, {}, bz2_compress("x")});
     QVERIFY(QDir(work->path()).mkdir("data")); // the target is a folder: cannot be written
-    WholeFileDownload downloader(fetch("data"), target("data"));
+    WholeFileDownload downloader(here(), fetch("data"), target("data"));
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"extract_finished", "error"}));
     QCOMPARE(out.error_code, 902);
@@ -301,7 +303,7 @@ void TestDownload::unwritable_extraction_target_names_archive()
 void TestDownload::unwritable_download_target_sends_no_request()
 {
     const QString path = work->filePath("no/such/folder/game.dat");
-    WholeFileDownload downloader(fetch(), path);
+    WholeFileDownload downloader(here(), fetch(), path);
     const Outcome out = run(downloader);
     QCOMPARE(out.events, QStringList({"error"}));
     QCOMPARE(out.error_code, 902);
@@ -324,7 +326,7 @@ void TestDownload::stalled_server_ends_with_timeout()
     response.stall_after_bytes = archive.size() / 2;
     response.stall_ms = 20000; // then the rest: without a time-out the archive would be whole
     fixture.route("GET", "/files/game.dat.bz2", response);
-    WholeFileDownload downloader(fetch(), target());
+    WholeFileDownload downloader(here(), fetch(), target());
     downloader.transfer().request().timeout_ms = 300;
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -345,7 +347,7 @@ void TestDownload::trickling_server_ends_after_two_slow_attempts()
     response.trickle_chunk = 1;
     response.trickle_interval_ms = 20; // 50 bytes in each second
     fixture.route("GET", "/files/game.dat.bz2", response);
-    WholeFileDownload downloader(fetch(), target());
+    WholeFileDownload downloader(here(), fetch(), target());
     downloader.transfer().request().timeout_ms = 1000;
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -374,7 +376,7 @@ void TestDownload::server_down_for_a_while_then_back()
             server->route("GET", "/files/game.dat.bz2",
                           FixtureResponse {200, {}, bz2_compress(data)});
     });
-    WholeFileDownload downloader(address, target());
+    WholeFileDownload downloader(here(), address, target());
     downloader.set_expected(hash_text(data), data.size());
     downloader.transfer().request().timeout_ms = 5000;
     downloader.transfer().set_retry_delays({100, 200, 400, 800, 1600, 3200});
@@ -411,7 +413,7 @@ void TestDownload::owner_deleting_in_final_slot_is_safe()
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress("data")});
     QPointer<FileDownload> downloader;
     if (compressed)
-        downloader = new WholeFileDownload(fetch(), target(name));
+        downloader = new WholeFileDownload(here(), fetch(), target(name));
     else
         downloader = new PatchDownload(fetch(), target(name));
     int reports = 0;
@@ -574,7 +576,7 @@ void TestDownload::cut_transfer_resumes()
             return response;
         });
     }
-    WholeFileDownload downloader(fetch(), target());
+    WholeFileDownload downloader(here(), fetch(), target());
     downloader.set_expected(hash_text(data), data.size());
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -612,7 +614,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     const int cut = archive.size() * 9 / 10;
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", cut, 1));
     {
-        WholeFileDownload first(fetch(), target());
+        WholeFileDownload first(here(), fetch(), target());
         first.set_expected(hash_text(data), -1);
         first.transfer().set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
@@ -640,7 +642,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     const QByteArray data = patterned(100000);
     const QByteArray archive = bz2_compress(data);
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, "\"v1\"", 0, 2));
-    WholeFileDownload downloader(fetch(), target());
+    WholeFileDownload downloader(here(), fetch(), target());
     downloader.set_expected(hash_text(data), -1);
     QStringList pauses;
     quick_retries(downloader, &pauses);
@@ -650,7 +652,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QVERIFY(read_file(target()) == data);
 
     fixture.route("GET", "/files/down.bz2", FixtureResponse {503, {}, "busy"});
-    WholeFileDownload down(fetch("down"), target("down"));
+    WholeFileDownload down(here(), fetch("down"), target("down"));
     down.set_expected(hash_text(data), -1);
     pauses.clear();
     quick_retries(down, &pauses);
@@ -659,7 +661,7 @@ void TestDownload::failed_connections_are_retried_with_pauses()
     QCOMPARE(out.error_text, QStringLiteral("Couldn't download file: down (server answered 503)"));
     QCOMPARE(pauses, QStringList({"Server busy 2/4", "Server busy 3/4", "Server busy 4/4"}));
     // Each pause is the one set for its retry, in order.
-    WholeFileDownload paced(fetch("down"), target("paced"));
+    WholeFileDownload paced(here(), fetch("down"), target("paced"));
     paced.transfer().set_retry_delays({1, 1001});
     QList<int> seconds;
     connect(&paced.transfer(), &Downloader::retrying, this,
@@ -690,7 +692,7 @@ void TestDownload::nothing_is_written_through_links()
     const QByteArray data = patterned(50000);
     fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, bz2_compress(data)});
     fixture.route("GET", "/files/patch.bin.bz2", FixtureResponse {200, {}, "patch body"});
-    WholeFileDownload whole(fetch(), target());
+    WholeFileDownload whole(here(), fetch(), target());
     whole.set_expected(hash_text(data), data.size());
     QCOMPARE(run(whole).events, QStringList({"extract_finished", "download_finished"}));
     PatchDownload plain(fetch("patch.bin"), target("patch.bin"));

@@ -1,11 +1,9 @@
 #include "install/whole_file_download.h"
 
-#include <QDir>
-
-WholeFileDownload::WholeFileDownload(const TransferRequest &request, const QString &file_path,
-                                     bool may_hand_on, RequestPrefetcher *prefetcher)
-    : FileDownload(file_path, QString())
-    , sink(GameFolder(QDir::currentPath()), request.url.toString(), file_path, may_hand_on)
+WholeFileDownload::WholeFileDownload(const GameFolder &game, const TransferRequest &request,
+                                     const QString &file_path, bool may_hand_on,
+                                     RequestPrefetcher *prefetcher)
+    : FileDownload(file_path, QString()), sink(game, request.url.toString(), file_path, may_hand_on)
 {
     fetch_into(request, sink, prefetcher);
     connect(&sink, &ArchiveSink::satisfied, &transfer(), &Downloader::end_attempt);

@@ -11,11 +11,12 @@ class WholeFileDownload : public FileDownload
     Q_OBJECT
 
 public:
-    // `may_hand_on`: the transfer may end once the archive is complete, the
-    // extraction going on (see FileDownload::download). `prefetcher`: see
-    // Downloader.
-    WholeFileDownload(const TransferRequest &request, const QString &file_path,
-                      bool may_hand_on = false, RequestPrefetcher *prefetcher = nullptr);
+    // `file_path`: a name in `game`. `may_hand_on`: the transfer may end once
+    // the archive is complete, the extraction going on (see
+    // FileDownload::download). `prefetcher`: see Downloader.
+    WholeFileDownload(const GameFolder &game, const TransferRequest &request,
+                      const QString &file_path, bool may_hand_on = false,
+                      RequestPrefetcher *prefetcher = nullptr);
     ~WholeFileDownload() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and

@@ -253,7 +253,7 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
                                      QFileInfo(record.name).fileName());
     } else {
         current_file_name = record.name;
-        whole = new WholeFileDownload(request, record.name, true, prefetcher);
+        whole = new WholeFileDownload(game_folder, request, record.name, true, prefetcher);
         transfer = whole;
         current_in_memory = in_memory;
         disk_budget.hold(transfer, step_peak(record, in_memory));
