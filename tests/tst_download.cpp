@@ -219,7 +219,7 @@ void TestDownload::compressed_body()
 
     FileDownload downloader(url(), target(), true);
     if (in_memory)
-        downloader.keep_archive_in_memory();
+        downloader.keep_archive_in_memory(1 << 20); // files of up to 1 MiB
     downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
     const Outcome out = run(downloader);
 

@@ -32,10 +32,10 @@ public:
     void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
     // The name the player's texts give the file; by default its file name.
     void set_display_name(const QString &name) { display_name = name; }
-    // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
+    // Before open(): the archive of a file of at most `largest_file` bytes
     // stays in memory whole, even past the size from which a partial
     // archive is kept for a later run (see ExtractionBacklog).
-    void keep_in_memory();
+    void keep_in_memory(qint64 largest_file);
 
     bool open(bool may_continue, qint64 &offset, QByteArray &validator, Failure &failure) override;
     QIODevice &device() override { return output; }
@@ -53,9 +53,6 @@ public:
     bool archive_on_disk() const { return handed_on_disk; }
     // The bytes of an archive handed on that memory holds (0 on disk).
     qint64 archive_in_memory() const { return handed_on_disk ? 0 : handed_on_size; }
-
-    // Files of at most this size may keep their whole archive in memory.
-    static constexpr qint64 MEMORY_FILE_SIZE = 1 << 20;
 
 signals:
     // The extraction is over and its outcome is about to be told.

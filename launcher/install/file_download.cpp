@@ -42,10 +42,10 @@ void FileDownload::set_expected(const QString &hash, qint64 size, const QString 
         archive->set_expected(hash, size, sha256);
 }
 
-void FileDownload::keep_archive_in_memory()
+void FileDownload::keep_archive_in_memory(qint64 largest_file)
 {
     if (archive)
-        archive->keep_in_memory();
+        archive->keep_in_memory(largest_file);
 }
 
 qint64 FileDownload::archive_in_memory() const

@@ -33,9 +33,9 @@ public:
     // The name the player's texts give the file (a patch step names the game
     // file, not its patch); by default the file name of file_path.
     void set_display_name(const QString &name);
-    // Before download(): the archive stays in memory whole (ArchiveSink).
-    // Compressed files only.
-    void keep_archive_in_memory();
+    // Before download(): the archive of a file of at most `largest_file`
+    // bytes stays in memory whole (ArchiveSink). Compressed files only.
+    void keep_archive_in_memory(qint64 largest_file);
     // Whether the archive of a transfer handed on lies on disk (else in memory).
     bool archive_on_disk() const;
     // The bytes of the archive of a transfer handed on held in memory.

@@ -1,4 +1,4 @@
-#include "updater/updater.h"
+#include "updater/plan_builder.h"
 
 #include "manifest_entry.h"
 #include "safe_path.h"
@@ -183,13 +183,13 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
 // the name and queue the stale files. Creating directories before reading
 // changes no hash text: a directory never opens as a file, and a file is
 // never turned into a directory.
-void Updater::verify_files(const QJsonObject &files, const QUrl &base)
+void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QUrl &base) const
 {
-    QSet<QString> refused(refused_files.cbegin(), refused_files.cend());
-    auto refuse = [this, &refused](const QString &key) {
+    QSet<QString> refused(plan.refused_files.cbegin(), plan.refused_files.cend());
+    auto refuse = [&plan, &refused](const QString &key) {
         if (!refused.contains(key)) {
             refused.insert(key);
-            refused_files.append(key);
+            plan.refused_files.append(key);
         }
     };
 
@@ -267,13 +267,13 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         listed.append(std::move(file));
     }
 
-    settle_hashes(listed, full_verification, hashed_file_count);
+    settle_hashes(listed, full_verification, plan.hashed_files);
 
     // Names planned by an earlier manifest are decided again by this one;
     // keys are unique within it.
-    if (!file_queue.isEmpty()) {
+    if (!plan.files.isEmpty()) {
         QSet<QString> planned;
-        for (const FileRecord &record : qAsConst(file_queue))
+        for (const FileRecord &record : qAsConst(plan.files))
             planned.insert(record.name);
         QSet<QString> decided_again;
         for (const ListedFile &file : qAsConst(listed)) {
@@ -282,11 +282,11 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         }
         if (!decided_again.isEmpty()) {
             QQueue<FileRecord> kept;
-            for (const FileRecord &record : qAsConst(file_queue)) {
+            for (const FileRecord &record : qAsConst(plan.files)) {
                 if (!decided_again.contains(record.name))
                     kept.enqueue(record);
             }
-            file_queue.swap(kept);
+            plan.files.swap(kept);
         }
     }
     for (const ListedFile &file : qAsConst(listed)) {
@@ -304,17 +304,17 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         if (!file.linked)
             plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash,
                              file.patches);
-        file_queue.enqueue(record);
+        plan.files.enqueue(record);
     }
 }
 
-QString Updater::file_hash(const QString &path)
+QString PlanBuilder::file_hash(const QString &path)
 {
     return FileHasher::hash_text(path);
 }
 
-void Updater::plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
-                               const QString &expected_hash, const QJsonArray &patches)
+void PlanBuilder::plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
+                                   const QString &expected_hash, const QJsonArray &patches)
 {
     PatchPlanner::plan(chain, local_hash, expected_hash, patches);
 }

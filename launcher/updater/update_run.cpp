@@ -1,4 +1,4 @@
-#include "updater/updater.h"
+#include "updater/update_run.h"
 
 #include "update_layout.h"
 
@@ -6,7 +6,6 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
-#include "install/archive_sink.h"
 #include "install/extraction_backlog.h"
 #include "install/file_download.h"
 #include "patch_result.h"
@@ -35,17 +34,6 @@ const QString PATCH_FOLDER = update_layout::patch_folder();
 
 constexpr double MIB = 1024.0 * 1024.0;
 
-// Requests sent ahead: for files known to be this small, at most this many
-// beyond the current one, and no more bytes in all than PREFETCH_BYTES. Over
-// HTTP/2 they share one connection; over HTTP/1.1 the network layer sends
-// them on its connections to the server as each one frees, without waiting
-// for this thread (RequestPrefetcher). A request waiting for a connection
-// counts towards its inactivity limit: the byte bound keeps that wait short
-// on a slow line (as many bytes as four requests of the largest size).
-constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
-constexpr int PREFETCH_DEPTH = 48;
-constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
-
 // Temporary files of a verification-cache or release-order write that a
 // kill cut short: the file's own name and a random suffix of six characters.
 void remove_cache_leftovers()
@@ -60,18 +48,40 @@ void remove_cache_leftovers()
 
 } // namespace
 
-// Counts the steps, clears what a killed run left in the scratch folder
-// (keeping partial archives of files still planned, so they resume), checks
-// the free disk space and starts the first step.
-void Updater::start_update()
+UpdateRun::UpdateRun(QObject *parent)
+    : QObject(parent)
+    , backlog(new ExtractionBacklog(BACKLOG_ON_DISK, this))
+    , prefetcher(new RequestPrefetcher(this))
 {
-    if (refuse_unsigned_run())
+}
+
+UpdateRun::~UpdateRun()
+{
+    delete_downloader();
+}
+
+// Cuts every connection from the downloader first, so nothing it still emits
+// reaches this object, then deletes it.
+void UpdateRun::delete_downloader()
+{
+    if (!downloader)
         return;
+    disconnect(downloader, nullptr, this, nullptr);
+    disk_budget.release(downloader);
+    delete downloader;
+    downloader = nullptr;
+}
+
+void UpdateRun::start(const UpdatePlan &plan)
+{
+    queue.clear();
+    for (const FileRecord &record : plan.files)
+        queue.enqueue(QueuedFile {record, 0, 0});
+    refused_files = plan.refused_files;
     QSet<QString> planned;
     QStringList targets;
-    total_steps = 0;
-    for (const FileRecord &record : qAsConst(file_queue)) {
-        total_steps += record.patch_chain.isEmpty() ? 1 : record.patch_chain.size();
+    total_steps = plan.total_steps();
+    for (const FileRecord &record : plan.files) {
         planned.insert(record.name);
         targets.append(record.name);
     }
@@ -80,18 +90,18 @@ void Updater::start_update()
     running = true;
     if (total_steps != 0) {
         current_step = 0;
-        if (!file_queue.isEmpty()) {
+        if (!queue.isEmpty()) {
             if (!enough_disk_space())
                 return;
             current_step = 1;
-            start_next_download(file_queue.head());
+            start_next_download(queue.head());
             return;
         }
     }
     finish_run();
 }
 
-void Updater::halt()
+void UpdateRun::halt()
 {
     running = false;
     if (downloader)
@@ -103,7 +113,7 @@ void Updater::halt()
 
 // The volume (its root) that holds `folder` of the game folder, or the game
 // folder's own when the folder cannot be looked at.
-QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known)
+QString UpdateRun::volume_of(const QString &folder, QHash<QString, QString> &known)
 {
     const auto found = known.constFind(folder);
     if (found != known.constEnd())
@@ -116,13 +126,14 @@ QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known
     return root;
 }
 
-bool Updater::enough_disk_space()
+bool UpdateRun::enough_disk_space()
 {
     QHash<QString, QString> volumes;
     QVector<DiskNeed::PlannedFile> files;
     planned_disk.clear();
     disk_budget.clear();
-    for (const FileRecord &record : qAsConst(file_queue)) {
+    for (const QueuedFile &queued : qAsConst(queue)) {
+        const FileRecord &record = queued.record;
         QString leaf;
         OpenFolder::Status status;
         const OpenFolder folder = OpenFolder::open_parent(record.name, leaf, status);
@@ -141,7 +152,7 @@ bool Updater::enough_disk_space()
     // the run holds fewer under way.
     const QMap<QString, qint64> one_step = DiskNeed::per_volume(files, scratch_volume, 1);
     const QMap<QString, qint64> parallel =
-        DiskNeed::per_volume(files, scratch_volume, ExtractionBacklog::MAX_ON_DISK + 1);
+        DiskNeed::per_volume(files, scratch_volume, BACKLOG_ON_DISK + 1);
     const QMap<QString, qint64> growth = DiskNeed::per_volume(files, scratch_volume, 0);
     QMap<QString, qint64> room;
     bool tight = false;
@@ -164,8 +175,8 @@ bool Updater::enough_disk_space()
     return true;
 }
 
-QMap<QString, qint64> Updater::step_peak(const FileRecord &record, bool in_memory,
-                                         qint64 archive_bytes) const
+QMap<QString, qint64> UpdateRun::step_peak(const FileRecord &record, bool in_memory,
+                                           qint64 archive_bytes) const
 {
     const auto file = planned_disk.constFind(record.name);
     if (file == planned_disk.constEnd())
@@ -175,19 +186,19 @@ QMap<QString, qint64> Updater::step_peak(const FileRecord &record, bool in_memor
     return DiskNeed::step_peak(whole, scratch_volume, in_memory ? 0 : archive_bytes);
 }
 
-bool Updater::disk_allows(const FileRecord &record, bool in_memory) const
+bool UpdateRun::disk_allows(const FileRecord &record, bool in_memory) const
 {
     return disk_budget.fits(step_peak(record, in_memory));
 }
 
-void Updater::finish_run()
+void UpdateRun::finish_run()
 {
     running = false;
     prefetcher->clear();
     // Every step is done: nothing is left to resume.
     ScratchArea::remove_if_empty();
     if (refused_files.isEmpty()) {
-        emit update_finished(true);
+        emit finished(true);
         return;
     }
     // One arg() call: a name holding "%1" stays as it is.
@@ -196,22 +207,28 @@ void Updater::finish_run()
         TEXT_FILES_REFUSED.arg(refused_files.first(), QString::number(refused_files.size())));
 }
 
-void Updater::end_with_error(int error_code, const QString &what)
+void UpdateRun::end_with_error(int error_code, const QString &what)
 {
     halt();
     emit download_error(error_code, what);
-    emit update_finished(false);
+    emit finished(false);
+}
+
+void UpdateRun::fail(int error_code, const QString &what)
+{
+    end_with_error(error_code, what);
 }
 
 // The file at the front of the plan gives up its remaining patches (the one
 // that failed, already taken off, counts as a done step) and goes to the
 // back of the plan for one whole download.
-void Updater::download_whole_instead()
+void UpdateRun::download_whole_instead()
 {
-    FileRecord whole = file_queue.dequeue();
-    total_steps = total_steps + 1 - whole.patch_chain.size();
-    whole.patch_chain.clear();
-    file_queue.enqueue(whole);
+    QueuedFile whole = queue.dequeue();
+    total_steps = total_steps + 1 - whole.record.patch_chain.size();
+    whole.record.patch_chain.clear();
+    whole.patch_bypass = 0;
+    queue.enqueue(whole);
     ++current_step;
     schedule_next_download();
 }
@@ -219,20 +236,21 @@ void Updater::download_whole_instead()
 // Starts the step at the front of `record`: its first patch, or the whole
 // file when no patch is left. The transfer runs on this thread and reports
 // through the three slots, or hands its file on to the backlog (hand_on).
-void Updater::start_next_download(const FileRecord &record, bool in_memory)
+void UpdateRun::start_next_download(const QueuedFile &file, bool in_memory)
 {
+    const FileRecord &record = file.record;
     QString remote_path;
     QString local_path;
     QString display_name;
     bool compressed = false;
-    int cache_bypass = record.cache_bypass;
+    int cache_bypass = file.whole_bypass;
     QString cache_key = record.expected_hash;
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         remote_path = PATCH_FOLDER + step.patch_name;
         local_path = ScratchArea::patch_path(step.patch_name);
         current_file_name = step.patch_name;
-        cache_bypass = step.cache_bypass;
+        cache_bypass = file.patch_bypass;
         cache_key = step.result_hash;
         display_name = QFileInfo(record.name).fileName();
         ScratchArea::ensure();
@@ -258,23 +276,22 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
         disk_budget.hold(transfer, step_peak(record, in_memory));
         transfer->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
-            transfer->keep_archive_in_memory();
+            transfer->keep_archive_in_memory(MEMORY_FILE_SIZE);
         // A small file shares the HTTP/2 connection of the requests sent ahead.
         transfer->set_http2_allowed(record.expected_size >= 0 &&
                                     record.expected_size <= PREFETCH_MAX_SIZE);
         prefetch_ahead();
     }
-    connect(transfer, &Downloader::retrying, this, &Updater::report_retry);
+    connect(transfer, &Downloader::retrying, this, &UpdateRun::report_retry);
     downloader = transfer;
     last_bytes_read = 0;
     last_bytes_total = -1;
-    connect(transfer, &Downloader::download_finished, this, &Updater::download_finished);
-    connect(transfer, &Downloader::handed_on, this, &Updater::hand_on);
-    connect(transfer, &Downloader::download_error, this, &Updater::handle_download_error);
-    connect(transfer, &Downloader::download_progress, this,
-            qOverload<qint64, qint64>(&Updater::download_progress));
+    connect(transfer, &Downloader::download_finished, this, &UpdateRun::transfer_finished);
+    connect(transfer, &Downloader::handed_on, this, &UpdateRun::hand_on);
+    connect(transfer, &Downloader::download_error, this, &UpdateRun::transfer_error);
+    connect(transfer, &Downloader::download_progress, this, &UpdateRun::transfer_progress);
     download_timer.start();
-    // `record` and `downloader` may be gone once this returns: the slots
+    // `file` and `downloader` may be gone once this returns: the slots
     // consume the queue and delete the transfer. A cancelled transfer (the
     // run was ended by an earlier file's extraction) ends without a signal
     // and is deleted here.
@@ -283,54 +300,55 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
         delete_downloader();
 }
 
-void Updater::schedule_next_download()
+void UpdateRun::schedule_next_download()
 {
-    QMetaObject::invokeMethod(this, &Updater::continue_run, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &UpdateRun::continue_run, Qt::QueuedConnection);
 }
 
-void Updater::continue_run()
+void UpdateRun::continue_run()
 {
     if (!running || downloader)
         return;
-    if (file_queue.isEmpty()) {
+    if (queue.isEmpty()) {
         if (backlog->empty())
             finish_run();
         return;
     }
     // The patch program needs the files of earlier steps in place.
-    const FileRecord &next = file_queue.head();
-    if (!next.patch_chain.isEmpty()) {
+    const QueuedFile &next = queue.head();
+    if (!next.record.patch_chain.isEmpty()) {
         if (backlog->empty())
             start_next_download(next);
         return;
     }
     // On a tight disk a step waits until the files before it are installed.
     if (backlog->has_room()) {
-        if (disk_allows(next, false))
+        if (disk_allows(next.record, false))
             start_next_download(next);
-    } else if (fits_in_memory(next) && backlog->has_memory_room() && disk_allows(next, true)) {
+    } else if (fits_in_memory(next) && backlog->has_memory_room() &&
+               disk_allows(next.record, true)) {
         start_next_download(next, true);
     }
 }
 
 // A whole file small enough to keep its archive in memory, with no partial
 // archive of an earlier run to continue (that lies on disk).
-bool Updater::fits_in_memory(const FileRecord &record) const
+bool UpdateRun::fits_in_memory(const QueuedFile &file) const
 {
+    const FileRecord &record = file.record;
     return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
-        record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE &&
-        !ScratchArea::has_note(record.name);
+        record.expected_size <= MEMORY_FILE_SIZE && !ScratchArea::has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
 // partial archive to continue (that takes a request of its own).
-void Updater::prefetch_ahead()
+void UpdateRun::prefetch_ahead()
 {
     qint64 bytes = 0;
-    for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
-        const FileRecord &record = file_queue.at(i);
+    for (int i = 1; i < queue.size() && i <= PREFETCH_DEPTH; ++i) {
+        const FileRecord &record = queue.at(i).record;
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
-            record.expected_size > PREFETCH_MAX_SIZE || record.cache_bypass > 0)
+            record.expected_size > PREFETCH_MAX_SIZE || queue.at(i).whole_bypass > 0)
             return;
         bytes += record.expected_size;
         if (bytes > PREFETCH_BYTES)
@@ -345,31 +363,32 @@ void Updater::prefetch_ahead()
 }
 
 // From here on the file's signals tell its outcome, not the step's; its
-// step is over as if finished (the record leaves the plan).
-void Updater::hand_on()
+// step is over as if finished (the file leaves the queue).
+void UpdateRun::hand_on()
 {
     FileDownload *const file = downloader;
-    const FileRecord record = file_queue.head();
+    const QueuedFile queued = queue.head();
     disconnect(file, nullptr, this, nullptr);
     downloader = nullptr;
     connect(file, &Downloader::download_finished, this,
-            [this, file, record] { extraction_ended(file, record, 0, QString(), 0); });
+            [this, file, queued] { extraction_ended(file, queued, 0, QString(), 0); });
     connect(file, &Downloader::download_error, this,
-            [this, file, record](int error_code, const QString &what) {
-                extraction_ended(file, record, error_code, what, 0);
+            [this, file, queued](int error_code, const QString &what) {
+                extraction_ended(file, queued, error_code, what, 0);
             });
-    connect(file, &Downloader::fetch_again, this,
-            [this, file, record](int level) { extraction_ended(file, record, 0, QString(), level); });
+    connect(file, &Downloader::fetch_again, this, [this, file, queued](int level) {
+        extraction_ended(file, queued, 0, QString(), level);
+    });
     backlog->adopt(std::unique_ptr<FileDownload>(file));
-    download_finished();
+    transfer_finished();
 }
 
-void Updater::extraction_ended(FileDownload *file, const FileRecord &record, int error_code,
-                               const QString &what, int refetch_level)
+void UpdateRun::extraction_ended(FileDownload *ended_file, const QueuedFile &file, int error_code,
+                                 const QString &what, int refetch_level)
 {
     // Deleted on return, once nothing here needs it.
-    const std::unique_ptr<FileDownload> ended = backlog->release(file);
-    disk_budget.release(file);
+    const std::unique_ptr<FileDownload> ended = backlog->release(ended_file);
+    disk_budget.release(ended_file);
     if (!running)
         return;
     if (error_code != 0) {
@@ -377,30 +396,30 @@ void Updater::extraction_ended(FileDownload *file, const FileRecord &record, int
         return;
     }
     if (refetch_level > 0)
-        refetch_whole(record, refetch_level);
+        refetch_whole(file, refetch_level);
     // There may be room now, or nothing left.
     continue_run();
 }
 
-void Updater::refetch_whole(const FileRecord &record, int level)
+void UpdateRun::refetch_whole(const QueuedFile &file, int level)
 {
-    FileRecord again = record;
-    again.cache_bypass = level;
+    QueuedFile again = file;
+    again.whole_bypass = level;
     // One more step, next in line: after the step under way, if any, else
     // first. It takes the number of a step that has not started yet, or the
     // next one when none is left.
     ++total_steps;
-    if (file_queue.isEmpty())
+    if (queue.isEmpty())
         ++current_step;
-    file_queue.insert(downloader ? 1 : 0, again);
+    queue.insert(downloader ? 1 : 0, again);
 }
 
 // Runs the patch program on the game file, in its folder as OpenFolder
 // reaches it: a folder link that is not the player's own, or a link in the
 // file's own place, is refused before the program starts.
-Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &result_hash,
-                                           const QString &patch_path,
-                                           const QString &result_sha256)
+UpdateRun::PatchOutcome UpdateRun::apply_patch(const QString &name, const QString &result_hash,
+                                               const QString &patch_path,
+                                               const QString &result_sha256)
 {
     QString leaf;
     OpenFolder::Status status;
@@ -426,7 +445,7 @@ Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &r
     return outcome;
 }
 
-void Updater::report_retry(const QString &reason, int seconds, int attempt, int attempts)
+void UpdateRun::report_retry(const QString &reason, int seconds, int attempt, int attempts)
 {
     emit download_progress(last_bytes_read, last_bytes_total,
                            TEXT_RETRYING.arg(reason, QString::number(seconds),
@@ -435,12 +454,12 @@ void Updater::report_retry(const QString &reason, int seconds, int attempt, int 
 
 // A patch that cannot be fetched or written gives way to a whole download,
 // as a patch that does not apply does; any other error ends the run.
-void Updater::handle_download_error(int error_code, const QString &what)
+void UpdateRun::transfer_error(int error_code, const QString &what)
 {
-    const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
+    const bool patch_step = !queue.isEmpty() && !queue.head().record.patch_chain.isEmpty();
     if (patch_step) {
         delete_downloader();
-        file_queue.head().patch_chain.dequeue();
+        queue.head().record.patch_chain.dequeue();
         download_whole_instead();
         return;
     }
@@ -448,33 +467,37 @@ void Updater::handle_download_error(int error_code, const QString &what)
     delete_downloader();
 }
 
-void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
+void UpdateRun::transfer_progress(qint64 bytes_read, qint64 bytes_total)
 {
     if (!running)
         return;
     last_bytes_read = bytes_read;
     last_bytes_total = bytes_total;
     // The archive's real size, once known, replaces its estimate.
-    if (disk_budget.limited() && bytes_total >= 0 && downloader && !file_queue.isEmpty() &&
-        file_queue.head().patch_chain.isEmpty())
-        disk_budget.hold(downloader, step_peak(file_queue.head(), current_in_memory, bytes_total));
+    if (disk_budget.limited() && bytes_total >= 0 && downloader && !queue.isEmpty() &&
+        queue.head().record.patch_chain.isEmpty())
+        disk_budget.hold(downloader,
+                         step_peak(queue.head().record, current_in_memory, bytes_total));
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
                                                 download_timer.elapsed(), current_file_name);
     emit download_progress(bytes_read, bytes_total, status);
 }
 
 // Finishes the step under way: applies a downloaded patch (a failed one sends
-// the file to the back of the plan for a whole download), drops the record
+// the file to the back of the queue for a whole download), drops the file
 // once nothing is left of it, and starts the next step or ends the run.
-void Updater::download_finished()
+void UpdateRun::transfer_finished()
 {
     delete_downloader();
-    if (file_queue.isEmpty())
+    if (queue.isEmpty())
         return;
 
-    FileRecord &record = file_queue.head();
+    QueuedFile &file = queue.head();
+    FileRecord &record = file.record;
     if (!record.patch_chain.isEmpty()) {
-        PatchStep step = record.patch_chain.dequeue();
+        const int bypass = file.patch_bypass;
+        file.patch_bypass = 0;
+        const PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
         const PatchOutcome outcome =
             apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name),
@@ -490,11 +513,11 @@ void Updater::download_finished()
                            TEXT_FILES_REFUSED.arg(record.name, QStringLiteral("1")));
             return;
         }
-        if (outcome == PatchOutcome::Failed && step.cache_bypass < Downloader::MAX_CACHE_BYPASS) {
+        if (outcome == PatchOutcome::Failed && bypass < MAX_CACHE_BYPASS) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.
-            ++step.cache_bypass;
+            file.patch_bypass = bypass + 1;
             record.patch_chain.prepend(step);
             ++total_steps;
         } else if (outcome != PatchOutcome::Applied) {
@@ -502,10 +525,10 @@ void Updater::download_finished()
             return;
         }
     }
-    if (file_queue.head().patch_chain.isEmpty())
-        file_queue.dequeue();
+    if (queue.head().record.patch_chain.isEmpty())
+        queue.dequeue();
 
-    if (!file_queue.isEmpty())
+    if (!queue.isEmpty())
         ++current_step;
     schedule_next_download();
 }
