@@ -29,10 +29,8 @@ constexpr qint64 LARGE_FILE_SIZE = 1 << 20;
 struct ListedFile
 {
     QString name;
-    QString expected_hash;
-    QString expected_sha256; // "" when the manifest gives none
-    QJsonArray patches;
-    qint64 expected_size = -1;
+    // What the manifest says of it ("path" aside).
+    ManifestEntry listed;
     // A link of the player's own in the file's place, open at what it leads
     // to: read from there, never by its path.
     std::shared_ptr<QFile> linked;
@@ -54,7 +52,7 @@ struct ListedFile
     {
         local_digest = digest;
         local_hash = digest.left(HASH_TEXT_LENGTH);
-        current = content_matches(digest, expected_hash, expected_sha256);
+        current = content_matches(digest, listed.hash, listed.sha256);
     }
 };
 
@@ -245,10 +243,7 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
 
         ListedFile file;
         file.name = key;
-        file.expected_hash = entry.hash;
-        file.expected_sha256 = entry.sha256;
-        file.patches = entry.patches;
-        file.expected_size = entry.size;
+        file.listed = entry;
         if (info.is_link) {
             // A missing target reads as a missing file.
             file.linked = linked ? linked : std::make_shared<QFile>();
@@ -296,14 +291,14 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
         record.base_url = base;
         record.name = file.name;
         record.local_hash = file.local_hash;
-        record.expected_hash = file.expected_hash;
-        record.expected_size = file.expected_size;
-        record.expected_sha256 = file.expected_sha256;
+        record.expected_hash = file.listed.hash;
+        record.expected_size = file.listed.size;
+        record.expected_sha256 = file.listed.sha256;
         // A link is replaced by the whole new file: a patch would read
         // through it.
         if (!file.linked)
             plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash,
-                             file.patches);
+                             file.listed.patches);
         plan.files.enqueue(record);
     }
 }

@@ -96,10 +96,10 @@ void Updater::take(const Manifest &manifest, bool main, bool check_files)
 // with the refusal.
 void Updater::start_update()
 {
-    run_started = true;
     if (!refusal.isEmpty()) {
         run->fail(CODE_MANIFEST_SIGNATURE, refusal);
         return;
     }
+    run_started = true;
     run->start(plan);
 }

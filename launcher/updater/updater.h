@@ -6,7 +6,6 @@
 #include "updater/plan_builder.h"
 #include "updater/update_plan.h"
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QQueue>
@@ -93,13 +92,6 @@ public:
     void parse_manifest(const QByteArray &data, const QUrl &base, bool check_files);
     // Checks every listed file and queues a record for each stale one.
     void verify_files(const QJsonObject &files, const QUrl &base);
-
-    static QString file_hash(const QString &path) { return PlanBuilder::file_hash(path); }
-    static void plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
-                                 const QString &expected_hash, const QJsonArray &patches)
-    {
-        PlanBuilder::plan_patch_chain(chain, local_hash, expected_hash, patches);
-    }
 
     // Works through the plan step by step; ends with update_finished().
     void start_update();
