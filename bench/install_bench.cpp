@@ -22,6 +22,7 @@
 #include "nginx_process.h"
 
 #include "app/tls_setup.h"
+#include "files/game_folder.h"
 #include "files/scratch_area.h"
 #include "install/archive_extractor.h"
 #include "transfer/downloader.h"
@@ -520,7 +521,7 @@ void resume_after_kill(const QString &work)
     QDir().mkpath(install);
     const QString ca = work + "/state/ca.pem";
     const qint64 archive = QFileInfo(tree + "/big.pak.bz2").size();
-    const QString partial = install + "/" + ScratchArea::partial_archive_path("big.pak");
+    const QString partial = GameFolder(install).scratch().partial_archive_path("big.pak");
     int port = 0;
     {
         Service service(work, tree, work + "/resume-first.log");

@@ -1,11 +1,9 @@
 #include "app/constants.h"
 #include "atomic_file.h"
-#include "files/open_folder.h"
-#include "files/safe_file.h"
-#include "files/scratch_area.h"
 #include "hash_text.h"
 #include "install/archive_extractor.h"
 #include "install/file_download.h"
+#include "support/scratch_here.h"
 
 #include "bz2_util.h"
 #include "https_fixture.h"
@@ -20,9 +18,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <thread>
 
 Q_DECLARE_METATYPE(FixtureResponse)
 
@@ -83,7 +78,6 @@ private slots:
     void partial_archive_resumes_in_a_later_run();
     void failed_connections_are_retried_with_pauses();
     void nothing_is_written_through_links();
-    void links_planted_in_a_race_are_never_followed();
     void atomic_write_replaces_what_stands_at_the_name_data();
     void atomic_write_replaces_what_stands_at_the_name();
 
@@ -220,7 +214,7 @@ void TestDownload::compressed_body()
     FileDownload downloader(url(), target(), true);
     if (in_memory)
         downloader.keep_archive_in_memory(1 << 20); // files of up to 1 MiB
-    downloader.setProperty("archive", ScratchArea::partial_archive_path(target()));
+    downloader.setProperty("archive", scratch_here().partial_archive_path(target()));
     const Outcome out = run(downloader);
 
     const QList<RecordedRequest> requests = fixture.requests();
@@ -228,7 +222,7 @@ void TestDownload::compressed_body()
     QCOMPARE(requests[0].path, QByteArray("/files/game.dat.bz2"));
     QCOMPARE(requests[0].header("User-Agent"), USER_AGENT.toUtf8());
     QVERIFY(!QFile::exists(target() + ".bz2"));
-    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+    QVERIFY(QDir(scratch_here().folder()).isEmpty());
     if (code == 0) {
         QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
         QVERIFY(!out.archive_left_at_finish);
@@ -522,9 +516,9 @@ void TestDownload::stale_cache_is_bypassed()
             200, {{"ETag", fresh ? "\"new\"" : "\"old\""}}, fresh ? right : stale};
     });
     if (stale_partial) {
-        QVERIFY(ScratchArea::ensure());
-        QVERIFY(write_file(ScratchArea::partial_archive_path(target()), stale.left(100000)));
-        QVERIFY(ScratchArea::write_note({target(), hash_text(data), url(), "\"old\""}));
+        QVERIFY(scratch_here().ensure());
+        QVERIFY(write_file(scratch_here().partial_archive_path(target()), stale.left(100000)));
+        QVERIFY(scratch_here().write_note({target(), hash_text(data), url(), "\"old\""}));
     }
     QVERIFY(write_file(target(), "the old game"));
     FileDownload downloader(url(), target(), true);
@@ -552,7 +546,7 @@ void TestDownload::stale_cache_is_bypassed()
         QVERIFY(read_file(target()) == data);
     }
     QCOMPARE(QDir(work->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"game.dat"});
-    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+    QVERIFY(QDir(scratch_here().folder()).isEmpty());
 }
 
 void TestDownload::cut_transfer_resumes_data()
@@ -594,7 +588,7 @@ void TestDownload::cut_transfer_resumes()
     QCOMPARE(requests[1].header("Range"), "bytes=" + QByteArray::number(cut) + "-");
     QCOMPARE(requests[1].header("If-Range"), server_ranges ? QByteArray("\"v1\"") : QByteArray());
     QCOMPARE(out.last_read, qint64(archive.size())); // counted over the whole file
-    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+    QVERIFY(QDir(scratch_here().folder()).isEmpty());
 }
 
 void TestDownload::partial_archive_resumes_in_a_later_run_data()
@@ -624,7 +618,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
         first.set_retry_delays({});
         QCOMPARE(run(first).error_code, 905);
     }
-    QCOMPARE(QFileInfo(ScratchArea::partial_archive_path(target())).size(), qint64(cut));
+    QCOMPARE(QFileInfo(scratch_here().partial_archive_path(target())).size(), qint64(cut));
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));
@@ -637,7 +631,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     QCOMPARE(requests.size(), same_record ? 1 : 3); // a wrong file is asked for past caches
     QCOMPARE(requests[0].header("Range").isEmpty(), !same_record);
     Q_UNUSED(resumed)
-    QVERIFY(QDir(ScratchArea::folder()).isEmpty());
+    QVERIFY(QDir(scratch_here().folder()).isEmpty());
 }
 
 // Dropped connections are retried after pauses; a server that stays down
@@ -685,9 +679,9 @@ void TestDownload::nothing_is_written_through_links()
     QTemporaryDir outside;
     const QString victim = outside.filePath("victim");
     QVERIFY(write_file(victim, "precious"));
-    QVERIFY(ScratchArea::ensure());
-    QVERIFY(QFile::link(victim, ScratchArea::extraction_path(target())));
-    QVERIFY(QFile::link(victim, ScratchArea::partial_archive_path(target())));
+    QVERIFY(scratch_here().ensure());
+    QVERIFY(QFile::link(victim, extraction_path(target())));
+    QVERIFY(QFile::link(victim, scratch_here().partial_archive_path(target())));
     QVERIFY(QFile::link(victim, target("patch.bin")));
     const QString shared = outside.filePath("shared");
     QVERIFY(write_file(shared, "old content"));
@@ -707,51 +701,6 @@ void TestDownload::nothing_is_written_through_links()
     QCOMPARE(read_file("patch.bin"), QByteArray("patch body"));
     QCOMPARE(read_file(victim), QByteArray("precious"));
     QCOMPARE(read_file(shared), QByteArray("old content"));
-#endif
-}
-
-// A thread plants links to an outside file again and again at the names of
-// the new file and of the partial archive while they are created, reused and
-// appended to: whichever call meets a link, the outside file never changes.
-void TestDownload::links_planted_in_a_race_are_never_followed()
-{
-#ifdef Q_OS_WIN
-    QSKIP("POSIX links; the Windows walk is shown by tst_files");
-#else
-    QTemporaryDir outside;
-    const QString victim = outside.filePath("victim");
-    QVERIFY(write_file(victim, "precious"));
-    QVERIFY(ScratchArea::ensure());
-    const QByteArray fresh = QFile::encodeName(ScratchArea::extraction_name("game.dat"));
-    const QByteArray partial = QFile::encodeName(ScratchArea::partial_archive_path("game.dat"));
-    const QByteArray target = QFile::encodeName(victim);
-    std::atomic<bool> stop {false};
-    std::thread planter([&] {
-        while (!stop) {
-            for (const QByteArray &name : {fresh, partial}) {
-                ::unlink(name.constData());
-                const int planted = ::symlink(target.constData(), name.constData());
-                Q_UNUSED(planted)
-            }
-        }
-    });
-    const OpenFolder here;
-    int written = 0;
-    auto write = [&written](std::unique_ptr<QFile> file) {
-        if (file && file->write("bytes of ours") > 0)
-            ++written;
-    };
-    for (int i = 0; i < 3000; ++i) {
-        write(here.create_new(QString::fromUtf8(fresh)));
-        write(here.reuse_or_create(QString::fromUtf8(fresh)));
-        write(safe_file::create_new(QString::fromUtf8(partial)));
-        write(safe_file::open_for_append(QString::fromUtf8(partial)));
-        write(safe_file::reuse_or_create(QString::fromUtf8(partial)));
-    }
-    stop = true;
-    planter.join();
-    QVERIFY(written > 0);
-    QCOMPARE(read_file(victim), QByteArray("precious"));
 #endif
 }
 

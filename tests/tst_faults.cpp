@@ -1,7 +1,7 @@
 #include "app/constants.h"
-#include "files/scratch_area.h"
 #include "login/login_client.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "updater/file_hasher.h"
 #include "updater/updater.h"
 #include "updater/verify_cache.h"
@@ -172,7 +172,8 @@ private:
         while (it.hasNext()) {
             const QString name = QDir().relativeFilePath(it.next());
             if (!manifest_files().contains(name) && name != "patcher.exe" &&
-                name != VerifyCache::file_name() && !name.startsWith(ScratchArea::folder() + "/"))
+                name != VerifyCache::file_name() &&
+                !name.startsWith(QDir().relativeFilePath(scratch_here().folder()) + "/"))
                 stray << name;
         }
         stray.sort();
@@ -182,7 +183,7 @@ private:
     // What the launcher keeps in its scratch folder (partial archives).
     QStringList scratch_files() const
     {
-        return QDir(ScratchArea::folder()).entryList(QDir::Files | QDir::Hidden);
+        return QDir(scratch_here().folder()).entryList(QDir::Files | QDir::Hidden);
     }
 
     RunLog update_once(int timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS)
@@ -314,7 +315,7 @@ private slots:
         // A partial archive is kept on disk only once it is large enough to
         // be worth resuming in a later run; this small one stayed in memory.
         QVERIFY(!scratch_files().contains(
-            QFileInfo(ScratchArea::partial_archive_path("data/level.pak")).fileName()));
+            QFileInfo(scratch_here().partial_archive_path("data/level.pak")).fileName()));
         recover();
     }
 
@@ -396,7 +397,7 @@ private slots:
         QFETCH(QString, obstacle);
         QVERIFY(QDir().mkpath("data"));
         if (obstacle == "folder") {
-            QVERIFY(QDir().mkpath(ScratchArea::extraction_path("data/level.pak")));
+            QVERIFY(QDir().mkpath(extraction_path("data/level.pak")));
         } else if (is_root()) {
             const QString why_not = mount_tmpfs(install->filePath("data"), "ro,size=64k");
             if (!why_not.isEmpty())
@@ -411,7 +412,7 @@ private slots:
         QCOMPARE(stale_files(), QStringList({"data/level.pak", "game.dat"}));
         QCOMPARE(stray_files(), QStringList());
 
-        QDir().rmdir(ScratchArea::extraction_path("data/level.pak"));
+        QDir().rmdir(extraction_path("data/level.pak"));
         unmount();
         QFile::setPermissions("data", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         recover();
@@ -509,24 +510,22 @@ private slots:
     void killed_mid_update_then_restarted_data()
     {
         QTest::addColumn<bool>("in_patch"); // killed while the patch arrives
-        QTest::addColumn<QString>("partial"); // what the kill leaves behind
         QTest::addColumn<QByteArray>("etag"); // of the answer cut by the kill
-        QTest::newRow("during a whole-file transfer")
-            << false << ScratchArea::partial_archive_path("game.dat") << QByteArray();
+        QTest::newRow("during a whole-file transfer") << false << QByteArray();
         // The answer's validator is noted with the partial archive at once,
         // not only when the attempt ends.
-        QTest::newRow("during the first attempt, with an ETag")
-            << false << ScratchArea::partial_archive_path("game.dat") << QByteArray("\"v2\"");
-        QTest::newRow("during a patch transfer")
-            << true << ScratchArea::patch_path(patch_name) << QByteArray();
+        QTest::newRow("during the first attempt, with an ETag") << false << QByteArray("\"v2\"");
+        QTest::newRow("during a patch transfer") << true << QByteArray();
     }
     // The driver is killed once part of the body has reached the disk; the
     // restarted driver verifies again and completes the update.
     void killed_mid_update_then_restarted()
     {
         QFETCH(bool, in_patch);
-        QFETCH(QString, partial);
         QFETCH(QByteArray, etag);
+        // What the kill leaves behind.
+        const QString partial = in_patch ? scratch_here().patch_path(patch_name)
+                                         : scratch_here().partial_archive_path("game.dat");
         const QByteArray body = in_patch ? patch : bz2_compress(game_v2);
         FixtureResponse first = stalled_after(body, body.size() / 2);
         if (!etag.isEmpty())
@@ -545,7 +544,7 @@ private slots:
         // disk and data/level.pak is in place: on a busy machine the
         // extraction of the file before it may still be finishing.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partial).size() > 0 &&
-                                     (in_patch || ScratchArea::has_note("game.dat")) &&
+                                     (in_patch || scratch_here().has_note("game.dat")) &&
                                      !stale_files().contains("data/level.pak"),
                                  RUN_LIMIT_MS);
         driver.kill();
@@ -555,7 +554,7 @@ private slots:
         // At most the unfinished new file beside the target, which the next
         // run clears away.
         QVERIFY(stray_files().isEmpty() ||
-                stray_files() == QStringList {ScratchArea::extraction_path("game.dat")});
+                stray_files() == QStringList {extraction_path("game.dat")});
         QVERIFY(scratch_files().contains(QFileInfo(partial).fileName()));
 
         const qint64 kept = QFileInfo(partial).size();
@@ -836,9 +835,9 @@ private slots:
     void unwritable_patch_file_falls_back_to_whole_file()
     {
         QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
-        QVERIFY(QDir().mkpath(ScratchArea::patch_path(patch_name)));
+        QVERIFY(QDir().mkpath(scratch_here().patch_path(patch_name)));
         const QString why_not =
-            mount_tmpfs(install->filePath(ScratchArea::patch_path(patch_name)), "size=4k");
+            mount_tmpfs(install->filePath(scratch_here().patch_path(patch_name)), "size=4k");
         if (!why_not.isEmpty())
             QSKIP(qPrintable(why_not));
         const RunLog log = update_once();

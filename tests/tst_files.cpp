@@ -1,9 +1,12 @@
 // The files room alone: folders walked segment by segment, entries created,
 // reused, replaced and removed relative to them, on every system the
 // launcher runs on, with the names players have (non-ASCII, long paths).
+#include "files/file_identity.h"
 #include "files/free_space.h"
+#include "files/game_folder.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
+#include "files/scratch_area.h"
 #include "support/test_files.h"
 
 #include "atomic_file.h"
@@ -13,7 +16,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+Q_DECLARE_METATYPE(OpenFolder::Status)
 
 namespace {
 
@@ -77,16 +88,15 @@ private slots:
         file.reset();
         OpenFolder::EntryInfo info = open.entry_info(name);
         QVERIFY(info.exists && info.is_regular && !info.is_link);
-        QCOMPARE(info.size, qint64(13));
-        QVERIFY(info.identity_known);
-        QVERIFY(info.mtime_ns > 0);
+        QCOMPARE(info.identity.size, qint64(13));
+        QVERIFY(info.identity.mtime_ns > 0);
 
         file = open.reuse_or_create(name);
         QVERIFY(file);
         QVERIFY(write_all(*file, "second"));
         file.reset();
         QCOMPARE(read_file(folder + QLatin1Char('/') + name), QByteArray("second"));
-        QCOMPARE(open.entry_info(name).inode, info.inode); // rewritten in place
+        QCOMPARE(open.entry_info(name).identity.inode, info.identity.inode); // rewritten in place
 
         file = open.create_new(name + ".part");
         QVERIFY(file);
@@ -163,6 +173,175 @@ private slots:
         QVERIFY(atomic_file::write("planted2.dat", "replaced"));
         QCOMPARE(read_file("elsewhere/data/kept.dat"), QByteArray("target"));
         QVERIFY(here.entry_info("planted2.dat").is_regular);
+#endif
+    }
+    // Each game folder has a scratch area of its own, and every name given
+    // to one is taken below its own folder, never the working directory's.
+    void game_folders_keep_to_themselves()
+    {
+        QTemporaryDir first_dir;
+        QTemporaryDir second_dir;
+        const GameFolder first(first_dir.path());
+        const GameFolder second(second_dir.path());
+        const ScratchArea mine = first.scratch();
+        const ScratchArea theirs = second.scratch();
+        QVERIFY(mine.folder() != theirs.folder());
+        QVERIFY(mine.ensure() && theirs.ensure());
+        QVERIFY(!QFileInfo::exists(GameFolder(QDir::currentPath()).scratch().folder()));
+
+        QVERIFY(mine.write_note({"game.dat", "hash", "url", "\"v1\""}));
+        QVERIFY(write_file(mine.partial_archive_path("game.dat"), "part"));
+        QVERIFY(!theirs.has_note("game.dat"));
+        theirs.drop_partial("game.dat");
+        theirs.sweep({}, {"game.dat"});
+        theirs.remove_if_empty();
+        ScratchArea::PartialNote note;
+        QVERIFY(mine.read_note("game.dat", note) && note.validator == "\"v1\"");
+        QCOMPARE(read_file(mine.partial_archive_path("game.dat")), QByteArray("part"));
+        QVERIFY(!QFileInfo::exists(theirs.folder()));
+
+        // The extraction leftover beside a target of the first folder goes
+        // with its own sweep, and only there.
+        QVERIFY(QDir(first.path()).mkpath("data") && QDir().mkpath("data"));
+        const QString leftover = "data/" + ScratchArea::extraction_name("level.pak");
+        QVERIFY(write_file(first.file_path(leftover), "half") && write_file(leftover, "cwd"));
+        mine.sweep({"game.dat"}, {"data/level.pak"});
+        QVERIFY(!QFileInfo::exists(first.file_path(leftover)));
+        QCOMPARE(read_file(leftover), QByteArray("cwd"));
+        QVERIFY(mine.has_note("game.dat"));
+    }
+
+    void game_folder_walks_below_its_own_path_data()
+    {
+        QTest::addColumn<QString>("root"); // below the test's own folder
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<OpenFolder::Status>("status");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("a file in a folder") << "game"
+                                            << "data/kept.dat" << OpenFolder::Status::Open << true;
+        QTest::newRow("a file at the top") << "game"
+                                           << "top.dat" << OpenFolder::Status::Open << true;
+        QTest::newRow("a folder that is not there")
+            << "game"
+            << "none/kept.dat" << OpenFolder::Status::Missing << false;
+        QTest::newRow("a game folder that is not there: nothing of the working directory")
+            << "gone"
+            << "data/kept.dat" << OpenFolder::Status::Missing << false;
+    }
+
+    void game_folder_walks_below_its_own_path()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, file);
+        QFETCH(OpenFolder::Status, status);
+        QFETCH(bool, found);
+        QTemporaryDir place;
+        QVERIFY(QDir(place.path()).mkpath("game/data") && QDir().mkpath("data"));
+        QVERIFY(write_file(place.filePath("game/data/kept.dat"), "game"));
+        QVERIFY(write_file(place.filePath("game/top.dat"), "game"));
+        QVERIFY(write_file("data/kept.dat", "working directory") && write_file("top.dat", "wd"));
+
+        const GameFolder game(place.filePath(root));
+        QString leaf;
+        OpenFolder::Status walked;
+        const OpenFolder folder = game.open_parent(file, leaf, walked);
+        QCOMPARE(walked, status);
+        QCOMPARE(folder.is_open(), found);
+        if (found) {
+            QCOMPARE(folder.entry_info(leaf).identity.size, qint64(4));
+            std::unique_ptr<QFile> read = folder.open_for_reading(leaf, walked);
+            QVERIFY(read && read->readAll() == "game");
+        }
+    }
+
+    void file_identity_tells_the_same_file_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("untouched") << "" << true;
+        QTest::newRow("read through a link to it") << "link" << true;
+        QTest::newRow("rewritten with other bytes") << "rewritten" << false;
+        QTest::newRow("replaced by a file of the same bytes") << "replaced" << false;
+    }
+
+    // What the verification cache trusts: a file whose identity is unchanged
+    // has not been written since.
+    void file_identity_tells_the_same_file()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, same);
+        QVERIFY(write_file("identity.dat", "original"));
+        FileIdentity before;
+        QVERIFY(FileIdentity::of_path("identity.dat", before));
+        QString looked_at = "identity.dat";
+        if (change == "link") {
+#ifdef Q_OS_WIN
+            QSKIP("POSIX links");
+#endif
+            QFile::remove("identity-link.dat");
+            QVERIFY(
+                QFile::link(QDir::current().absoluteFilePath("identity.dat"), "identity-link.dat"));
+            looked_at = "identity-link.dat";
+        } else if (change == "rewritten") {
+            QVERIFY(write_file("identity.dat", "changed!!"));
+        } else if (change == "replaced") {
+            QVERIFY(atomic_file::write("identity.dat", "original"));
+        }
+        FileIdentity after;
+        QFile opened(looked_at);
+        QVERIFY(opened.open(QIODevice::ReadOnly) && FileIdentity::of_open(opened, after));
+        QCOMPARE(after.same_file(before), same);
+        QVERIFY(!FileIdentity::of_path("no-such.dat", after));
+        QVERIFY(!FileIdentity::of_path(QDir::currentPath(), after)); // a folder is no file
+    }
+
+    // A thread plants links to an outside file again and again at the names
+    // of a new file and of a partial archive while they are created, reused
+    // and appended to: whichever call meets a link, the outside file never
+    // changes.
+    void links_planted_in_a_race_are_never_followed()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("POSIX links; the Windows walk is shown by the cases above");
+#else
+        QTemporaryDir outside;
+        const QString victim = outside.filePath("victim");
+        QVERIFY(write_file(victim, "precious"));
+        const ScratchArea scratch = GameFolder(QDir::currentPath()).scratch();
+        QVERIFY(scratch.ensure());
+        const QByteArray fresh = QFile::encodeName(ScratchArea::extraction_name("game.dat"));
+        const QByteArray partial = QFile::encodeName(scratch.partial_archive_path("game.dat"));
+        const QByteArray target = QFile::encodeName(victim);
+        std::atomic<bool> stop {false};
+        std::thread planter([&] {
+            while (!stop) {
+                for (const QByteArray &name : {fresh, partial}) {
+                    ::unlink(name.constData());
+                    const int planted = ::symlink(target.constData(), name.constData());
+                    Q_UNUSED(planted)
+                }
+            }
+        });
+        const OpenFolder here;
+        OpenFolder::Status status;
+        const OpenFolder in_scratch = OpenFolder::open(scratch.folder(), false, status);
+        const QString partial_name = QFileInfo(QString::fromUtf8(partial)).fileName();
+        int written = 0;
+        auto write = [&written](std::unique_ptr<QFile> file) {
+            if (file && file->write("bytes of ours") > 0)
+                ++written;
+        };
+        for (int i = 0; i < 3000; ++i) {
+            write(here.create_new(QString::fromUtf8(fresh)));
+            write(here.reuse_or_create(QString::fromUtf8(fresh)));
+            write(safe_file::create_new(QString::fromUtf8(partial)));
+            write(safe_file::open_for_append(QString::fromUtf8(partial)));
+            write(in_scratch.reuse_or_create(partial_name));
+        }
+        stop = true;
+        planter.join();
+        QVERIFY(written > 0);
+        QCOMPARE(read_file(victim), QByteArray("precious"));
 #endif
     }
 };

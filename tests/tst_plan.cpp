@@ -1,4 +1,6 @@
+#include "files/file_identity.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "support/test_files.h"
 #include "updater/disk_need.h"
 #include "updater/file_hasher.h"
@@ -194,14 +196,15 @@ private slots:
         for (const char *name : {"same", "upper", "full", "stale"})
             QVERIFY(write_file(name, "abc"));
         QVERIFY(write_file("empty", ""));
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
-        const Manifest read = ManifestReader::parse(R"({"files": {
+        const ManifestReader reader(game_here());
+        const Manifest read = reader.parse(R"({"files": {
             "same": {"hash": "ba7816b"}, "absent": {}, "not-object": 5, "empty": {"hash": "1"},
             "upper": {"hash": "BA7816B"}, "deep/er/file": {"hash": "2", "path": "deep/er"},
             "full": {"hash": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
             "stale": {"hash": "1111111", "patches": ["stale.ba7816b_1111111.patch"]}}})",
-                                                    A);
+                                           A);
         builder.add_files(planned, *read.files, A);
         QCOMPARE(queued(planned),
                  QStringList({"deep/er/file@a.example  0", "empty@a.example e3b0c44 0",
@@ -213,7 +216,7 @@ private slots:
     void later_manifest_decides_again()
     {
         QVERIFY(write_file("x", "abc"));
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         const QJsonObject stale {{"hash", "1"}};
         builder.add_files(planned, {{"x", stale}, {"y", stale}, {"z", stale}}, A);
@@ -242,7 +245,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, path);
         need_foreign_link(key + path);
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         builder.add_files(planned, {{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
         QVERIFY(planned.files.isEmpty());
@@ -270,7 +273,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, folder);
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         builder.add_files(planned, {{"file", QJsonObject {{"path", path}, {"hash", "1234567"}}}},
                           A);
@@ -283,7 +286,7 @@ private slots:
     void refused_files_in_key_order_once()
     {
         need_foreign_link("link");
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         const QJsonObject any {{"hash", "1"}};
         builder.add_files(
@@ -307,7 +310,7 @@ private slots:
         }
         // Entries made within two seconds of a file's change are not trusted.
         QTest::qSleep(2100);
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         auto files_read = [&] {
             const qint64 before = planned.hashed_files;
@@ -325,10 +328,10 @@ private slots:
         // A start that changes nothing leaves the cache file as it was.
         const QString cache = VerifyCache::file_name();
         VerifyCache::Entry written;
-        QVERIFY(VerifyCache::stat_file(cache, written));
+        QVERIFY(FileIdentity::of_path(cache, written));
         QCOMPARE(files_read(), 0);
         VerifyCache::Entry after;
-        QVERIFY(VerifyCache::stat_file(cache, after) && after.same_file(written));
+        QVERIFY(FileIdentity::of_path(cache, after) && after.same_file(written));
 
         const QByteArray sound = read_file(cache);
         const QList<QByteArray> damaged {sound.left(sound.size() - 9),
@@ -349,7 +352,7 @@ private slots:
         // b grows; c is replaced by a file of the same size and times; only
         // d's modification time moves.
         VerifyCache::Entry c;
-        QVERIFY(VerifyCache::stat_file("c", c));
+        QVERIFY(FileIdentity::of_path("c", c));
         QVERIFY(write_file("b", "content of b, longer"));
         QVERIFY(write_file("c.new", "CONTENT OF C") && set_mtime_ns("c.new", c.mtime_ns));
         QVERIFY(::rename("c.new", "c") == 0);
@@ -367,7 +370,7 @@ private slots:
         QVERIFY(write_file("a", "abc"));
         const QJsonObject a {{"hash", "ba7816b"}};
         const QString cache = VerifyCache::file_name();
-        PlanBuilder builder;
+        PlanBuilder builder(game_here());
         UpdatePlan planned;
         builder.add_files(planned, {{"a", a}}, A);
         const QByteArray written = read_file(cache);
@@ -489,8 +492,9 @@ private slots:
         for (const QString &exec : QString("game.exe|bin/game.exe|/bin/sh|../game.exe|C:\\game.exe|"
                                            "link/game.exe||game-link.exe|their.exe")
                                        .split('|')) {
+            const ManifestReader reader(game_here());
             const Manifest read =
-                ManifestReader::parse(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A);
+                reader.parse(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A);
             QCOMPARE(read.exec_name.value_or("none"),
                      exec.startsWith("game") || exec.startsWith("bin") ? exec : QString("none"));
         }

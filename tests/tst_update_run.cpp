@@ -1,5 +1,5 @@
-#include "files/scratch_area.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "updater/file_hasher.h"
 #include "updater/progress_text.h"
 #include "updater/updater.h"
@@ -127,9 +127,9 @@ private slots:
     // update starts; the player's own files stay.
     void leftovers_of_a_killed_run_are_cleared()
     {
-        QVERIFY(ScratchArea::ensure());
-        QVERIFY(write_file(ScratchArea::folder() + "/stale.patch", "x"));
-        QVERIFY(write_file(ScratchArea::extraction_path("game.dat"), "half"));
+        QVERIFY(scratch_here().ensure());
+        QVERIFY(write_file(scratch_here().folder() + "/stale.patch", "x"));
+        QVERIFY(write_file(extraction_path("game.dat"), "half"));
         QVERIFY(write_file(VerifyCache::file_name() + ".Ab12Cd", "cut"));
         QVERIFY(write_file("notes.txt", "the player's"));
         fixture.route("GET", at("game.dat.bz2"), body(bz2_compress("game")));
@@ -137,7 +137,7 @@ private slots:
         updater.verify_files(
             {{"game.dat", QJsonObject {{"hash", FileHasher::hash_text_of("game")}}}}, base());
         QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
-        QVERIFY(!QFileInfo::exists(ScratchArea::folder())); // empty, so gone
+        QVERIFY(!QFileInfo::exists(scratch_here().folder())); // empty, so gone
         QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
         left.removeAll(VerifyCache::file_name());
         QCOMPARE(left, QStringList({"game.dat", "notes.txt", "patcher.exe"}));
@@ -391,7 +391,7 @@ private slots:
             QVERIFY(read_file(it.key()) == it.value());
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
                  QStringList());
-        QVERIFY(!QFileInfo::exists(ScratchArea::folder()));
+        QVERIFY(!QFileInfo::exists(scratch_here().folder()));
     }
 
     void transfer_error_ends_run_data()
@@ -488,7 +488,9 @@ private slots:
             fixture.route("GET", at(name + ".bz2"), [&, content](const RecordedRequest &) {
                 const int now = ++under_way;
                 for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) { }
-                QThread::msleep(60);
+                // Slow enough that the server, not a loaded client, is what
+                // keeps the requests waiting.
+                QThread::msleep(150);
                 --under_way;
                 return body(bz2_compress(content));
             });

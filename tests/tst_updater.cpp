@@ -4,6 +4,7 @@
 #include "updater/updater.h"
 
 #include "https_fixture.h"
+#include "scratch_here.h"
 
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
@@ -158,7 +159,7 @@ private slots:
         QFETCH(QByteArray, document);
         QFETCH(QString, versions);
         QFETCH(int, files);
-        const Manifest read = ManifestReader::parse(document, QUrl(base()));
+        const Manifest read = ManifestReader(game_here()).parse(document, QUrl(base()));
         QVERIFY(read.usable && read.refusal.isEmpty());
         QCOMPARE(read.server_version.value_or("-") + "/" + read.launcher_version.value_or("-"),
                  versions);
@@ -181,7 +182,7 @@ private slots:
         QFETCH(QString, error);
         UpdatePlan plan;
         plan.refused_files = refused;
-        UpdateRun run;
+        UpdateRun run(game_here());
         QStringList events;
         connect(&run, &UpdateRun::download_error, [&](int code, const QString &what) {
             events << QString::number(code) + " " + what;

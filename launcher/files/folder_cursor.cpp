@@ -10,7 +10,7 @@ const OpenFolder &FolderCursor::open_parent(const QString &relative_file, QStrin
         status = held_status;
         return folder;
     }
-    folder = OpenFolder::open_parent(relative_file, leaf, status);
+    folder = game.open_parent(relative_file, leaf, status);
     held = status != OpenFolder::Status::Missing;
     held_parent = parent.toString();
     held_status = status;

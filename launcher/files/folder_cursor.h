@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/game_folder.h"
 #include "files/open_folder.h"
 
 #include <QString>
@@ -12,11 +13,14 @@
 class FolderCursor
 {
 public:
-    // As OpenFolder::open_parent. The folder stays valid until the next call.
+    explicit FolderCursor(const GameFolder &game) : game(game) { }
+
+    // As GameFolder::open_parent. The folder stays valid until the next call.
     const OpenFolder &open_parent(const QString &relative_file, QString &leaf,
                                   OpenFolder::Status &status);
 
 private:
+    const GameFolder game;
     OpenFolder folder;
     QString held_parent; // relative_file up to its last "/" included
     OpenFolder::Status held_status = OpenFolder::Status::Missing;

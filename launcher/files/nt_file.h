@@ -3,6 +3,8 @@
 // Windows only: files opened by handle relative to an open folder, the way
 // the POSIX code uses openat. Every name crosses the system as UTF-16, and a
 // name relative to a folder handle has no length limit of its own.
+#include "files/file_identity.h"
+
 #include <QIODevice>
 #include <QString>
 
@@ -55,12 +57,8 @@ struct Facts
 {
     DWORD attributes = 0;
     DWORD reparse_tag = 0;
-    qint64 size = 0;
     DWORD links = 0;
-    qint64 mtime_ns = 0; // last write, nanoseconds since 1970
-    qint64 ctime_ns = 0; // last change of the entry (data or metadata)
-    quint64 file_index = 0;
-    quint64 volume = 0;
+    FileIdentity identity; // size, times, file index and volume
 
     bool is_directory() const { return attributes & FILE_ATTRIBUTE_DIRECTORY; }
     // A file of its own: no folder, no link, no other reparse point.

@@ -80,12 +80,13 @@ bool facts_of(HANDLE handle, Facts &facts)
         if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
             facts.reparse_tag = tag.ReparseTag;
     }
-    facts.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     facts.links = info.nNumberOfLinks;
-    facts.mtime_ns = unix_ns(basic.LastWriteTime.QuadPart);
-    facts.ctime_ns = unix_ns(basic.ChangeTime.QuadPart);
-    facts.file_index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    facts.volume = quint64(info.dwVolumeSerialNumber);
+    FileIdentity &identity = facts.identity;
+    identity.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity.mtime_ns = unix_ns(basic.LastWriteTime.QuadPart);
+    identity.ctime_ns = unix_ns(basic.ChangeTime.QuadPart); // data or metadata
+    identity.inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.device = quint64(info.dwVolumeSerialNumber);
     return true;
 }
 

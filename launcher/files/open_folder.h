@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/file_identity.h"
+
 #include <QFileDevice>
 #include <QString>
 
@@ -7,18 +9,18 @@
 
 class QFile;
 
-// A folder of the game folder (the working directory), opened one segment of
-// its relative path at a time. A segment that is a symbolic link (on Windows
-// also a junction) is followed only when the link belongs to the user running
-// the launcher or to the system (root): that is the player's own choice, such
-// as a data folder moved to another disk. A link of any other owner ends the
-// walk as refused. Each segment is opened without following links first and
-// the owner is checked on the link itself, so no link swapped in between is
-// ever followed; a trusted link's target is walked the same way, segment by
-// segment, so a link of another owner inside it is refused too. Every
-// operation on an entry then works relative to the open folder, never again
-// through the path: a descriptor on POSIX systems (open_folder_posix.cpp), a
-// handle on Windows (open_folder_win.cpp).
+// A folder of the game folder (the working directory, or a GameFolder's path),
+// opened one segment of its relative path at a time. A segment that is a
+// symbolic link (on Windows also a junction) is followed only when the link
+// belongs to the user running the launcher or to the system (root): that is
+// the player's own choice, such as a data folder moved to another disk. A link
+// of any other owner ends the walk as refused. Each segment is opened without
+// following links first and the owner is checked on the link itself, so no
+// link swapped in between is ever followed; a trusted link's target is walked
+// the same way, segment by segment, so a link of another owner inside it is
+// refused too. Every operation on an entry then works relative to the open
+// folder, never again through the path: a descriptor on POSIX systems
+// (open_folder_posix.cpp), a handle on Windows (open_folder_win.cpp).
 class OpenFolder
 {
 public:
@@ -35,16 +37,10 @@ public:
         bool is_link = false;
         bool is_regular = false; // a plain file, not a link
         bool trusted_link = false; // a link of the user or of the system
-        qint64 size = 0;
-        QFileDevice::Permissions permissions; // of a plain file
-        // What else the same look at a plain file gave, where the system
-        // gives it there (not on Windows): times in nanoseconds since 1970,
-        // the file's number and its device.
-        bool identity_known = false;
-        qint64 mtime_ns = 0;
-        qint64 ctime_ns = 0;
-        quint64 inode = 0;
-        quint64 device = 0;
+        // Of a plain file, from the same look: its permissions, and its size,
+        // times and number (all zero for anything else).
+        QFileDevice::Permissions permissions;
+        FileIdentity identity;
     };
 
     // The working directory itself.
@@ -63,6 +59,13 @@ public:
     // Opens the folder that holds the file `relative_file`; `leaf` receives
     // the file's own name.
     static OpenFolder open_parent(const QString &relative_file, QString &leaf, Status &status);
+    // The same below the folder at the absolute path `root` (opened as it is
+    // given, as the working directory is) instead of the working directory;
+    // an empty root is the working directory.
+    static OpenFolder open_in(const QString &root, const QString &relative, bool create,
+                              Status &status);
+    static OpenFolder open_parent_in(const QString &root, const QString &relative_file,
+                                     QString &leaf, Status &status);
 
     bool is_open() const;
 

@@ -1,6 +1,7 @@
 #include "files/open_folder.h"
 
 #include "files/safe_file.h"
+#include "files/stat_identity.h"
 
 #include <QDir>
 #include <QFile>
@@ -220,16 +221,20 @@ bool OpenFolder::is_open() const
     return descriptor != -1;
 }
 
-OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status)
+OpenFolder OpenFolder::open_in(const QString &root, const QString &relative, bool create,
+                               Status &status)
 {
     status = Status::Open;
-    if (QDir::isAbsolutePath(relative)) {
-        const int folder = ::open(native(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0)
+    const bool absolute = QDir::isAbsolutePath(relative);
+    OpenFolder current; // the working directory
+    if (absolute || !root.isEmpty()) {
+        current = OpenFolder(::open(native(absolute ? relative : root).constData(),
+                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!current.is_open())
             status = Status::Missing;
-        return OpenFolder(folder);
+        if (absolute || !current.is_open())
+            return current;
     }
-    OpenFolder current;
     for (const QString &segment : segments_of(relative)) {
         const int next = open_segment(current.descriptor, native(segment), create, 0, status);
         if (next < 0)
@@ -251,19 +256,13 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
     entry.is_link = S_ISLNK(st.st_mode);
     entry.is_regular = S_ISREG(st.st_mode);
     entry.trusted_link = entry.is_link && trusted_owner(st.st_uid);
-    entry.size = entry.is_regular ? qint64(st.st_size) : 0;
     if (entry.is_regular) {
         // Qt's flags: owner (and this user) in the top two digits, then group
         // and others, one hexadecimal digit per set of bits.
         const unsigned owner = (st.st_mode >> 6) & 7;
         entry.permissions = QFileDevice::Permissions(
             int((owner << 12) | (owner << 8) | (((st.st_mode >> 3) & 7) << 4) | (st.st_mode & 7)));
-        constexpr qint64 NS_PER_S = 1'000'000'000;
-        entry.identity_known = true;
-        entry.mtime_ns = qint64(st.st_mtim.tv_sec) * NS_PER_S + st.st_mtim.tv_nsec;
-        entry.ctime_ns = qint64(st.st_ctim.tv_sec) * NS_PER_S + st.st_ctim.tv_nsec;
-        entry.inode = quint64(st.st_ino);
-        entry.device = quint64(st.st_dev);
+        entry.identity = identity_of(st);
     }
     return entry;
 }

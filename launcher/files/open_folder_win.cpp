@@ -198,10 +198,18 @@ Handle open_segment(HANDLE parent, const QString &name, bool create, OpenFolder:
     return follow_link(parent, folder.get(), status, links);
 }
 
+// The folder at a path of the process, as it is given (links followed).
+Handle open_folder_path(const QString &path)
+{
+    // "C:" alone would be the drive's current folder, not its root.
+    const bool drive = path.size() == 2 && path.at(1) == QLatin1Char(':');
+    return nt_file::open_path(drive ? path + QLatin1Char('/') : path, FOLDER_ACCESS,
+                              nt_file::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+}
+
 Handle open_working_directory()
 {
-    return nt_file::open_path(QStringLiteral("."), FOLDER_ACCESS, nt_file::SHARE_ALL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    return open_folder_path(QStringLiteral("."));
 }
 
 // The entry at name itself (a link not followed), for a look or a change.
@@ -245,21 +253,17 @@ bool OpenFolder::is_open() const
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-OpenFolder OpenFolder::open(const QString &relative, bool create, Status &status)
+OpenFolder OpenFolder::open_in(const QString &root, const QString &relative, bool create,
+                               Status &status)
 {
     status = Status::Open;
     if (QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char('/'))) {
-        // "C:" alone would be the drive's current folder, not its root.
-        QString path = relative;
-        if (path.size() == 2 && path.at(1) == QLatin1Char(':'))
-            path += QLatin1Char('/');
-        Handle folder = nt_file::open_path(path, FOLDER_ACCESS, nt_file::SHARE_ALL, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS);
+        Handle folder = open_folder_path(relative);
         if (!folder.valid())
             status = Status::Missing;
         return OpenFolder(folder.release());
     }
-    Handle current = open_working_directory();
+    Handle current = root.isEmpty() ? open_working_directory() : open_folder_path(root);
     int links = 0;
     for (const QString &segment : segments_of(relative)) {
         if (!current.valid())
@@ -288,7 +292,6 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
     entry.is_link = facts.is_link();
     entry.is_regular = !entry.is_link && !facts.is_directory();
     entry.trusted_link = entry.is_link && nt_file::trusted_owner(at.get());
-    entry.size = entry.is_regular ? facts.size : 0;
     if (entry.is_regular) {
         const bool read_only = facts.attributes & FILE_ATTRIBUTE_READONLY;
         QFileDevice::Permissions read = QFileDevice::ReadOwner | QFileDevice::ReadUser |
@@ -296,11 +299,7 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         QFileDevice::Permissions write = QFileDevice::WriteOwner | QFileDevice::WriteUser |
             QFileDevice::WriteGroup | QFileDevice::WriteOther;
         entry.permissions = read_only ? read : read | write;
-        entry.identity_known = true;
-        entry.mtime_ns = facts.mtime_ns;
-        entry.ctime_ns = facts.ctime_ns;
-        entry.inode = facts.file_index;
-        entry.device = facts.volume;
+        entry.identity = facts.identity;
     }
     return entry;
 }

@@ -20,18 +20,12 @@ namespace safe_file {
 std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode);
 #endif
 
-// Removes whatever entry stands at path (a file or a link, never what a link
-// points to). True when nothing stands there afterwards.
+// OpenFolder::remove_entry and OpenFolder::create_new for a path, in the
+// folder that holds it, walked as OpenFolder::open_parent walks it. Where
+// that folder cannot be walked, remove_entry is true only when nothing stands
+// at the path, and create_new makes nothing.
 bool remove_entry(const QString &path);
-
-// Creates a new, empty file at path for writing, after removing any entry
-// that stood there. Null when it cannot be created.
 std::unique_ptr<QFile> create_new(const QString &path);
-
-// Reuses the plain file of one name that this process's user owns at path,
-// emptied, or else creates a new one as create_new does. Saves the removal
-// and creation of a file the caller itself left there a moment ago.
-std::unique_ptr<QFile> reuse_or_create(const QString &path);
 
 // Opens an existing plain file for appending. Null when the entry is missing,
 // a link, not a regular file, or has another name (a hard link).

@@ -31,37 +31,6 @@ std::unique_ptr<QFile> wrap(int fd, QIODevice::OpenMode mode)
     return file;
 }
 
-bool remove_entry(const QString &path)
-{
-    return ::unlink(native(path).constData()) == 0 || errno == ENOENT;
-}
-
-std::unique_ptr<QFile> create_new(const QString &path)
-{
-    if (!remove_entry(path))
-        return nullptr;
-    // O_EXCL fails on any entry at the name, a dangling link included, so a
-    // link planted between the removal and the open is never followed.
-    const int fd = ::open(native(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    return wrap(fd, QIODevice::WriteOnly);
-}
-
-std::unique_ptr<QFile> reuse_or_create(const QString &path)
-{
-    const int fd = ::open(native(path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat st
-        {
-        };
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-            st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0)
-            return wrap(fd, QIODevice::WriteOnly);
-        ::close(fd);
-    }
-    return create_new(path);
-}
-
 std::unique_ptr<QFile> open_for_append(const QString &path)
 {
     const int fd = ::open(native(path).constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);

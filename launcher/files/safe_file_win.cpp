@@ -1,7 +1,6 @@
 #include "files/safe_file.h"
 
 #include "files/nt_file.h"
-#include "files/open_folder.h"
 
 #include <QFile>
 
@@ -10,21 +9,6 @@
 namespace safe_file {
 
 namespace {
-
-// The folder that holds `path`, walked as every game folder path is, and
-// the entry's own name in it.
-struct Parent
-{
-    explicit Parent(const QString &path)
-    {
-        OpenFolder::Status status;
-        folder = OpenFolder::open_parent(path, leaf, status);
-        open = status == OpenFolder::Status::Open && folder.is_open() && !leaf.isEmpty();
-    }
-    OpenFolder folder;
-    QString leaf;
-    bool open = false;
-};
 
 // What stands at path itself, a link not followed.
 nt_file::Handle open_entry(const QString &path, ACCESS_MASK access, DWORD *error = nullptr)
@@ -40,24 +24,6 @@ bool plain_file(HANDLE handle, nt_file::Facts &facts)
 }
 
 } // namespace
-
-bool remove_entry(const QString &path)
-{
-    const Parent parent(path);
-    return parent.open ? parent.folder.remove_entry(parent.leaf) : !entry_exists(path);
-}
-
-std::unique_ptr<QFile> create_new(const QString &path)
-{
-    const Parent parent(path);
-    return parent.open ? parent.folder.create_new(parent.leaf) : nullptr;
-}
-
-std::unique_ptr<QFile> reuse_or_create(const QString &path)
-{
-    const Parent parent(path);
-    return parent.open ? parent.folder.reuse_or_create(parent.leaf) : nullptr;
-}
 
 std::unique_ptr<QFile> open_for_append(const QString &path)
 {
@@ -79,7 +45,7 @@ qint64 plain_file_size(const QString &path)
 {
     const nt_file::Handle at = open_entry(path, 0);
     nt_file::Facts facts;
-    return at.valid() && plain_file(at.get(), facts) ? facts.size : -1;
+    return at.valid() && plain_file(at.get(), facts) ? facts.identity.size : -1;
 }
 
 bool is_plain_directory(const QString &path)

@@ -26,51 +26,47 @@ constexpr qint64 NOTE_LIMIT = 64 * 1024;
 
 } // namespace
 
-QString ScratchArea::folder()
+ScratchArea::ScratchArea(const GameFolder &game) : game(game), folder_path(game.file_path(FOLDER))
 {
-    return FOLDER;
 }
 
-bool ScratchArea::ensure()
+QString ScratchArea::folder() const
 {
-    if (safe_file::is_plain_directory(FOLDER))
+    return folder_path;
+}
+
+bool ScratchArea::ensure() const
+{
+    if (safe_file::is_plain_directory(folder_path))
         return true; // the common case, in one call
-    const QFileInfo info(FOLDER);
+    const QFileInfo info(folder_path);
     if (info.isSymLink() || (info.exists() && !info.isDir()))
-        safe_file::remove_entry(FOLDER);
-    if (!QFileInfo(FOLDER).isDir() && !QDir::current().mkdir(FOLDER))
+        safe_file::remove_entry(folder_path);
+    if (!QFileInfo(folder_path).isDir() && !QDir(game.path()).mkdir(FOLDER))
         return false;
-    const QFileInfo made(FOLDER);
+    const QFileInfo made(folder_path);
     return made.isDir() && !made.isSymLink();
 }
 
-QString ScratchArea::entry_stem(const QString &name)
+QString ScratchArea::entry_stem(const QString &name) const
 {
     const QByteArray digest = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256);
-    return FOLDER + QLatin1Char('/') + QString::fromLatin1(digest.toHex().left(24));
+    return folder_path + QLatin1Char('/') + QString::fromLatin1(digest.toHex().left(24));
 }
 
-QString ScratchArea::partial_archive_path(const QString &name)
+QString ScratchArea::partial_archive_path(const QString &name) const
 {
     return entry_stem(name) + PARTIAL_SUFFIX;
 }
 
-QString ScratchArea::note_path(const QString &name)
+QString ScratchArea::note_path(const QString &name) const
 {
     return entry_stem(name) + NOTE_SUFFIX;
 }
 
-QString ScratchArea::patch_path(const QString &patch_name)
+QString ScratchArea::patch_path(const QString &patch_name) const
 {
     return entry_stem(patch_name) + PATCH_SUFFIX;
-}
-
-QString ScratchArea::extraction_path(const QString &target)
-{
-    const QFileInfo info(target);
-    const QString dir = info.path();
-    const QString hidden = extraction_name(info.fileName());
-    return dir == QLatin1String(".") ? hidden : dir + QLatin1Char('/') + hidden;
 }
 
 QString ScratchArea::extraction_name(const QString &file_name)
@@ -78,16 +74,16 @@ QString ScratchArea::extraction_name(const QString &file_name)
     return EXTRACTION_PREFIX + file_name + EXTRACTION_SUFFIX;
 }
 
-void ScratchArea::remove_extraction(const QString &target)
+void ScratchArea::remove_extraction(const QString &target) const
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(target, leaf, status);
+    const OpenFolder folder = game.open_parent(target, leaf, status);
     if (folder.is_open())
         folder.remove_entry(extraction_name(leaf));
 }
 
-bool ScratchArea::read_note(const QString &name, PartialNote &note)
+bool ScratchArea::read_note(const QString &name, PartialNote &note) const
 {
     const QString path = note_path(name);
     if (safe_file::plain_file_size(path) < 0)
@@ -103,7 +99,7 @@ bool ScratchArea::read_note(const QString &name, PartialNote &note)
     return note.name == name;
 }
 
-bool ScratchArea::write_note(const PartialNote &note)
+bool ScratchArea::write_note(const PartialNote &note) const
 {
     const QJsonObject object {{QStringLiteral("name"), note.name},
                               {QStringLiteral("hash"), note.expected_hash},
@@ -113,22 +109,22 @@ bool ScratchArea::write_note(const PartialNote &note)
                               QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-bool ScratchArea::has_note(const QString &name)
+bool ScratchArea::has_note(const QString &name) const
 {
     return safe_file::entry_exists(note_path(name));
 }
 
-void ScratchArea::drop_partial(const QString &name)
+void ScratchArea::drop_partial(const QString &name) const
 {
     safe_file::remove_entry(partial_archive_path(name));
     safe_file::remove_entry(note_path(name));
 }
 
-void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
+void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets) const
 {
     for (const QString &target : targets)
         remove_extraction(target);
-    const QFileInfo info(FOLDER);
+    const QFileInfo info(folder_path);
     if (!info.isDir() || info.isSymLink())
         return;
     QSet<QString> kept;
@@ -136,7 +132,7 @@ void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
         kept.insert(QFileInfo(partial_archive_path(name)).fileName());
         kept.insert(QFileInfo(note_path(name)).fileName());
     }
-    const QDir dir(FOLDER);
+    const QDir dir(folder_path);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Dirs | QDir::System |
                                               QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
@@ -151,9 +147,9 @@ void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets)
     }
 }
 
-void ScratchArea::remove_if_empty()
+void ScratchArea::remove_if_empty() const
 {
     // rmdir takes only an empty folder, and no link.
-    if (safe_file::is_plain_directory(FOLDER))
-        QDir::current().rmdir(FOLDER);
+    if (safe_file::is_plain_directory(folder_path))
+        QDir(game.path()).rmdir(FOLDER);
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "files/game_folder.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
 
-// The launcher's hidden work folder inside the game folder (the working
-// directory). It holds downloads in progress: partial archives, kept across
-// runs so that a cut transfer resumes, with a small note each of what they
-// belong to, and patch files until the patch program has used them. Nothing
-// else is ever written there and nothing of the player's is ever read from it.
+// The launcher's hidden work folder inside a game folder. It holds downloads
+// in progress: partial archives, kept across runs so that a cut transfer
+// resumes, with a small note each of what they belong to, and patch files
+// until the patch program has used them. Nothing else is ever written there
+// and nothing of the player's is ever read from it. Each game folder has its
+// own; paths it gives are absolute.
 //
 // Names inside are derived from the file's or patch's name by hashing, so a
 // manifest name can never reach outside the folder.
@@ -26,40 +29,45 @@ public:
         QByteArray validator;
     };
 
-    // The folder, relative to the working directory.
-    static QString folder();
+    // The scratch folder of `game`.
+    explicit ScratchArea(const GameFolder &game);
+
+    QString folder() const;
     // Creates the folder if needed. Anything else standing at its name (a
     // link, a file) is removed first. False when it cannot be made.
-    static bool ensure();
+    bool ensure() const;
 
-    static QString partial_archive_path(const QString &name);
-    static QString patch_path(const QString &patch_name);
-    // Extraction output beside the target: a hidden name of the launcher's
-    // own in the target's folder, renamed over the target once checked.
-    static QString extraction_path(const QString &target);
-    // The same name without the folder, for a target called file_name.
+    QString partial_archive_path(const QString &name) const;
+    QString patch_path(const QString &patch_name) const;
+    // Extraction output beside a target called file_name: a hidden name of
+    // the launcher's own in the target's folder, renamed over the target once
+    // checked.
     static QString extraction_name(const QString &file_name);
-    // Removes the extraction output beside target, reached through the
-    // target's folder as OpenFolder walks it (a foreign link is not followed).
-    static void remove_extraction(const QString &target);
+    // Removes the extraction output beside target (a name in the game
+    // folder), reached through the target's folder as OpenFolder walks it (a
+    // foreign link is not followed).
+    void remove_extraction(const QString &target) const;
 
-    static bool read_note(const QString &name, PartialNote &note);
+    bool read_note(const QString &name, PartialNote &note) const;
     // Written through a new file and a rename, so a cut write leaves the
     // earlier note or none.
-    static bool write_note(const PartialNote &note);
+    bool write_note(const PartialNote &note) const;
     // Whether anything stands at the place of name's note.
-    static bool has_note(const QString &name);
+    bool has_note(const QString &name) const;
     // Removes the partial archive of name and its note.
-    static void drop_partial(const QString &name);
+    void drop_partial(const QString &name) const;
 
     // Removes everything in the folder but the partial archives (and notes)
     // of the names in keep, and the extraction leftovers beside the targets
     // named in targets. Never touches anything outside those names.
-    static void sweep(const QSet<QString> &keep, const QStringList &targets);
+    void sweep(const QSet<QString> &keep, const QStringList &targets) const;
     // Removes the folder itself when nothing is left in it.
-    static void remove_if_empty();
+    void remove_if_empty() const;
 
 private:
-    static QString entry_stem(const QString &name);
-    static QString note_path(const QString &name);
+    QString entry_stem(const QString &name) const;
+    QString note_path(const QString &name) const;
+
+    GameFolder game;
+    QString folder_path; // absolute
 };

@@ -105,7 +105,8 @@ ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(target.target_path, leaf, status);
+    const OpenFolder folder =
+        OpenFolder::open_parent_in(target.game_folder, target.target_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return {CODE_FILES_REFUSED,
                 TEXT_FILES_REFUSED.arg(target.target_path, QStringLiteral("1"))};
@@ -159,5 +160,6 @@ ExtractOutcome extract_archive(const QString &archive_path, const QString &targe
     FileByteSource source(archive_path);
     if (!source.open())
         return failure(CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED, archive_name);
-    return extract_to_target(source, ExtractTarget {target_path, archive_name, QString(), -1, QString()});
+    return extract_to_target(
+        source, ExtractTarget {target_path, archive_name, QString(), -1, QString(), QString()});
 }

@@ -23,6 +23,7 @@ struct ExtractTarget
     QString expected_hash; // hash text the result must have; "" checks nothing
     qint64 expected_size = -1; // bytes the result has; < 0 when unknown
     QString expected_sha256; // whole digest the result must have; "": the hash text decides
+    QString game_folder; // the folder target_path is named in; "": the working directory
 };
 
 // Decompresses what source gives into a new hidden file beside the target,

@@ -28,10 +28,13 @@ bool is_content_error(int code)
 
 } // namespace
 
-ArchiveSink::ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on)
-    : url(url)
+ArchiveSink::ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
+                         bool may_hand_on)
+    : game(game)
+    , scratch(game.scratch())
+    , url(url)
     , file_path(file_path)
-    , archive(ScratchArea::partial_archive_path(file_path))
+    , archive(scratch.partial_archive_path(file_path))
     , may_hand_on(may_hand_on)
     , output(archive, RESUMABLE_SIZE)
 {
@@ -67,7 +70,7 @@ int ArchiveSink::prepare_new_file() const
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(file_path, leaf, status);
+    const OpenFolder folder = game.open_parent(file_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return CODE_FILES_REFUSED;
     if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
@@ -87,14 +90,14 @@ bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_va
         failure = {CODE_FILES_REFUSED, TEXT_FILES_REFUSED.arg(file_path, QStringLiteral("1"))};
         return false;
     }
-    if (unwritable != 0 || !ScratchArea::ensure()) {
-        ScratchArea::remove_extraction(file_path);
+    if (unwritable != 0 || !scratch.ensure()) {
+        scratch.remove_extraction(file_path);
         failure = {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(name(), 0, QLatin1Char(' '))};
         return false;
     }
     ScratchArea::PartialNote note;
     const bool resumable = may_continue && !expected_hash.isEmpty() &&
-        ScratchArea::read_note(file_path, note) && note.expected_hash == expected_hash &&
+        scratch.read_note(file_path, note) && note.expected_hash == expected_hash &&
         note.url == url;
     offset = resumable ? safe_file::plain_file_size(archive) : -1;
     std::unique_ptr<QFile> partial;
@@ -107,16 +110,17 @@ bool ArchiveSink::open(bool may_continue, qint64 &offset, QByteArray &earlier_va
         // What is there belongs to other content. A partial archive without a
         // note (cut before its note was written) is replaced if the transfer
         // spills to disk, and cleared with the scratch folder otherwise.
-        if (ScratchArea::has_note(file_path))
-            ScratchArea::drop_partial(file_path);
+        if (scratch.has_note(file_path))
+            scratch.drop_partial(file_path);
         offset = 0;
         validator.clear();
     }
     earlier_validator = validator;
     continued = offset > 0;
-    task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, expected_hash, expected_size,
-                                expected_sha256});
+    task = std::make_unique<ExtractionTask>(archive,
+                                            ExtractTarget {file_path, name() + ARCHIVE_SUFFIX,
+                                                           expected_hash, expected_size,
+                                                           expected_sha256, game.path()});
     connect(task.get(), &ExtractionTask::ended, this, &TransferSink::satisfied);
     follow_archive();
     return true;
@@ -141,7 +145,7 @@ void ArchiveSink::note_partial()
     if (expected_hash.isEmpty() || !output.on_disk() || output.size() < RESUMABLE_SIZE)
         return;
     if (!note_written || noted_validator != validator) {
-        note_written = ScratchArea::write_note({file_path, expected_hash, url, validator});
+        note_written = scratch.write_note({file_path, expected_hash, url, validator});
         noted_validator = validator;
     }
 }
@@ -183,7 +187,7 @@ TransferSink::Verdict ArchiveSink::finish(Failure &failure)
         if (!output.on_disk()) {
             task->start_from_memory(output.memory());
         } else if (!task->start(output.size())) {
-            ScratchArea::remove_extraction(file_path);
+            scratch.remove_extraction(file_path);
             failure = {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(name() + ARCHIVE_SUFFIX)};
             return Verdict::Failed;
         }
@@ -216,7 +220,7 @@ void ArchiveSink::judge()
 void ArchiveSink::settle()
 {
     output.close_file();
-    ScratchArea::drop_partial(file_path);
+    scratch.drop_partial(file_path);
     emit extracted();
 }
 
@@ -227,7 +231,7 @@ void ArchiveSink::abandon(Abandon how)
     if (how != Abandon::Cancelled) {
         output.close_file();
         if (how == Abandon::Failed)
-            ScratchArea::drop_partial(file_path);
+            scratch.drop_partial(file_path);
     }
-    ScratchArea::remove_extraction(file_path);
+    scratch.remove_extraction(file_path);
 }

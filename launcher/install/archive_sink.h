@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/game_folder.h"
+#include "files/scratch_area.h"
 #include "install/archive_extractor.h"
 #include "transfer/download_spool.h"
 #include "transfer/transfer_sink.h"
@@ -23,7 +25,9 @@ class ArchiveSink : public TransferSink
     Q_OBJECT
 
 public:
-    ArchiveSink(const QString &url, const QString &file_path, bool may_hand_on);
+    // `file_path`: a name in `game`.
+    ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
+                bool may_hand_on);
     ~ArchiveSink() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and
@@ -66,6 +70,8 @@ private:
     // code of the error that ends the transfer.
     int prepare_new_file() const;
 
+    const GameFolder game;
+    const ScratchArea scratch;
     const QString url;
     const QString file_path;
     const QString archive;

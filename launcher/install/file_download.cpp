@@ -3,13 +3,16 @@
 #include "install/archive_sink.h"
 #include "transfer/file_sink.h"
 
+#include <QDir>
+
 namespace {
 
 std::unique_ptr<TransferSink> make_sink(const QString &url, const QString &file_path,
                                         bool compressed, bool may_hand_on)
 {
     if (compressed)
-        return std::make_unique<ArchiveSink>(url, file_path, may_hand_on);
+        return std::make_unique<ArchiveSink>(GameFolder(QDir::currentPath()), url, file_path,
+                                             may_hand_on);
     return std::make_unique<FileSink>(file_path);
 }
 

@@ -23,7 +23,7 @@ const QString KEY_FILES = update_layout::key_files();
 // The program name of a manifest object if it names a safe local file. The
 // executable is started later by name; one that is not a relative path
 // inside the working directory is ignored and the previous name stays.
-std::optional<QString> exec_name_of(const QJsonObject &manifest)
+std::optional<QString> exec_name_of(const GameFolder &game, const QJsonObject &manifest)
 {
     if (!manifest.contains(KEY_EXEC))
         return std::nullopt;
@@ -34,7 +34,7 @@ std::optional<QString> exec_name_of(const QJsonObject &manifest)
     // link of the player's own.
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    const OpenFolder folder = game.open_parent(name, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return std::nullopt;
     const OpenFolder::EntryInfo program =
@@ -58,7 +58,7 @@ QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 
 } // namespace
 
-ManifestReader::ManifestReader() : keys(default_keys()) { }
+ManifestReader::ManifestReader(const GameFolder &game) : game_folder(game), keys(default_keys()) { }
 
 // One blocking GET on the calling thread, ended by the reply or by the
 // inactivity limit.
@@ -88,7 +88,7 @@ Manifest ManifestReader::read(const QUrl &base, const QString &manifest_name,
     return parse(data, base);
 }
 
-Manifest ManifestReader::parse(const QByteArray &data, const QUrl &base)
+Manifest ManifestReader::parse(const QByteArray &data, const QUrl &base) const
 {
     // A document that does not parse, or is no object, reads as an empty one.
     const QJsonObject document = QJsonDocument::fromJson(data).object();
@@ -99,7 +99,7 @@ Manifest ManifestReader::parse(const QByteArray &data, const QUrl &base)
         manifest.server_version = document.value(KEY_SERVER_VERSION).toString();
     if (document.contains(KEY_LAUNCHER_VERSION))
         manifest.launcher_version = document.value(KEY_LAUNCHER_VERSION).toString();
-    manifest.exec_name = exec_name_of(document);
+    manifest.exec_name = exec_name_of(game_folder, document);
     if (document.contains(KEY_FILES))
         manifest.files = document.value(KEY_FILES).toObject();
     return manifest;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "files/game_folder.h"
 #include "updater/manifest.h"
 
 #include <QByteArray>
@@ -20,7 +21,9 @@
 class ManifestReader
 {
 public:
-    ManifestReader();
+    // `game`: the folder the manifests are read for (the program name must
+    // lie in it, and it keeps the release order).
+    explicit ManifestReader(const GameFolder &game);
 
     // Inactivity limit of each fetch.
     void set_network_timeout(int ms) { network_timeout_ms = ms; }
@@ -38,7 +41,7 @@ public:
     Manifest read(const QUrl &base, const QString &manifest_name, const QString &distribution,
                   const std::function<void()> &fetched) const;
     // A document as it stands (one that does not parse reads as empty).
-    static Manifest parse(const QByteArray &data, const QUrl &base);
+    Manifest parse(const QByteArray &data, const QUrl &base) const;
 
 private:
     bool fetch(const QUrl &url, QByteArray &data) const;
@@ -48,6 +51,7 @@ private:
     // The signature at url; false when none arrived.
     bool fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature) const;
 
+    const GameFolder game_folder;
     QByteArray keys;
     int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
     QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;

@@ -18,7 +18,6 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QDir>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QTimer>
@@ -46,9 +45,9 @@ protected:
     }
 };
 
-// Why a signed manifest does not fit this game folder, or "" when it does.
-// An accepted sequence is recorded for the folder's distribution.
-QString facts_refusal(const QByteArray &data, const QString &distribution)
+// Why a signed manifest does not fit the game folder at `folder`, or "" when
+// it does. An accepted sequence is recorded for the folder's distribution.
+QString facts_refusal(const QByteArray &data, const QString &distribution, const QString &folder)
 {
     const QJsonObject manifest = QJsonDocument::fromJson(data).object();
     switch (ManifestFacts::fault_of(manifest, distribution, QDateTime::currentDateTimeUtc())) {
@@ -65,12 +64,12 @@ QString facts_refusal(const QByteArray &data, const QString &distribution)
     }
     const qint64 sequence = ManifestFacts::read(manifest).sequence;
     ReleaseOrder order;
-    order.load(QDir::currentPath());
+    order.load(folder);
     if (!order.allows(distribution, sequence))
         return TEXT_MANIFEST_OLDER;
     // A state that cannot be written only forgets the order; the manifest
     // itself is fine.
-    order.accept(QDir::currentPath(), distribution, sequence);
+    order.accept(folder, distribution, sequence);
     return QString();
 }
 
@@ -139,7 +138,7 @@ QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
             valid = fetch_signature(signature_url, true, signature) &&
                 manifest_signature::verify(data, signature, public_keys);
         if (valid)
-            why = facts_refusal(data, distribution);
+            why = facts_refusal(data, distribution, game_folder.path());
     }
     return why;
 }

@@ -58,10 +58,10 @@ struct ListedFile
 
 // Creates `folder` where it is missing, walking it as OpenFolder does; false
 // when a link on its way is refused.
-bool make_folder(const QString &folder)
+bool make_folder(const GameFolder &game, const QString &folder)
 {
     OpenFolder::Status status;
-    OpenFolder::open(folder, true, status);
+    game.open(folder, true, status);
     return status != OpenFolder::Status::Refused;
 }
 
@@ -74,11 +74,11 @@ bool holds(const QString &folder, const QString &file, const QString &leaf)
 
 // Whether the cache may be used beside these files: none of them is the
 // cache file itself, by its name or by a link to it.
-bool cache_usable(const QVector<ListedFile> &listed)
+bool cache_usable(const GameFolder &game, const QVector<ListedFile> &listed)
 {
     const QString cache_name = VerifyCache::file_name();
-    VerifyCache::Entry cache_stat;
-    const bool cache_exists = VerifyCache::stat_file(cache_name, cache_stat);
+    FileIdentity cache_stat;
+    const bool cache_exists = FileIdentity::of_path(game.file_path(cache_name), cache_stat);
     for (const ListedFile &file : listed) {
         if (file.name.contains(cache_name) && QDir::cleanPath(file.name) == cache_name)
             return false;
@@ -94,12 +94,13 @@ bool cache_usable(const QVector<ListedFile> &listed)
 // the cache back with every hash text at hand. A manifest that lists the
 // cache's own name leaves the cache alone: that name then belongs to a game
 // file.
-void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &hashed_file_count)
+void settle_hashes(const GameFolder &game, QVector<ListedFile> &listed, bool full_verification,
+                   qint64 &hashed_file_count)
 {
-    const bool use_cache = cache_usable(listed);
+    const bool use_cache = cache_usable(game, listed);
     VerifyCache cache;
     if (use_cache)
-        cache.load(QDir::currentPath());
+        cache.load(game.path());
     // Entries this manifest lists; the others are another manifest's.
     std::vector<char> listed_entry(size_t(cache.size()), 0);
     QVector<int> read_index;
@@ -147,9 +148,9 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
     // Entries of files this manifest does not list stay while they still
     // describe the file (another manifest may list it); others go.
     for (int entry = 0; entry < int(listed_entry.size()); ++entry) {
-        VerifyCache::Entry now;
+        FileIdentity now;
         if (!listed_entry[size_t(entry)] &&
-            !(VerifyCache::stat_file(cache.name_at(entry).toString(), now) &&
+            !(FileIdentity::of_path(game.file_path(cache.name_at(entry).toString()), now) &&
               cache.entry_at(entry).same_file(now)))
             cache.remove_at(entry);
     }
@@ -166,7 +167,7 @@ void settle_hashes(QVector<ListedFile> &listed, bool full_verification, qint64 &
             cache.remove_at(file.cache_entry);
         }
     }
-    cache.save(QDir::currentPath());
+    cache.save(game.path());
 }
 
 } // namespace
@@ -195,7 +196,7 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
     listed.reserve(files.size());
     // The folders of the files, one after another (keys of one folder come
     // together); the last folder a "path" named that is known to be there.
-    FolderCursor parents;
+    FolderCursor parents(game_folder);
     QString ready_folder;
     const qint64 checked_ns = VerifyCache::now_ns();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
@@ -233,7 +234,8 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
             }
             // The file's own folder, just opened, needs no second walk.
             if (folder != ready_folder) {
-                if (!(parent.is_open() && holds(folder, key, leaf)) && !make_folder(folder)) {
+                if (!(parent.is_open() && holds(folder, key, leaf)) &&
+                    !make_folder(game_folder, folder)) {
                     refuse(key);
                     continue;
                 }
@@ -247,22 +249,16 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
         if (info.is_link) {
             // A missing target reads as a missing file.
             file.linked = linked ? linked : std::make_shared<QFile>();
-            file.have_stat = linked && VerifyCache::stat_open(*linked, file.stat);
-        } else if (info.identity_known) {
-            file.stat.size = info.size;
-            file.stat.mtime_ns = info.mtime_ns;
-            file.stat.ctime_ns = info.ctime_ns;
-            file.stat.inode = info.inode;
-            file.stat.device = info.device;
-            file.have_stat = true;
+            file.have_stat = linked && FileIdentity::of_open(*linked, file.stat);
         } else if (info.is_regular) {
-            file.have_stat = VerifyCache::stat_file(key, file.stat);
+            static_cast<FileIdentity &>(file.stat) = info.identity;
+            file.have_stat = true;
         }
         file.stat.checked_ns = checked_ns;
         listed.append(std::move(file));
     }
 
-    settle_hashes(listed, full_verification, plan.hashed_files);
+    settle_hashes(game_folder, listed, full_verification, plan.hashed_files);
 
     // Names planned by an earlier manifest are decided again by this one;
     // keys are unique within it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/game_folder.h"
 #include "updater/file_record.h"
 #include "updater/update_plan.h"
 
@@ -15,6 +16,9 @@
 class PlanBuilder
 {
 public:
+    // `game`: the folder whose files are checked.
+    explicit PlanBuilder(const GameFolder &game) : game_folder(game) { }
+
     // The next checks hash every listed file instead of trusting what they
     // may skip.
     void set_full_verification(bool full) { full_verification = full; }
@@ -29,5 +33,6 @@ public:
                                  const QString &expected_hash, const QJsonArray &patches);
 
 private:
+    const GameFolder game_folder;
     bool full_verification = false;
 };

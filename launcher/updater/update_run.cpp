@@ -36,20 +36,22 @@ constexpr double MIB = 1024.0 * 1024.0;
 
 // Temporary files of a verification-cache or release-order write that a
 // kill cut short: the file's own name and a random suffix of six characters.
-void remove_cache_leftovers()
+void remove_cache_leftovers(const GameFolder &game)
 {
+    const QDir folder(game.path());
     const QStringList leftovers =
-        QDir::current().entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
-                                   ReleaseOrder::file_name() + QStringLiteral(".??????")},
-                                  QDir::Files | QDir::Hidden | QDir::System);
+        folder.entryList({VerifyCache::file_name() + QStringLiteral(".??????"),
+                          ReleaseOrder::file_name() + QStringLiteral(".??????")},
+                         QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : leftovers)
-        safe_file::remove_entry(name);
+        safe_file::remove_entry(game.file_path(name));
 }
 
 } // namespace
 
-UpdateRun::UpdateRun(QObject *parent)
+UpdateRun::UpdateRun(const GameFolder &game, QObject *parent)
     : QObject(parent)
+    , game_folder(game)
     , backlog(new ExtractionBacklog(BACKLOG_ON_DISK, this))
     , prefetcher(new RequestPrefetcher(this))
 {
@@ -85,8 +87,8 @@ void UpdateRun::start(const UpdatePlan &plan)
         planned.insert(record.name);
         targets.append(record.name);
     }
-    ScratchArea::sweep(planned, targets);
-    remove_cache_leftovers();
+    game_folder.scratch().sweep(planned, targets);
+    remove_cache_leftovers(game_folder);
     running = true;
     if (total_steps != 0) {
         current_step = 0;
@@ -113,14 +115,14 @@ void UpdateRun::halt()
 
 // The volume (its root) that holds `folder` of the game folder, or the game
 // folder's own when the folder cannot be looked at.
-QString UpdateRun::volume_of(const QString &folder, QHash<QString, QString> &known)
+QString UpdateRun::volume_of(const QString &folder, QHash<QString, QString> &known) const
 {
     const auto found = known.constFind(folder);
     if (found != known.constEnd())
         return *found;
-    QStorageInfo storage(folder.isEmpty() ? QDir::currentPath() : folder);
+    QStorageInfo storage(QDir(game_folder.path()).absoluteFilePath(folder));
     if (!storage.isValid())
-        storage.setPath(QDir::currentPath());
+        storage.setPath(game_folder.path());
     const QString root = storage.rootPath();
     known.insert(folder, root);
     return root;
@@ -136,18 +138,18 @@ bool UpdateRun::enough_disk_space()
         const FileRecord &record = queued.record;
         QString leaf;
         OpenFolder::Status status;
-        const OpenFolder folder = OpenFolder::open_parent(record.name, leaf, status);
+        const OpenFolder folder = game_folder.open_parent(record.name, leaf, status);
         const OpenFolder::EntryInfo old =
             folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
         DiskNeed::PlannedFile file;
         file.volume = volume_of(QFileInfo(record.name).path(), volumes);
-        file.old_size = old.is_regular ? old.size : 0;
+        file.old_size = old.identity.size;
         file.new_size = record.expected_size;
         file.patched = !record.patch_chain.isEmpty();
         files.append(file);
         planned_disk.insert(record.name, file);
     }
-    scratch_volume = volume_of(ScratchArea::folder(), volumes);
+    scratch_volume = volume_of(game_folder.scratch().folder(), volumes);
     // One step at a time must fit; when as many as may run at once do not,
     // the run holds fewer under way.
     const QMap<QString, qint64> one_step = DiskNeed::per_volume(files, scratch_volume, 1);
@@ -196,7 +198,7 @@ void UpdateRun::finish_run()
     running = false;
     prefetcher->clear();
     // Every step is done: nothing is left to resume.
-    ScratchArea::remove_if_empty();
+    game_folder.scratch().remove_if_empty();
     if (refused_files.isEmpty()) {
         emit finished(true);
         return;
@@ -248,12 +250,12 @@ void UpdateRun::start_next_download(const QueuedFile &file, bool in_memory)
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         remote_path = PATCH_FOLDER + step.patch_name;
-        local_path = ScratchArea::patch_path(step.patch_name);
+        local_path = game_folder.scratch().patch_path(step.patch_name);
         current_file_name = step.patch_name;
         cache_bypass = file.patch_bypass;
         cache_key = step.result_hash;
         display_name = QFileInfo(record.name).fileName();
-        ScratchArea::ensure();
+        game_folder.scratch().ensure();
     } else {
         remote_path = record.name;
         local_path = record.name;
@@ -337,7 +339,7 @@ bool UpdateRun::fits_in_memory(const QueuedFile &file) const
 {
     const FileRecord &record = file.record;
     return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
-        record.expected_size <= MEMORY_FILE_SIZE && !ScratchArea::has_note(record.name);
+        record.expected_size <= MEMORY_FILE_SIZE && !game_folder.scratch().has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
@@ -355,7 +357,7 @@ void UpdateRun::prefetch_ahead()
             return;
         if (prefetcher->holds_file(record.name))
             continue;
-        if (!prefetcher->has_room(PREFETCH_DEPTH) || ScratchArea::has_note(record.name))
+        if (!prefetcher->has_room(PREFETCH_DEPTH) || game_folder.scratch().has_note(record.name))
             return;
         prefetcher->prefetch_file(record.name, record.base_url.toString() + record.name,
                                   network_timeout_ms);
@@ -423,7 +425,7 @@ UpdateRun::PatchOutcome UpdateRun::apply_patch(const QString &name, const QStrin
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = OpenFolder::open_parent(name, leaf, status);
+    const OpenFolder folder = game_folder.open_parent(name, leaf, status);
     PatchOutcome outcome = PatchOutcome::Refused;
     if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
         QProcess patcher;
@@ -499,9 +501,9 @@ void UpdateRun::transfer_finished()
         file.patch_bypass = 0;
         const PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
-        const PatchOutcome outcome =
-            apply_patch(record.name, step.result_hash, ScratchArea::patch_path(step.patch_name),
-                        record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
+        const PatchOutcome outcome = apply_patch(
+            record.name, step.result_hash, game_folder.scratch().patch_path(step.patch_name),
+            record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
         if (outcome == PatchOutcome::NoSpace) {
             end_with_error(
                 CODE_NO_DISK_SPACE,

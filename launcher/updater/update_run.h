@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "files/game_folder.h"
 #include "updater/disk_budget.h"
 #include "updater/disk_need.h"
 #include "updater/update_plan.h"
@@ -47,7 +48,8 @@ public:
     static constexpr int PREFETCH_DEPTH = 48;
     static constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
 
-    explicit UpdateRun(QObject *parent = nullptr);
+    // `game`: the folder the plan's files are installed in.
+    explicit UpdateRun(const GameFolder &game, QObject *parent = nullptr);
     ~UpdateRun() override;
 
     // Inactivity limit of each transfer; set while no run is under way.
@@ -132,13 +134,14 @@ private:
                                     qint64 archive_bytes = -1) const;
     // Whether the step of a whole file may start beside those under way.
     bool disk_allows(const FileRecord &record, bool in_memory) const;
-    static QString volume_of(const QString &folder, QHash<QString, QString> &known);
+    QString volume_of(const QString &folder, QHash<QString, QString> &known) const;
     // Ends a run whose steps all succeeded: an error when listed files had
     // to be left out, else success.
     void finish_run();
     void report_retry(const QString &reason, int seconds, int attempt, int attempts);
     void delete_downloader();
 
+    const GameFolder game_folder;
     QQueue<QueuedFile> queue;
     QStringList refused_files;
     qint64 current_step = 0;

@@ -3,7 +3,14 @@
 #include "updater/manifest.h"
 #include "updater/update_run.h"
 
-Updater::Updater(const QUrl &base_url) : base_url(base_url), run(new UpdateRun(this))
+#include <QDir>
+
+Updater::Updater(const QUrl &base_url)
+    : base_url(base_url)
+    , game_folder(QDir::currentPath())
+    , reader(game_folder)
+    , planner(game_folder)
+    , run(new UpdateRun(game_folder, this))
 {
     connect(run, &UpdateRun::download_error, this, &Updater::download_error);
     connect(run, &UpdateRun::download_progress, this, &Updater::download_progress);
@@ -68,7 +75,7 @@ void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name
 
 void Updater::parse_manifest(const QByteArray &data, const QUrl &base, bool check_files)
 {
-    take(ManifestReader::parse(data, base), true, check_files);
+    take(reader.parse(data, base), true, check_files);
 }
 
 void Updater::verify_files(const QJsonObject &files, const QUrl &base)

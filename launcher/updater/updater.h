@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/constants.h"
+#include "files/game_folder.h"
 #include "updater/file_record.h"
 #include "updater/manifest_reader.h"
 #include "updater/plan_builder.h"
@@ -112,6 +113,8 @@ private:
     void take(const Manifest &manifest, bool main, bool check_files);
 
     QUrl base_url;
+    // The folder the update works on: the working directory at construction.
+    const GameFolder game_folder;
     QString launcher_version;
     QString server_version;
     QString exec_name = GAME_EXECUTABLE;

@@ -18,7 +18,6 @@
 #ifdef Q_OS_WIN
 #include "files/nt_file.h"
 
-#include <io.h>
 #else
 #include <ctime>
 #include <fcntl.h>
@@ -72,32 +71,6 @@ template <typename T> void write_number(char *at, T value)
     qToLittleEndian<T>(value, at);
 }
 
-#ifdef Q_OS_WIN
-// The stat data of the plain file open at handle; false for anything else.
-bool fill_entry(HANDLE handle, VerifyCache::Entry &entry)
-{
-    nt_file::Facts facts;
-    if (!nt_file::facts_of(handle, facts) || GetFileType(handle) != FILE_TYPE_DISK ||
-        facts.is_directory())
-        return false;
-    entry.size = facts.size;
-    entry.mtime_ns = facts.mtime_ns;
-    entry.ctime_ns = facts.ctime_ns; // the entry's last change, data or metadata
-    entry.inode = facts.file_index;
-    entry.device = facts.volume;
-    return true;
-}
-#else
-void fill_entry(const struct stat &data, VerifyCache::Entry &entry)
-{
-    entry.size = qint64(data.st_size);
-    entry.mtime_ns = qint64(data.st_mtim.tv_sec) * NS_PER_S + data.st_mtim.tv_nsec;
-    entry.ctime_ns = qint64(data.st_ctim.tv_sec) * NS_PER_S + data.st_ctim.tv_nsec;
-    entry.inode = quint64(data.st_ino);
-    entry.device = quint64(data.st_dev);
-}
-#endif
-
 } // namespace
 
 // The open does not block and follows no link; the type is then taken from
@@ -129,51 +102,9 @@ bool VerifyCache::open_plain_file(const QString &path, QFile &file)
 #endif
 }
 
-bool VerifyCache::Entry::same_file(const Entry &other) const
-{
-    return size == other.size && mtime_ns == other.mtime_ns && ctime_ns == other.ctime_ns &&
-        inode == other.inode && device == other.device;
-}
-
 QString VerifyCache::file_name()
 {
     return QStringLiteral(".saltmarch-verify.cache");
-}
-
-bool VerifyCache::stat_file(const QString &path, Entry &entry)
-{
-#ifdef Q_OS_WIN
-    // Links followed, as reading follows them.
-    const nt_file::Handle handle =
-        nt_file::open_path(path, FILE_READ_ATTRIBUTES, nt_file::SHARE_ALL, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS);
-    return handle.valid() && fill_entry(handle.get(), entry);
-#else
-    struct stat data
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &data) != 0 || !S_ISREG(data.st_mode))
-        return false;
-    fill_entry(data, entry);
-    return true;
-#endif
-}
-
-bool VerifyCache::stat_open(QFile &file, Entry &entry)
-{
-    if (!file.isOpen())
-        return false;
-#ifdef Q_OS_WIN
-    return fill_entry(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())), entry);
-#else
-    struct stat data
-    {
-    };
-    if (::fstat(file.handle(), &data) != 0 || !S_ISREG(data.st_mode))
-        return false;
-    fill_entry(data, entry);
-    return true;
-#endif
 }
 
 qint64 VerifyCache::now_ns()
@@ -240,11 +171,11 @@ bool VerifyCache::parse(const QByteArray &data)
         const char *const at = bytes + HEADER_SIZE + qint64(i) * RECORD_SIZE;
         Record record {};
         record.checked_ns = read_number<qint64>(at);
-        record.size = read_number<qint64>(at + 8);
-        record.mtime_ns = read_number<qint64>(at + 16);
-        record.ctime_ns = read_number<qint64>(at + 24);
-        record.inode = read_number<quint64>(at + 32);
-        record.device = read_number<quint64>(at + 40);
+        record.file.size = read_number<qint64>(at + 8);
+        record.file.mtime_ns = read_number<qint64>(at + 16);
+        record.file.ctime_ns = read_number<qint64>(at + 24);
+        record.file.inode = read_number<quint64>(at + 32);
+        record.file.device = read_number<quint64>(at + 40);
         const quint32 offset = read_number<quint32>(at + 48);
         const quint32 length = read_number<quint32>(at + 52);
         std::memcpy(record.digest, at + 56, sizeof record.digest);
@@ -293,11 +224,11 @@ QByteArray VerifyCache::serialised() const
     for (int index : order) {
         const Record &record = records[size_t(index)];
         write_number<qint64>(at, record.checked_ns);
-        write_number<qint64>(at + 8, record.size);
-        write_number<qint64>(at + 16, record.mtime_ns);
-        write_number<qint64>(at + 24, record.ctime_ns);
-        write_number<quint64>(at + 32, record.inode);
-        write_number<quint64>(at + 40, record.device);
+        write_number<qint64>(at + 8, record.file.size);
+        write_number<qint64>(at + 16, record.file.mtime_ns);
+        write_number<qint64>(at + 24, record.file.ctime_ns);
+        write_number<quint64>(at + 32, record.file.inode);
+        write_number<quint64>(at + 40, record.file.device);
         write_number<quint32>(at + 48, offset);
         write_number<quint32>(at + 52, quint32(record.name.size()));
         std::memcpy(at + 56, record.digest, sizeof record.digest);
@@ -359,12 +290,8 @@ VerifyCache::Entry VerifyCache::entry_at(int index) const
 {
     const Record &record = records[size_t(index)];
     Entry entry;
+    static_cast<FileIdentity &>(entry) = record.file;
     entry.checked_ns = record.checked_ns;
-    entry.size = record.size;
-    entry.mtime_ns = record.mtime_ns;
-    entry.ctime_ns = record.ctime_ns;
-    entry.inode = record.inode;
-    entry.device = record.device;
     entry.digest = digest_text_of(record.digest);
     return entry;
 }
@@ -372,9 +299,7 @@ VerifyCache::Entry VerifyCache::entry_at(int index) const
 bool VerifyCache::reusable_at(int index, const Entry &now) const
 {
     const Record &record = records[size_t(index)];
-    return record.size == now.size && record.mtime_ns == now.mtime_ns &&
-        record.ctime_ns == now.ctime_ns && record.inode == now.inode &&
-        record.device == now.device && long_after(record.checked_ns, record);
+    return record.file.same_file(now) && long_after(record.checked_ns, record.file);
 }
 
 QString VerifyCache::digest_at(int index) const
@@ -393,18 +318,12 @@ void VerifyCache::insert(const QString &name, const Entry &entry)
     const QByteArray digest = QByteArray::fromHex(entry.digest.toLatin1());
     Record record {};
     record.checked_ns = entry.checked_ns;
-    record.size = entry.size;
-    record.mtime_ns = entry.mtime_ns;
-    record.ctime_ns = entry.ctime_ns;
-    record.inode = entry.inode;
-    record.device = entry.device;
+    record.file = entry;
     std::memcpy(record.digest, digest.constData(), DIGEST_SIZE);
     if (index >= 0) {
         Record &present = records[size_t(index)];
         record.name = present.name;
-        if (record.checked_ns != present.checked_ns || record.size != present.size ||
-            record.mtime_ns != present.mtime_ns || record.ctime_ns != present.ctime_ns ||
-            record.inode != present.inode || record.device != present.device ||
+        if (record.checked_ns != present.checked_ns || !record.file.same_file(present.file) ||
             std::memcmp(record.digest, present.digest, sizeof record.digest) != 0) {
             present = record;
             changed = true;

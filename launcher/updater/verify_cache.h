@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/file_identity.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -28,18 +30,12 @@ class QFile;
 class VerifyCache
 {
 public:
-    struct Entry
+    // What stat() said of the file (same_file compares that part alone),
+    // when, and the digest of what was read.
+    struct Entry : FileIdentity
     {
         qint64 checked_ns = 0; // wall clock just before the file was examined
-        qint64 size = 0;
-        qint64 mtime_ns = 0;
-        qint64 ctime_ns = 0;
-        quint64 inode = 0;
-        quint64 device = 0;
         QString digest; // 64 lowercase hexadecimal digits
-
-        // The same file, unchanged since: everything stat() says matches.
-        bool same_file(const Entry &other) const;
     };
 
     VerifyCache() = default;
@@ -49,11 +45,6 @@ public:
 
     // The cache's name in the game folder.
     static QString file_name();
-    // stat() data of `path` (links followed, as reading follows them) into
-    // `entry`; false when there is no such file.
-    static bool stat_file(const QString &path, Entry &entry);
-    // The same for a file open for reading.
-    static bool stat_open(QFile &file, Entry &entry);
     // The wall clock, in nanoseconds, comparable with file times.
     static qint64 now_ns();
     // A file of the launcher's own state in the game folder (this cache,
@@ -103,11 +94,7 @@ private:
     {
         QStringView name;
         qint64 checked_ns;
-        qint64 size;
-        qint64 mtime_ns;
-        qint64 ctime_ns;
-        quint64 inode;
-        quint64 device;
+        FileIdentity file;
         unsigned char digest[32];
         bool removed;
     };
