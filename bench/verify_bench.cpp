@@ -4,6 +4,7 @@
 //   bench_verify --memory FILE   (internal: verifies FILE, prints the growth)
 #include "bench_util.h"
 
+#include "updater/plan_builder.h"
 #include "updater/updater.h"
 
 #include <QCoreApplication>
@@ -65,7 +66,7 @@ QJsonObject listing(const QStringList &names)
 {
     QJsonObject files;
     for (const QString &name : names)
-        files.insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
+        files.insert(name, QJsonObject {{"hash", PlanBuilder::file_hash(name)}});
     return files;
 }
 
@@ -133,7 +134,7 @@ int main(int argc, char **argv)
     run_shell("cat " + shell_quote(many_dir) + "/* >/dev/null");
 
     QString hash;
-    const double ours_single = best_seconds([&] { hash = Updater::file_hash(single); });
+    const double ours_single = best_seconds([&] { hash = PlanBuilder::file_hash(single); });
     const double openssl_single =
         best_shell_seconds(shell_command({"openssl", "dgst", "-sha256", single}) + " >/dev/null");
 

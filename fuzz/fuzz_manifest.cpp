@@ -9,6 +9,7 @@
 
 #include "patch_name.h"
 #include "safe_path.h"
+#include "updater/plan_builder.h"
 #include "updater/updater.h"
 
 #include <QJsonDocument>
@@ -65,7 +66,7 @@ void plan_between_listed_hashes(const QJsonObject &files)
             if (!PatchName::parse(value.toString(), parsed))
                 continue;
             QQueue<PatchStep> chain;
-            Updater::plan_patch_chain(chain, parsed.source_hash, expected, patches);
+            PlanBuilder::plan_patch_chain(chain, parsed.source_hash, expected, patches);
             check_chain(chain, parsed.source_hash, expected);
             break;
         }

@@ -256,7 +256,7 @@ void TestDownload::compressed_body()
 
     WholeFileDownload downloader(here(), fetch(), target());
     if (in_memory)
-        downloader.keep_archive_in_memory();
+        downloader.keep_archive_in_memory(1 << 20); // files of up to 1 MiB
     downloader.setProperty("archive", scratch_here().partial_archive_path(target()));
     const Outcome out = run(downloader);
 

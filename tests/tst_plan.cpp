@@ -1,9 +1,11 @@
 #include "files/file_identity.h"
 #include "patch_name.h"
+#include "support/scratch_here.h"
 #include "support/test_files.h"
 #include "updater/disk_need.h"
 #include "updater/file_hasher.h"
-#include "updater/updater.h"
+#include "updater/manifest_reader.h"
+#include "updater/plan_builder.h"
 #include "updater/verify_cache.h"
 
 #include <QCryptographicHash>
@@ -31,7 +33,7 @@ QString h(int n)
 QStringList plan(const QJsonArray &patches, int local = 1)
 {
     QQueue<PatchStep> chain;
-    Updater::plan_patch_chain(chain, h(local), h(3), patches);
+    PlanBuilder::plan_patch_chain(chain, h(local), h(3), patches);
     QStringList codes;
     for (const PatchStep &step : chain) {
         PatchName parsed;
@@ -49,10 +51,10 @@ QJsonArray patches(const QStringList &codes)
     return array;
 }
 
-QStringList queued(const Updater &updater)
+QStringList queued(const UpdatePlan &planned)
 {
     QStringList records;
-    for (const FileRecord &record : updater.get_file_queue())
+    for (const FileRecord &record : planned.files)
         records << QString("%1@%2 %3 %4")
                        .arg(record.name, record.base_url.host(), record.local_hash)
                        .arg(record.patch_chain.size());
@@ -71,6 +73,17 @@ const QUrl B("https://b.example/");
 
 // A digest text as the verification cache keeps them.
 const QString DIGEST = QString("abcdef1") + QString(57, '0');
+
+// The digest text the cache gives for `name` when `now` shows its file unchanged.
+bool reusable_digest(const VerifyCache &cache, const QString &name, const VerifyCache::Entry &now,
+                     QString &digest)
+{
+    const int index = cache.find(name);
+    if (index < 0 || !cache.reusable_at(index, now))
+        return false;
+    digest = cache.digest_at(index);
+    return true;
+}
 
 } // namespace
 
@@ -108,14 +121,14 @@ private slots:
         for (const QByteArray &content : {QByteArray(), QByteArray("abc"), big, one_block,
                                           one_block + 'x', one_block + one_block}) {
             QVERIFY(write_file("file", content));
-            QCOMPARE(Updater::file_hash("file"),
+            QCOMPARE(PlanBuilder::file_hash("file"),
                      QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().left(7));
         }
-        QCOMPARE(Updater::file_hash("missing"), QString());
-        QCOMPARE(Updater::file_hash("."), QString()); // a directory does not open
+        QCOMPARE(PlanBuilder::file_hash("missing"), QString());
+        QCOMPARE(PlanBuilder::file_hash("."), QString()); // a directory does not open
         // A FIFO (or device) at a file's name would block the read for ever.
         QCOMPARE(::mkfifo("fifo", 0644), 0);
-        QCOMPARE(Updater::file_hash("fifo"), QString());
+        QCOMPARE(PlanBuilder::file_hash("fifo"), QString());
     }
 
     // Many files at once, as the verification hashes them: one name in
@@ -183,14 +196,17 @@ private slots:
         for (const char *name : {"same", "upper", "full", "stale"})
             QVERIFY(write_file(name, "abc"));
         QVERIFY(write_file("empty", ""));
-        Updater updater(A);
-        updater.parse_manifest(R"({"files": {
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
+        const ManifestReader reader(game_here());
+        const Manifest read = reader.parse(R"({"files": {
             "same": {"hash": "ba7816b"}, "absent": {}, "not-object": 5, "empty": {"hash": "1"},
             "upper": {"hash": "BA7816B"}, "deep/er/file": {"hash": "2", "path": "deep/er"},
             "full": {"hash": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
             "stale": {"hash": "1111111", "patches": ["stale.ba7816b_1111111.patch"]}}})",
-                               A, true);
-        QCOMPARE(queued(updater),
+                                           A);
+        builder.add_files(planned, *read.files, A);
+        QCOMPARE(queued(planned),
                  QStringList({"deep/er/file@a.example  0", "empty@a.example e3b0c44 0",
                               "full@a.example ba7816b 0", "stale@a.example ba7816b 1",
                               "upper@a.example ba7816b 0"}));
@@ -200,11 +216,12 @@ private slots:
     void later_manifest_decides_again()
     {
         QVERIFY(write_file("x", "abc"));
-        Updater updater(A);
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
         const QJsonObject stale {{"hash", "1"}};
-        updater.verify_files({{"x", stale}, {"y", stale}, {"z", stale}}, A);
-        updater.verify_files({{"x", QJsonObject {{"hash", "ba7816b"}}}, {"y", stale}}, B);
-        QCOMPARE(queued(updater), QStringList({"z@a.example  0", "y@b.example  0"}));
+        builder.add_files(planned, {{"x", stale}, {"y", stale}, {"z", stale}}, A);
+        builder.add_files(planned, {{"x", QJsonObject {{"hash", "ba7816b"}}}, {"y", stale}}, B);
+        QCOMPARE(queued(planned), QStringList({"z@a.example  0", "y@b.example  0"}));
     }
 
     void unsafe_names_touch_nothing_outside_data()
@@ -228,10 +245,11 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, path);
         need_foreign_link(key + path);
-        Updater updater(A);
-        updater.verify_files({{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
-        QVERIFY(updater.get_file_queue().isEmpty());
-        QCOMPARE(updater.get_refused_files(), QStringList {key});
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
+        builder.add_files(planned, {{key, QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
+        QVERIFY(planned.files.isEmpty());
+        QCOMPARE(planned.refused_files, QStringList {key});
         QCOMPARE(QDir(root->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList {"work"});
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
@@ -255,10 +273,12 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, folder);
-        Updater updater(A);
-        updater.verify_files({{"file", QJsonObject {{"path", path}, {"hash", "1234567"}}}}, A);
-        QCOMPARE(queued(updater), QStringList {"file@a.example  0"});
-        QVERIFY(updater.get_refused_files().isEmpty());
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
+        builder.add_files(planned, {{"file", QJsonObject {{"path", path}, {"hash", "1234567"}}}},
+                          A);
+        QCOMPARE(queued(planned), QStringList {"file@a.example  0"});
+        QVERIFY(planned.refused_files.isEmpty());
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(QDir().entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"a", "link"}));
     }
@@ -266,13 +286,14 @@ private slots:
     void refused_files_in_key_order_once()
     {
         need_foreign_link("link");
-        Updater updater(A);
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
         const QJsonObject any {{"hash", "1"}};
-        updater.verify_files(
-            {{"../up", any}, {"in", QJsonObject {{"path", "link/out"}}}, {"ok", any}}, A);
-        updater.verify_files({{"../up", any}, {"..\\b", any}, {"ok", any}}, B);
-        QCOMPARE(updater.get_refused_files(), QStringList({"../up", "in", "..\\b"}));
-        QCOMPARE(queued(updater), QStringList {"ok@b.example  0"});
+        builder.add_files(
+            planned, {{"../up", any}, {"in", QJsonObject {{"path", "link/out"}}}, {"ok", any}}, A);
+        builder.add_files(planned, {{"../up", any}, {"..\\b", any}, {"ok", any}}, B);
+        QCOMPARE(planned.refused_files, QStringList({"../up", "in", "..\\b"}));
+        QCOMPARE(queued(planned), QStringList {"ok@b.example  0"});
     }
 
     // One folder through a sequence of starts, each verifying a main and a
@@ -285,22 +306,23 @@ private slots:
         for (const char *name : {"a", "b", "c", "d", "e 1%\nx"}) {
             QVERIFY(write_file(name, QByteArray("content of ") + name));
             (QByteArray("abc").contains(name) ? main_files : extra_files)
-                .insert(name, QJsonObject {{"hash", Updater::file_hash(name)}});
+                .insert(name, QJsonObject {{"hash", PlanBuilder::file_hash(name)}});
         }
         // Entries made within two seconds of a file's change are not trusted.
         QTest::qSleep(2100);
-        Updater updater(A);
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
         auto files_read = [&] {
-            const qint64 before = updater.get_hashed_file_count();
-            updater.verify_files(main_files, A);
-            updater.verify_files(extra_files, B);
-            return updater.get_hashed_file_count() - before;
+            const qint64 before = planned.hashed_files;
+            builder.add_files(planned, main_files, A);
+            builder.add_files(planned, extra_files, B);
+            return planned.hashed_files - before;
         };
         QCOMPARE(files_read(), 5);
         QCOMPARE(files_read(), 0);
-        updater.set_full_verification(true);
+        builder.set_full_verification(true);
         QCOMPARE(files_read(), 5);
-        updater.set_full_verification(false);
+        builder.set_full_verification(false);
         QCOMPARE(files_read(), 0);
 
         // A start that changes nothing leaves the cache file as it was.
@@ -325,7 +347,7 @@ private slots:
         }
         QVERIFY(QFile::remove(cache));
         QCOMPARE(files_read(), 5);
-        QVERIFY(updater.get_file_queue().isEmpty());
+        QVERIFY(planned.files.isEmpty());
 
         // b grows; c is replaced by a file of the same size and times; only
         // d's modification time moves.
@@ -336,9 +358,9 @@ private slots:
         QVERIFY(::rename("c.new", "c") == 0);
         QVERIFY(set_mtime_ns("d", c.mtime_ns - 60'000'000'000));
         QCOMPARE(files_read(), 3);
-        QCOMPARE(queued(updater),
-                 QStringList({"b@a.example " + Updater::file_hash("b") + " 0",
-                              "c@a.example " + Updater::file_hash("c") + " 0"}));
+        QCOMPARE(queued(planned),
+                 QStringList({"b@a.example " + PlanBuilder::file_hash("b") + " 0",
+                              "c@a.example " + PlanBuilder::file_hash("c") + " 0"}));
         // Just changed: read again until their entries are old enough.
         QCOMPARE(files_read(), 3);
     }
@@ -348,20 +370,21 @@ private slots:
         QVERIFY(write_file("a", "abc"));
         const QJsonObject a {{"hash", "ba7816b"}};
         const QString cache = VerifyCache::file_name();
-        Updater updater(A);
-        updater.verify_files({{"a", a}}, A);
+        PlanBuilder builder(game_here());
+        UpdatePlan planned;
+        builder.add_files(planned, {{"a", a}}, A);
         const QByteArray written = read_file(cache);
         QVERIFY(written.startsWith("saltmarch-verify-cache"));
 
-        updater.verify_files({{"a", a}, {cache, QJsonObject {{"hash", "1234567"}}}}, A);
-        QCOMPARE(updater.get_hashed_file_count(), 3);
+        builder.add_files(planned, {{"a", a}, {cache, QJsonObject {{"hash", "1234567"}}}}, A);
+        QCOMPARE(planned.hashed_files, 3);
         QCOMPARE(read_file(cache), written);
-        QCOMPARE(updater.get_file_queue().size(), 1);
-        QCOMPARE(updater.get_file_queue()[0].local_hash, Updater::file_hash(cache));
+        QCOMPARE(planned.files.size(), 1);
+        QCOMPARE(planned.files[0].local_hash, PlanBuilder::file_hash(cache));
 
         // Once the game file is in place, a manifest without it leaves it be.
         QVERIFY(write_file(cache, "game data"));
-        updater.verify_files({{"a", a}}, A);
+        builder.add_files(planned, {{"a", a}}, A);
         QCOMPARE(read_file(cache), QByteArray("game data"));
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList({cache, "a"}));
     }
@@ -387,7 +410,7 @@ private slots:
         VerifyCache cache;
         cache.insert("f", cached);
         QString hash;
-        QVERIFY(cache.reusable_digest("f", cached, hash) && hash == DIGEST);
+        QVERIFY(reusable_digest(cache, "f", cached, hash) && hash == DIGEST);
         VerifyCache::Entry now = cached;
         if (field == "size")
             ++now.size;
@@ -400,7 +423,7 @@ private slots:
         else
             ++now.device;
         hash.clear();
-        QVERIFY(!cache.reusable_digest("f", now, hash));
+        QVERIFY(!reusable_digest(cache, "f", now, hash));
         QVERIFY(hash.isEmpty());
     }
 
@@ -417,11 +440,11 @@ private slots:
         entry.checked_ns = LOWEST;
         entry.mtime_ns = entry.ctime_ns = HIGHEST;
         cache.insert("f", entry);
-        QVERIFY(!cache.reusable_digest("f", entry, hash));
+        QVERIFY(!reusable_digest(cache, "f", entry, hash));
         entry.checked_ns = HIGHEST;
         entry.mtime_ns = entry.ctime_ns = LOWEST;
         cache.insert("f", entry);
-        QVERIFY(cache.reusable_digest("f", entry, hash) && hash == DIGEST);
+        QVERIFY(reusable_digest(cache, "f", entry, hash) && hash == DIGEST);
     }
 
     // What a plan needs per volume: files given as "volume old new" (new -1:
@@ -469,11 +492,11 @@ private slots:
         for (const QString &exec : QString("game.exe|bin/game.exe|/bin/sh|../game.exe|C:\\game.exe|"
                                            "link/game.exe||game-link.exe|their.exe")
                                        .split('|')) {
-            Updater updater(A);
-            updater.parse_manifest(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A, true);
-            QCOMPARE(updater.get_exec_name(),
-                     exec.startsWith("game") || exec.startsWith("bin") ? exec
-                                                                       : QString("orvex.exe"));
+            const ManifestReader reader(game_here());
+            const Manifest read =
+                reader.parse(QJsonDocument(QJsonObject {{"exec", exec}}).toJson(), A);
+            QCOMPARE(read.exec_name.value_or("none"),
+                     exec.startsWith("game") || exec.startsWith("bin") ? exec : QString("none"));
         }
     }
 };

@@ -1,7 +1,10 @@
 #include "app/constants.h"
+#include "updater/manifest_reader.h"
+#include "updater/update_run.h"
 #include "updater/updater.h"
 
 #include "https_fixture.h"
+#include "scratch_here.h"
 
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
@@ -134,6 +137,75 @@ private slots:
         QCOMPARE(signals_seen.size(), 4);
         QCOMPARE(updater.get_exec_name(), QString("game64.exe"));
         QCOMPARE(updater.get_file_queue().size(), 2);
+    }
+
+    // What a document gives is kept apart from what it leaves out: a
+    // missing or unreadable part never reads as an empty one.
+    void manifest_documents_read_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("versions"); // server/launcher, "-" where not given
+        QTest::addColumn<int>("files"); // -1: no "files" object
+        QTest::newRow("not json") << QByteArray("{\"server-version\"") << "-/-" << -1;
+        QTest::newRow("array") << QByteArray("[1, 2]") << "-/-" << -1;
+        QTest::newRow("versions only")
+            << QByteArray(R"({"server-version": "7", "launcher-version": ""})") << "7/" << -1;
+        QTest::newRow("files not an object")
+            << QByteArray(R"({"launcher-version": 3, "files": [1]})") << "-/" << 0;
+        QTest::newRow("files") << MANIFEST << "7.2/1.4.0" << 2;
+    }
+    void manifest_documents_read()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, versions);
+        QFETCH(int, files);
+        const Manifest read = ManifestReader(game_here()).parse(document, QUrl(base()));
+        QVERIFY(read.usable && read.refusal.isEmpty());
+        QCOMPARE(read.server_version.value_or("-") + "/" + read.launcher_version.value_or("-"),
+                 versions);
+        QCOMPARE(read.files ? read.files->size() : -1, files);
+    }
+
+    // A run of a plan with nothing to fetch ends at once: with success, or
+    // with the first name the plan had to leave out.
+    void run_of_plan_without_files_data()
+    {
+        QTest::addColumn<QStringList>("refused");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("nothing refused") << QStringList() << "";
+        QTest::newRow("two refused")
+            << QStringList({"../a", "../b"}) << TEXT_FILES_REFUSED.arg("../a", "2");
+    }
+    void run_of_plan_without_files()
+    {
+        QFETCH(QStringList, refused);
+        QFETCH(QString, error);
+        UpdatePlan plan;
+        plan.refused_files = refused;
+        UpdateRun run(game_here());
+        QStringList events;
+        connect(&run, &UpdateRun::download_error, [&](int code, const QString &what) {
+            events << QString::number(code) + " " + what;
+        });
+        connect(&run, &UpdateRun::finished,
+                [&](bool success) { events << QString("finished %1").arg(success); });
+        run.start(plan);
+        QCOMPARE(events,
+                 error.isEmpty() ? QStringList {"finished 1"}
+                                 : QStringList({"908 " + error, "finished 0"}));
+        QCOMPARE(run.get_total_steps(), qint64(0));
+    }
+
+    void plan_counts_one_step_per_patch_or_whole_file()
+    {
+        UpdatePlan plan;
+        QCOMPARE(plan.total_steps(), qint64(0));
+        FileRecord whole;
+        FileRecord patched;
+        for (int i = 0; i < 3; ++i)
+            patched.patch_chain.enqueue(PatchStep());
+        plan.files << whole << patched << whole;
+        QCOMPARE(plan.total_steps(), qint64(5));
     }
 };
 

@@ -17,10 +17,6 @@ const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
 // Partial archives from this size on are kept on disk for a later run;
 // smaller ones stay in memory.
 constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
-// An archive kept in memory spills to disk all the same beyond this: it is
-// larger than any archive of its file, and the extraction then follows it
-// on disk and stops it where the file would end.
-constexpr qint64 MEMORY_SPILL_SIZE = 2 * ArchiveSink::MEMORY_FILE_SIZE;
 
 } // namespace
 
@@ -38,9 +34,12 @@ ArchiveSink::ArchiveSink(const GameFolder &game, const QString &url, const QStri
 
 ArchiveSink::~ArchiveSink() = default;
 
-void ArchiveSink::keep_in_memory()
+// An archive kept in memory spills to disk all the same beyond twice the
+// file's size limit: it is then larger than any archive of its file, and the
+// extraction follows it on disk and stops it where the file would end.
+void ArchiveSink::keep_in_memory(qint64 largest_file)
 {
-    output.set_spill_size(MEMORY_SPILL_SIZE);
+    output.set_spill_size(2 * largest_file);
 }
 
 QString ArchiveSink::name() const

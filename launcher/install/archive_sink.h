@@ -36,10 +36,10 @@ public:
     // What the extracted file must be (extraction stops beyond its size); by
     // default anything.
     void set_expected(const ContentCheck &expected) { check = expected; }
-    // Before open(): the archive of a file of at most MEMORY_FILE_SIZE bytes
+    // Before open(): the archive of a file of at most `largest_file` bytes
     // stays in memory whole, even past the size from which a partial
     // archive is kept for a later run (see ExtractionBacklog).
-    void keep_in_memory();
+    void keep_in_memory(qint64 largest_file);
 
     bool open(bool may_continue, Resume &resume, UpdateFailure &failure) override;
     bool write(qint64 at, const QByteArray &validator, const char *data, qint64 size,
@@ -53,9 +53,6 @@ public:
     qint64 archive_in_memory() const { return handed_on_disk ? 0 : handed_on_size; }
     // Whether the extraction came to its end (the file was judged).
     bool extraction_over() const { return settled; }
-
-    // Files of at most this size may keep their whole archive in memory.
-    static constexpr qint64 MEMORY_FILE_SIZE = 1 << 20;
 
 signals:
     // The extraction has ended before the archive is complete: no more bytes

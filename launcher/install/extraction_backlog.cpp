@@ -18,7 +18,10 @@ constexpr qint64 MAX_MEMORY_BYTES = 8 << 20;
 
 } // namespace
 
-ExtractionBacklog::ExtractionBacklog(QObject *parent) : QObject(parent) { }
+ExtractionBacklog::ExtractionBacklog(int max_on_disk, QObject *parent)
+    : QObject(parent), max_on_disk(max_on_disk)
+{
+}
 
 ExtractionBacklog::~ExtractionBacklog()
 {
@@ -47,7 +50,7 @@ bool ExtractionBacklog::has_room() const
     int on_disk = 0;
     for (const auto &file : files)
         ++(file->archive_on_disk() ? on_disk : in_memory);
-    return in_memory < MAX_IN_MEMORY && on_disk < MAX_ON_DISK;
+    return in_memory < MAX_IN_MEMORY && on_disk < max_on_disk;
 }
 
 bool ExtractionBacklog::has_memory_room() const

@@ -15,19 +15,16 @@ class WholeFileDownload;
 //
 // The extractions share the cores. With only the two archives on disk, the
 // next transfer starts when one of them is done, and a core waits for it.
-// Files of at most ArchiveSink::MEMORY_FILE_SIZE therefore keep their archive
-// in memory when the disk's share is taken (has_memory_room), so that whole
-// archives are always waiting for a core.
+// Small files therefore keep their archive in memory when the disk's share
+// is taken (has_memory_room), so that whole archives are always waiting for
+// a core.
 class ExtractionBacklog : public QObject
 {
     Q_OBJECT
 
 public:
-    // Archives on disk whose extraction may run at once with the transfer of
-    // the next step (which adds one more).
-    static constexpr int MAX_ON_DISK = 2;
-
-    explicit ExtractionBacklog(QObject *parent = nullptr);
+    // `max_on_disk`: archives on disk whose extraction may run at once.
+    explicit ExtractionBacklog(int max_on_disk, QObject *parent = nullptr);
     ~ExtractionBacklog() override; // stops every extraction and waits for them
 
     // Keeps a file whose transfer was handed on until release().
@@ -45,4 +42,5 @@ public:
 
 private:
     std::vector<std::unique_ptr<WholeFileDownload>> files;
+    const int max_on_disk;
 };

@@ -24,8 +24,9 @@ public:
     // hash is also the key of a fetch past caches, unless the request names
     // one. `sha256`, when not "", is the whole digest the file must have.
     void set_expected(const QString &hash, qint64 size, const QString &sha256 = QString());
-    // Before download(): the archive stays in memory whole (ArchiveSink).
-    void keep_archive_in_memory() { sink.keep_in_memory(); }
+    // Before download(): the archive of a file of at most `largest_file`
+    // bytes stays in memory whole (ArchiveSink).
+    void keep_archive_in_memory(qint64 largest_file) { sink.keep_in_memory(largest_file); }
     // Whether the archive of a transfer handed on lies on disk (else in memory).
     bool archive_on_disk() const { return sink.archive_on_disk(); }
     // The bytes of the archive of a transfer handed on held in memory.

@@ -11,9 +11,6 @@ struct PatchStep
 {
     QString patch_name;
     QString result_hash;
-    // How hard its transfer asks past caches (TransferRequest::cache_bypass):
-    // raised when the patch arrived whole but did not give result_hash.
-    int cache_bypass = 0;
 };
 
 // One file of the update plan. An empty patch chain means the whole file is
@@ -27,9 +24,6 @@ struct FileRecord
     QQueue<PatchStep> patch_chain;
     // The manifest's "size" of the file in bytes; -1 when it gives none.
     qint64 expected_size = -1;
-    // How hard the whole file's transfer asks past caches: raised when an
-    // archive arrived whole but was not the file.
-    int cache_bypass = 0;
     // The manifest's "sha256" of the file: when given, the file is current
     // only with this whole digest, whatever its hash text.
     QString expected_sha256;

@@ -307,15 +307,6 @@ QString VerifyCache::digest_at(int index) const
     return digest_text_of(records[size_t(index)].digest);
 }
 
-bool VerifyCache::reusable_digest(const QString &name, const Entry &now, QString &digest) const
-{
-    const int index = find(name);
-    if (index < 0 || !reusable_at(index, now))
-        return false;
-    digest = digest_at(index);
-    return true;
-}
-
 void VerifyCache::insert(const QString &name, const Entry &entry)
 {
     const int index = find(name);

@@ -79,9 +79,6 @@ public:
     // The digest text of the entry at `index`.
     QString digest_at(int index) const;
 
-    // The digest text cached for `name` if the entry is reusable (above).
-    bool reusable_digest(const QString &name, const Entry &now, QString &digest) const;
-
     // Adds the entry, or replaces the one of the same name. An entry whose
     // digest is not a digest text is not kept.
     void insert(const QString &name, const Entry &entry);

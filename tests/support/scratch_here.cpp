@@ -3,9 +3,14 @@
 #include <QDir>
 #include <QFileInfo>
 
+GameFolder game_here()
+{
+    return GameFolder(QDir::currentPath());
+}
+
 ScratchArea scratch_here()
 {
-    return GameFolder(QDir::currentPath()).scratch();
+    return game_here().scratch();
 }
 
 QString extraction_path(const QString &target)

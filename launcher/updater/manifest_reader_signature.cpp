@@ -6,11 +6,12 @@
 // Whoever can write the served tree (a breached server, a mirror, a cache)
 // then still cannot choose the files a player installs or the program the
 // launcher starts.
-#include "updater/updater.h"
+#include "updater/manifest_reader.h"
 
 #include "manifest_facts.h"
 #include "manifest_signature.h"
 
+#include "app/constants.h"
 #include "app/network_access.h"
 #include "transfer/transfer_attempt.h"
 #include "updater/release_order.h"
@@ -25,7 +26,7 @@ extern const char ORVEX_MANIFEST_KEYS_PEM[];
 
 namespace {
 
-QByteArray &default_keys()
+QByteArray &compiled_or_set_keys()
 {
     static QByteArray keys(ORVEX_MANIFEST_KEYS_PEM);
     return keys;
@@ -74,20 +75,20 @@ QString facts_refusal(const QByteArray &data, const QString &distribution, const
 
 } // namespace
 
-QByteArray Updater::default_manifest_keys()
+QByteArray ManifestReader::default_keys()
 {
-    return default_keys();
+    return compiled_or_set_keys();
 }
 
-void Updater::set_default_manifest_keys(const QByteArray &pem)
+void ManifestReader::set_default_keys(const QByteArray &pem)
 {
-    default_keys() = pem;
+    compiled_or_set_keys() = pem;
 }
 
 // Attempts as a transfer makes them: time-outs, lost connections, 5xx and
 // 429 answers are tried again after the transfer's pauses (or the server's
 // Retry-After); any other failure (a 404: there is no signature) ends at once.
-bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature)
+bool ManifestReader::fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature) const
 {
     for (int attempt = 0;; ++attempt) {
         LimitedBuffer body;
@@ -117,40 +118,29 @@ bool Updater::fetch_signature(const QUrl &url, bool past_caches, QByteArray &sig
     }
 }
 
-bool Updater::manifest_accepted(const QUrl &url, const QByteArray &data,
-                                const QString &distribution)
+QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
+                                   const QString &distribution) const
 {
-    if (manifest_keys.isEmpty())
-        return true;
+    if (keys.isEmpty())
+        return QString();
     // A key list that does not read refuses every manifest: it never falls
     // back to reading them unsigned.
-    QVector<QByteArray> keys;
+    QVector<QByteArray> public_keys;
     QString error;
     QString why = TEXT_MANIFEST_SIGNATURE;
-    if (manifest_signature::read_public_keys(manifest_keys, &keys, &error)) {
+    if (manifest_signature::read_public_keys(keys, &public_keys, &error)) {
         const QUrl signature_url(url.toString() + manifest_signature::file_suffix(),
                                  QUrl::TolerantMode);
         QByteArray signature;
         const bool arrived = fetch_signature(signature_url, false, signature);
-        bool valid = arrived && manifest_signature::verify(data, signature, keys);
+        bool valid = arrived && manifest_signature::verify(data, signature, public_keys);
         // A cache may hold the signature of the manifest before for a moment,
         // beside the new manifest: one more try past caches.
         if (arrived && !valid)
             valid = fetch_signature(signature_url, true, signature) &&
-                manifest_signature::verify(data, signature, keys);
+                manifest_signature::verify(data, signature, public_keys);
         if (valid)
             why = facts_refusal(data, distribution, game_folder.path());
     }
-    if (why.isEmpty())
-        return true;
-    refusal = why;
-    return false;
-}
-
-bool Updater::refuse_unsigned_run()
-{
-    if (refusal.isEmpty())
-        return false;
-    end_with_error({UpdateFault::ManifestRefused, QString(), refusal});
-    return true;
+    return why;
 }

@@ -1,4 +1,4 @@
-#include "updater/updater.h"
+#include "updater/update_run.h"
 
 #include "update_layout.h"
 
@@ -7,7 +7,6 @@
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "app/player_error.h"
-#include "install/archive_sink.h"
 #include "install/extraction_backlog.h"
 #include "install/patch_download.h"
 #include "install/whole_file_download.h"
@@ -34,21 +33,11 @@ namespace {
 
 constexpr double MIB = 1024.0 * 1024.0;
 
-// Requests sent ahead: for files known to be this small, at most this many
-// beyond the current one, and no more bytes in all than PREFETCH_BYTES. Over
-// HTTP/2 they share one connection; over HTTP/1.1 the network layer sends
-// them on its connections to the server as each one frees, without waiting
-// for this thread (RequestPrefetcher). A request waiting for a connection
-// counts towards its inactivity limit: the byte bound keeps that wait short
-// on a slow line (as many bytes as four requests of the largest size).
-constexpr qint64 PREFETCH_MAX_SIZE = 256 * 1024;
-constexpr int PREFETCH_DEPTH = 48;
-constexpr qint64 PREFETCH_BYTES = 4 * PREFETCH_MAX_SIZE;
-
-// The request of the step at the front of `record`: its first patch, or the
+// The request of the step at the front of `file`: its first patch, or the
 // whole file's archive. Requests sent ahead are made the same way, so that
 // the transfer takes them over.
-TransferRequest step_request(const FileRecord &record, int timeout_ms)
+TransferRequest step_request(const FileRecord &record, int whole_bypass, int patch_bypass,
+                             int timeout_ms)
 {
     TransferRequest request;
     request.timeout_ms = timeout_ms;
@@ -56,15 +45,16 @@ TransferRequest step_request(const FileRecord &record, int timeout_ms)
     if (!record.patch_chain.isEmpty()) {
         const PatchStep &step = record.patch_chain.head();
         request.url = QUrl(update_layout::patch_address(base, step.patch_name));
-        request.cache_bypass = step.cache_bypass;
+        request.cache_bypass = patch_bypass;
         request.cache_key = step.result_hash;
         return request;
     }
     request.url = QUrl(update_layout::archive_address(base, record.name));
-    request.cache_bypass = record.cache_bypass;
+    request.cache_bypass = whole_bypass;
     request.cache_key = record.expected_hash;
     // A small file shares the HTTP/2 connection of the requests sent ahead.
-    request.http2_allowed = record.expected_size >= 0 && record.expected_size <= PREFETCH_MAX_SIZE;
+    request.http2_allowed =
+        record.expected_size >= 0 && record.expected_size <= UpdateRun::PREFETCH_MAX_SIZE;
     return request;
 }
 
@@ -83,18 +73,42 @@ void remove_cache_leftovers(const GameFolder &game)
 
 } // namespace
 
-// Counts the steps, clears what a killed run left in the scratch folder
-// (keeping partial archives of files still planned, so they resume), checks
-// the free disk space and starts the first step.
-void Updater::start_update()
+UpdateRun::UpdateRun(const GameFolder &game, QObject *parent)
+    : QObject(parent)
+    , game_folder(game)
+    , backlog(new ExtractionBacklog(BACKLOG_ON_DISK, this))
+    , prefetcher(new RequestPrefetcher(this))
 {
-    if (refuse_unsigned_run())
+}
+
+UpdateRun::~UpdateRun()
+{
+    delete_downloader();
+}
+
+// Cuts every connection from the downloader first, so nothing it still emits
+// reaches this object, then deletes it.
+void UpdateRun::delete_downloader()
+{
+    if (!downloader)
         return;
+    disconnect(downloader, nullptr, this, nullptr);
+    disconnect(&downloader->transfer(), nullptr, this, nullptr);
+    disk_budget.release(downloader);
+    delete downloader;
+    downloader = nullptr;
+}
+
+void UpdateRun::start(const UpdatePlan &plan)
+{
+    queue.clear();
+    for (const FileRecord &record : plan.files)
+        queue.enqueue(QueuedFile {record, 0, 0});
+    refused_files = plan.refused_files;
     QSet<QString> planned;
     QStringList targets;
-    total_steps = 0;
-    for (const FileRecord &record : qAsConst(file_queue)) {
-        total_steps += record.patch_chain.isEmpty() ? 1 : record.patch_chain.size();
+    total_steps = plan.total_steps();
+    for (const FileRecord &record : plan.files) {
         planned.insert(record.name);
         targets.append(record.name);
     }
@@ -103,18 +117,18 @@ void Updater::start_update()
     running = true;
     if (total_steps != 0) {
         current_step = 0;
-        if (!file_queue.isEmpty()) {
+        if (!queue.isEmpty()) {
             if (!enough_disk_space())
                 return;
             current_step = 1;
-            start_next_download(file_queue.head());
+            start_next_download(queue.head());
             return;
         }
     }
     finish_run();
 }
 
-void Updater::halt()
+void UpdateRun::halt()
 {
     running = false;
     if (downloader)
@@ -126,7 +140,7 @@ void Updater::halt()
 
 // The volume (its root) that holds `folder` of the game folder, or the game
 // folder's own when the folder cannot be looked at.
-QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known) const
+QString UpdateRun::volume_of(const QString &folder, QHash<QString, QString> &known) const
 {
     const auto found = known.constFind(folder);
     if (found != known.constEnd())
@@ -139,13 +153,14 @@ QString Updater::volume_of(const QString &folder, QHash<QString, QString> &known
     return root;
 }
 
-bool Updater::enough_disk_space()
+bool UpdateRun::enough_disk_space()
 {
     QHash<QString, QString> volumes;
     QVector<DiskNeed::PlannedFile> files;
     planned_disk.clear();
     disk_budget.clear();
-    for (const FileRecord &record : qAsConst(file_queue)) {
+    for (const QueuedFile &queued : qAsConst(queue)) {
+        const FileRecord &record = queued.record;
         QString leaf;
         OpenFolder::Status status;
         const OpenFolder folder = game_folder.open_parent(record.name, leaf, status);
@@ -164,7 +179,7 @@ bool Updater::enough_disk_space()
     // the run holds fewer under way.
     const QMap<QString, qint64> one_step = DiskNeed::per_volume(files, scratch_volume, 1);
     const QMap<QString, qint64> parallel =
-        DiskNeed::per_volume(files, scratch_volume, ExtractionBacklog::MAX_ON_DISK + 1);
+        DiskNeed::per_volume(files, scratch_volume, BACKLOG_ON_DISK + 1);
     const QMap<QString, qint64> growth = DiskNeed::per_volume(files, scratch_volume, 0);
     QMap<QString, qint64> room;
     bool tight = false;
@@ -186,8 +201,8 @@ bool Updater::enough_disk_space()
     return true;
 }
 
-QMap<QString, qint64> Updater::step_peak(const FileRecord &record, bool in_memory,
-                                         qint64 archive_bytes) const
+QMap<QString, qint64> UpdateRun::step_peak(const FileRecord &record, bool in_memory,
+                                           qint64 archive_bytes) const
 {
     const auto file = planned_disk.constFind(record.name);
     if (file == planned_disk.constEnd())
@@ -197,52 +212,60 @@ QMap<QString, qint64> Updater::step_peak(const FileRecord &record, bool in_memor
     return DiskNeed::step_peak(whole, scratch_volume, in_memory ? 0 : archive_bytes);
 }
 
-bool Updater::disk_allows(const FileRecord &record, bool in_memory) const
+bool UpdateRun::disk_allows(const FileRecord &record, bool in_memory) const
 {
     return disk_budget.fits(step_peak(record, in_memory));
 }
 
-void Updater::finish_run()
+void UpdateRun::finish_run()
 {
     running = false;
     prefetcher->clear();
     // Every step is done: nothing is left to resume.
     game_folder.scratch().remove_if_empty();
     if (refused_files.isEmpty()) {
-        emit update_finished(true);
+        emit finished(true);
         return;
     }
     end_with_error({UpdateFault::OutsideFolder, refused_files.first(),
                     QString::number(refused_files.size())});
 }
 
-void Updater::end_with_error(const UpdateFailure &failure)
+void UpdateRun::end_with_error(const UpdateFailure &failure)
 {
     halt();
     const PlayerError error = player_error(failure);
     emit download_error(error.code, error.text);
-    emit update_finished(false);
+    emit finished(false);
+}
+
+void UpdateRun::fail(const UpdateFailure &failure)
+{
+    end_with_error(failure);
 }
 
 // The file at the front of the plan gives up its remaining patches (the one
 // that failed, already taken off, counts as a done step) and goes to the
 // back of the plan for one whole download.
-void Updater::download_whole_instead()
+void UpdateRun::download_whole_instead()
 {
-    FileRecord whole = file_queue.dequeue();
-    total_steps = total_steps + 1 - whole.patch_chain.size();
-    whole.patch_chain.clear();
-    file_queue.enqueue(whole);
+    QueuedFile whole = queue.dequeue();
+    total_steps = total_steps + 1 - whole.record.patch_chain.size();
+    whole.record.patch_chain.clear();
+    whole.patch_bypass = 0;
+    queue.enqueue(whole);
     ++current_step;
     schedule_next_download();
 }
 
-// Starts the step at the front of `record`: its first patch, or the whole
+// Starts the step at the front of `file`: its first patch, or the whole
 // file when no patch is left. The transfer runs on this thread and tells its
 // outcome (step_ended), or hands its file on to the backlog (hand_on).
-void Updater::start_next_download(const FileRecord &record, bool in_memory)
+void UpdateRun::start_next_download(const QueuedFile &file, bool in_memory)
 {
-    const TransferRequest request = step_request(record, network_timeout_ms);
+    const FileRecord &record = file.record;
+    const TransferRequest request =
+        step_request(record, file.whole_bypass, file.patch_bypass, network_timeout_ms);
     FileDownload *transfer = nullptr;
     WholeFileDownload *whole = nullptr;
     if (!record.patch_chain.isEmpty()) {
@@ -259,17 +282,17 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
         disk_budget.hold(transfer, step_peak(record, in_memory));
         whole->set_expected(record.expected_hash, record.expected_size, record.expected_sha256);
         if (in_memory)
-            whole->keep_archive_in_memory();
+            whole->keep_archive_in_memory(MEMORY_FILE_SIZE);
         prefetch_ahead();
     }
     transfer->transfer().set_retry_delays(retry_delays_ms);
-    connect(&transfer->transfer(), &Downloader::retrying, this, &Updater::report_retry);
+    connect(&transfer->transfer(), &Downloader::retrying, this, &UpdateRun::report_retry);
     downloader = transfer;
     last_bytes_read = 0;
     last_bytes_total = -1;
-    connect(transfer, &FileDownload::ended, this, &Updater::step_ended);
+    connect(transfer, &FileDownload::ended, this, &UpdateRun::step_ended);
     connect(&transfer->transfer(), &Downloader::download_progress, this,
-            qOverload<qint64, qint64>(&Updater::download_progress));
+            &UpdateRun::transfer_progress);
     download_timer.start();
     // The outcome comes queued. A cancelled transfer (the run was ended by
     // an earlier file's extraction) ends without one and is deleted here.
@@ -283,82 +306,86 @@ void Updater::start_next_download(const FileRecord &record, bool in_memory)
 // is not the file is fetched again at once, further past caches, while a
 // level is left: a cache may hold an archive of an earlier release. An
 // outcome that arrives after the run has ended (it comes queued) is dropped.
-void Updater::step_ended(const UpdateFailure &failure)
+void UpdateRun::step_ended(const UpdateFailure &failure)
 {
     if (!running) {
         delete_downloader();
         return;
     }
     if (!failure.failed()) {
-        download_finished();
+        transfer_finished();
         return;
     }
-    if (failure.fault == UpdateFault::NotTheFile && !file_queue.isEmpty() &&
-        file_queue.head().patch_chain.isEmpty()) {
-        const int level = step_request(file_queue.head(), network_timeout_ms).next_cache_bypass();
+    if (failure.fault == UpdateFault::NotTheFile && !queue.isEmpty() &&
+        queue.head().record.patch_chain.isEmpty()) {
+        QueuedFile &file = queue.head();
+        const int level =
+            step_request(file.record, file.whole_bypass, 0, network_timeout_ms).next_cache_bypass();
         if (level > 0) {
             delete_downloader();
-            file_queue.head().cache_bypass = level;
-            start_next_download(file_queue.head(), current_in_memory);
+            file.whole_bypass = level;
+            start_next_download(queue.head(), current_in_memory);
             return;
         }
     }
-    handle_download_error(failure);
+    transfer_error(failure);
 }
 
-void Updater::schedule_next_download()
+void UpdateRun::schedule_next_download()
 {
-    QMetaObject::invokeMethod(this, &Updater::continue_run, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &UpdateRun::continue_run, Qt::QueuedConnection);
 }
 
-void Updater::continue_run()
+void UpdateRun::continue_run()
 {
     if (!running || downloader)
         return;
-    if (file_queue.isEmpty()) {
+    if (queue.isEmpty()) {
         if (backlog->empty())
             finish_run();
         return;
     }
     // The patch program needs the files of earlier steps in place.
-    const FileRecord &next = file_queue.head();
-    if (!next.patch_chain.isEmpty()) {
+    const QueuedFile &next = queue.head();
+    if (!next.record.patch_chain.isEmpty()) {
         if (backlog->empty())
             start_next_download(next);
         return;
     }
     // On a tight disk a step waits until the files before it are installed.
     if (backlog->has_room()) {
-        if (disk_allows(next, false))
+        if (disk_allows(next.record, false))
             start_next_download(next);
-    } else if (fits_in_memory(next) && backlog->has_memory_room() && disk_allows(next, true)) {
+    } else if (fits_in_memory(next) && backlog->has_memory_room() &&
+               disk_allows(next.record, true)) {
         start_next_download(next, true);
     }
 }
 
 // A whole file small enough to keep its archive in memory, with no partial
 // archive of an earlier run to continue (that lies on disk).
-bool Updater::fits_in_memory(const FileRecord &record) const
+bool UpdateRun::fits_in_memory(const QueuedFile &file) const
 {
+    const FileRecord &record = file.record;
     return record.patch_chain.isEmpty() && record.expected_size >= 0 &&
-        record.expected_size <= ArchiveSink::MEMORY_FILE_SIZE &&
-        !game_folder.scratch().has_note(record.name);
+        record.expected_size <= MEMORY_FILE_SIZE && !game_folder.scratch().has_note(record.name);
 }
 
 // The next whole files, as long as they are known to be small and have no
 // partial archive to continue (that takes a request of its own).
-void Updater::prefetch_ahead()
+void UpdateRun::prefetch_ahead()
 {
     qint64 bytes = 0;
-    for (int i = 1; i < file_queue.size() && i <= PREFETCH_DEPTH; ++i) {
-        const FileRecord &record = file_queue.at(i);
+    for (int i = 1; i < queue.size() && i <= PREFETCH_DEPTH; ++i) {
+        const FileRecord &record = queue.at(i).record;
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
-            record.expected_size > PREFETCH_MAX_SIZE || record.cache_bypass > 0)
+            record.expected_size > PREFETCH_MAX_SIZE || queue.at(i).whole_bypass > 0)
             return;
         bytes += record.expected_size;
         if (bytes > PREFETCH_BYTES)
             return;
-        const TransferRequest request = step_request(record, network_timeout_ms);
+        const TransferRequest request =
+            step_request(record, queue.at(i).whole_bypass, 0, network_timeout_ms);
         if (prefetcher->holds(request.address()))
             continue;
         if (!prefetcher->has_room(PREFETCH_DEPTH) || game_folder.scratch().has_note(record.name))
@@ -368,60 +395,60 @@ void Updater::prefetch_ahead()
 }
 
 // From here on the file's signals tell its outcome, not the step's; its
-// step is over as if finished (the record leaves the plan).
-void Updater::hand_on(WholeFileDownload *file)
+// step is over as if finished (the file leaves the queue).
+void UpdateRun::hand_on(WholeFileDownload *file)
 {
-    const FileRecord record = file_queue.head();
+    const QueuedFile queued = queue.head();
     disconnect(file, nullptr, this, nullptr);
     disconnect(&file->transfer(), nullptr, this, nullptr);
     downloader = nullptr;
-    connect(file, &FileDownload::ended, this, [this, file, record](const UpdateFailure &failure) {
-        extraction_ended(file, record, failure);
+    connect(file, &FileDownload::ended, this, [this, file, queued](const UpdateFailure &failure) {
+        extraction_ended(file, queued, failure);
     });
     backlog->adopt(std::unique_ptr<WholeFileDownload>(file));
-    download_finished();
+    transfer_finished();
 }
 
-void Updater::extraction_ended(WholeFileDownload *file, const FileRecord &record,
-                               const UpdateFailure &failure)
+void UpdateRun::extraction_ended(WholeFileDownload *ended_file, const QueuedFile &file,
+                                 const UpdateFailure &failure)
 {
     // Deleted on return, once nothing here needs it.
-    const std::unique_ptr<WholeFileDownload> ended = backlog->release(file);
-    disk_budget.release(file);
+    const std::unique_ptr<WholeFileDownload> ended = backlog->release(ended_file);
+    disk_budget.release(ended_file);
     if (!running)
         return;
     const int refetch_level = failure.fault == UpdateFault::NotTheFile
-        ? step_request(record, network_timeout_ms).next_cache_bypass()
+        ? step_request(file.record, file.whole_bypass, 0, network_timeout_ms).next_cache_bypass()
         : 0;
     if (failure.failed() && refetch_level == 0) {
         end_with_error(failure);
         return;
     }
     if (refetch_level > 0)
-        refetch_whole(record, refetch_level);
+        refetch_whole(file, refetch_level);
     // There may be room now, or nothing left.
     continue_run();
 }
 
-void Updater::refetch_whole(const FileRecord &record, int level)
+void UpdateRun::refetch_whole(const QueuedFile &file, int level)
 {
-    FileRecord again = record;
-    again.cache_bypass = level;
+    QueuedFile again = file;
+    again.whole_bypass = level;
     // One more step, next in line: after the step under way, if any, else
     // first. It takes the number of a step that has not started yet, or the
     // next one when none is left.
     ++total_steps;
-    if (file_queue.isEmpty())
+    if (queue.isEmpty())
         ++current_step;
-    file_queue.insert(downloader ? 1 : 0, again);
+    queue.insert(downloader ? 1 : 0, again);
 }
 
 // Runs the patch program on the game file, in its folder as OpenFolder
 // reaches it: a folder link that is not the player's own, or a link in the
 // file's own place, is refused before the program starts.
-Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &result_hash,
-                                           const QString &patch_path,
-                                           const QString &result_sha256)
+UpdateRun::PatchOutcome UpdateRun::apply_patch(const QString &name, const QString &result_hash,
+                                               const QString &patch_path,
+                                               const QString &result_sha256)
 {
     QString leaf;
     OpenFolder::Status status;
@@ -447,7 +474,7 @@ Updater::PatchOutcome Updater::apply_patch(const QString &name, const QString &r
     return outcome;
 }
 
-void Updater::report_retry(const QString &reason, int seconds, int attempt, int attempts)
+void UpdateRun::report_retry(const QString &reason, int seconds, int attempt, int attempts)
 {
     emit download_progress(last_bytes_read, last_bytes_total,
                            TEXT_RETRYING.arg(reason, QString::number(seconds),
@@ -456,12 +483,12 @@ void Updater::report_retry(const QString &reason, int seconds, int attempt, int 
 
 // A patch that cannot be fetched or written gives way to a whole download,
 // as a patch that does not apply does; any other error ends the run.
-void Updater::handle_download_error(const UpdateFailure &failure)
+void UpdateRun::transfer_error(const UpdateFailure &failure)
 {
-    const bool patch_step = !file_queue.isEmpty() && !file_queue.head().patch_chain.isEmpty();
+    const bool patch_step = !queue.isEmpty() && !queue.head().record.patch_chain.isEmpty();
     if (patch_step) {
         delete_downloader();
-        file_queue.head().patch_chain.dequeue();
+        queue.head().record.patch_chain.dequeue();
         download_whole_instead();
         return;
     }
@@ -469,33 +496,37 @@ void Updater::handle_download_error(const UpdateFailure &failure)
     delete_downloader();
 }
 
-void Updater::download_progress(qint64 bytes_read, qint64 bytes_total)
+void UpdateRun::transfer_progress(qint64 bytes_read, qint64 bytes_total)
 {
     if (!running)
         return;
     last_bytes_read = bytes_read;
     last_bytes_total = bytes_total;
     // The archive's real size, once known, replaces its estimate.
-    if (disk_budget.limited() && bytes_total >= 0 && downloader && !file_queue.isEmpty() &&
-        file_queue.head().patch_chain.isEmpty())
-        disk_budget.hold(downloader, step_peak(file_queue.head(), current_in_memory, bytes_total));
+    if (disk_budget.limited() && bytes_total >= 0 && downloader && !queue.isEmpty() &&
+        queue.head().record.patch_chain.isEmpty())
+        disk_budget.hold(downloader,
+                         step_peak(queue.head().record, current_in_memory, bytes_total));
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
                                                 download_timer.elapsed(), current_file_name);
     emit download_progress(bytes_read, bytes_total, status);
 }
 
 // Finishes the step under way: applies a downloaded patch (a failed one sends
-// the file to the back of the plan for a whole download), drops the record
+// the file to the back of the queue for a whole download), drops the file
 // once nothing is left of it, and starts the next step or ends the run.
-void Updater::download_finished()
+void UpdateRun::transfer_finished()
 {
     delete_downloader();
-    if (file_queue.isEmpty())
+    if (queue.isEmpty())
         return;
 
-    FileRecord &record = file_queue.head();
+    QueuedFile &file = queue.head();
+    FileRecord &record = file.record;
     if (!record.patch_chain.isEmpty()) {
-        PatchStep step = record.patch_chain.dequeue();
+        const int bypass = file.patch_bypass;
+        file.patch_bypass = 0;
+        const PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
         const PatchOutcome outcome = apply_patch(
             record.name, step.result_hash, game_folder.scratch().patch_path(step.patch_name),
@@ -508,11 +539,11 @@ void Updater::download_finished()
             end_with_error({UpdateFault::OutsideFolder, record.name, QStringLiteral("1")});
             return;
         }
-        if (outcome == PatchOutcome::Failed && step.cache_bypass < TransferRequest::MAX_CACHE_BYPASS) {
+        if (outcome == PatchOutcome::Failed && bypass < MAX_CACHE_BYPASS) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.
-            ++step.cache_bypass;
+            file.patch_bypass = bypass + 1;
             record.patch_chain.prepend(step);
             ++total_steps;
         } else if (outcome != PatchOutcome::Applied) {
@@ -520,10 +551,10 @@ void Updater::download_finished()
             return;
         }
     }
-    if (file_queue.head().patch_chain.isEmpty())
-        file_queue.dequeue();
+    if (queue.head().record.patch_chain.isEmpty())
+        queue.dequeue();
 
-    if (!file_queue.isEmpty())
+    if (!queue.isEmpty())
         ++current_step;
     schedule_next_download();
 }

@@ -1,4 +1,4 @@
-#include "updater/updater.h"
+#include "updater/plan_builder.h"
 
 #include "manifest_entry.h"
 #include "safe_path.h"
@@ -29,10 +29,8 @@ constexpr qint64 LARGE_FILE_SIZE = 1 << 20;
 struct ListedFile
 {
     QString name;
-    QString expected_hash;
-    QString expected_sha256; // "" when the manifest gives none
-    QJsonArray patches;
-    qint64 expected_size = -1;
+    // What the manifest says of it ("path" aside).
+    ManifestEntry listed;
     // A link of the player's own in the file's place, open at what it leads
     // to: read from there, never by its path.
     std::shared_ptr<QFile> linked;
@@ -54,7 +52,7 @@ struct ListedFile
     {
         local_digest = digest;
         local_hash = digest.left(HASH_TEXT_LENGTH);
-        current = content_matches(digest, expected_hash, expected_sha256);
+        current = content_matches(digest, listed.hash, listed.sha256);
     }
 };
 
@@ -184,13 +182,13 @@ void settle_hashes(const GameFolder &game, QVector<ListedFile> &listed, bool ful
 // the name and queue the stale files. Creating directories before reading
 // changes no hash text: a directory never opens as a file, and a file is
 // never turned into a directory.
-void Updater::verify_files(const QJsonObject &files, const QUrl &base)
+void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QUrl &base) const
 {
-    QSet<QString> refused(refused_files.cbegin(), refused_files.cend());
-    auto refuse = [this, &refused](const QString &key) {
+    QSet<QString> refused(plan.refused_files.cbegin(), plan.refused_files.cend());
+    auto refuse = [&plan, &refused](const QString &key) {
         if (!refused.contains(key)) {
             refused.insert(key);
-            refused_files.append(key);
+            plan.refused_files.append(key);
         }
     };
 
@@ -247,10 +245,7 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
 
         ListedFile file;
         file.name = key;
-        file.expected_hash = entry.hash;
-        file.expected_sha256 = entry.sha256;
-        file.patches = entry.patches;
-        file.expected_size = entry.size;
+        file.listed = entry;
         if (info.is_link) {
             // A missing target reads as a missing file.
             file.linked = linked ? linked : std::make_shared<QFile>();
@@ -263,13 +258,13 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         listed.append(std::move(file));
     }
 
-    settle_hashes(game_folder, listed, full_verification, hashed_file_count);
+    settle_hashes(game_folder, listed, full_verification, plan.hashed_files);
 
     // Names planned by an earlier manifest are decided again by this one;
     // keys are unique within it.
-    if (!file_queue.isEmpty()) {
+    if (!plan.files.isEmpty()) {
         QSet<QString> planned;
-        for (const FileRecord &record : qAsConst(file_queue))
+        for (const FileRecord &record : qAsConst(plan.files))
             planned.insert(record.name);
         QSet<QString> decided_again;
         for (const ListedFile &file : qAsConst(listed)) {
@@ -278,11 +273,11 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         }
         if (!decided_again.isEmpty()) {
             QQueue<FileRecord> kept;
-            for (const FileRecord &record : qAsConst(file_queue)) {
+            for (const FileRecord &record : qAsConst(plan.files)) {
                 if (!decided_again.contains(record.name))
                     kept.enqueue(record);
             }
-            file_queue.swap(kept);
+            plan.files.swap(kept);
         }
     }
     for (const ListedFile &file : qAsConst(listed)) {
@@ -292,25 +287,25 @@ void Updater::verify_files(const QJsonObject &files, const QUrl &base)
         record.base_url = base;
         record.name = file.name;
         record.local_hash = file.local_hash;
-        record.expected_hash = file.expected_hash;
-        record.expected_size = file.expected_size;
-        record.expected_sha256 = file.expected_sha256;
+        record.expected_hash = file.listed.hash;
+        record.expected_size = file.listed.size;
+        record.expected_sha256 = file.listed.sha256;
         // A link is replaced by the whole new file: a patch would read
         // through it.
         if (!file.linked)
             plan_patch_chain(record.patch_chain, record.local_hash, record.expected_hash,
-                             file.patches);
-        file_queue.enqueue(record);
+                             file.listed.patches);
+        plan.files.enqueue(record);
     }
 }
 
-QString Updater::file_hash(const QString &path)
+QString PlanBuilder::file_hash(const QString &path)
 {
     return FileHasher::hash_text(path);
 }
 
-void Updater::plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
-                               const QString &expected_hash, const QJsonArray &patches)
+void PlanBuilder::plan_patch_chain(QQueue<PatchStep> &chain, const QString &local_hash,
+                                   const QString &expected_hash, const QJsonArray &patches)
 {
     PatchPlanner::plan(chain, local_hash, expected_hash, patches);
 }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "app/constants.h"
+#include "files/game_folder.h"
+#include "updater/manifest.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <QVector>
+
+#include <functional>
+
+// Fetches a manifest and reads it into a Manifest value. With keys set, a
+// manifest is used only when the signature beside it (its name + ".sig") is
+// valid over the exact bytes received, and when it gives every file's
+// "sha256", its "sequence" and the "distribution" it was fetched for, has not
+// expired and is no earlier release than one this game folder accepted before
+// (ReleaseOrder). Empty keys: manifests are read as they come and no
+// signature is ever requested. Blocking: runs on the calling thread.
+class ManifestReader
+{
+public:
+    // `game`: the folder the manifests are read for (the program name must
+    // lie in it, and it keeps the release order).
+    explicit ManifestReader(const GameFolder &game);
+
+    // Inactivity limit of each fetch.
+    void set_network_timeout(int ms) { network_timeout_ms = ms; }
+    // Pauses before the retries of a signature fetch.
+    void set_retry_delays(const QVector<int> &delays_ms) { retry_delays_ms = delays_ms; }
+    void set_keys(const QByteArray &pem) { keys = pem; }
+    // The keys each new reader starts with: those compiled in
+    // (ORVEX_MANIFEST_PUBLIC_KEY) unless replaced here.
+    static QByteArray default_keys();
+    static void set_default_keys(const QByteArray &pem);
+
+    // Fetches base + manifest_name, fetched for `distribution`; calls
+    // `fetched` once the fetch has ended, whatever its outcome, before the
+    // signature is looked at.
+    Manifest read(const QUrl &base, const QString &manifest_name, const QString &distribution,
+                  const std::function<void()> &fetched) const;
+    // A document as it stands (one that does not parse reads as empty).
+    Manifest parse(const QByteArray &data, const QUrl &base) const;
+
+private:
+    bool fetch(const QUrl &url, QByteArray &data) const;
+    // Why the manifest fetched from url (its bytes in data) may not be used;
+    // "" when it may.
+    QString refusal_of(const QUrl &url, const QByteArray &data, const QString &distribution) const;
+    // The signature at url; false when none arrived.
+    bool fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature) const;
+
+    const GameFolder game_folder;
+    QByteArray keys;
+    int network_timeout_ms = NETWORK_INACTIVITY_TIMEOUT_MS;
+    QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
+};
