@@ -597,9 +597,12 @@ void TestDownload::partial_archive_resumes_in_a_later_run_data()
     QTest::addColumn<bool>("same_record");
     QTest::addColumn<QByteArray>("etag_later");
     QTest::addColumn<bool>("resumed");
-    QTest::newRow("same record, same file") << true << QByteArray("\"v1\"") << true;
-    QTest::newRow("same record, file changed on the server") << true << QByteArray("\"v2\"") << false;
-    QTest::newRow("record changed") << false << QByteArray("\"v1\"") << false;
+    QTest::addColumn<bool>("earlier_note"); // the note names the file, not its archive
+    QTest::newRow("same record, same file") << true << QByteArray("\"v1\"") << true << false;
+    QTest::newRow("same record, file changed on the server")
+        << true << QByteArray("\"v2\"") << false << false;
+    QTest::newRow("record changed") << false << QByteArray("\"v1\"") << false << false;
+    QTest::newRow("note of an earlier launcher") << true << QByteArray("\"v1\"") << true << true;
 }
 
 // A run that gives up keeps its partial archive; the next run continues it
@@ -609,6 +612,7 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
     QFETCH(bool, same_record);
     QFETCH(QByteArray, etag_later);
     QFETCH(bool, resumed);
+    QFETCH(bool, earlier_note);
     const QByteArray data = patterned(1 << 20);
     const QByteArray archive = bz2_compress(data);
     const int cut = archive.size() * 9 / 10;
@@ -620,6 +624,12 @@ void TestDownload::partial_archive_resumes_in_a_later_run()
         QCOMPARE(run(first).error_code, 905);
     }
     QCOMPARE(QFileInfo(scratch_here().partial_archive_path(target())).size(), qint64(cut));
+    if (earlier_note) {
+        ScratchArea::PartialNote note;
+        QVERIFY(scratch_here().read_note(target(), note) && note.url.endsWith(".bz2"));
+        note.url.chop(4);
+        QVERIFY(scratch_here().write_note(note));
+    }
 
     fixture.clear_requests();
     fixture.route("GET", "/files/game.dat.bz2", ranged_response(archive, etag_later));

@@ -65,7 +65,8 @@ UpdateFault ArchiveSink::prepare_new_file() const
 
 // The target's folder must take the new file, checked before any request.
 // The partial archive of an earlier attempt or run is continued when it was
-// fetched from the same address for the same content; anything else starts
+// fetched from the same address for the same content (an earlier launcher
+// noted the file's address, without the archive suffix); anything else starts
 // from nothing, in memory.
 bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure)
 {
@@ -83,7 +84,7 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     ScratchArea::PartialNote note;
     const bool resumable = may_continue && !check.hash().isEmpty() &&
         scratch.read_note(file_path, note) && note.expected_hash == check.hash() &&
-        note.url == url;
+        (note.url == url || note.url + update_layout::archive_suffix() == url);
     if (resumable)
         offset = safe_file::plain_file_size(archive);
     std::unique_ptr<QFile> partial;
