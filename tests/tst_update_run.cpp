@@ -479,7 +479,7 @@ private slots:
         QJsonObject files;
         std::atomic<int> under_way {0};
         std::atomic<int> most {0};
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 80; ++i) {
             const QString name = QString("s%1.dat").arg(i);
             const QByteArray content = name.toUtf8().repeated(100);
             files.insert(name,

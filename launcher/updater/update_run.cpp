@@ -524,7 +524,8 @@ void UpdateRun::transfer_finished()
     QueuedFile &file = queue.head();
     FileRecord &record = file.record;
     if (!record.patch_chain.isEmpty()) {
-        const int bypass = file.patch_bypass;
+        const int next_bypass =
+            step_request(record, 0, file.patch_bypass, network_timeout_ms).next_cache_bypass();
         file.patch_bypass = 0;
         const PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
@@ -539,11 +540,11 @@ void UpdateRun::transfer_finished()
             end_with_error({UpdateFault::OutsideFolder, record.name, QStringLiteral("1")});
             return;
         }
-        if (outcome == PatchOutcome::Failed && bypass < MAX_CACHE_BYPASS) {
+        if (outcome == PatchOutcome::Failed && next_bypass > 0) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.
-            file.patch_bypass = bypass + 1;
+            file.patch_bypass = next_bypass;
             record.patch_chain.prepend(step);
             ++total_steps;
         } else if (outcome != PatchOutcome::Applied) {

@@ -35,9 +35,6 @@ public:
     // Archives on disk whose extraction may run at once with the transfer of
     // the next step (which adds one more).
     static constexpr int BACKLOG_ON_DISK = 2;
-    // How often a patch that arrived whole but does not apply is fetched
-    // again, each time further past caches (TransferRequest::cache_bypass).
-    static constexpr int MAX_CACHE_BYPASS = 2;
     // Requests sent ahead: for files known to be this small, at most this
     // many beyond the current one, and no more bytes in all than
     // PREFETCH_BYTES. Over HTTP/2 they share one connection; over HTTP/1.1
