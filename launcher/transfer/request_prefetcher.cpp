@@ -53,7 +53,7 @@ RequestPrefetcher::~RequestPrefetcher()
 
 void RequestPrefetcher::prefetch(const TransferRequest &request)
 {
-    const QString key = request.address().toString();
+    const QString key = key_of(request);
     std::unique_ptr<QNetworkReply> &slot = replies[key];
     if (slot)
         return;
@@ -86,10 +86,14 @@ void RequestPrefetcher::prefetch(const TransferRequest &request)
             });
 }
 
-bool RequestPrefetcher::holds(const QUrl &address) const
+bool RequestPrefetcher::holds(const QString &key) const
 {
-    const QString key = address.toString();
     return replies.count(key) != 0 || dropped.contains(key);
+}
+
+QString RequestPrefetcher::key_of(const TransferRequest &request)
+{
+    return request.address().toString();
 }
 
 // Deferred: the reply is deleted outside its own signal.

@@ -58,9 +58,11 @@ public:
 
     // Sends the request now, unless one is already waiting for its address.
     void prefetch(const TransferRequest &request);
-    // Whether the reply for address is still waiting here (or was dropped
-    // for a body too large to hold: not to be asked for again).
-    bool holds(const QUrl &address) const;
+    // Whether the reply under key (key_of) is still waiting here (or was
+    // dropped for a body too large to hold: not to be asked for again).
+    bool holds(const QString &key) const;
+    // The key the reply sent ahead for request is kept under.
+    static QString key_of(const TransferRequest &request);
     // Whether one more request may be sent ahead of at most `wanted`.
     bool has_room(int wanted) const;
     // The reply sent ahead for address (maybe finished already), or null.

@@ -103,7 +103,7 @@ void UpdateRun::start(const UpdatePlan &plan)
 {
     queue.clear();
     for (const FileRecord &record : plan.files)
-        queue.enqueue(QueuedFile {record, 0, 0});
+        queue.enqueue(QueuedFile {record, 0, 0, QString()});
     refused_files = plan.refused_files;
     QSet<QString> planned;
     QStringList targets;
@@ -377,20 +377,22 @@ void UpdateRun::prefetch_ahead()
 {
     qint64 bytes = 0;
     for (int i = 1; i < queue.size() && i <= PREFETCH_DEPTH; ++i) {
-        const FileRecord &record = queue.at(i).record;
+        QueuedFile &file = queue[i];
+        const FileRecord &record = file.record;
         if (!record.patch_chain.isEmpty() || record.expected_size < 0 ||
-            record.expected_size > PREFETCH_MAX_SIZE || queue.at(i).whole_bypass > 0)
+            record.expected_size > PREFETCH_MAX_SIZE || file.whole_bypass > 0)
             return;
         bytes += record.expected_size;
         if (bytes > PREFETCH_BYTES)
             return;
-        const TransferRequest request =
-            step_request(record, queue.at(i).whole_bypass, 0, network_timeout_ms);
-        if (prefetcher->holds(request.address()))
+        if (file.prefetch_key.isEmpty())
+            file.prefetch_key = RequestPrefetcher::key_of(
+                step_request(record, file.whole_bypass, 0, network_timeout_ms));
+        if (prefetcher->holds(file.prefetch_key))
             continue;
         if (!prefetcher->has_room(PREFETCH_DEPTH) || game_folder.scratch().has_note(record.name))
             return;
-        prefetcher->prefetch(request);
+        prefetcher->prefetch(step_request(record, file.whole_bypass, 0, network_timeout_ms));
     }
 }
 

@@ -80,6 +80,9 @@ private:
         int whole_bypass = 0;
         // For the patch at the front of record.patch_chain.
         int patch_bypass = 0;
+        // The address of its archive as the requests sent ahead are kept,
+        // made once: the queue ahead is looked over at every step.
+        QString prefetch_key;
     };
 
     // The step's file told its outcome (see the source).
