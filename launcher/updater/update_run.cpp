@@ -239,6 +239,14 @@ void UpdateRun::end_with_error(const UpdateFailure &failure)
     emit finished(false);
 }
 
+QQueue<FileRecord> UpdateRun::remaining_files() const
+{
+    QQueue<FileRecord> files;
+    for (const QueuedFile &file : queue)
+        files.enqueue(file.record);
+    return files;
+}
+
 void UpdateRun::fail(const UpdateFailure &failure)
 {
     end_with_error(failure);

@@ -64,6 +64,9 @@ public:
     void fail(const UpdateFailure &failure);
     // The steps of the last run, grown by each fetch it had to repeat.
     qint64 get_total_steps() const { return total_steps; }
+    // The files of the last run's plan whose steps had not begun or not
+    // ended when it stopped, front first: none after a run that succeeded.
+    QQueue<FileRecord> remaining_files() const;
 
 signals:
     void download_error(int error_code, const QString &what);

@@ -14,7 +14,13 @@ Updater::Updater(const QUrl &base_url)
 {
     connect(run, &UpdateRun::download_error, this, &Updater::download_error);
     connect(run, &UpdateRun::download_progress, this, &Updater::download_progress);
-    connect(run, &UpdateRun::finished, this, &Updater::update_finished);
+    // The run works on a copy; once it has ended, the plan holds what it
+    // left undone.
+    connect(run, &UpdateRun::finished, this, [this](bool success) {
+        if (run_started)
+            plan.files = run->remaining_files();
+        emit update_finished(success);
+    });
 }
 
 Updater::~Updater() = default;
