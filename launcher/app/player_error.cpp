@@ -2,29 +2,32 @@
 
 #include "app/constants.h"
 
-// Each text takes the subject with one arg() call: a name holding "%1"
-// stays as it is.
 PlayerError player_error(const UpdateFailure &failure)
 {
     const QString &subject = failure.subject;
+    // Each text takes the subject with one arg() call: a name holding "%1"
+    // stays as it is.
+    const auto about = [&subject](const QString &text) {
+        return text.arg(subject, 0, QLatin1Char(' '));
+    };
     switch (failure.fault) {
     case UpdateFault::None:
         break;
     case UpdateFault::CannotWrite:
-        return {CODE_OPEN_WRITE_FAILED, TEXT_OPEN_WRITE_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_OPEN_WRITE_FAILED, about(TEXT_OPEN_WRITE_FAILED)};
     case UpdateFault::CannotRead:
-        return {CODE_OPEN_READ_FAILED, TEXT_OPEN_READ_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_OPEN_READ_FAILED, about(TEXT_OPEN_READ_FAILED)};
     case UpdateFault::ShortWrite:
-        return {CODE_SHORT_WRITE, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_SHORT_WRITE, about(TEXT_EXTRACT_FAILED)};
     case UpdateFault::TransferFailed: {
-        const QString text = TEXT_DOWNLOAD_FAILED.arg(subject, 0, QLatin1Char(' '));
+        const QString text = about(TEXT_DOWNLOAD_FAILED);
         return {CODE_DOWNLOAD_FAILED,
                 failure.detail.isEmpty() ? text : TEXT_FAILED_BECAUSE.arg(text, failure.detail)};
     }
     case UpdateFault::NotTheFile:
-        return {CODE_FILE_DAMAGED, TEXT_FILE_DAMAGED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_FILE_DAMAGED, about(TEXT_FILE_DAMAGED)};
     case UpdateFault::DiskFull:
-        return {CODE_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_NO_DISK_SPACE, about(TEXT_DISK_FULL_WRITING)};
     case UpdateFault::NoDiskSpace:
         return {CODE_NO_DISK_SPACE, TEXT_NO_DISK_SPACE.arg(subject, failure.detail)};
     case UpdateFault::OutsideFolder:
@@ -32,15 +35,15 @@ PlayerError player_error(const UpdateFailure &failure)
     case UpdateFault::ManifestRefused:
         return {CODE_MANIFEST_SIGNATURE, failure.detail};
     case UpdateFault::ArchiveNoMemory:
-        return {CODE_ARCHIVE_NO_MEMORY, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_ARCHIVE_NO_MEMORY, about(TEXT_EXTRACT_FAILED)};
     case UpdateFault::ArchiveDamaged:
-        return {CODE_ARCHIVE_DAMAGED, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_ARCHIVE_DAMAGED, about(TEXT_EXTRACT_FAILED)};
     case UpdateFault::ArchiveNotBzip2:
-        return {CODE_ARCHIVE_NOT_BZIP2, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_ARCHIVE_NOT_BZIP2, about(TEXT_EXTRACT_FAILED)};
     case UpdateFault::ArchiveReadFailed:
-        return {CODE_ARCHIVE_READ_FAILED, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_ARCHIVE_READ_FAILED, about(TEXT_EXTRACT_FAILED)};
     case UpdateFault::ArchiveCutShort:
-        return {CODE_ARCHIVE_CUT_SHORT, TEXT_EXTRACT_FAILED.arg(subject, 0, QLatin1Char(' '))};
+        return {CODE_ARCHIVE_CUT_SHORT, about(TEXT_EXTRACT_FAILED)};
     }
     return {};
 }

@@ -239,6 +239,12 @@ void UpdateRun::end_with_error(const UpdateFailure &failure)
     emit finished(false);
 }
 
+int UpdateRun::next_bypass(const QueuedFile &file) const
+{
+    return step_request(file.record, file.whole_bypass, file.patch_bypass, network_timeout_ms)
+        .next_cache_bypass();
+}
+
 QQueue<FileRecord> UpdateRun::remaining_files() const
 {
     QQueue<FileRecord> files;
@@ -327,8 +333,7 @@ void UpdateRun::step_ended(const UpdateFailure &failure)
     if (failure.fault == UpdateFault::NotTheFile && !queue.isEmpty() &&
         queue.head().record.patch_chain.isEmpty()) {
         QueuedFile &file = queue.head();
-        const int level =
-            step_request(file.record, file.whole_bypass, 0, network_timeout_ms).next_cache_bypass();
+        const int level = next_bypass(file);
         if (level > 0) {
             delete_downloader();
             file.whole_bypass = level;
@@ -427,9 +432,7 @@ void UpdateRun::extraction_ended(WholeFileDownload *ended_file, const QueuedFile
     disk_budget.release(ended_file);
     if (!running)
         return;
-    const int refetch_level = failure.fault == UpdateFault::NotTheFile
-        ? step_request(file.record, file.whole_bypass, 0, network_timeout_ms).next_cache_bypass()
-        : 0;
+    const int refetch_level = failure.fault == UpdateFault::NotTheFile ? next_bypass(file) : 0;
     if (failure.failed() && refetch_level == 0) {
         end_with_error(failure);
         return;
@@ -534,8 +537,7 @@ void UpdateRun::transfer_finished()
     QueuedFile &file = queue.head();
     FileRecord &record = file.record;
     if (!record.patch_chain.isEmpty()) {
-        const int next_bypass =
-            step_request(record, 0, file.patch_bypass, network_timeout_ms).next_cache_bypass();
+        const int patch_level = next_bypass(file);
         file.patch_bypass = 0;
         const PatchStep step = record.patch_chain.dequeue();
         // The chain's last patch must give the whole digest, where known.
@@ -550,11 +552,11 @@ void UpdateRun::transfer_finished()
             end_with_error({UpdateFault::OutsideFolder, record.name, QStringLiteral("1")});
             return;
         }
-        if (outcome == PatchOutcome::Failed && next_bypass > 0) {
+        if (outcome == PatchOutcome::Failed && patch_level > 0) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
             // more step.
-            file.patch_bypass = next_bypass;
+            file.patch_bypass = patch_level;
             record.patch_chain.prepend(step);
             ++total_steps;
         } else if (outcome != PatchOutcome::Applied) {

@@ -88,6 +88,10 @@ private:
         QString prefetch_key;
     };
 
+    // The level past caches at which the step at the front of `file` (its
+    // first patch, or the whole file) would be fetched again; 0 when none
+    // is left.
+    int next_bypass(const QueuedFile &file) const;
     // The step's file told its outcome (see the source).
     void step_ended(const UpdateFailure &failure);
     void transfer_error(const UpdateFailure &failure);
