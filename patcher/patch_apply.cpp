@@ -146,12 +146,16 @@ bool decode_code(const PatchHeader &header, const char *body, std::size_t body_s
 // kept for the end.
 struct ResultOutput
 {
-    ResultOutput(const std::string &path, BackgroundHasher &result_hasher)
-        : target_path(path), hasher(result_hasher)
+    // `path`: where the result goes (its temporary file beside it);
+    // `permissions_of`: the file whose permissions it takes.
+    ResultOutput(const std::string &path, const std::string &permissions_of,
+                 BackgroundHasher &result_hasher)
+        : target_path(path), permissions_from(permissions_of), hasher(result_hasher)
     {
     }
 
     const std::string &target_path;
+    const std::string &permissions_from;
     BackgroundHasher &hasher;
     const char *data = nullptr;
     std::size_t done = 0;
@@ -331,7 +335,7 @@ bool ResultOutput::close()
 {
     if (fd < 0)
         return false;
-    const bool closed = finish_temporary(fd, target_path);
+    const bool closed = finish_temporary(fd, permissions_from);
     if (!closed && written)
         write_errno = errno;
     fd = -1;
@@ -351,6 +355,15 @@ bool ResultOutput::close()
 // the whole apply.
 PatchResult apply_patch_file(const std::string &patch_path, const std::string &target_path)
 {
+    return apply_patch_file(patch_path, target_path, PatchBounds());
+}
+
+PatchResult apply_patch_file(const std::string &patch_path, const std::string &source_path,
+                             const PatchBounds &bounds)
+{
+    const std::string &target_path = source_path;
+    const std::string &result_path =
+        bounds.output_path.empty() ? source_path : bounds.output_path;
     FileView patch;
     FileView target;
     if (!patch.open(patch_path.c_str()))
@@ -364,6 +377,15 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
         return PatchResult::failure(PatchError::Corrupt,
                                     "unsupported patch format version " +
                                         std::to_string(header.version));
+    // The header names the result's size: a patch that claims more than the
+    // bound is refused before its result takes memory or disk.
+    if (bounds.max_result_size >= 0 &&
+        header.result_size > static_cast<unsigned long long>(bounds.max_result_size))
+        return PatchResult::failure(PatchError::TooLarge,
+                                    "the result would have " +
+                                        std::to_string(header.result_size) +
+                                        " bytes, more than the " +
+                                        std::to_string(bounds.max_result_size) + " allowed");
 
     LargeBuffer result;
     // Declared after what they read, so they stop first. The two hashes are
@@ -371,7 +393,7 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
     // wait for the target's.
     BackgroundHasher target_hasher;
     BackgroundHasher hasher;
-    ResultOutput output(target_path, hasher);
+    ResultOutput output(result_path, target_path, hasher);
     const PatchResult decoded =
         decode_patch(header, patch, target, target_hasher, &result, &output);
     if (!decoded.ok) {
@@ -388,7 +410,7 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
     }
     target.close();
     patch.close();
-    if (!written || !replace_file(output.temporary, target_path)) {
+    if (!written || !replace_file(output.temporary, result_path)) {
         const int error = written ? errno : output.write_errno;
         output.discard();
         const bool no_space = error == ENOSPC
@@ -397,7 +419,7 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &t
 #endif
             ;
         return PatchResult::failure(no_space ? PatchError::NoSpace : PatchError::WriteFailed,
-                                    "cannot write " + target_path + ": " + std::strerror(error));
+                                    "cannot write " + result_path + ": " + std::strerror(error));
     }
     return PatchResult::success();
 }

@@ -11,6 +11,7 @@ enum class PatchError {
     WriteFailed = 6, // the result cannot be written
     Internal = 7, // the compressor failed
     NoSpace = 8, // the result cannot be written: the disk or the quota is full
+    TooLarge = 9, // the result would be larger than the bound the caller gave
 };
 
 struct PatchResult

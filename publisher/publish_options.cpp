@@ -93,8 +93,10 @@ OptionsOutcome parse_publish_options(const QStringList &arguments, PublishOption
          "file"},
         {"sequence",
          "The manifest's \"sequence\" (default: one more than the highest of the --previous "
-         "trees and the tree --out holds, 1 when there is none). Launchers with a key refuse "
-         "a manifest whose sequence is lower than one they accepted before.",
+         "trees and the tree --out holds, 1 when there is none); it must be above the sequence "
+         "of the tree --out holds. Launchers with a key refuse a manifest whose sequence is "
+         "lower than one they accepted before, and one of an accepted sequence with other "
+         "bytes. A sequence more than 1000 above the earlier trees is warned about.",
          "n"},
         {"distribution",
          "The manifest's \"distribution\" (default prod): launchers with a key use the tree "

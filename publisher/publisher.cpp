@@ -69,10 +69,19 @@ void warn_of_other_launcher_version(const QString &version)
                      qPrintable(version), ORVEX_LAUNCHER_VERSION, qPrintable(version));
 }
 
+// A sequence this far above the earlier trees is most likely a typing
+// error: every launcher that accepts it refuses each later tree of a lower
+// one.
+constexpr qint64 SEQUENCE_JUMP_WARNING = 1000;
+
 // The sequence of this publish: as asked, or one more than the highest of
 // the earlier trees and the tree it replaces, so launchers that accepted any
-// of them accept this one; 1 for a tree with no history.
-qint64 next_sequence(const PublishOptions &options, const QList<PreviousVersion> &previous)
+// of them accept this one; 1 for a tree with no history. -1, with the
+// reason in *error, for an asked sequence that is not above the replaced
+// tree's: launchers that accepted that tree would refuse this one, or take
+// two different trees for one release.
+qint64 next_sequence(const PublishOptions &options, const QList<PreviousVersion> &previous,
+                     QString *error)
 {
     qint64 highest = 0;
     for (const PreviousVersion &version : previous)
@@ -81,14 +90,24 @@ qint64 next_sequence(const PublishOptions &options, const QList<PreviousVersion>
     if (replaced.open(QIODevice::ReadOnly)) {
         const qint64 served =
             ManifestFacts::read(QJsonDocument::fromJson(replaced.readAll()).object()).sequence;
-        if (options.sequence >= 0 && served > options.sequence)
-            std::fprintf(stderr,
-                         "publisher: warning: --sequence %lld is lower than the %lld of the tree "
-                         "in --out: launchers with a key that accepted it refuse this one\n",
-                         static_cast<long long>(options.sequence),
-                         static_cast<long long>(served));
+        if (options.sequence >= 0 && served >= options.sequence) {
+            *error = QStringLiteral("--sequence %1 is not above the %2 of the tree in --out: "
+                                    "launchers with a key that accepted it would refuse this "
+                                    "one")
+                         .arg(options.sequence)
+                         .arg(served);
+            return -1;
+        }
         highest = qMax(highest, served);
     }
+    if (options.sequence > highest + SEQUENCE_JUMP_WARNING)
+        std::fprintf(stderr,
+                     "publisher: warning: --sequence %lld is more than %lld above the highest "
+                     "earlier sequence (%lld): launchers with a key that accept it refuse every "
+                     "later tree of a lower sequence\n",
+                     static_cast<long long>(options.sequence),
+                     static_cast<long long>(SEQUENCE_JUMP_WARNING),
+                     static_cast<long long>(highest));
     return options.sequence >= 0 ? options.sequence : highest + 1;
 }
 
@@ -129,7 +148,9 @@ int Publisher::run()
                                         QStringLiteral("problems"))));
     }
     options.out_dir = QDir(options.out_dir).absolutePath();
-    const qint64 sequence = next_sequence(options, previous);
+    const qint64 sequence = next_sequence(options, previous, &error);
+    if (sequence < 0)
+        return fail(error);
     StagingArea staging;
     if (!staging.open(options.out_dir, &error))
         return fail(error);

@@ -209,6 +209,7 @@ private slots:
     void file_over_128_mib_needs_raised_window();
     void program_exit_status_data();
     void program_exit_status();
+    void patch_claiming_more_than_its_bound_writes_nothing();
 
 private:
     QTemporaryDir dir;
@@ -637,6 +638,16 @@ void TestPatcher::program_exit_status_data()
     QTest::newRow("wrong source") << QStringList {"patch", "other"} << 4;
     QTest::newRow("not a patch") << QStringList {"other", "target"} << 5;
     QTest::newRow("version 3 with an unknown coder") << QStringList {"damaged", "target"} << 5;
+    // SIZE: the result's size. With --output the target is only read.
+    QTest::newRow("result elsewhere, within its bound")
+        << QStringList {"--max-size", "SIZE", "--output", "result", "patch", "target"} << 0;
+    QTest::newRow("result larger than its bound")
+        << QStringList {"--max-size", "SIZE-1", "--output", "result", "patch", "target"} << 9;
+    QTest::newRow("in place, larger than its bound")
+        << QStringList {"--max-size", "SIZE-1", "patch", "target"} << 9;
+    QTest::newRow("negative bound") << QStringList {"--max-size", "-1", "patch", "target"} << 2;
+    QTest::newRow("bound without a number")
+        << QStringList {"--max-size", "x", "patch", "target"} << 2;
 }
 
 void TestPatcher::program_exit_status()
@@ -654,6 +665,10 @@ void TestPatcher::program_exit_status()
     QVERIFY(write_file(path("damaged"), patch));
     QVERIFY(write_file(path("target"), old_data));
     QVERIFY(write_file(path("other"), "unrelated"));
+    QFile::remove(path("result"));
+    arguments.replaceInStrings("SIZE-1", QString::number(new_data.size() - 1));
+    arguments.replaceInStrings("SIZE", QString::number(new_data.size()));
+    const bool elsewhere = arguments.contains("--output");
 
     QProcess process;
     process.setWorkingDirectory(dir.path());
@@ -665,12 +680,35 @@ void TestPatcher::program_exit_status()
     QVERIFY(process.readAllStandardOutput().isEmpty());
     if (status == 0) {
         QVERIFY(error_output.isEmpty());
-        QVERIFY(read_file(path("target")) == new_data);
+        QVERIFY(read_file(path(elsewhere ? "result" : "target")) == new_data);
+        QVERIFY(!elsewhere || read_file(path("target")) == old_data);
     } else {
         QCOMPARE(error_output.count('\n'), 1);
         QVERIFY(error_output.endsWith('\n'));
         QVERIFY(read_file(path("target")) == old_data);
+        // Nothing of a result is left, not even its temporary file.
+        QCOMPARE(QDir(dir.path()).entryList({"result*", "target.*"}, QDir::Files), QStringList());
     }
+}
+
+// A small patch that makes a large result, given a bound far below it: the
+// program stops at the header, before the result takes memory or disk.
+void TestPatcher::patch_claiming_more_than_its_bound_writes_nothing()
+{
+    const QByteArray old_data = random_bytes(4096, 21);
+    QByteArray patch;
+    QVERIFY(make_patch(old_data, old_data + QByteArray(48 << 20, '\0'), &patch).ok);
+    QVERIFY(patch.size() < 64 * 1024);
+    QVERIFY(write_file(path("claiming"), patch) && write_file(path("source"), old_data));
+    QFile::remove(path("result"));
+    QProcess process;
+    process.start(bin_dir() + "/patcher.exe", {"--max-size", "8192", "--output", path("result"),
+                                               path("claiming"), path("source")});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 9);
+    QVERIFY(process.readAllStandardError().contains("8192"));
+    QCOMPARE(QDir(dir.path()).entryList({"result*"}, QDir::Files), QStringList());
+    QVERIFY(read_file(path("source")) == old_data);
 }
 
 QTEST_GUILESS_MAIN(TestPatcher)

@@ -459,8 +459,8 @@ private slots:
         QTest::newRow("smaller file") << QStringList {"s 200 100"} << QStringList {"s 200"};
         QTest::newRow("no size counts nothing")
             << QStringList {"s 100 -1", "s 0 -1"} << QStringList {};
-        QTest::newRow("patched: no archive")
-            << QStringList {"s 100 120 p"} << QStringList {"s 120"};
+        QTest::newRow("patched: two results in the scratch area, no archive")
+            << QStringList {"s 100 120 p"} << QStringList {"s 360"};
         QTest::newRow("file on another volume")
             << QStringList {"d 100 150"} << QStringList {"d 150", "s 150"};
     }

@@ -10,6 +10,8 @@
 #include "updater/verify_cache.h"
 
 #include "bz2_util.h"
+#include "patch_format.h"
+#include "patch_name.h"
 
 #include "https_fixture.h"
 #include "signing_keys.h"
@@ -19,7 +21,10 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -45,6 +50,8 @@ QByteArray colliding(int counter)
 }
 const QByteArray BLOB = colliding(11156);
 const QByteArray FORGED_BLOB = colliding(35062);
+// What an earlier release installed in BLOB's place.
+const QByteArray OLD_BLOB = QByteArray("orvex test file of the release before\n").leftJustified(64, '-');
 
 struct RunOutcome
 {
@@ -112,12 +119,12 @@ class TestSigning : public QObject
     // distribution `dist` from tree `extra`, then runs the update, all in
     // the working directory, with key a.pub.
     RunOutcome update(const QString &main, const QString &extra = QString(),
-                      const QString &dist = QString())
+                      const QString &dist = QString(), const QVector<int> &retry_delays = {20})
     {
         fixture.clear_requests();
         Updater updater(base(main));
         updater.set_manifest_keys(read_file(path("a.pub")));
-        updater.set_retry_delays({20});
+        updater.set_retry_delays(retry_delays);
         QtConcurrent::run(&updater, &Updater::read_manifest, true, MANIFEST_NAME).waitForFinished();
         if (!extra.isEmpty())
             QtConcurrent::run(&updater, &Updater::read_extra_manifest, base(extra), MANIFEST_NAME,
@@ -221,6 +228,46 @@ private slots:
                                    bz2_compress(FORGED_BLOB)));
             },
             "genuine");
+
+        // The genuine manifest with a patch from the earlier content of
+        // blob.bin, signed; the patch served is one whose result has the
+        // file's hash text and size, not its digest. With and without the
+        // genuine archive beside it.
+        const QString patch_name = PatchName::compose("blob.bin", FileHasher::hash_text_of(OLD_BLOB),
+                                                      FileHasher::hash_text_of(BLOB));
+        QByteArray forged_patch;
+        QVERIFY(make_patch(OLD_BLOB, FORGED_BLOB, &forged_patch).ok);
+        for (const char *name : {"patched forged", "patched forged, no archive"}) {
+            derive(
+                name,
+                [&](const QString &manifest) {
+                    QJsonObject object = QJsonDocument::fromJson(read_file(manifest)).object();
+                    QJsonObject files = object.value("files").toObject();
+                    QJsonObject entry = files.value("data/blob.bin").toObject();
+                    QVERIFY(!entry.isEmpty());
+                    entry.insert("patches", QJsonArray {patch_name});
+                    files.insert("data/blob.bin", entry);
+                    object.insert("files", files);
+                    const QByteArray text = QJsonDocument(object).toJson();
+                    QVERIFY(write_file(manifest, text) &&
+                            write_file(manifest + ".sig",
+                                       sign_ed25519(read_file(path("a.key")), text)));
+                    const QString tree = QFileInfo(manifest).path();
+                    QVERIFY(QDir().mkpath(tree + "/patches") &&
+                            write_file(tree + "/patches/" + patch_name + ".bz2", forged_patch));
+                    if (QByteArray(name).contains("no archive"))
+                        QVERIFY(QFile::remove(tree + "/data/blob.bin.bz2"));
+                },
+                "genuine");
+        }
+        // Another signed manifest of the same sequence as "signed".
+        derive_signed("twin", [](QJsonObject &manifest) {
+            manifest.insert("server-version", "5.0.1");
+        });
+        // The distribution's own manifest, its name written in capitals.
+        derive_signed("qa capitals", [](QJsonObject &manifest) {
+            manifest.insert("distribution", "QA");
+        });
 
         QVERIFY(fixture.start());
         fixture.serve_directory("/trees/", path("trees"));
@@ -438,6 +485,14 @@ private slots:
         QTest::newRow("the distribution's own") << QString() << "bare"
                                                 << "qa-a"
                                                 << "qa" << QString();
+        QTest::newRow("the distribution's own, named in capitals")
+            << QString() << "bare"
+            << "qa capitals"
+            << "qa" << QString();
+        QTest::newRow("other bytes of an accepted sequence")
+            << "signed"
+            << "twin" << QString() << QString()
+            << "Manifest differs from the installed release of the same sequence";
         QTest::newRow("expired") << QString() << "expired" << QString() << QString()
                                  << "Manifest has expired";
         QTest::newRow("a file without its digest")
@@ -564,6 +619,150 @@ private slots:
                     cache_control << request.header("Cache-Control");
             QCOMPARE(cache_control, QList<QByteArray>({"", "no-cache"}));
         }
+    }
+
+    // A patch whose result has the file's hash text and size but not its
+    // digest never reaches the game folder: the file stays as it was, also
+    // for a later start without a manifest, until the genuine archive comes.
+    void forged_patch_result_never_lands_data()
+    {
+        QTest::addColumn<QString>("tree");
+        QTest::newRow("archive missing (404)") << "patched forged, no archive";
+        QTest::newRow("genuine archive served") << "patched forged";
+    }
+    void forged_patch_result_never_lands()
+    {
+        QFETCH(QString, tree);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        QVERIFY(QDir().mkpath("data") && write_file("data/blob.bin", OLD_BLOB) &&
+                write_file("orvex.exe", GAME));
+        const RunOutcome outcome = update(tree);
+        QVERIFY(outcome.fetched.filter("/patches/").size() >= 1);
+        if (tree.contains("no archive")) {
+            QVERIFY(!outcome.success);
+            QCOMPARE(outcome.errors.size(), 1);
+            QVERIFY2(outcome.errors.first().startsWith(QString::number(CODE_DOWNLOAD_FAILED)),
+                     qPrintable(outcome.errors.first()));
+            QVERIFY(read_file("data/blob.bin") == OLD_BLOB);
+            // The next start finds no manifest and keeps the files as they are.
+            const RunOutcome later = update("none");
+            QVERIFY(later.success);
+            QVERIFY(read_file("data/blob.bin") == OLD_BLOB);
+        } else {
+            QCOMPARE(outcome.errors, QStringList());
+            QVERIFY(outcome.success);
+            QVERIFY(read_file("data/blob.bin") == BLOB);
+        }
+        QCOMPARE(listing(install.path() + "/data"), QStringList {"blob.bin"});
+    }
+
+    // A file whose hash text the verification cache already knows is still
+    // bound by its whole digest.
+    void cached_hash_text_is_not_the_file()
+    {
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        QVERIFY(QDir().mkpath("data") && write_file("data/blob.bin", FORGED_BLOB));
+        {
+            // A first verification notes the installed file in the cache.
+            Updater first(base("genuine"));
+            first.set_manifest_keys(read_file(path("a.pub")));
+            QtConcurrent::run(&first, &Updater::read_manifest, true, MANIFEST_NAME)
+                .waitForFinished();
+        }
+        QVERIFY(QFile::exists(VerifyCache::file_name()));
+        const RunOutcome outcome = update("genuine");
+        QVERIFY(outcome.success);
+        QCOMPARE(outcome.fetched.filter("blob.bin.bz2").size(), 1);
+        QCOMPARE(read_file("data/blob.bin"), BLOB);
+    }
+
+    // What stands at the release state's name never turns the order off: an
+    // empty folder gives way to the file; one that cannot be replaced leaves
+    // the order in force while the launcher runs.
+    void release_state_is_never_silently_lost_data()
+    {
+        QTest::addColumn<bool>("folder_holds_a_file");
+        QTest::newRow("empty folder at its name") << false;
+        QTest::newRow("folder with a file at its name") << true;
+    }
+    void release_state_is_never_silently_lost()
+    {
+        QFETCH(bool, folder_holds_a_file);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        QVERIFY(QDir().mkdir(ReleaseOrder::file_name()));
+        if (folder_holds_a_file)
+            QVERIFY(write_file(ReleaseOrder::file_name() + "/keep", "kept"));
+        QVERIFY(update("later").success);
+        QCOMPARE(QFileInfo(ReleaseOrder::file_name()).isFile(), !folder_holds_a_file);
+        const RunOutcome older = update("signed");
+        QCOMPARE(older.errors, QStringList {"909: Manifest is older than the installed release"});
+        if (folder_holds_a_file)
+            QCOMPARE(read_file(ReleaseOrder::file_name() + "/keep"), QByteArray("kept"));
+    }
+
+    // Blips on the manifest read before an update: each is tried again
+    // within the same play, the update runs.
+    void manifest_read_rides_out_blips_data()
+    {
+        QTest::addColumn<QStringList>("blips"); // first answers, in order
+        QTest::newRow("503") << QStringList {"503"};
+        QTest::newRow("429 with Retry-After") << QStringList {"429"};
+        QTest::newRow("cut connection") << QStringList {"cut"};
+        QTest::newRow("all three") << QStringList {"503", "429", "cut"};
+    }
+    void manifest_read_rides_out_blips()
+    {
+        QFETCH(QStringList, blips);
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        const QByteArray manifest = read_file(tree("signed") + "/patcher.json");
+        auto answers = std::make_shared<std::atomic<int>>(0);
+        fixture.route("GET", "/trees/signed/patcher.json", [=](const RecordedRequest &) {
+            const int index = (*answers)++;
+            FixtureResponse response;
+            response.body = manifest;
+            const QString blip = blips.value(index);
+            if (blip == "cut") {
+                response.close_after_bytes = 10;
+            } else if (!blip.isEmpty()) {
+                response.status = blip.toInt();
+                response.body = "busy";
+                if (blip == "429")
+                    response.headers = {{"Retry-After", "1"}};
+            }
+            return response;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const RunOutcome outcome = update("signed", QString(), QString(), {20, 20, 20});
+        fixture.route("GET", "/trees/signed/patcher.json", FixtureResponse {200, {}, manifest});
+        QCOMPARE(outcome.errors, QStringList());
+        QVERIFY(outcome.success);
+        QCOMPARE(read_file("orvex.exe"), GAME);
+        QCOMPARE(outcome.fetched.filter(QRegularExpression("patcher.json$")).size(),
+                 blips.size() + 1);
+        // The pause the server asked for, not the test's short one.
+        if (blips.contains("429"))
+            QVERIFY(timer.elapsed() >= 900);
+    }
+
+    // A signature the server is too busy to send is reported as that, not
+    // as a signature that is not valid.
+    void busy_signature_is_not_called_invalid()
+    {
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        const QByteArray good = read_file(tree("signed") + "/patcher.json.sig");
+        fixture.route("GET", "/trees/signed/patcher.json.sig", FixtureResponse {503, {}, "busy"});
+        const RunOutcome outcome = update("signed");
+        fixture.route("GET", "/trees/signed/patcher.json.sig", FixtureResponse {200, {}, good});
+        QCOMPARE(outcome.errors,
+                 QStringList {"909: Couldn't download the manifest signature (server answered 503)"});
+        QCOMPARE(outcome.fetched.filter(".sig").size(), 2);
+        QCOMPARE(outcome.fetched.filter(".bz2"), QStringList());
     }
 };
 

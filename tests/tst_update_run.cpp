@@ -198,7 +198,7 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // request, and game.dat's version by then
         QTest::addColumn<qint64>("total_steps"); // 2 or 3 when planned
         QTest::newRow("two patches") << QStringList {"01", "12"} << ""
-                                     << QStringList {"p01 v0", "p12 v1", "other v2"} << 3LL;
+                                     << QStringList {"p01 v0", "p12 v0", "other v2"} << 3LL;
         // A broken patch is asked for twice more past caches, then the file
         // is fetched whole.
         QTest::newRow("first of two fails")

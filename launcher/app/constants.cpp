@@ -81,6 +81,14 @@ const QString TEXT_MANIFEST_OTHER_DISTRIBUTION =
 const QString TEXT_MANIFEST_EXPIRED = QStringLiteral("Manifest has expired");
 const QString TEXT_MANIFEST_NO_DIGESTS = QStringLiteral("Manifest lacks file digests");
 const QString TEXT_MANIFEST_NO_FACTS = QStringLiteral("Manifest lacks its sequence or distribution");
+// A signed manifest of an accepted release's sequence whose bytes differ
+// from that release's.
+const QString TEXT_MANIFEST_OTHER_RELEASE =
+    QStringLiteral("Manifest differs from the installed release of the same sequence");
+// The signature could not be fetched (the server busy or unreachable after
+// the retries); the cause follows as in TEXT_FAILED_BECAUSE.
+const QString TEXT_MANIFEST_SIGNATURE_UNREACHABLE =
+    QStringLiteral("Couldn't download the manifest signature");
 const QString TEXT_NOT_AVAILABLE = QStringLiteral("N/A");
 const QString TEXT_LOGIN = QStringLiteral("Login");
 const QString TEXT_VERIFYING_CREDENTIALS = QStringLiteral("Verifying account credentials...");

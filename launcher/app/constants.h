@@ -57,6 +57,8 @@ extern const QString TEXT_MANIFEST_OTHER_DISTRIBUTION;
 extern const QString TEXT_MANIFEST_EXPIRED;
 extern const QString TEXT_MANIFEST_NO_DIGESTS;
 extern const QString TEXT_MANIFEST_NO_FACTS;
+extern const QString TEXT_MANIFEST_OTHER_RELEASE;
+extern const QString TEXT_MANIFEST_SIGNATURE_UNREACHABLE;
 extern const QString TEXT_NOT_AVAILABLE;
 extern const QString TEXT_LOGIN;
 extern const QString TEXT_VERIFYING_CREDENTIALS;

@@ -19,6 +19,7 @@ const QString FOLDER = QStringLiteral(".saltmarch-update");
 const QString PARTIAL_SUFFIX = update_layout::archive_suffix() + QStringLiteral(".part");
 const QString NOTE_SUFFIX = QStringLiteral(".note");
 const QString PATCH_SUFFIX = QStringLiteral(".patch");
+const QString RESULT_SUFFIX = QStringLiteral(".patched");
 const QString EXTRACTION_PREFIX = QStringLiteral(".");
 const QString EXTRACTION_SUFFIX = QStringLiteral(".saltmarch-new");
 // Notes are a few hundred bytes; anything bigger is not one of ours.
@@ -67,6 +68,11 @@ QString ScratchArea::note_path(const QString &name) const
 QString ScratchArea::patch_path(const QString &patch_name) const
 {
     return entry_stem(patch_name) + PATCH_SUFFIX;
+}
+
+QString ScratchArea::patch_result_path(const QString &name) const
+{
+    return entry_stem(name) + RESULT_SUFFIX;
 }
 
 QString ScratchArea::extraction_name(const QString &file_name)

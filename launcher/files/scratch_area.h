@@ -39,6 +39,9 @@ public:
 
     QString partial_archive_path(const QString &name) const;
     QString patch_path(const QString &patch_name) const;
+    // Where a chain of patches keeps the result of its latest step for the
+    // file `name`.
+    QString patch_result_path(const QString &name) const;
     // Extraction output beside a target called file_name: a hidden name of
     // the launcher's own in the target's folder, renamed over the target once
     // checked.

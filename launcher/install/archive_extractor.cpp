@@ -33,6 +33,8 @@ QString without_archive_suffix(const QString &archive_name)
 // they may hold several blocks, and starting the threads costs less than
 // decoding them one after the other.
 constexpr int PARALLEL_FROM = 64 * 1024;
+// Bytes read at a time when a finished file is copied into place.
+constexpr int COPY_BLOCK = 1 << 20;
 
 using Decode = std::function<Bz2DecodeResult(ByteSink &sink, qint64 output_limit)>;
 
@@ -132,6 +134,39 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
     return extract_with(
         [&source](ByteSink &sink, qint64 limit) {
             return ParallelBz2Decoder().decode(source, sink, limit);
+        },
+        target);
+}
+
+ExtractOutcome install_copy_to_target(QFile &source, const ExtractTarget &target)
+{
+    return extract_with(
+        [&source, &target](ByteSink &sink, qint64 limit) {
+            Bz2DecodeResult result;
+            QByteArray buffer(COPY_BLOCK, Qt::Uninitialized);
+            for (;;) {
+                const qint64 count = source.read(buffer.data(), buffer.size());
+                if (count < 0) {
+                    result.status = Bz2Status::SourceFailed;
+                    return result;
+                }
+                if (count == 0)
+                    break;
+                if (limit >= 0 && result.output_bytes + count > limit) {
+                    result.status = Bz2Status::OutputTooLarge;
+                    return result;
+                }
+                if (!sink.write(buffer.constData(), count)) {
+                    result.status = Bz2Status::SinkRefused;
+                    return result;
+                }
+                result.output_bytes += count;
+            }
+            // A result shorter than the file named is not that file, even
+            // where only its hash text is known.
+            if (target.check.size() >= 0 && result.output_bytes != target.check.size())
+                result.status = Bz2Status::OutputTooLarge;
+            return result;
         },
         target);
 }

@@ -7,6 +7,7 @@
 #include <QString>
 
 class ByteSource;
+class QFile;
 
 // The outcome of decompressing one archive: UpdateFault::None on success;
 // otherwise the target could not be written (CannotWrite, ShortWrite,
@@ -33,3 +34,8 @@ ExtractOutcome extract_to_target(ByteSource &source, const ExtractTarget &target
 // The same for a whole archive held in memory: a small one decoded on the
 // calling thread, a larger one (of several blocks) on the decoder's threads.
 ExtractOutcome extract_memory_to_target(const QByteArray &archive, const ExtractTarget &target);
+// Copies a finished file (open for reading at its start) into place the same
+// way: a new hidden file beside the target, the size and content checked on
+// the bytes as they are written, then the rename. The fault of a result that
+// is not the file is NotTheFile; `archive_name` names the file itself.
+ExtractOutcome install_copy_to_target(QFile &source, const ExtractTarget &target);

@@ -215,6 +215,7 @@ Downloader::Attempts Downloader::transfer(SinkDevice &device, UpdateFailure &fai
         lost_check.stop();
         attempt = nullptr;
         last = result;
+        final_attempt = result;
         using Outcome = TransferAttempt::Outcome;
         if (prefetcher && result.outcome == Outcome::Resend &&
             result.reason == TransferAttempt::Reason::Refused)

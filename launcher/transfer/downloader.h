@@ -60,6 +60,9 @@ public:
     // The manager requests go through; by default the calling thread's own.
     void set_network_manager(QNetworkAccessManager *manager) { network_manager = manager; }
 
+    // The outcome of the last attempt download() made: its HTTP status and
+    // why it failed (Outcome::Complete when it did not).
+    const TransferAttempt::Result &last_attempt() const { return final_attempt; }
     // Stops the transfer as soon as possible; download() then returns
     // Cancelled.
     void cancel();
@@ -90,4 +93,5 @@ private:
     QEventLoop *pause_loop = nullptr;
     bool cancelled = false;
     bool sink_satisfied = false;
+    TransferAttempt::Result final_attempt;
 };

@@ -36,7 +36,11 @@ QMap<QString, qint64> DiskNeed::step_peak(const PlannedFile &file, const QString
     // Beside the old file, the new one holds what the growth does not count
     // already: the smaller of the two sizes.
     step[file.volume] += qMin(file.new_size, file.old_size);
-    if (!file.patched)
+    // A patched file's steps keep their result in the scratch area, beside
+    // the result the next step is writing.
+    if (file.patched)
+        step[scratch_volume] += 2 * file.new_size;
+    else
         step[scratch_volume] += archive_bytes < 0 ? file.new_size : archive_bytes;
     return step;
 }

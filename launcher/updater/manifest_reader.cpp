@@ -2,14 +2,18 @@
 
 #include "update_layout.h"
 
-#include "app/blocking_request.h"
+#include "app/network_access.h"
 #include "files/open_folder.h"
+#include "transfer/downloader.h"
+#include "transfer/memory_sink.h"
 #include "safe_path.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkReply>
+#include <QNetworkAccessManager>
+#include <QThread>
 
 #include <memory>
 
@@ -50,6 +54,9 @@ std::optional<QString> exec_name_of(const GameFolder &game, const QJsonObject &m
     return name;
 }
 
+// Far more than a manifest of a large game takes; a bigger body is not one.
+constexpr qint64 MANIFEST_READ_LIMIT = 256 * 1024 * 1024;
+
 QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 {
     // Plain concatenation: the base ends in "/".
@@ -60,32 +67,50 @@ QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 
 ManifestReader::ManifestReader(const GameFolder &game) : game_folder(game), keys(default_keys()) { }
 
-// One blocking GET on the calling thread, ended by the reply or by the
-// inactivity limit.
-bool ManifestReader::fetch(const QUrl &url, QByteArray &data) const
+ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit,
+                                              bool past_caches) const
 {
-    const std::unique_ptr<QNetworkReply> reply = BlockingRequest(url, network_timeout_ms).get();
-    const bool success = reply->error() == QNetworkReply::NoError;
-    if (success)
-        data = reply->readAll();
-    return success;
+    MemorySink sink(limit);
+    TransferRequest request;
+    request.url = url;
+    request.timeout_ms = network_timeout_ms;
+    request.cache_bypass = past_caches ? 1 : 0;
+    Downloader downloader(request, sink);
+    downloader.set_retry_delays(retry_delays_ms);
+    UpdateFailure failure;
+    downloader.download(failure);
+    Fetched fetched;
+    if (!failure.failed()) {
+        fetched.outcome = Fetched::Outcome::Arrived;
+        fetched.data = sink.body();
+        return fetched;
+    }
+    const int status = downloader.last_attempt().http_status;
+    fetched.outcome = status == 404 || status == 410 ? Fetched::Outcome::Missing
+                                                     : Fetched::Outcome::Failed;
+    fetched.cause = failure.detail;
+    return fetched;
 }
 
 Manifest ManifestReader::read(const QUrl &base, const QString &manifest_name,
                               const QString &distribution,
                               const std::function<void()> &fetched) const
 {
-    QByteArray data;
     const QUrl url = manifest_url(base, manifest_name);
-    const bool arrived = fetch(url, data);
+    const Fetched document = fetch(url, MANIFEST_READ_LIMIT, false);
     fetched();
     Manifest manifest;
-    if (!arrived)
+    if (document.outcome == Fetched::Outcome::Arrived)
+        manifest.refusal = refusal_of(url, document.data, distribution);
+    // A read on a pool thread keeps no connection open to the download
+    // server: the files are fetched on the main thread's connections, and
+    // the server sees no more than those.
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (application && QThread::currentThread() != application->thread())
+        network_access::thread_manager().clearConnectionCache();
+    if (document.outcome != Fetched::Outcome::Arrived || !manifest.refusal.isEmpty())
         return manifest;
-    manifest.refusal = refusal_of(url, data, distribution);
-    if (!manifest.refusal.isEmpty())
-        return manifest;
-    return parse(data, base);
+    return parse(document.data, base);
 }
 
 Manifest ManifestReader::parse(const QByteArray &data, const QUrl &base) const

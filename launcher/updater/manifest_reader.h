@@ -44,12 +44,26 @@ public:
     Manifest parse(const QByteArray &data, const QUrl &base) const;
 
 private:
-    bool fetch(const QUrl &url, QByteArray &data) const;
+    // What fetching a document came to.
+    struct Fetched
+    {
+        enum class Outcome {
+            Arrived, // the whole document is in `data`
+            Missing, // the server has none (404 or 410)
+            Failed, // busy, unreachable or refused, after the transfer's retries
+        };
+        Outcome outcome = Outcome::Failed;
+        QByteArray data;
+        // Why it failed, in the player's words ("server answered 503").
+        QString cause;
+    };
+    // Fetches a document of at most `limit` bytes the way game files are
+    // fetched: time-outs, lost connections, 5xx, 429 (after its Retry-After)
+    // and refused streams are tried again after the transfer's pauses.
+    Fetched fetch(const QUrl &url, qint64 limit, bool past_caches) const;
     // Why the manifest fetched from url (its bytes in data) may not be used;
     // "" when it may.
     QString refusal_of(const QUrl &url, const QByteArray &data, const QString &distribution) const;
-    // The signature at url; false when none arrived.
-    bool fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature) const;
 
     const GameFolder game_folder;
     QByteArray keys;

@@ -13,14 +13,11 @@
 
 #include "app/constants.h"
 #include "app/network_access.h"
-#include "transfer/transfer_attempt.h"
 #include "updater/release_order.h"
 
-#include <QBuffer>
+#include <QCryptographicHash>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QJsonDocument>
-#include <QTimer>
 
 extern const char ORVEX_MANIFEST_KEYS_PEM[];
 
@@ -35,15 +32,6 @@ QByteArray &compiled_or_set_keys()
 // A signature is 64 bytes: a server that sends far more is not sending one,
 // and none of it is kept.
 constexpr qint64 SIGNATURE_READ_LIMIT = 4096;
-
-class LimitedBuffer : public QBuffer
-{
-protected:
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        return pos() + size > SIGNATURE_READ_LIMIT ? -1 : QBuffer::writeData(data, size);
-    }
-};
 
 // Why a signed manifest does not fit the game folder at `folder`, or "" when
 // it does. An accepted sequence is recorded for the folder's distribution.
@@ -63,13 +51,20 @@ QString facts_refusal(const QByteArray &data, const QString &distribution, const
         break;
     }
     const qint64 sequence = ManifestFacts::read(manifest).sequence;
+    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     ReleaseOrder order;
     order.load(folder);
-    if (!order.allows(distribution, sequence))
+    switch (order.check(distribution, sequence, digest)) {
+    case ReleaseOrder::Verdict::Older:
         return TEXT_MANIFEST_OLDER;
-    // A state that cannot be written only forgets the order; the manifest
-    // itself is fine.
-    order.accept(folder, distribution, sequence);
+    case ReleaseOrder::Verdict::OtherRelease:
+        return TEXT_MANIFEST_OTHER_RELEASE;
+    case ReleaseOrder::Verdict::Allowed:
+        break;
+    }
+    // A state that cannot be written is kept in memory (and said in the
+    // log); the manifest itself is fine.
+    order.accept(folder, distribution, sequence, digest);
     return QString();
 }
 
@@ -85,39 +80,6 @@ void ManifestReader::set_default_keys(const QByteArray &pem)
     compiled_or_set_keys() = pem;
 }
 
-// Attempts as a transfer makes them: time-outs, lost connections, 5xx and
-// 429 answers are tried again after the transfer's pauses (or the server's
-// Retry-After); any other failure (a 404: there is no signature) ends at once.
-bool ManifestReader::fetch_signature(const QUrl &url, bool past_caches, QByteArray &signature) const
-{
-    for (int attempt = 0;; ++attempt) {
-        LimitedBuffer body;
-        body.open(QIODevice::WriteOnly);
-        TransferRequest request;
-        request.url = url;
-        request.timeout_ms = network_timeout_ms;
-        request.cache_bypass = past_caches ? 1 : 0;
-        TransferAttempt current(network_access::thread_manager(), request);
-        const TransferAttempt::Result result = current.run(body);
-        if (result.outcome == TransferAttempt::Outcome::Complete) {
-            signature = body.data();
-            return true;
-        }
-        using Outcome = TransferAttempt::Outcome;
-        // A busy server (429, 503) and a connection that ended before the
-        // answer began are tried again too, after the pause the server asked for.
-        if ((result.outcome != Outcome::Retry && result.outcome != Outcome::Restart &&
-             result.outcome != Outcome::Busy && result.outcome != Outcome::Resend) ||
-            attempt >= retry_delays_ms.size())
-            return false;
-        QEventLoop pause;
-        QTimer::singleShot(result.retry_after_ms >= 0 ? result.retry_after_ms
-                                                      : retry_delays_ms[attempt],
-                           &pause, &QEventLoop::quit);
-        pause.exec();
-    }
-}
-
 QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
                                    const QString &distribution) const
 {
@@ -131,16 +93,23 @@ QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
     if (manifest_signature::read_public_keys(keys, &public_keys, &error)) {
         const QUrl signature_url(url.toString() + manifest_signature::file_suffix(),
                                  QUrl::TolerantMode);
-        QByteArray signature;
-        const bool arrived = fetch_signature(signature_url, false, signature);
-        bool valid = arrived && manifest_signature::verify(data, signature, public_keys);
+        Fetched signature = fetch(signature_url, SIGNATURE_READ_LIMIT, false);
+        const auto valid = [&] {
+            return signature.outcome == Fetched::Outcome::Arrived &&
+                manifest_signature::verify(data, signature.data, public_keys);
+        };
         // A cache may hold the signature of the manifest before for a moment,
         // beside the new manifest: one more try past caches.
-        if (arrived && !valid)
-            valid = fetch_signature(signature_url, true, signature) &&
-                manifest_signature::verify(data, signature, public_keys);
-        if (valid)
+        if (signature.outcome == Fetched::Outcome::Arrived && !valid())
+            signature = fetch(signature_url, SIGNATURE_READ_LIMIT, true);
+        if (valid())
             why = facts_refusal(data, distribution, game_folder.path());
+        // A busy or unreachable server says nothing of the signature: the
+        // player reads why it could not be fetched.
+        else if (signature.outcome == Fetched::Outcome::Failed)
+            why = signature.cause.isEmpty()
+                ? TEXT_MANIFEST_SIGNATURE_UNREACHABLE
+                : TEXT_FAILED_BECAUSE.arg(TEXT_MANIFEST_SIGNATURE_UNREACHABLE, signature.cause);
     }
     return why;
 }

@@ -5,8 +5,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 #include <QUrl>
+#include <QtDebug>
 
 #include <algorithm>
 
@@ -14,6 +18,7 @@ namespace {
 
 // Far more than any number of distributions needs; a bigger file is not ours.
 constexpr qint64 MAX_FILE_SIZE = 64 * 1024;
+constexpr int DIGEST_HEX_LENGTH = 64;
 
 // The file's bytes when it is a plain file of a sensible size.
 bool read_plain_file(const QString &path, QByteArray &data)
@@ -25,6 +30,28 @@ bool read_plain_file(const QString &path, QByteArray &data)
     return data.size() <= MAX_FILE_SIZE;
 }
 
+bool is_digest_hex(const QByteArray &text)
+{
+    return text.size() == DIGEST_HEX_LENGTH &&
+        std::all_of(text.cbegin(), text.cend(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+// What this process accepted, by game folder (its absolute path): the
+// manifest reads of a run happen on pool threads.
+QMutex memory_lock;
+QHash<QString, QHash<QString, QByteArray>> &remembered_lines()
+{
+    static QHash<QString, QHash<QString, QByteArray>> lines;
+    return lines;
+}
+
+QString folder_key(const QString &folder)
+{
+    return QDir(folder).absolutePath();
+}
+
 } // namespace
 
 QString ReleaseOrder::file_name()
@@ -32,42 +59,99 @@ QString ReleaseOrder::file_name()
     return QStringLiteral(".saltmarch-releases");
 }
 
+void ReleaseOrder::merge(QHash<QString, Accepted> &into, const QString &name,
+                         const Accepted &accepted)
+{
+    Accepted &known = into[name];
+    if (accepted.sequence > known.sequence)
+        known = accepted;
+    else if (accepted.sequence == known.sequence && known.digest.isEmpty())
+        known.digest = accepted.digest;
+}
+
 void ReleaseOrder::load(const QString &folder)
 {
     accepted.clear();
     QByteArray data;
-    if (!read_plain_file(QDir(folder).filePath(file_name()), data))
-        return;
-    for (const QByteArray &line : data.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        bool ok = false;
-        const qint64 sequence = fields.size() == 2 ? fields[1].toLongLong(&ok) : -1;
-        const QString name = QUrl::fromPercentEncoding(fields.value(0)).toLower();
-        if (ok && sequence >= 0 && !name.isEmpty())
-            accepted.insert(name, qMax(sequence, accepted.value(name, -1)));
+    if (read_plain_file(QDir(folder).filePath(file_name()), data)) {
+        for (const QByteArray &line : data.split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            bool ok = false;
+            const qint64 sequence =
+                fields.size() == 2 || fields.size() == 3 ? fields[1].toLongLong(&ok) : -1;
+            const QString name = QUrl::fromPercentEncoding(fields.value(0)).toLower();
+            const QByteArray digest = fields.size() == 3 ? fields[2] : QByteArray();
+            if (ok && sequence >= 0 && !name.isEmpty() &&
+                (digest.isEmpty() || is_digest_hex(digest)))
+                merge(accepted, name, {sequence, digest});
+        }
+    }
+    QMutexLocker locker(&memory_lock);
+    const QHash<QString, QByteArray> remembered = remembered_lines().value(folder_key(folder));
+    for (auto it = remembered.cbegin(); it != remembered.cend(); ++it) {
+        const QList<QByteArray> fields = it.value().split(' ');
+        merge(accepted, it.key(), {fields.value(0).toLongLong(), fields.value(1)});
     }
 }
 
 qint64 ReleaseOrder::highest(const QString &distribution) const
 {
-    return accepted.value(distribution.toLower(), -1);
+    return accepted.value(distribution.toLower()).sequence;
 }
 
-bool ReleaseOrder::allows(const QString &distribution, qint64 sequence) const
+ReleaseOrder::Verdict ReleaseOrder::check(const QString &distribution, qint64 sequence,
+                                          const QByteArray &manifest_digest) const
 {
-    return sequence >= highest(distribution);
+    const Accepted known = accepted.value(distribution.toLower());
+    if (sequence < known.sequence)
+        return Verdict::Older;
+    if (sequence == known.sequence && !known.digest.isEmpty() &&
+        known.digest != manifest_digest.toHex())
+        return Verdict::OtherRelease;
+    return Verdict::Allowed;
 }
 
-bool ReleaseOrder::accept(const QString &folder, const QString &distribution, qint64 sequence)
+bool ReleaseOrder::accept(const QString &folder, const QString &distribution, qint64 sequence,
+                          const QByteArray &manifest_digest)
 {
-    if (sequence <= highest(distribution))
+    const QString name = distribution.toLower();
+    const Accepted before = accepted.value(name);
+    merge(accepted, name, {sequence, manifest_digest.toHex()});
+    const Accepted now = accepted.value(name);
+    {
+        QMutexLocker locker(&memory_lock);
+        remembered_lines()[folder_key(folder)].insert(
+            name, QByteArray::number(now.sequence) + ' ' + now.digest);
+    }
+    if (now.sequence == before.sequence && now.digest == before.digest)
         return true;
-    accepted.insert(distribution.toLower(), sequence);
+    if (write(folder))
+        return true;
+    qWarning("saltmarch: cannot write %s in %s: the release order holds only while the "
+             "launcher runs",
+             qPrintable(file_name()), qPrintable(QDir::toNativeSeparators(folder)));
+    return false;
+}
+
+bool ReleaseOrder::write(const QString &folder) const
+{
     QStringList names = accepted.keys();
     std::sort(names.begin(), names.end());
     QByteArray data;
-    for (const QString &name : qAsConst(names))
-        data += QUrl::toPercentEncoding(name) + ' ' + QByteArray::number(accepted.value(name)) +
-            '\n';
-    return atomic_file::write(QDir(folder).filePath(file_name()), data);
+    for (const QString &name : qAsConst(names)) {
+        const Accepted &known = accepted[name];
+        const QByteArray head =
+            QUrl::toPercentEncoding(name) + ' ' + QByteArray::number(known.sequence);
+        // The line of two fields is the one earlier launchers read.
+        data += head + '\n';
+        if (!known.digest.isEmpty())
+            data += head + ' ' + known.digest + '\n';
+    }
+    // Whatever else stands at the name (a link, a FIFO) is replaced by the
+    // rename; an empty folder is removed first.
+    const QString path = QDir(folder).filePath(file_name());
+    const QFileInfo existing(path);
+    if (existing.isDir() && !existing.isSymLink())
+        QDir(folder).rmdir(file_name());
+    return atomic_file::write(path, data);
 }

@@ -10,11 +10,9 @@
 #include "install/extraction_backlog.h"
 #include "install/patch_download.h"
 #include "install/whole_file_download.h"
-#include "patch_result.h"
-#include "platform/program_start.h"
 #include "transfer/request_prefetcher.h"
 #include "updater/disk_need.h"
-#include "updater/file_hasher.h"
+#include "updater/patch_chain.h"
 #include "updater/progress_text.h"
 #include "updater/release_order.h"
 #include "updater/verify_cache.h"
@@ -22,7 +20,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QProcess>
 #include <QSet>
 #include <QStorageInfo>
 
@@ -103,7 +100,7 @@ void UpdateRun::start(const UpdatePlan &plan)
 {
     queue.clear();
     for (const FileRecord &record : plan.files)
-        queue.enqueue(QueuedFile {record, 0, 0, QString()});
+        queue.enqueue(QueuedFile {record, 0, 0, QString(), false});
     refused_files = plan.refused_files;
     QSet<QString> planned;
     QStringList targets;
@@ -264,9 +261,11 @@ void UpdateRun::fail(const UpdateFailure &failure)
 void UpdateRun::download_whole_instead()
 {
     QueuedFile whole = queue.dequeue();
+    PatchChain(game_folder, whole.record).discard();
     total_steps = total_steps + 1 - whole.record.patch_chain.size();
     whole.record.patch_chain.clear();
     whole.patch_bypass = 0;
+    whole.patch_result = false;
     queue.enqueue(whole);
     ++current_step;
     schedule_next_download();
@@ -456,37 +455,6 @@ void UpdateRun::refetch_whole(const QueuedFile &file, int level)
     queue.insert(downloader ? 1 : 0, again);
 }
 
-// Runs the patch program on the game file, in its folder as OpenFolder
-// reaches it: a folder link that is not the player's own, or a link in the
-// file's own place, is refused before the program starts.
-UpdateRun::PatchOutcome UpdateRun::apply_patch(const QString &name, const QString &result_hash,
-                                               const QString &patch_path,
-                                               const QString &result_sha256)
-{
-    QString leaf;
-    OpenFolder::Status status;
-    const OpenFolder folder = game_folder.open_parent(name, leaf, status);
-    PatchOutcome outcome = PatchOutcome::Refused;
-    if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
-        QProcess patcher;
-        start_program(patcher, PATCH_PROGRAM, {patch_path, name});
-        // Its output does not matter: the result hash decides, and the exit
-        // status only tells a full disk from other failures.
-        patcher.waitForFinished(-1);
-        if (content_matches(FileHasher::digest_text(name), result_hash, result_sha256))
-            outcome = PatchOutcome::Applied;
-        else if (patcher.error() == QProcess::FailedToStart)
-            outcome = PatchOutcome::NotStarted;
-        else if (patcher.exitStatus() == QProcess::NormalExit &&
-                 patcher.exitCode() == int(PatchError::NoSpace))
-            outcome = PatchOutcome::NoSpace;
-        else
-            outcome = PatchOutcome::Failed;
-    }
-    safe_file::remove_entry(patch_path);
-    return outcome;
-}
-
 void UpdateRun::report_retry(const QString &reason, int seconds, int attempt, int attempts)
 {
     emit download_progress(last_bytes_read, last_bytes_total,
@@ -540,28 +508,35 @@ void UpdateRun::transfer_finished()
         const int patch_level = next_bypass(file);
         file.patch_bypass = 0;
         const PatchStep step = record.patch_chain.dequeue();
-        // The chain's last patch must give the whole digest, where known.
-        const PatchOutcome outcome = apply_patch(
-            record.name, step.result_hash, game_folder.scratch().patch_path(step.patch_name),
-            record.patch_chain.isEmpty() ? record.expected_sha256 : QString());
-        if (outcome == PatchOutcome::NoSpace) {
+        const PatchChain chain(game_folder, record);
+        // Only the chain's last result, checked against the entry, replaces
+        // the game file.
+        const bool last = record.patch_chain.isEmpty();
+        const PatchChain::Outcome outcome =
+            chain.apply(game_folder.scratch().patch_path(step.patch_name), step.result_hash,
+                        file.patch_result, last);
+        if (outcome == PatchChain::Outcome::NoSpace) {
+            chain.discard();
             end_with_error({UpdateFault::DiskFull, QFileInfo(record.name).fileName(), QString()});
             return;
         }
-        if (outcome == PatchOutcome::Refused) {
+        if (outcome == PatchChain::Outcome::Refused) {
+            chain.discard();
             end_with_error({UpdateFault::OutsideFolder, record.name, QStringLiteral("1")});
             return;
         }
-        if (outcome == PatchOutcome::Failed && patch_level > 0) {
+        if (outcome == PatchChain::Outcome::Failed && patch_level > 0) {
             // The patch arrived whole and is not the one named: a cache may
             // hold a damaged copy. It is fetched again past caches, as one
-            // more step.
+            // more step, applied to the same source.
             file.patch_bypass = patch_level;
             record.patch_chain.prepend(step);
             ++total_steps;
-        } else if (outcome != PatchOutcome::Applied) {
+        } else if (outcome != PatchChain::Outcome::Applied) {
             download_whole_instead();
             return;
+        } else {
+            file.patch_result = !last;
         }
     }
     if (queue.head().record.patch_chain.isEmpty())

@@ -86,6 +86,9 @@ private:
         // The address of its archive as the requests sent ahead are kept,
         // made once: the queue ahead is looked over at every step.
         QString prefetch_key;
+        // An earlier patch of the chain has left its result in the scratch
+        // area: the next patch applies to that (PatchChain).
+        bool patch_result = false;
     };
 
     // The level past caches at which the step at the front of `file` (its
@@ -128,15 +131,9 @@ private:
     // Ends the run with one error (in the player's code and text), then
     // finished(false).
     void end_with_error(const UpdateFailure &failure);
-    // A failed patch: the file is fetched whole instead, at the back of the queue.
+    // A failed patch: the file is fetched whole instead, at the back of the
+    // queue; what its chain left in the scratch area is removed.
     void download_whole_instead();
-    // What running the patch program came to. NotStarted: the program could
-    // not be started at all, so fetching the patch again cannot help.
-    enum class PatchOutcome { Applied, Failed, NotStarted, NoSpace, Refused };
-    // `result_sha256`: the whole digest the result must have ("": only its
-    // hash text is known).
-    PatchOutcome apply_patch(const QString &name, const QString &result_hash,
-                             const QString &patch_path, const QString &result_sha256);
     // Checks before the first transfer that each volume the queue writes to
     // can hold what it needs there one step at a time (DiskNeed); reports
     // 907 and ends the run when one cannot. When the steps that could run at
