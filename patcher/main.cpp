@@ -1,7 +1,8 @@
-// patcher.exe [--max-size BYTES] [--output RESULT] PATCH TARGET: applies a
-// patch to TARGET in place, or, with --output, writes the result to RESULT
-// and leaves TARGET as it is; --max-size refuses a patch whose result would
-// be larger (exit status 9) before anything is written. On Windows the names
+// patcher.exe PATCH TARGET [--max-size BYTES] [--output RESULT] (the options
+// may stand anywhere): applies a patch to TARGET in place, or, with --output,
+// writes the result to RESULT and leaves TARGET as it is; --max-size refuses
+// a patch whose result would be larger (exit status 9) before anything is
+// written. On Windows the names
 // are taken from the wide command line. Exit status 0 on success; otherwise
 // one line on stderr and a status that tells the kind of failure (2 for bad
 // usage).
@@ -49,7 +50,7 @@ int main(int argc, char **argv)
         }
     }
     if (!usable || files.size() != 2) {
-        std::fprintf(stderr, "usage: patcher.exe [--max-size BYTES] [--output RESULT] PATCH TARGET\n");
+        std::fprintf(stderr, "usage: patcher.exe PATCH TARGET [--max-size BYTES] [--output RESULT]\n");
         return 2;
     }
     const PatchResult result = apply_patch_file(files[0], files[1], bounds);

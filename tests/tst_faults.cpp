@@ -507,6 +507,76 @@ private slots:
         QCOMPARE(left, QStringList({"game.dat", "patcher.exe"}));
     }
 
+    // A small patch whose result would be far larger than the file: the
+    // patch program is held to a bound near the file's size, so it stops at
+    // once instead of filling the disk, and the file is fetched whole.
+    void patch_claiming_more_than_the_file_is_refused()
+    {
+        QVERIFY(QDir().mkpath("small"));
+        QByteArray claiming;
+        QVERIFY(make_patch(game_v1, game_v1 + QByteArray(16 << 20, '\0'), &claiming).ok);
+        // Room for the old and new file, the archive and the patch, a few
+        // results of the file's size, not for the claimed one.
+        const QString why_not = mount_tmpfs(install->filePath("small"), "size=4m");
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
+        QVERIFY(QDir::setCurrent(install->filePath("small")));
+        QVERIFY(QFile::link(bin_dir() + "/patcher.exe", "patcher.exe"));
+        QVERIFY(write_file("game.dat", game_v1));
+        fixture.route("GET", patch_path(), answer(claiming));
+        fixture.route("GET", game_path(), answer(bz2_compress(game_v2)));
+        const QJsonObject files {{"game.dat",
+                                  QJsonObject {{"hash", FileHasher::hash_text_of(game_v2)},
+                                               {"patches", QJsonArray {patch_name}}}}};
+        Updater updater(base());
+        updater.set_retry_delays({20});
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
+                               true);
+        const RunLog log = run_update(updater);
+        const QByteArray installed = read_file("game.dat");
+        QVERIFY(QDir::setCurrent(install->path()));
+        QCOMPARE(log.errors, QStringList());
+        QCOMPARE(log.finished, QStringList {"true"});
+        QVERIFY(installed == game_v2);
+        QCOMPARE(requested_paths().count(game_path()), 1);
+    }
+
+    // A disk with room for the update one step at a time, not for the steps
+    // that could overlap: the run holds them back, also when the server
+    // names no length, so the archives' sizes stay the planned ones.
+    void tight_disk_runs_one_step_at_a_time()
+    {
+        QVERIFY(QDir().mkpath("tight"));
+        const int size = 3 << 19; // 1.5 MiB: archives go to disk
+        QJsonObject files;
+        QList<QByteArray> contents;
+        for (int i = 0; i < 3; ++i) {
+            contents << noise(size, 40 + i);
+            const QString name = QString("part%1.dat").arg(i);
+            FixtureResponse response = answer(bz2_compress(contents.last()));
+            response.chunked = true;
+            fixture.route("GET", ("/win32/" + name + ".bz2").toUtf8(), response);
+            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(contents.last())},
+                                            {"size", size}});
+        }
+        // The files (4.5 MiB), one archive and some slack; not three archives.
+        const QString why_not = mount_tmpfs(install->filePath("tight"), "size=6900k");
+        if (!why_not.isEmpty())
+            QSKIP(qPrintable(why_not));
+        QVERIFY(QDir::setCurrent(install->filePath("tight")));
+        Updater updater(base());
+        updater.parse_manifest(QJsonDocument(QJsonObject {{"files", files}}).toJson(), base(),
+                               true);
+        const RunLog log = run_update(updater);
+        QList<QByteArray> installed;
+        for (int i = 0; i < 3; ++i)
+            installed << read_file(QString("part%1.dat").arg(i));
+        QVERIFY(QDir::setCurrent(install->path()));
+        QCOMPARE(log.errors, QStringList());
+        QCOMPARE(log.finished, QStringList {"true"});
+        QVERIFY(installed == contents);
+    }
+
     void killed_mid_update_then_restarted_data()
     {
         QTest::addColumn<bool>("in_patch"); // killed while the patch arrives
@@ -886,6 +956,7 @@ private slots:
         fixture.route("GET", "/win32/patcher.json", fault);
         Updater updater(base());
         updater.set_network_timeout(timeout_for(fault));
+        updater.set_retry_delays({20});
         QtConcurrent::run(&updater, &Updater::read_manifest, true, MANIFEST_NAME).waitForFinished();
         QVERIFY(updater.get_file_queue().isEmpty());
         QCOMPARE(updater.get_server_version(), QString());

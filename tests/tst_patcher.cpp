@@ -644,7 +644,7 @@ void TestPatcher::program_exit_status_data()
     QTest::newRow("result larger than its bound")
         << QStringList {"--max-size", "SIZE-1", "--output", "result", "patch", "target"} << 9;
     QTest::newRow("in place, larger than its bound")
-        << QStringList {"--max-size", "SIZE-1", "patch", "target"} << 9;
+        << QStringList {"patch", "target", "--max-size", "SIZE-1"} << 9;
     QTest::newRow("negative bound") << QStringList {"--max-size", "-1", "patch", "target"} << 2;
     QTest::newRow("bound without a number")
         << QStringList {"--max-size", "x", "patch", "target"} << 2;

@@ -314,6 +314,45 @@ private slots:
                  QStringList());
     }
 
+    // A sequence given by hand must be above the tree it replaces; one far
+    // ahead of every earlier tree is published with a warning.
+    void publisher_sequence_rules_data()
+    {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("said"); // in its error output
+        QTest::newRow("the replaced tree's own") << "1" << 1 << QByteArray("not above");
+        QTest::newRow("below the replaced tree's") << "0" << 1 << QByteArray("not above");
+        QTest::newRow("next") << "2" << 0 << QByteArray();
+        QTest::newRow("far ahead") << "9007199254740991" << 0 << QByteArray("warning: --sequence");
+    }
+    void publisher_sequence_rules()
+    {
+        QFETCH(QString, sequence);
+        QFETCH(int, status);
+        QFETCH(QByteArray, said);
+        const QString out = "sequence " + QString(QTest::currentDataTag());
+        QCOMPARE(QProcess::execute("cp", {"-r", tree("signed"), tree(out)}), 0);
+        const QByteArray before = read_file(tree(out) + "/patcher.json");
+        QCOMPARE(QJsonDocument::fromJson(before).object().value("sequence").toInt(), 1);
+        QByteArray errors;
+        QCOMPARE(publish(out,
+                         {"--previous", tree(out), "--sign-key", path("a.key"), "--sequence",
+                          sequence},
+                         &errors),
+                 status);
+        if (said.isEmpty())
+            QVERIFY2(!errors.contains("warning: --sequence"), errors.constData());
+        else
+            QVERIFY2(errors.contains(said), errors.constData());
+        const QJsonObject after =
+            QJsonDocument::fromJson(read_file(tree(out) + "/patcher.json")).object();
+        if (status != 0)
+            QCOMPARE(read_file(tree(out) + "/patcher.json"), before);
+        else
+            QCOMPARE(QString::number(after.value("sequence").toDouble(), 'f', 0), sequence);
+    }
+
     void check_verifies_the_signature_data()
     {
         QTest::addColumn<QString>("tree");

@@ -2,8 +2,10 @@
 #include "transfer/downloader.h"
 #include "transfer/file_sink.h"
 #include "transfer/request_prefetcher.h"
+#include "transfer/retry_after.h"
 #include "transfer/transfer_sink.h"
 
+#include "dropping_relay.h"
 #include "https_fixture.h"
 #include "ranged_response.h"
 #include "test_files.h"
@@ -98,6 +100,9 @@ private slots:
     void uncompressed_error_page_is_saved();
     void existing_file_is_truncated();
     void pace_grows_only_on_answers_sent_after_halving();
+    void unanswered_request_is_no_attempt();
+    void retry_after_is_read_and_capped_data();
+    void retry_after_is_read_and_capped();
 
 private:
     QString url(const QString &name = QStringLiteral("game.dat.bz2")) const
@@ -319,6 +324,57 @@ void TestTransfer::pace_grows_only_on_answers_sent_after_halving()
     QCOMPARE(pace.allowed_requests(), halved);
     pace.answered(pace.next_serial());
     QCOMPARE(pace.allowed_requests(), halved + 1);
+}
+
+// Connections closed before an answer began are sent again without using an
+// attempt: a transfer allowed one attempt still completes.
+void TestTransfer::unanswered_request_is_no_attempt()
+{
+    const QByteArray data = patterned(5000);
+    fixture.route("GET", "/files/game.dat.bz2", FixtureResponse {200, {}, data});
+    DroppingRelay relay(2);
+    const quint16 port = relay.start(fixture.port());
+    QVERIFY(port != 0);
+    TransferRequest request;
+    request.url = QUrl(QString("https://127.0.0.1:%1/files/game.dat.bz2").arg(port));
+    MemorySink sink;
+    Downloader downloader(request, sink);
+    UpdateFailure failure;
+    downloader.set_retry_delays({});
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &downloader, &Downloader::cancel);
+    deadline.start(RUN_DEADLINE_MS);
+    QCOMPARE(int(downloader.download(failure)), int(Downloader::Ending::Done));
+    QVERIFY2(!failure.failed(), qPrintable(failure.detail));
+    QCOMPARE(relay.dropped(), 2);
+    QVERIFY(sink.body == data);
+}
+
+void TestTransfer::retry_after_is_read_and_capped_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("ms");
+    QTest::newRow("seconds") << QByteArray("5") << 5000;
+    QTest::newRow("an hour: capped") << QByteArray("3600") << NETWORK_RETRY_AFTER_MAX_MS;
+    QTest::newRow("a date in two hours: capped")
+        << QByteArray("Thu, 10 Dec 2026 17:00:00 GMT") << NETWORK_RETRY_AFTER_MAX_MS;
+    QTest::newRow("a date ten seconds ahead") << QByteArray("Thu, 10 Dec 2026 15:00:10 GMT")
+                                              << 10000;
+    QTest::newRow("a date past") << QByteArray("Thu, 10 Dec 2026 14:00:00 GMT") << 0;
+    QTest::newRow("negative") << QByteArray("-5") << -1;
+    QTest::newRow("neither form") << QByteArray("soon") << -1;
+    QTest::newRow("missing") << QByteArray() << -1;
+}
+
+// A server's Retry-After, as seconds or as a date, never holds a transfer
+// back longer than the cap.
+void TestTransfer::retry_after_is_read_and_capped()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(int, ms);
+    const QDateTime now(QDate(2026, 12, 10), QTime(15, 0), Qt::UTC);
+    QCOMPARE(retry_after::delay_ms(header, now), ms);
 }
 
 QTEST_GUILESS_MAIN(TestTransfer)

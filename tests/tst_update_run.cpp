@@ -11,6 +11,7 @@
 #include "support/test_files.h"
 #include "test_paths.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -434,6 +435,56 @@ private slots:
         QVERIFY(!QFileInfo::exists("c.dat") || read_file("c.dat") == "c");
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden).filter("saltmarch-new"),
                  QStringList());
+    }
+
+    // A busy answer's Retry-After holds the next request back, for a patch
+    // as for a whole file, however short the usual pause.
+    void busy_answer_waits_as_asked_data()
+    {
+        QTest::addColumn<bool>("patch");
+        QTest::addColumn<int>("status");
+        QTest::newRow("patch, 429") << true << 429;
+        QTest::newRow("patch, 503") << true << 503;
+        QTest::newRow("whole file, 429") << false << 429;
+    }
+    void busy_answer_waits_as_asked()
+    {
+        QFETCH(bool, patch);
+        QFETCH(int, status);
+        const QByteArray v0 = QByteArray(20000, 'a') + "zero", v1 = QByteArray(20000, 'a') + "one";
+        const QString name = PatchName::compose("game.dat", FileHasher::hash_text_of(v0),
+                                                FileHasher::hash_text_of(v1));
+        QByteArray patch_data;
+        QVERIFY(make_patch(v0, v1, &patch_data).ok);
+        QMutex mutex;
+        QList<qint64> times;
+        QElapsedTimer clock;
+        clock.start();
+        const QString path = patch ? "patches/" + name + ".bz2" : "game.dat.bz2";
+        const QByteArray served = patch ? patch_data : bz2_compress(v1);
+        fixture.route("GET", at(path), [&](const RecordedRequest &) {
+            QMutexLocker lock(&mutex);
+            times << clock.elapsed();
+            FixtureResponse response = body(served);
+            if (times.size() == 1) {
+                response.status = status;
+                response.body = "busy";
+                response.headers = {{"Retry-After", "2"}};
+            }
+            return response;
+        });
+        QVERIFY(write_file("game.dat", v0));
+        Updater updater(base());
+        updater.set_retry_delays({20, 20});
+        QJsonObject entry {{"hash", FileHasher::hash_text_of(v1)}};
+        if (patch)
+            entry.insert("patches", QJsonArray {name});
+        updater.verify_files({{"game.dat", entry}}, base());
+        QCOMPARE(run_update(updater).events, QStringList {"finished 1"});
+        QCOMPARE(read_file("game.dat"), v1);
+        QMutexLocker lock(&mutex);
+        QCOMPARE(times.size(), 2);
+        QVERIFY2(times[1] - times[0] >= 1900, qPrintable(QString::number(times[1] - times[0])));
     }
 
     // Small files are asked for ahead, each once and with the headers of any

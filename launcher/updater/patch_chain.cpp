@@ -52,9 +52,11 @@ PatchChain::Outcome PatchChain::apply(const QString &patch_path, const QString &
             ? record.expected_size
             : interim_bound(source_size, record.expected_size);
         QProcess patcher;
+        // The patch and its source come first, as every patch program
+        // takes them; the bound and the result's place follow.
         start_program(patcher, PATCH_PROGRAM,
-                      {QStringLiteral("--max-size"), QString::number(bound),
-                       QStringLiteral("--output"), result_path, patch_path, source});
+                      {patch_path, source, QStringLiteral("--max-size"), QString::number(bound),
+                       QStringLiteral("--output"), result_path});
         // Its output does not matter: the result's hash text decides, and the
         // exit status only tells a full disk from other failures.
         patcher.waitForFinished(-1);
