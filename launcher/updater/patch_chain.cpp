@@ -45,7 +45,9 @@ PatchChain::Outcome PatchChain::apply(const QString &patch_path, const QString &
     const OpenFolder folder = game.open_parent(record.name, leaf, status);
     Outcome outcome = Outcome::Refused;
     if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link &&
-        game.scratch().ensure()) {
+        !game.scratch().ensure()) {
+        outcome = Outcome::Failed;
+    } else if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
         const QString source = from_result ? result_path : game.file_path(record.name);
         const qint64 source_size = QFileInfo(source).size();
         const qint64 bound = last && record.expected_size >= 0
