@@ -122,7 +122,7 @@ private slots:
     }
 
     // The one table from faults to what the player sees: the codes and
-    // texts players have always seen, a name holding "%1" kept as it is.
+    // texts the player reads, a name holding "%1" kept as it is.
     void player_error_words_each_fault_data()
     {
         QTest::addColumn<UpdateFault>("fault");

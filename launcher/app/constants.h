@@ -99,7 +99,7 @@ constexpr int CODE_FILE_DAMAGED = 906; // TEXT_FILE_DAMAGED
 constexpr int CODE_NO_DISK_SPACE = 907; // TEXT_NO_DISK_SPACE, TEXT_DISK_FULL_WRITING
 constexpr int CODE_FILES_REFUSED = 908; // TEXT_FILES_REFUSED
 // Codes of an archive that does not decode, shown before TEXT_EXTRACT_FAILED:
-// libbzip2's own numbers, which players have always seen for these.
+// libbzip2's own error numbers, passed through unchanged.
 constexpr int CODE_ARCHIVE_NO_MEMORY = -3;
 constexpr int CODE_ARCHIVE_DAMAGED = -4;
 constexpr int CODE_ARCHIVE_NOT_BZIP2 = -5;

@@ -22,6 +22,7 @@ bool LauncherApplication::full_verification_requested() const
 
 bool LauncherApplication::asks_for_full_verification(const QStringList &arguments)
 {
-    // Other arguments are ignored, as they always were.
+    // Other arguments are ignored: the launcher has no options of its own
+    // beyond this one.
     return arguments.indexOf(OPTION_VERIFY, 1) >= 0;
 }
