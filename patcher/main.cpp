@@ -2,11 +2,11 @@
 // may stand anywhere): applies a patch to TARGET in place, or, with --output,
 // writes the result to RESULT and leaves TARGET as it is; --max-size refuses
 // a patch whose result would be larger (exit status 9) before anything is
-// written. On Windows the names
-// are taken from the wide command line. Exit status 0 on success; otherwise
-// one line on stderr and a status that tells the kind of failure (2 for bad
-// usage).
+// written. On Windows the names are taken from the wide command line. Exit
+// status 0 on success; otherwise one line on stderr and a status that tells
+// the kind of failure (2 for bad usage).
 #include "patch_apply.h"
+#include "system_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,21 +14,9 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include "windows_path.h"
-#endif
-
 int main(int argc, char **argv)
 {
-#ifdef _WIN32
-    // The narrow arguments are in the system's code page; the wide command
-    // line holds every name as it is.
-    (void)argc;
-    (void)argv;
-    const std::vector<std::string> arguments = windows_arguments();
-#else
-    const std::vector<std::string> arguments(argv, argv + argc);
-#endif
+    const std::vector<std::string> arguments = system_file::program_arguments(argc, argv);
     PatchBounds bounds;
     std::vector<std::string> files;
     bool usable = true;

@@ -8,17 +8,7 @@
 #include "little_endian.h"
 #include "patch_header.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#include "windows_path.h"
-
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "system_file.h"
 
 #include <zstd.h>
 
@@ -217,82 +207,12 @@ PatchResult decode_patch(const PatchHeader &header, const FileView &patch, const
     return PatchResult::success();
 }
 
-// A new file beside the target, open for writing; its name in *path.
-int create_temporary(const std::string &target_path, std::string *path)
-{
-#ifdef _WIN32
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08lx",
-                      (GetTickCount() * 2654435761u + unsigned(attempt)) & 0xffffffffu);
-        *path = target_path + suffix;
-        const int fd = ::_wopen(windows_path(*path).c_str(),
-                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-#else
-    std::string pattern = target_path + ".XXXXXX";
-    const int fd = ::mkstemp(&pattern[0]);
-    *path = pattern;
-    return fd;
-#endif
-}
-
-bool write_all(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-#ifdef _WIN32
-        const int count = ::_write(fd, data, unsigned(size < (1u << 30) ? size : (1u << 30)));
-#else
-        const ssize_t count = ::write(fd, data, size);
-#endif
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        data += count;
-        size -= std::size_t(count);
-    }
-    return true;
-}
-
-// Gives the temporary file the target's permissions (where the system has
-// them) and closes it; false when the close reports a failed write.
-bool finish_temporary(int fd, const std::string &target_path)
-{
-#ifdef _WIN32
-    (void)target_path;
-    return ::_close(fd) == 0;
-#else
-    struct stat st;
-    if (::stat(target_path.c_str(), &st) == 0)
-        ::fchmod(fd, st.st_mode & 07777);
-    return ::close(fd) == 0;
-#endif
-}
-
-// Moves source over target in one step.
-bool replace_file(const std::string &source, const std::string &target)
-{
-#ifdef _WIN32
-    if (MoveFileExW(windows_path(source).c_str(), windows_path(target).c_str(),
-                    MOVEFILE_REPLACE_EXISTING) != 0)
-        return true;
-    errno = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EACCES;
-    return false;
-#else
-    return std::rename(source.c_str(), target.c_str()) == 0;
-#endif
-}
-
 // Writes the bytes built since the last call and hands them to the hasher.
 // An empty result still gets its (empty) file.
 void ResultOutput::take(std::size_t finished)
 {
     if (fd < 0 && temporary.empty()) {
-        fd = create_temporary(target_path, &temporary);
+        fd = system_file::create_temporary(target_path, &temporary);
         if (fd < 0) {
             temporary.clear();
             written = false;
@@ -302,7 +222,7 @@ void ResultOutput::take(std::size_t finished)
     if (finished <= done)
         return;
     hasher.add(data + done, finished - done);
-    if (written && !write_all(fd, data + done, finished - done)) {
+    if (written && !system_file::write_all(fd, data + done, finished - done)) {
         written = false;
         write_errno = errno;
     }
@@ -311,20 +231,10 @@ void ResultOutput::take(std::size_t finished)
 
 void ResultOutput::discard()
 {
-    if (fd >= 0) {
-#ifdef _WIN32
-        ::_close(fd);
-#else
-        ::close(fd);
-#endif
-    }
-    if (!temporary.empty()) {
-#ifdef _WIN32
-        ::_wremove(windows_path(temporary).c_str());
-#else
-        std::remove(temporary.c_str());
-#endif
-    }
+    if (fd >= 0)
+        system_file::close_file(fd);
+    if (!temporary.empty())
+        system_file::remove_file(temporary);
     fd = -1;
     temporary.clear();
 }
@@ -335,7 +245,8 @@ bool ResultOutput::close()
 {
     if (fd < 0)
         return false;
-    const bool closed = finish_temporary(fd, permissions_from);
+    system_file::copy_permissions(fd, permissions_from);
+    const bool closed = system_file::close_file(fd);
     if (!closed && written)
         write_errno = errno;
     fd = -1;
@@ -410,15 +321,11 @@ PatchResult apply_patch_file(const std::string &patch_path, const std::string &s
     }
     target.close();
     patch.close();
-    if (!written || !replace_file(output.temporary, result_path)) {
+    if (!written || !system_file::replace_file(output.temporary, result_path)) {
         const int error = written ? errno : output.write_errno;
         output.discard();
-        const bool no_space = error == ENOSPC
-#ifdef EDQUOT
-            || error == EDQUOT
-#endif
-            ;
-        return PatchResult::failure(no_space ? PatchError::NoSpace : PatchError::WriteFailed,
+        return PatchResult::failure(system_file::is_out_of_space(error) ? PatchError::NoSpace
+                                                                       : PatchError::WriteFailed,
                                     "cannot write " + result_path + ": " + std::strerror(error));
     }
     return PatchResult::success();
