@@ -30,4 +30,6 @@ struct FileIdentity
     static bool of_path(const QString &path, FileIdentity &identity);
     // The same for a file open for reading.
     static bool of_open(QFile &file, FileIdentity &identity);
+    // The present time on the clock the file times are told in.
+    static qint64 now_ns();
 };

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <sys/stat.h>
+#include <ctime>
 
 FileIdentity identity_of(const struct stat &data)
 {
@@ -38,4 +39,11 @@ bool FileIdentity::of_open(QFile &file, FileIdentity &identity)
         return false;
     identity = identity_of(data);
     return true;
+}
+
+qint64 FileIdentity::now_ns()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }

@@ -34,3 +34,10 @@ bool FileIdentity::of_open(QFile &file, FileIdentity &identity)
     return file.isOpen() &&
         identity_of(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())), identity);
 }
+
+qint64 FileIdentity::now_ns()
+{
+    FILETIME now {};
+    GetSystemTimeAsFileTime(&now);
+    return nt_file::unix_ns((qint64(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}

@@ -198,7 +198,7 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
     // together); the last folder a "path" named that is known to be there.
     FolderCursor parents(game_folder);
     QString ready_folder;
-    const qint64 checked_ns = VerifyCache::now_ns();
+    const qint64 checked_ns = FileIdentity::now_ns();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
         const QString key = it.key();
         if (!safe_path::is_relative_path(key)) {

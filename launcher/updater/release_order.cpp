@@ -1,7 +1,7 @@
 #include "updater/release_order.h"
 
 #include "atomic_file.h"
-#include "updater/verify_cache.h"
+#include "files/plain_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,7 +24,7 @@ constexpr int DIGEST_HEX_LENGTH = 64;
 bool read_plain_file(const QString &path, QByteArray &data)
 {
     QFile file;
-    if (!VerifyCache::open_plain_file(path, file))
+    if (!plain_file::open_for_reading(path, file))
         return false;
     data = file.read(MAX_FILE_SIZE + 1);
     return data.size() <= MAX_FILE_SIZE;

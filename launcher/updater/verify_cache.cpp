@@ -15,15 +15,7 @@
 #include "atomic_file.h"
 #include "hash_text.h"
 
-#ifdef Q_OS_WIN
-#include "files/nt_file.h"
-
-#else
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "files/plain_file.h"
 
 namespace {
 
@@ -37,7 +29,6 @@ constexpr int CHECKSUM_SIZE = 32;
 // without its times moving on (coarse file system clocks); such an entry is
 // read again next time, until it is older.
 constexpr qint64 RACY_MARGIN_NS = 2'000'000'000;
-constexpr qint64 NS_PER_S = 1'000'000'000;
 
 bool sha256(const char *data, std::size_t size, unsigned char *digest)
 {
@@ -73,51 +64,9 @@ template <typename T> void write_number(char *at, T value)
 
 } // namespace
 
-// The open does not block and follows no link; the type is then taken from
-// what was opened.
-bool VerifyCache::open_plain_file(const QString &path, QFile &file)
-{
-#ifdef Q_OS_WIN
-    nt_file::Handle handle = nt_file::open_path(
-        path, GENERIC_READ, nt_file::SHARE_ALL, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-    nt_file::Facts facts;
-    return handle.valid() && nt_file::facts_of(handle.get(), facts) &&
-        GetFileType(handle.get()) == FILE_TYPE_DISK && facts.is_plain_file() &&
-        nt_file::open_into(std::move(handle), file, QIODevice::ReadOnly);
-#else
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat data
-    {
-    };
-    if (::fstat(fd, &data) != 0 || !S_ISREG(data.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#endif
-}
-
 QString VerifyCache::file_name()
 {
     return QStringLiteral(".saltmarch-verify.cache");
-}
-
-qint64 VerifyCache::now_ns()
-{
-#ifdef Q_OS_WIN
-    FILETIME now {};
-    GetSystemTimeAsFileTime(&now);
-    return nt_file::unix_ns((qint64(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-#else
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * NS_PER_S + now.tv_nsec;
-#endif
 }
 
 bool VerifyCache::load(const QString &folder)
@@ -126,7 +75,7 @@ bool VerifyCache::load(const QString &folder)
     changed = false;
     loaded_bytes.clear();
     QFile file;
-    if (!open_plain_file(QDir(folder).filePath(file_name()), file))
+    if (!plain_file::open_for_reading(QDir(folder).filePath(file_name()), file))
         return false;
     const QByteArray data = file.readAll();
     if (!parse(data)) {
@@ -261,7 +210,7 @@ bool VerifyCache::save(const QString &folder) const
     if (!existing.isSymLink() && existing.isDir())
         return false;
     QFile present;
-    if (open_plain_file(path, present) && present.size() > 0 &&
+    if (plain_file::open_for_reading(path, present) && present.size() > 0 &&
         present.read(MAGIC_PREFIX.size()) != MAGIC_PREFIX)
         return false;
     present.close();

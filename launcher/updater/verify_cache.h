@@ -45,13 +45,6 @@ public:
 
     // The cache's name in the game folder.
     static QString file_name();
-    // The wall clock, in nanoseconds, comparable with file times.
-    static qint64 now_ns();
-    // A file of the launcher's own state in the game folder (this cache,
-    // ReleaseOrder's), open for reading only when it is a plain file: a
-    // FIFO, a device or a link there is not ours, and opening a FIFO for
-    // reading would wait for a writer for ever.
-    static bool open_plain_file(const QString &path, QFile &file);
 
     // Reads the cache file of `folder`; false (and an empty cache) when it is
     // missing, damaged, of another version, or anything but a plain file (a
