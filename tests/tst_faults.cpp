@@ -22,6 +22,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 
 Q_DECLARE_METATYPE(FixtureResponse)
@@ -556,14 +557,26 @@ private slots:
         QVERIFY(QDir::setCurrent(install->filePath("tight")));
         QJsonObject files;
         QList<QByteArray> contents;
+        for (int i = 0; i < 3; ++i)
+            contents << noise(size, 40 + i);
+        // Each request after the first finds the file before it installed:
+        // the next step waited for the disk the earlier one held.
+        auto early = std::make_shared<std::atomic<int>>(0);
+        const QString folder = QDir::currentPath();
         for (int i = 0; i < 3; ++i) {
             const QString name = QString("part%1.dat").arg(i);
             QVERIFY(write_file(name, noise(size, 50 + i)));
-            contents << noise(size, 40 + i);
-            FixtureResponse response = answer(bz2_compress(contents.last()));
+            FixtureResponse response = answer(bz2_compress(contents[i]));
             response.chunked = true;
-            fixture.route("GET", ("/win32/" + name + ".bz2").toUtf8(), response);
-            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(contents.last())},
+            const QString before = folder + QString("/part%1.dat").arg(i - 1);
+            const QByteArray installed_before = i > 0 ? contents[i - 1] : QByteArray();
+            fixture.route("GET", ("/win32/" + name + ".bz2").toUtf8(),
+                          [=](const RecordedRequest &) {
+                              if (i > 0 && read_file(before) != installed_before)
+                                  ++*early;
+                              return response;
+                          });
+            files.insert(name, QJsonObject {{"hash", FileHasher::hash_text_of(contents[i])},
                                             {"size", size}});
         }
         Updater updater(base());
@@ -577,6 +590,7 @@ private slots:
         QCOMPARE(log.errors, QStringList());
         QCOMPARE(log.finished, QStringList {"true"});
         QVERIFY(installed == contents);
+        QCOMPARE(early->load(), 0);
     }
 
     void killed_mid_update_then_restarted_data()
