@@ -40,6 +40,15 @@ QNetworkAccessManager &thread_manager()
     return *holder->manager;
 }
 
+void close_idle_connections_off_main_thread()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || app->thread() == QThread::currentThread() || !managers.hasLocalData())
+        return;
+    if (QNetworkAccessManager *manager = managers.localData()->manager)
+        manager->clearConnectionCache();
+}
+
 void refuse_cookies(QNetworkAccessManager &manager)
 {
     // The manager takes the jar as its child.

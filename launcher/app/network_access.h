@@ -13,6 +13,12 @@ namespace network_access {
 // thread when the thread ends.
 QNetworkAccessManager &thread_manager();
 
+// Closes the connections the calling thread's manager keeps open, unless it
+// is the main thread's. A background read (the news, a manifest) then holds
+// no connection to a server while the main thread's transfers use their own,
+// so a server sees no more connections than those.
+void close_idle_connections_off_main_thread();
+
 // Gives manager a cookie jar that keeps nothing (see NoCookieJar); for every
 // manager the launcher uses, its own ones and those of widgets.
 void refuse_cookies(QNetworkAccessManager &manager);

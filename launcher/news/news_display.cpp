@@ -1,6 +1,7 @@
 #include "news/news_display.h"
 
 #include "app/blocking_request.h"
+#include "app/network_access.h"
 
 #include <QNetworkReply>
 
@@ -17,5 +18,6 @@ void NewsDisplay::fetch_news()
         ? reply->readAll()
         : TEXT_CANNOT_DISPLAY_NEWS.toUtf8();
     reply.reset();
+    network_access::close_idle_connections_off_main_thread();
     emit display_news(payload);
 }

@@ -8,12 +8,9 @@
 #include "transfer/memory_sink.h"
 #include "safe_path.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QThread>
 
 #include <memory>
 
@@ -102,12 +99,9 @@ Manifest ManifestReader::read(const QUrl &base, const QString &manifest_name,
     Manifest manifest;
     if (document.outcome == Fetched::Outcome::Arrived)
         manifest.refusal = refusal_of(url, document.data, distribution);
-    // A read on a pool thread keeps no connection open to the download
-    // server: the files are fetched on the main thread's connections, and
-    // the server sees no more than those.
-    const QCoreApplication *application = QCoreApplication::instance();
-    if (application && QThread::currentThread() != application->thread())
-        network_access::thread_manager().clearConnectionCache();
+    // The files are fetched on the main thread's connections: the server
+    // sees no more than those.
+    network_access::close_idle_connections_off_main_thread();
     if (document.outcome != Fetched::Outcome::Arrived || !manifest.refusal.isEmpty())
         return manifest;
     return parse(document.data, base);
