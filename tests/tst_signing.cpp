@@ -58,6 +58,7 @@ struct RunOutcome
     bool success = false;
     QStringList errors; // "code: text"
     QStringList fetched; // request paths
+    QStringList statuses; // the status texts, manifest reads included
 };
 
 } // namespace
@@ -125,6 +126,7 @@ class TestSigning : public QObject
         Updater updater(base(main));
         updater.set_manifest_keys(read_file(path("a.pub")));
         updater.set_retry_delays(retry_delays);
+        QSignalSpy progress(&updater, &Updater::download_progress);
         QtConcurrent::run(&updater, &Updater::read_manifest, true, MANIFEST_NAME).waitForFinished();
         if (!extra.isEmpty())
             QtConcurrent::run(&updater, &Updater::read_extra_manifest, base(extra), MANIFEST_NAME,
@@ -141,6 +143,8 @@ class TestSigning : public QObject
             outcome.errors << error.at(0).toString() + ": " + error.at(1).toString();
         for (const RecordedRequest &request : fixture.requests())
             outcome.fetched << QString::fromLatin1(request.path);
+        for (const QList<QVariant> &report : qAsConst(progress))
+            outcome.statuses << report.at(2).toString();
         return outcome;
     }
     static QStringList listing(const QString &folder)
@@ -790,6 +794,8 @@ private slots:
         // The pause the server asked for, not the test's short one.
         if (blips.contains("429"))
             QVERIFY(timer.elapsed() >= 900);
+        // The player reads why the update waits.
+        QCOMPARE(outcome.statuses.filter(", retrying in ").size(), blips.size());
     }
 
     // A signature the server is too busy to send is reported as that, not

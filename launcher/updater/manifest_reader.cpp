@@ -64,8 +64,8 @@ QUrl manifest_url(const QUrl &base, const QString &manifest_name)
 
 ManifestReader::ManifestReader(const GameFolder &game) : game_folder(game), keys(default_keys()) { }
 
-ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit,
-                                              bool past_caches) const
+ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit, bool past_caches,
+                                              const RetryNotice &retrying) const
 {
     MemorySink sink(limit);
     TransferRequest request;
@@ -74,6 +74,13 @@ ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit,
     request.cache_bypass = past_caches ? 1 : 0;
     Downloader downloader(request, sink);
     downloader.set_retry_delays(retry_delays_ms);
+    if (retrying)
+        QObject::connect(&downloader, &Downloader::retrying,
+                         [&retrying](const QString &reason, int seconds, int attempt, int attempts) {
+                             retrying(TEXT_RETRYING.arg(reason, QString::number(seconds),
+                                                        QString::number(attempt),
+                                                        QString::number(attempts)));
+                         });
     UpdateFailure failure;
     downloader.download(failure);
     Fetched fetched;
@@ -91,14 +98,15 @@ ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit,
 
 Manifest ManifestReader::read(const QUrl &base, const QString &manifest_name,
                               const QString &distribution,
-                              const std::function<void()> &fetched) const
+                              const std::function<void()> &fetched,
+                              const RetryNotice &retrying) const
 {
     const QUrl url = manifest_url(base, manifest_name);
-    const Fetched document = fetch(url, MANIFEST_READ_LIMIT, false);
+    const Fetched document = fetch(url, MANIFEST_READ_LIMIT, false, retrying);
     fetched();
     Manifest manifest;
     if (document.outcome == Fetched::Outcome::Arrived)
-        manifest.refusal = refusal_of(url, document.data, distribution);
+        manifest.refusal = refusal_of(url, document.data, distribution, retrying);
     // The files are fetched on the main thread's connections: the server
     // sees no more than those.
     network_access::close_idle_connections_off_main_thread();

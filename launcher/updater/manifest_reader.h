@@ -35,11 +35,16 @@ public:
     static QByteArray default_keys();
     static void set_default_keys(const QByteArray &pem);
 
+    // What the player reads while a fetch waits for its next attempt.
+    using RetryNotice = std::function<void(const QString &status)>;
+
     // Fetches base + manifest_name, fetched for `distribution`; calls
     // `fetched` once the fetch has ended, whatever its outcome, before the
-    // signature is looked at.
+    // signature is looked at, and `retrying` (when given) before each pause
+    // between attempts of the manifest's or the signature's fetch.
     Manifest read(const QUrl &base, const QString &manifest_name, const QString &distribution,
-                  const std::function<void()> &fetched) const;
+                  const std::function<void()> &fetched,
+                  const RetryNotice &retrying = RetryNotice()) const;
     // A document as it stands (one that does not parse reads as empty).
     Manifest parse(const QByteArray &data, const QUrl &base) const;
 
@@ -60,10 +65,12 @@ private:
     // Fetches a document of at most `limit` bytes the way game files are
     // fetched: time-outs, lost connections, 5xx, 429 (after its Retry-After)
     // and refused streams are tried again after the transfer's pauses.
-    Fetched fetch(const QUrl &url, qint64 limit, bool past_caches) const;
+    Fetched fetch(const QUrl &url, qint64 limit, bool past_caches,
+                  const RetryNotice &retrying) const;
     // Why the manifest fetched from url (its bytes in data) may not be used;
     // "" when it may.
-    QString refusal_of(const QUrl &url, const QByteArray &data, const QString &distribution) const;
+    QString refusal_of(const QUrl &url, const QByteArray &data, const QString &distribution,
+                       const RetryNotice &retrying) const;
 
     const GameFolder game_folder;
     QByteArray keys;

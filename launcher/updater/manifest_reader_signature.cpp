@@ -81,7 +81,8 @@ void ManifestReader::set_default_keys(const QByteArray &pem)
 }
 
 QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
-                                   const QString &distribution) const
+                                   const QString &distribution,
+                                   const RetryNotice &retrying) const
 {
     if (keys.isEmpty())
         return QString();
@@ -93,7 +94,7 @@ QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
     if (manifest_signature::read_public_keys(keys, &public_keys, &error)) {
         const QUrl signature_url(url.toString() + manifest_signature::file_suffix(),
                                  QUrl::TolerantMode);
-        Fetched signature = fetch(signature_url, SIGNATURE_READ_LIMIT, false);
+        Fetched signature = fetch(signature_url, SIGNATURE_READ_LIMIT, false, retrying);
         const auto valid = [&] {
             return signature.outcome == Fetched::Outcome::Arrived &&
                 manifest_signature::verify(data, signature.data, public_keys);
@@ -101,7 +102,7 @@ QString ManifestReader::refusal_of(const QUrl &url, const QByteArray &data,
         // A cache may hold the signature of the manifest before for a moment,
         // beside the new manifest: one more try past caches.
         if (signature.outcome == Fetched::Outcome::Arrived && !valid())
-            signature = fetch(signature_url, SIGNATURE_READ_LIMIT, true);
+            signature = fetch(signature_url, SIGNATURE_READ_LIMIT, true, retrying);
         if (valid())
             why = facts_refusal(data, distribution, game_folder.path());
         // A busy or unreachable server says nothing of the signature: the

@@ -67,7 +67,13 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
     exec_name = GAME_EXECUTABLE;
     refusal.clear();
 
-    take(reader.read(base_url, manifest_name, DIST_PRODUCTION, [this] { emit manifest_read(); }),
+    // Before play the player reads why the read waits; the version-only read
+    // at start-up waits silently.
+    const ManifestReader::RetryNotice retrying = [this](const QString &status) {
+        emit download_progress(0, -1, status);
+    };
+    take(reader.read(base_url, manifest_name, DIST_PRODUCTION, [this] { emit manifest_read(); },
+                     check_files ? retrying : ManifestReader::RetryNotice()),
          true, check_files);
     emit got_manifest();
 }
@@ -75,8 +81,9 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
 void Updater::read_extra_manifest(const QUrl &base, const QString &manifest_name,
                                   const QString &distribution)
 {
-    take(reader.read(base, manifest_name, distribution, [this] { emit manifest_read(); }), false,
-         true);
+    take(reader.read(base, manifest_name, distribution, [this] { emit manifest_read(); },
+                     [this](const QString &status) { emit download_progress(0, -1, status); }),
+         false, true);
 }
 
 void Updater::parse_manifest(const QByteArray &data, const QUrl &base, bool check_files)
