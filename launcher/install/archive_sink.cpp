@@ -21,13 +21,14 @@ constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 } // namespace
 
 ArchiveSink::ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
-                         bool may_hand_on)
+                         bool may_hand_on, FolderCursor *folders)
     : game(game)
     , scratch(game.scratch())
     , url(url)
     , file_path(file_path)
     , archive(scratch.partial_archive_path(file_path))
     , may_hand_on(may_hand_on)
+    , folders(folders)
     , output(archive, RESUMABLE_SIZE)
 {
 }
@@ -47,19 +48,27 @@ QString ArchiveSink::name() const
     return QFileInfo(file_path).fileName();
 }
 
-// Creates the new file beside the target now, so that a folder that cannot
-// take it fails before any request; the extraction reuses the empty file.
-// The folder is reached as OpenFolder walks it: a link planted on the way
-// since the verification is refused as it would have been then.
-UpdateFault ArchiveSink::prepare_new_file() const
+// A folder that cannot take the new file fails before any request, told by
+// the folder's access check rather than by creating the file: the
+// extraction creates it on its own thread. The folder is reached as
+// OpenFolder walks it: a link planted on the way since the verification is
+// refused as it would have been then.
+UpdateFault ArchiveSink::check_target()
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = game.open_parent(file_path, leaf, status);
+    OpenFolder walked;
+    const OpenFolder *folder = &walked;
+    if (folders)
+        folder = &folders->open_parent(file_path, leaf, status);
+    else
+        walked = game.open_parent(file_path, leaf, status);
     if (status == OpenFolder::Status::Refused)
         return UpdateFault::OutsideFolder;
-    if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
+    if (!folder->is_open() || !folder->can_create(ScratchArea::extraction_name(leaf)))
         return UpdateFault::CannotWrite;
+    target_folder = std::make_shared<const OpenFolder>(
+        folders ? folder->duplicate() : std::move(walked));
     return UpdateFault::None;
 }
 
@@ -70,13 +79,12 @@ UpdateFault ArchiveSink::prepare_new_file() const
 // from nothing, in memory.
 bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure)
 {
-    const UpdateFault unwritable = prepare_new_file();
+    const UpdateFault unwritable = check_target();
     if (unwritable == UpdateFault::OutsideFolder) {
         failure = {UpdateFault::OutsideFolder, file_path, QStringLiteral("1")};
         return false;
     }
     if (unwritable != UpdateFault::None || !scratch.ensure()) {
-        scratch.remove_extraction(file_path);
         failure = {UpdateFault::CannotWrite, name(), QString()};
         return false;
     }
@@ -93,10 +101,11 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     if (partial) {
         validator = note.validator;
         output.adopt(std::move(partial));
+        scratch_used = true;
     } else {
         // What is there belongs to other content. A partial archive without a
         // note (cut before its note was written) is replaced if the transfer
-        // spills to disk, and cleared with the scratch folder otherwise.
+        // spills to disk, and swept with the scratch folder otherwise.
         if (scratch.has_note(file_path))
             scratch.drop_partial(file_path);
         offset = 0;
@@ -105,7 +114,8 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     resume = {offset, validator};
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check, game.path()});
+        archive,
+        ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check, game.path(), target_folder});
     connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::satisfied);
     follow_archive();
     return true;
@@ -151,6 +161,7 @@ bool ArchiveSink::write(qint64 at, const QByteArray &answer_validator, const cha
         failure = output.refusal(name(), name() + ARCHIVE_SUFFIX);
         return false;
     }
+    scratch_used = scratch_used || output.on_disk();
     follow_archive();
     note_partial();
     return true;
@@ -204,10 +215,13 @@ void ArchiveSink::judge()
     emit judged(failure);
 }
 
+// An archive that stayed in memory left nothing in the scratch folder to
+// remove.
 void ArchiveSink::settle()
 {
     output.close_file();
-    scratch.drop_partial(file_path);
+    if (scratch_used || note_written)
+        scratch.drop_partial(file_path);
     settled = true;
 }
 
