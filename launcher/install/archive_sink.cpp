@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 namespace {
 
 const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
@@ -57,18 +59,20 @@ UpdateFault ArchiveSink::check_target()
 {
     QString leaf;
     OpenFolder::Status status;
-    OpenFolder walked;
-    const OpenFolder *folder = &walked;
-    if (folders)
+    std::optional<OpenFolder> walked;
+    const OpenFolder *folder = nullptr;
+    if (folders) {
         folder = &folders->open_parent(file_path, leaf, status);
-    else
+    } else {
         walked = game.open_parent(file_path, leaf, status);
+        folder = &*walked;
+    }
     if (status == OpenFolder::Status::Refused)
         return UpdateFault::OutsideFolder;
     if (!folder->is_open() || !folder->can_create(ScratchArea::extraction_name(leaf)))
         return UpdateFault::CannotWrite;
     target_folder = std::make_shared<const OpenFolder>(
-        folders ? folder->duplicate() : std::move(walked));
+        walked ? std::move(*walked) : folder->duplicate());
     return UpdateFault::None;
 }
 
