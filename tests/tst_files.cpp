@@ -139,6 +139,7 @@ private slots:
         QTest::newRow("plain folder") << "plain" << 1;
         QTest::newRow("a file at the name") << "file" << 1;
         QTest::newRow("a link at the name") << "link" << 1;
+        QTest::newRow("a folder at the name") << "folder" << 0;
         QTest::newRow("read-only folder") << "read-only" << -1;
         QTest::newRow("folder removed while open") << "removed" << 0;
     }
@@ -162,6 +163,8 @@ private slots:
             QVERIFY(write_file(path, "old"));
         if (setup == "link")
             QVERIFY(QFile::link(QDir(work.path()).filePath(elsewhere), path));
+        if (setup == "folder")
+            QVERIFY(QDir().mkpath(path));
         if (setup == "read-only")
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         if (setup == "removed")

@@ -297,14 +297,18 @@ std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
 // Creating an entry takes a folder that still has a name (a removed folder
 // takes no new entries), write and search permission on it, and a file
 // system mounted for writing; the effective user's rights count, as for
-// the create itself.
-bool OpenFolder::can_create(const QString &) const
+// the create itself. What stands at the name must be removable as
+// create_new removes it: anything but a folder.
+bool OpenFolder::can_create(const QString &name) const
 {
     struct stat st
     {
     };
-    return is_open() && ::fstatat(descriptor, ".", &st, 0) == 0 && st.st_nlink > 0 &&
-        ::faccessat(descriptor, ".", W_OK | X_OK, AT_EACCESS) == 0;
+    if (!is_open() || ::fstatat(descriptor, ".", &st, 0) != 0 || st.st_nlink == 0 ||
+        ::faccessat(descriptor, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return false;
+    return ::fstatat(descriptor, native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode);
 }
 
 OpenFolder OpenFolder::duplicate() const
