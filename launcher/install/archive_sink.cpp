@@ -94,7 +94,9 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     }
     qint64 offset = -1;
     ScratchArea::PartialNote note;
-    const bool resumable = may_continue && !check.hash().isEmpty() &&
+    // One look tells the usual case: no note, nothing to continue or drop.
+    const bool noted = scratch.has_note(file_path);
+    const bool resumable = noted && may_continue && !check.hash().isEmpty() &&
         scratch.read_note(file_path, note) && note.expected_hash == check.hash() &&
         (note.url == url || note.url + update_layout::archive_suffix() == url);
     if (resumable)
@@ -110,7 +112,7 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
         // What is there belongs to other content. A partial archive without a
         // note (cut before its note was written) is replaced if the transfer
         // spills to disk, and swept with the scratch folder otherwise.
-        if (scratch.has_note(file_path))
+        if (noted)
             scratch.drop_partial(file_path);
         offset = 0;
         validator.clear();
