@@ -8,8 +8,10 @@
 //   small files:   2,000 files of 4 KiB, against one curl fetching them all
 //                  over one connection, from the development service; the
 //                  same files from nginx over TLS (HTTP/2 offered), against
-//                  one curl and curl --parallel; 200 of them from a server
-//                  50 ms away;
+//                  one curl and curl --parallel, by the update road alone and
+//                  by the real launcher in its window on an X display (from
+//                  pressing play to the game's start); 200 of them from a
+//                  server 50 ms away;
 //   resume:        an update killed at 90 % of a 200 MiB archive, then run
 //                  again: how much of the file the server sends again.
 //   bench_install [WORK_DIR [fresh|small|resume...]]
@@ -21,6 +23,8 @@
 #include "app/version.h"
 #include "bench_util.h"
 #include "nginx_process.h"
+#include "window_play.h"
+#include "xvfb_display.h"
 
 #include "app/tls_setup.h"
 #include "files/game_folder.h"
@@ -43,6 +47,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -132,13 +138,15 @@ int decode_only(const QString &archives, const QString &out)
 class Service
 {
 public:
+    // `extra`: further options of devservice.
     Service(const QString &work, const QString &tree, const QString &log, int port = 0,
-            int delay_ms = 0)
+            int delay_ms = 0, const QStringList &extra = QStringList())
     {
         process.setStandardErrorFile(log);
         process.start(bin_dir() + "/devservice",
-                      {"--port", QString::number(port), "--state", work + "/state", "--serve",
-                       tree, "--delay-ms", QString::number(delay_ms)});
+                      QStringList {"--port", QString::number(port), "--state", work + "/state",
+                                   "--serve", tree, "--delay-ms", QString::number(delay_ms)} +
+                          extra);
         if (process.waitForStarted() && process.waitForReadyRead(20000))
             address = QString::fromLatin1(process.readLine().trimmed());
         if (address.contains("://"))
@@ -354,25 +362,32 @@ bool small_release(const QString &work, const QString &name, int count, QString 
 }
 
 // The launcher, one curl and curl --parallel on the same small files from
-// the same server; the best runs of each.
+// the same server; the best runs of each. `windowed` is the real launcher in
+// its window, when the server is the one it was built for.
 struct SmallFigures
 {
     Timing launcher;
     Timing one_curl;
     Timing parallel_curl;
+    Timing windowed;
 };
 
+using WindowedRun = std::function<Timing()>;
+
 SmallFigures small_files_from(const QString &work, const QString &name, const QString &base,
-                              const QStringList &names)
+                              const QStringList &names, const WindowedRun &windowed = nullptr)
 {
     const QString ca = work + "/state/ca.pem";
-    QVector<Timing> ours, one, parallel;
+    QVector<Timing> ours, one, parallel, window;
+    // Interleaved, so a change of load on the machine falls on every tool.
     for (int run = 0; run < RUNS; ++run) {
         ours << launcher_install(base, ca, work + "/" + name + "-ours");
+        if (windowed)
+            window << windowed();
         one << curl_fetch(base, ca, names, work + "/" + name + "-curl");
         parallel << curl_fetch(base, ca, names, work + "/" + name + "-curl", true);
     }
-    return {best(ours), best(one), best(parallel)};
+    return {best(ours), best(one), best(parallel), windowed ? best(window) : Timing {}};
 }
 
 void print_small(const char *what, const SmallFigures &figures, const char *one_target,
@@ -391,6 +406,40 @@ void print_small(const char *what, const SmallFigures &figures, const char *one_
                 parallel_target);
     std::fflush(stdout);
 }
+
+// The windowed launcher against the same run's curl figures.
+void print_windowed(const char *what, const SmallFigures &figures)
+{
+    if (figures.windowed.seconds < 0 || figures.one_curl.seconds < 0 ||
+        figures.parallel_curl.seconds < 0) {
+        std::printf("%s: a run failed\n", what);
+        return;
+    }
+    std::printf("%s: launcher %s; one curl %s: %sx (target >= 1.5x); curl --parallel %s: "
+                "%sx (target >= 0.5x)\n",
+                what, qPrintable(shown(figures.windowed)),
+                qPrintable(fixed(figures.one_curl.seconds)),
+                qPrintable(fixed(figures.one_curl.seconds / figures.windowed.seconds)),
+                qPrintable(fixed(figures.parallel_curl.seconds)),
+                qPrintable(fixed(figures.parallel_curl.seconds / figures.windowed.seconds)));
+    std::fflush(stdout);
+}
+
+// The port of a build's host "127.0.0.1:PORT"; 0 for any other host.
+quint16 local_port(const QString &host)
+{
+    return host.startsWith("127.0.0.1:") ? quint16(host.section(':', 1).toUInt()) : 0;
+}
+
+// Where the real launcher of this build looks for its services: bench/run
+// builds it with both on loopback and the development CA compiled in.
+#ifdef BENCH_LAUNCHER_HOSTS
+const quint16 LAUNCHER_DOWNLOAD_PORT = local_port(BENCH_LAUNCHER_DOWNLOAD_HOST);
+const quint16 LAUNCHER_API_PORT = local_port(BENCH_LAUNCHER_API_HOST);
+#else
+const quint16 LAUNCHER_DOWNLOAD_PORT = 0;
+const quint16 LAUNCHER_API_PORT = 0;
+#endif
 
 // The benchmark's nginx: %1 the user line, %2 its folder, %3 the port, %4 the
 // folder of the certificate and key, %5 the root it serves.
@@ -423,9 +472,10 @@ http {
 class Nginx
 {
 public:
-    Nginx(const QString &dir, const QString &root, const QString &state)
+    // `fixed_port`: the port to listen on (0: a free one).
+    Nginx(const QString &dir, const QString &root, const QString &state, quint16 fixed_port = 0)
     {
-        port = NginxProcess::free_port();
+        port = fixed_port != 0 ? fixed_port : NginxProcess::free_port();
         const QByteArray config = QString(NGINX_CONFIG)
                                       .arg(NginxProcess::user_line(), dir,
                                            QString::number(port), state, root)
@@ -468,13 +518,49 @@ void small_files(const QString &work)
         const QString root = work + "/small-nginx-root";
         QDir().mkpath(root);
         QFile::link(tree, root + "/win32");
-        Nginx nginx(work + "/small-nginx", root, work + "/state");
-        if (nginx.ok())
-            print_small("small files (2,000 x 4 KiB, nginx over TLS)",
-                        small_files_from(work, "small", nginx.base(), names), "target >= 2.0x",
+        // The windowed launcher finds nginx where it was built to look, and
+        // logs in at the development service on its API port.
+        const bool windowed = LAUNCHER_DOWNLOAD_PORT != 0 && LAUNCHER_API_PORT != 0;
+        Nginx nginx(work + "/small-nginx", root, work + "/state", LAUNCHER_DOWNLOAD_PORT);
+        std::unique_ptr<Service> api;
+        std::unique_ptr<XvfbDisplay> display;
+        WindowedRun window_run;
+        if (windowed) {
+            const QString source = QString(BENCH_SOURCE_DIR);
+            api = std::make_unique<Service>(
+                work, tree, work + "/small-api.log", LAUNCHER_API_PORT, 0,
+                QStringList {"--accounts", source + "/devservice/accounts.example.json", "--news",
+                             source + "/devservice/news.html"});
+            display = std::make_unique<XvfbDisplay>();
+            if (api->ok() && display->ok())
+                window_run = [work] {
+                    const QString install = work + "/small-window";
+                    set_aside(install);
+                    const WindowPlay play = play_to_game(bin_dir() + "/launcher", install,
+                                                         work + "/small-window-game.json",
+                                                         "player", "salt");
+                    return Timing {play.seconds, play.cpu_seconds};
+                };
+            else
+                std::printf("small files in the window: %s\n",
+                            !api->ok() ? "devservice did not start"
+                                       : qPrintable(display->problem()));
+        } else {
+            std::printf("small files in the window: needs a launcher built for local services "
+                        "(bench/run builds one)\n");
+        }
+        if (nginx.ok()) {
+            const SmallFigures figures =
+                small_files_from(work, "small", nginx.base(), names, window_run);
+            print_small("small files (2,000 x 4 KiB, nginx over TLS)", figures, "target >= 2.0x",
                         "target >= 1.0x");
-        else
+            if (window_run)
+                print_windowed("small files in the window, play to game (2,000 x 4 KiB, nginx "
+                               "over TLS)",
+                               figures);
+        } else {
             std::printf("small files from nginx: nginx did not start\n");
+        }
     } else {
         std::printf("small files from nginx: %s is missing (scripts/setup)\n", NginxProcess::program());
     }

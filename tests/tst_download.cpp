@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 #include "hash_text.h"
 #include "install/patch_download.h"
+#include "files/folder_cursor.h"
 #include "install/whole_file_download.h"
 #include "support/scratch_here.h"
 
@@ -21,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 
 Q_DECLARE_METATYPE(FixtureResponse)
@@ -65,6 +67,8 @@ private slots:
     void missing_archive_is_903();
     void unwritable_extraction_target_names_archive();
     void unwritable_download_target_sends_no_request();
+    void new_file_is_made_after_the_request_data();
+    void new_file_is_made_after_the_request();
     void stalled_server_ends_with_timeout();
     void trickling_server_ends_after_two_slow_attempts();
     void server_down_for_a_while_then_back();
@@ -316,6 +320,41 @@ void TestDownload::unwritable_download_target_sends_no_request()
     const Outcome patched = run(patch);
     QCOMPARE(patched.error_text, QStringLiteral("Couldn't open file for write: level.pak"));
     QVERIFY(fixture.requests().isEmpty());
+}
+
+void TestDownload::new_file_is_made_after_the_request_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("cursor");
+    QTest::newRow("own walk") << "game.dat" << false;
+    QTest::newRow("a run's folder cursor") << "game.dat" << true;
+    QTest::newRow("in a folder, cursor") << "maps/level.dat" << true;
+}
+
+// Only the folder is checked before the request; the new file is made by the
+// extraction, on its own thread, and renamed over the target.
+void TestDownload::new_file_is_made_after_the_request()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, cursor);
+    QVERIFY(QDir().mkpath(QFileInfo(this->target(target)).path()));
+    QVERIFY(write_file(this->target(target), "old content"));
+    const QString fresh = QFileInfo(this->target(target)).path() + "/." +
+        QFileInfo(target).fileName() + ".saltmarch-new";
+    std::atomic<int> fresh_at_request {-1};
+    fixture.route("GET", "/files/" + target.toUtf8() + ".bz2",
+                  [&](const RecordedRequest &) {
+                      fresh_at_request = QFile::exists(fresh) ? 1 : 0;
+                      return FixtureResponse {200, {}, bz2_compress("new content")};
+                  });
+    FolderCursor folders(here());
+    WholeFileDownload downloader(here(), fetch(target), target, false, nullptr,
+                                 cursor ? &folders : nullptr);
+    const Outcome out = run(downloader);
+    QCOMPARE(out.events, QStringList({"extract_finished", "download_finished"}));
+    QCOMPARE(fresh_at_request.load(), 0);
+    QCOMPARE(read_file(this->target(target)), QByteArray("new content"));
+    QVERIFY(!QFile::exists(fresh));
 }
 
 void TestDownload::stalled_server_ends_with_timeout()

@@ -130,6 +130,82 @@ private slots:
         QVERIFY(safe_file::remove_entry(path));
     }
 
+    // The check made before a file's request answers as creating the file
+    // would (-1: as the user's rights say; the root user writes anywhere).
+    void can_create_decides_as_creating_does_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("plain folder") << "plain" << 1;
+        QTest::newRow("a file at the name") << "file" << 1;
+        QTest::newRow("a link at the name") << "link" << 1;
+        QTest::newRow("a folder at the name") << "folder" << 0;
+        QTest::newRow("read-only folder") << "read-only" << -1;
+        QTest::newRow("folder removed while open") << "removed" << 0;
+    }
+    void can_create_decides_as_creating_does()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, expected);
+#ifdef Q_OS_WIN
+        if (setup == "read-only" || setup == "removed")
+            QSKIP("Windows keeps an open folder and has no folder permission bits");
+#endif
+        const QString folder = "can-create/" + setup;
+        const QString name = ".file.dat.saltmarch-new";
+        const QString path = folder + "/" + name;
+        OpenFolder::Status status;
+        const OpenFolder open = OpenFolder::open(folder, true, status);
+        QVERIFY(open.is_open());
+        const QString elsewhere = "can-create/elsewhere-" + setup;
+        QVERIFY(write_file(elsewhere, "kept"));
+        if (setup == "file")
+            QVERIFY(write_file(path, "old"));
+        if (setup == "link")
+            QVERIFY(QFile::link(QDir(work.path()).filePath(elsewhere), path));
+        if (setup == "folder")
+            QVERIFY(QDir().mkpath(path));
+        if (setup == "read-only")
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        if (setup == "removed")
+            QVERIFY(QDir().rmdir(folder));
+
+        const bool answer = open.can_create(name);
+        if (setup == "plain")
+            QVERIFY(!open.entry_info(name).exists);
+        std::unique_ptr<QFile> created = open.create_new(name);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(answer, bool(created));
+        if (expected >= 0)
+            QCOMPARE(answer, expected == 1);
+        if (created) {
+            QVERIFY(write_all(*created, "new"));
+            created.reset();
+            QCOMPARE(read_file(path), QByteArray("new"));
+        }
+        // Nothing is made by asking, and a link in the way is never followed.
+        QCOMPARE(read_file(elsewhere), QByteArray("kept"));
+    }
+
+    // The extraction's thread gets a folder of its own, still open when the
+    // walk that found it has moved on.
+    void a_duplicate_outlives_its_original()
+    {
+        OpenFolder::Status status;
+        OpenFolder copy;
+        {
+            const OpenFolder open = OpenFolder::open("duplicate/inner", true, status);
+            QVERIFY(open.is_open());
+            copy = open.duplicate();
+        }
+        QVERIFY(copy.is_open());
+        std::unique_ptr<QFile> file = copy.create_new("made.dat");
+        QVERIFY(file);
+        QVERIFY(write_all(*file, "x"));
+        file.reset();
+        QCOMPARE(read_file("duplicate/inner/made.dat"), QByteArray("x"));
+    }
+
     void a_file_is_no_folder()
     {
 

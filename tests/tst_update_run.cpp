@@ -599,6 +599,9 @@ private slots:
         QCOMPARE(log.events, QStringList {"finished 1"});
         QCOMPARE(requested(), expected);
         QVERIFY(log.statuses.last().startsWith(QString("Updating file %1 of %1...").arg(count)));
+        // Many of these steps are over within their first millisecond.
+        for (const QString &status : log.statuses)
+            QVERIFY2(!status.contains("inf") && !status.contains("nan"), qPrintable(status));
         QCOMPARE(read_file(files.keys().last()), QByteArray("b"));
         QVERIFY2(log.stack_high - log.stack_low < 64 * 1024,
                  qPrintable(QString::number(log.stack_high - log.stack_low)));
@@ -609,25 +612,44 @@ private slots:
         QTest::addColumn<qint64>("read");
         QTest::addColumn<qint64>("total");
         QTest::addColumn<qint64>("elapsed_ms");
+        QTest::addColumn<qint64>("run_bytes");
+        QTest::addColumn<qint64>("run_ms");
         QTest::addColumn<QString>("amounts");
         QTest::newRow("worked example")
-            << 1536000LL << 3145728LL << 2000LL << "[1.5/3MB @ 750kB/s]";
-        QTest::newRow("below 1024") << 512LL << 1023LL << 1000LL << "[512/1023B @ 512B/s]";
-        QTest::newRow("1024 is kB") << 512LL << 1024LL << 1000LL << "[0.5/1kB @ 512B/s]";
-        QTest::newRow("just below MB") << 0LL << 1048575LL << 1000LL << "[0/1024kB @ 0B/s]";
-        QTest::newRow("1048576 is MB") << 1048576LL << 1048576LL << 1000LL << "[1/1MB @ 1MB/s]";
+            << 1536000LL << 3145728LL << 2000LL << 0LL << 0LL << "[1.5/3MB @ 750kB/s]";
+        QTest::newRow("below 1024") << 512LL << 1023LL << 1000LL << 0LL << 0LL
+                                    << "[512/1023B @ 512B/s]";
+        QTest::newRow("1024 is kB") << 512LL << 1024LL << 1000LL << 0LL << 0LL
+                                    << "[0.5/1kB @ 512B/s]";
+        QTest::newRow("just below MB") << 0LL << 1048575LL << 1000LL << 0LL << 0LL
+                                       << "[0/1024kB @ 0B/s]";
+        QTest::newRow("1048576 is MB") << 1048576LL << 1048576LL << 1000LL << 0LL << 0LL
+                                       << "[1/1MB @ 1MB/s]";
         QTest::newRow("unknown total")
-            << 5242880LL << -1LL << 1000LL << "[5.24288e+06/-1B @ 5MB/s]";
-        QTest::newRow("no time, bytes") << 10LL << 100LL << 0LL << "[10/100B @ infMB/s]";
-        QTest::newRow("no time, no bytes") << 0LL << 100LL << 0LL << "[0/100B @ nanB/s]";
+            << 5242880LL << -1LL << 1000LL << 0LL << 0LL << "[5.24288e+06/-1B @ 5MB/s]";
+        // The step's own average wins wherever it can be timed.
+        QTest::newRow("step timed, run ignored")
+            << 2048LL << 4096LL << 2LL << 8192000LL << 1000LL << "[2/4kB @ 1000kB/s]";
+        // A step too short to time shows the run's average, never inf or nan.
+        QTest::newRow("no time, bytes: the run's")
+            << 10LL << 100LL << 0LL << 3145728LL << 1500LL << "[10/100B @ 2MB/s]";
+        QTest::newRow("no time, no bytes: the run's")
+            << 0LL << 100LL << 0LL << 1536000LL << 2000LL << "[0/100B @ 750kB/s]";
+        QTest::newRow("no time in the run either")
+            << 10LL << 100LL << 0LL << 10LL << 0LL << "[10/100B @ 0B/s]";
+        QTest::newRow("nothing timed, nothing read")
+            << 0LL << 100LL << 0LL << 0LL << 0LL << "[0/100B @ 0B/s]";
     }
     void status_text()
     {
         QFETCH(qint64, read);
         QFETCH(qint64, total);
         QFETCH(qint64, elapsed_ms);
+        QFETCH(qint64, run_bytes);
+        QFETCH(qint64, run_ms);
         QFETCH(QString, amounts);
-        QCOMPARE(ProgressText::format(3, 12, read, total, elapsed_ms, "data/%1 50%.pak"),
+        QCOMPARE(ProgressText::format(3, 12, read, total, elapsed_ms, "data/%1 50%.pak",
+                                      run_bytes, run_ms),
                  "Updating file 3 of 12...\ndata/%1 50%.pak\n" + amounts);
     }
 };

@@ -32,6 +32,22 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+    Q_OBJECT
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 class TestWindow : public QObject
 {
     Q_OBJECT
@@ -400,6 +416,76 @@ private slots:
         const QString script = QStringLiteral(
             "getComputedStyle(document.body.lastElementChild || document.body).color");
         QCOMPARE(frame->evaluateJavaScript(script).toString(), colour);
+    }
+
+    // The updater's reports as they reach the window: hundreds within one
+    // turn of the event loop, then what follows the run.
+    void progress_keeps_pace_without_painting_on_the_spot_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("more reports later") << "none";
+        QTest::newRow("an error") << "error";
+        QTest::newRow("a failed run") << "failed";
+        QTest::newRow("the game's start") << "game";
+    }
+    void progress_keeps_pace_without_painting_on_the_spot()
+    {
+        QFETCH(QString, ending);
+        LauncherWindow window;
+        window.hide_login_panel(true);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window, 5000));
+        auto *status = child<QLabel>(window, "label_status");
+        auto *bar = child<QProgressBar>(window, "progress_bar");
+        PaintCounter bar_paints, label_paints;
+        bar->installEventFilter(&bar_paints);
+        status->installEventFilter(&label_paints);
+        // The status text each value of the bar came with.
+        QStringList shown;
+        connect(bar, &QProgressBar::valueChanged, this,
+                [&](int value) { shown << QString::number(value) + " " + status->text(); });
+        const auto report = [&window](qint64 read, qint64 total, const QString &text) {
+            QVERIFY(QMetaObject::invokeMethod(&window, "download_progress", Qt::DirectConnection,
+                                              Q_ARG(qint64, read), Q_ARG(qint64, total),
+                                              Q_ARG(QString, text)));
+        };
+        // From half way on: the bar's first value moves it by a visible step,
+        // which a progress bar would repaint on the spot.
+        constexpr int reports = 1000;
+        for (int i = reports / 2; i <= reports; ++i)
+            report(i, reports, QString("step %1").arg(i));
+        // The first is on the widgets at once, nothing was painted meanwhile.
+        QCOMPARE(shown, QStringList {"500 step 500"});
+        QCOMPARE(bar_paints.paints + label_paints.paints, 0);
+        QCOMPARE(bar->maximum(), reports);
+        const QString last = QString("%1 step %1").arg(reports);
+        if (ending == "none") {
+            QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 2000);
+            QCOMPARE(shown.last(), last);
+            QTRY_VERIFY_WITH_TIMEOUT(bar_paints.paints > 0 && label_paints.paints > 0, 2000);
+            // A report after a quiet spell is shown at once again (tried a
+            // few times: on a loaded machine the spell may take longer).
+            bool at_once = false;
+            for (int attempt = 0; attempt < 20 && !at_once; ++attempt) {
+                QTest::qWait(3 * 30);
+                report(7, reports, "after");
+                at_once = shown.last() == "7 after";
+            }
+            QVERIFY(at_once);
+        } else if (ending == "error") {
+            QVERIFY(QMetaObject::invokeMethod(&window, "download_error", Qt::DirectConnection,
+                                              Q_ARG(int, 904), Q_ARG(QString, "x.dat.bz2")));
+            QCOMPARE(shown.last(), last);
+            QCOMPARE(status->text(), QString("904: x.dat.bz2"));
+            // Nothing late overwrites the error.
+            QTest::qWait(3 * 30);
+            QCOMPARE(status->text(), QString("904: x.dat.bz2"));
+        } else {
+            QVERIFY(QMetaObject::invokeMethod(&window, "update_finished", Qt::DirectConnection,
+                                              Q_ARG(bool, ending == "game")));
+            QCOMPARE(shown.last(), last);
+        }
+        QCOMPARE(bar->value(), ending == "none" ? 7 : reports);
     }
 
     void progress_bar_range_scales_files_over_2_gib()

@@ -81,6 +81,14 @@ public:
     // A new, empty file at name, created exclusively after removing what
     // stood there: a link planted meanwhile makes it fail, never followed.
     std::unique_ptr<QFile> create_new(const QString &name) const;
+    // Whether create_new(name) would succeed now, as far as the folder's
+    // access rules decide it. On POSIX systems the system's access check
+    // of the folder answers without creating anything; on Windows, where
+    // only creating tells, the file is created and removed again.
+    bool can_create(const QString &name) const;
+    // Another handle on the same open folder, for another thread: closing
+    // either leaves the other open. Not open when it cannot be made.
+    OpenFolder duplicate() const;
     // The plain file of one name that this user owns at name, emptied, or
     // else a new one as create_new makes.
     std::unique_ptr<QFile> reuse_or_create(const QString &name) const;

@@ -281,14 +281,41 @@ bool OpenFolder::remove_entry(const QString &name) const
     return ::unlinkat(descriptor, native(name).constData(), 0) == 0 || errno == ENOENT;
 }
 
+// Usually nothing stands at the name: the exclusive create comes first, and
+// only an entry in its way is removed before the one more try.
 std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
 {
-    if (!remove_entry(name))
-        return nullptr;
+    const QByteArray path = native(name);
     // O_EXCL fails on any entry at the name, a dangling link included.
-    const int fd = ::openat(descriptor, native(name).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(descriptor, path.constData(), flags, 0644);
+    if (fd < 0 && errno == EEXIST && remove_entry(name))
+        fd = ::openat(descriptor, path.constData(), flags, 0644);
     return safe_file::wrap(fd, QIODevice::WriteOnly);
+}
+
+// Creating an entry takes a folder that still has a name (a removed folder
+// takes no new entries), write and search permission on it, and a file
+// system mounted for writing; the effective user's rights count, as for
+// the create itself. What stands at the name must be removable as
+// create_new removes it: anything but a folder.
+bool OpenFolder::can_create(const QString &name) const
+{
+    struct stat st
+    {
+    };
+    if (!is_open() || ::fstatat(descriptor, ".", &st, 0) != 0 || st.st_nlink == 0 ||
+        ::faccessat(descriptor, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return false;
+    return ::fstatat(descriptor, native(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode);
+}
+
+OpenFolder OpenFolder::duplicate() const
+{
+    if (descriptor == AT_FDCWD)
+        return OpenFolder();
+    return OpenFolder(descriptor < 0 ? -1 : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
 }
 
 std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const

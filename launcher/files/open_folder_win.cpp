@@ -339,6 +339,27 @@ std::unique_ptr<QFile> OpenFolder::create_new(const QString &name) const
                 QIODevice::WriteOnly);
 }
 
+// Whether a user may create a file here is decided by the folder's access
+// list and the volume, which only creating tells: the file is created and
+// removed at once.
+bool OpenFolder::can_create(const QString &name) const
+{
+    if (!is_open() || !create_new(name))
+        return false;
+    remove_entry(name);
+    return true;
+}
+
+OpenFolder OpenFolder::duplicate() const
+{
+    HANDLE copy = nullptr;
+    if (!is_open() ||
+        !::DuplicateHandle(::GetCurrentProcess(), static_cast<HANDLE>(handle),
+                           ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return OpenFolder(static_cast<void *>(nullptr));
+    return OpenFolder(static_cast<void *>(copy));
+}
+
 std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
 {
     Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);

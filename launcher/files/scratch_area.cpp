@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 #include "update_layout.h"
 
+#include "files/folder_cursor.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 
@@ -126,10 +127,18 @@ void ScratchArea::drop_partial(const QString &name) const
     safe_file::remove_entry(note_path(name));
 }
 
+// The targets come in name order: each folder is walked once for its run
+// of targets.
 void ScratchArea::sweep(const QSet<QString> &keep, const QStringList &targets) const
 {
-    for (const QString &target : targets)
-        remove_extraction(target);
+    FolderCursor folders(game);
+    for (const QString &target : targets) {
+        QString leaf;
+        OpenFolder::Status status;
+        const OpenFolder &folder = folders.open_parent(target, leaf, status);
+        if (folder.is_open())
+            folder.remove_entry(extraction_name(leaf));
+    }
     const QFileInfo info(folder_path);
     if (!info.isDir() || info.isSymLink())
         return;

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -96,19 +97,27 @@ ExtractOutcome decode_and_check(const Decode &decode, QFile &output, const Extra
     return {};
 }
 
-// Works in the target's folder as OpenFolder opened it: a link on the way
-// that is not the player's own ends the extraction as refused, and nothing
-// is written through it.
+// Works in the target's folder as OpenFolder opened it (the one handed over,
+// else walked here): a link on the way that is not the player's own ends the
+// extraction as refused, and nothing is written through it. The new file is
+// created here, on the extraction's thread.
 ExtractOutcome extract_with(const Decode &decode, const ExtractTarget &target)
 {
     QString leaf;
-    OpenFolder::Status status;
-    const OpenFolder folder =
-        OpenFolder::open_parent_in(target.game_folder, target.target_path, leaf, status);
+    OpenFolder::Status status = OpenFolder::Status::Open;
+    std::optional<OpenFolder> walked;
+    const OpenFolder *opened = target.folder.get();
+    if (opened && opened->is_open()) {
+        leaf = target.target_path.mid(target.target_path.lastIndexOf(QLatin1Char('/')) + 1);
+    } else {
+        walked = OpenFolder::open_parent_in(target.game_folder, target.target_path, leaf, status);
+        opened = &*walked;
+    }
+    const OpenFolder &folder = *opened;
     if (status == OpenFolder::Status::Refused)
         return {UpdateFault::OutsideFolder, target.target_path, QStringLiteral("1")};
     const QString fresh = ScratchArea::extraction_name(leaf);
-    std::unique_ptr<QFile> output = folder.is_open() ? folder.reuse_or_create(fresh) : nullptr;
+    std::unique_ptr<QFile> output = folder.is_open() ? folder.create_new(fresh) : nullptr;
     if (!output)
         return failure(UpdateFault::CannotWrite, target.archive_name);
     const OpenFolder::EntryInfo existing = folder.entry_info(leaf);

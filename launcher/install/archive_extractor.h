@@ -1,10 +1,13 @@
 #pragma once
 
 #include "app/update_failure.h"
+#include "files/open_folder.h"
 #include "install/content_check.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 class ByteSource;
 class QFile;
@@ -23,6 +26,9 @@ struct ExtractTarget
     QString archive_name; // the archive's file name, for the texts
     ContentCheck check; // what the result must be
     QString game_folder; // the folder target_path is named in; "": the working directory
+    // The target's folder, already walked (a handle of its own for the
+    // extraction's thread); null: it is walked from game_folder.
+    std::shared_ptr<const OpenFolder> folder;
 };
 
 // Decompresses what source gives into a new hidden file beside the target,

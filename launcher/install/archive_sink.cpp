@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 namespace {
 
 const QString ARCHIVE_SUFFIX = update_layout::archive_suffix();
@@ -21,13 +23,14 @@ constexpr qint64 RESUMABLE_SIZE = 32 * 1024;
 } // namespace
 
 ArchiveSink::ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
-                         bool may_hand_on)
+                         bool may_hand_on, FolderCursor *folders)
     : game(game)
     , scratch(game.scratch())
     , url(url)
     , file_path(file_path)
     , archive(scratch.partial_archive_path(file_path))
     , may_hand_on(may_hand_on)
+    , folders(folders)
     , output(archive, RESUMABLE_SIZE)
 {
 }
@@ -47,19 +50,29 @@ QString ArchiveSink::name() const
     return QFileInfo(file_path).fileName();
 }
 
-// Creates the new file beside the target now, so that a folder that cannot
-// take it fails before any request; the extraction reuses the empty file.
-// The folder is reached as OpenFolder walks it: a link planted on the way
-// since the verification is refused as it would have been then.
-UpdateFault ArchiveSink::prepare_new_file() const
+// A folder that cannot take the new file fails before any request, told by
+// the folder's access check rather than by creating the file: the
+// extraction creates it on its own thread. The folder is reached as
+// OpenFolder walks it: a link planted on the way since the verification is
+// refused as it would have been then.
+UpdateFault ArchiveSink::check_target()
 {
     QString leaf;
     OpenFolder::Status status;
-    const OpenFolder folder = game.open_parent(file_path, leaf, status);
+    std::optional<OpenFolder> walked;
+    const OpenFolder *folder = nullptr;
+    if (folders) {
+        folder = &folders->open_parent(file_path, leaf, status);
+    } else {
+        walked = game.open_parent(file_path, leaf, status);
+        folder = &*walked;
+    }
     if (status == OpenFolder::Status::Refused)
         return UpdateFault::OutsideFolder;
-    if (!folder.is_open() || !folder.create_new(ScratchArea::extraction_name(leaf)))
+    if (!folder->is_open() || !folder->can_create(ScratchArea::extraction_name(leaf)))
         return UpdateFault::CannotWrite;
+    target_folder = std::make_shared<const OpenFolder>(
+        walked ? std::move(*walked) : folder->duplicate());
     return UpdateFault::None;
 }
 
@@ -70,19 +83,20 @@ UpdateFault ArchiveSink::prepare_new_file() const
 // from nothing, in memory.
 bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure)
 {
-    const UpdateFault unwritable = prepare_new_file();
+    const UpdateFault unwritable = check_target();
     if (unwritable == UpdateFault::OutsideFolder) {
         failure = {UpdateFault::OutsideFolder, file_path, QStringLiteral("1")};
         return false;
     }
     if (unwritable != UpdateFault::None || !scratch.ensure()) {
-        scratch.remove_extraction(file_path);
         failure = {UpdateFault::CannotWrite, name(), QString()};
         return false;
     }
     qint64 offset = -1;
     ScratchArea::PartialNote note;
-    const bool resumable = may_continue && !check.hash().isEmpty() &&
+    // One look tells the usual case: no note, nothing to continue or drop.
+    const bool noted = scratch.has_note(file_path);
+    const bool resumable = noted && may_continue && !check.hash().isEmpty() &&
         scratch.read_note(file_path, note) && note.expected_hash == check.hash() &&
         (note.url == url || note.url + update_layout::archive_suffix() == url);
     if (resumable)
@@ -93,11 +107,12 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     if (partial) {
         validator = note.validator;
         output.adopt(std::move(partial));
+        scratch_used = true;
     } else {
         // What is there belongs to other content. A partial archive without a
         // note (cut before its note was written) is replaced if the transfer
-        // spills to disk, and cleared with the scratch folder otherwise.
-        if (scratch.has_note(file_path))
+        // spills to disk, and swept with the scratch folder otherwise.
+        if (noted)
             scratch.drop_partial(file_path);
         offset = 0;
         validator.clear();
@@ -105,7 +120,8 @@ bool ArchiveSink::open(bool may_continue, Resume &resume, UpdateFailure &failure
     resume = {offset, validator};
     continued = offset > 0;
     task = std::make_unique<ExtractionTask>(
-        archive, ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check, game.path()});
+        archive,
+        ExtractTarget {file_path, name() + ARCHIVE_SUFFIX, check, game.path(), target_folder});
     connect(task.get(), &ExtractionTask::ended, this, &ArchiveSink::satisfied);
     follow_archive();
     return true;
@@ -151,6 +167,7 @@ bool ArchiveSink::write(qint64 at, const QByteArray &answer_validator, const cha
         failure = output.refusal(name(), name() + ARCHIVE_SUFFIX);
         return false;
     }
+    scratch_used = scratch_used || output.on_disk();
     follow_archive();
     note_partial();
     return true;
@@ -204,10 +221,13 @@ void ArchiveSink::judge()
     emit judged(failure);
 }
 
+// An archive that stayed in memory left nothing in the scratch folder to
+// remove.
 void ArchiveSink::settle()
 {
     output.close_file();
-    scratch.drop_partial(file_path);
+    if (scratch_used || note_written)
+        scratch.drop_partial(file_path);
     settled = true;
 }
 

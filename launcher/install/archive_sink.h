@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/folder_cursor.h"
 #include "files/game_folder.h"
 #include "files/scratch_area.h"
 #include "install/archive_extractor.h"
@@ -28,9 +29,11 @@ class ArchiveSink : public QObject, public TransferSink
 
 public:
     // `file_path`: a name in `game`; `url`: the archive's address, noted
-    // beside a partial archive.
+    // beside a partial archive. `folders`, when given, opens the target's
+    // folder: one cursor for a run of files walks each folder once (it must
+    // outlive open()).
     ArchiveSink(const GameFolder &game, const QString &url, const QString &file_path,
-                bool may_hand_on);
+                bool may_hand_on, FolderCursor *folders = nullptr);
     ~ArchiveSink() override;
 
     // What the extracted file must be (extraction stops beyond its size); by
@@ -71,8 +74,9 @@ private:
     bool restart();
     // The body is judged for good: lets go of the archive.
     void settle();
-    // Creates the new file beside the target: None when it could.
-    UpdateFault prepare_new_file() const;
+    // Whether the new file could be made beside the target: None when it
+    // could. Keeps the target's folder for the extraction.
+    UpdateFault check_target();
 
     const GameFolder game;
     const ScratchArea scratch;
@@ -81,6 +85,12 @@ private:
     const QString archive;
     ContentCheck check;
     const bool may_hand_on;
+    FolderCursor *const folders;
+    // The target's folder as check_target() found it, for the extraction.
+    std::shared_ptr<const OpenFolder> target_folder;
+    // Something of this file may lie in the scratch folder: a partial
+    // archive or its note, of this transfer or an earlier one.
+    bool scratch_used = false;
     bool handed_on_disk = false;
     qint64 handed_on_size = 0;
     bool settled = false;

@@ -2,8 +2,9 @@
 
 WholeFileDownload::WholeFileDownload(const GameFolder &game, const TransferRequest &request,
                                      const QString &file_path, bool may_hand_on,
-                                     RequestPrefetcher *prefetcher)
-    : FileDownload(file_path, QString()), sink(game, request.url.toString(), file_path, may_hand_on)
+                                     RequestPrefetcher *prefetcher, FolderCursor *folders)
+    : FileDownload(file_path, QString())
+    , sink(game, request.url.toString(), file_path, may_hand_on, folders)
 {
     fetch_into(request, sink, prefetcher);
     connect(&sink, &ArchiveSink::satisfied, &transfer(), &Downloader::end_attempt);

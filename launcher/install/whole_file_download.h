@@ -13,10 +13,11 @@ class WholeFileDownload : public FileDownload
 public:
     // `file_path`: a name in `game`. `may_hand_on`: the transfer may end once
     // the archive is complete, the extraction going on (see
-    // FileDownload::download). `prefetcher`: see Downloader.
+    // FileDownload::download). `prefetcher`: see Downloader. `folders`: see
+    // ArchiveSink.
     WholeFileDownload(const GameFolder &game, const TransferRequest &request,
                       const QString &file_path, bool may_hand_on = false,
-                      RequestPrefetcher *prefetcher = nullptr);
+                      RequestPrefetcher *prefetcher = nullptr, FolderCursor *folders = nullptr);
     ~WholeFileDownload() override;
 
     // What the extracted file must be: its hash text ("" checks nothing) and

@@ -9,9 +9,7 @@ namespace {
 constexpr double KIBI = 1024.0;
 constexpr double MEBI = 1048576.0;
 
-// Picks the unit for `magnitude` and the divisor that goes with it. Written
-// from the top down so that not-a-number, which compares false with
-// everything, falls through to plain bytes.
+// Picks the unit for `magnitude` and the divisor that goes with it.
 double pick_divisor(double magnitude, QString &unit, const QString &suffix)
 {
     if (magnitude >= MEBI) {
@@ -24,6 +22,12 @@ double pick_divisor(double magnitude, QString &unit, const QString &suffix)
     }
     unit = TEXT_UNIT_BYTES + suffix;
     return 1.0;
+}
+
+// Bytes per second over a time; 0 for a time too short to measure.
+double speed(qint64 bytes, qint64 elapsed_ms)
+{
+    return elapsed_ms > 0 ? double(bytes) * 1000.0 / double(elapsed_ms) : 0.0;
 }
 
 QString number_text(double value)
@@ -39,17 +43,19 @@ double ProgressText::round_one_decimal(double value)
 }
 
 QString ProgressText::format(qint64 current_step, qint64 total_steps, qint64 bytes_read,
-                             qint64 bytes_total, qint64 elapsed_ms, const QString &file_name)
+                             qint64 bytes_total, qint64 elapsed_ms, const QString &file_name,
+                             qint64 run_bytes, qint64 run_elapsed_ms)
 {
     QString size_unit;
     const double size_divisor = pick_divisor(double(bytes_total), size_unit, QString());
     const double read_scaled = round_one_decimal(double(bytes_read) / size_divisor);
     const double total_scaled = round_one_decimal(double(bytes_total) / size_divisor);
 
-    const double speed = double(bytes_read) * 1000.0 / double(elapsed_ms);
+    const double per_second =
+        elapsed_ms > 0 ? speed(bytes_read, elapsed_ms) : speed(run_bytes, run_elapsed_ms);
     QString speed_unit;
-    const double speed_divisor = pick_divisor(speed, speed_unit, TEXT_PER_SECOND);
-    const double speed_scaled = round_one_decimal(speed / speed_divisor);
+    const double speed_divisor = pick_divisor(per_second, speed_unit, TEXT_PER_SECOND);
+    const double speed_scaled = round_one_decimal(per_second / speed_divisor);
 
     // One pass over all placeholders, so a "%" in the file name stays text.
     return TEXT_UPDATING_FILE.arg(QString::number(current_step), QString::number(total_steps),

@@ -2,6 +2,7 @@
 
 #include "update_layout.h"
 
+#include "files/folder_cursor.h"
 #include "files/free_space.h"
 #include "files/open_folder.h"
 #include "files/safe_file.h"
@@ -112,6 +113,10 @@ void UpdateRun::start(const UpdatePlan &plan)
     game_folder.scratch().sweep(planned, targets);
     remove_cache_leftovers(game_folder);
     running = true;
+    run_timer.start();
+    run_bytes_before_step = 0;
+    target_folders = std::make_unique<FolderCursor>(game_folder);
+    last_bytes_read = 0;
     if (total_steps != 0) {
         current_step = 0;
         if (!queue.isEmpty()) {
@@ -160,7 +165,7 @@ bool UpdateRun::enough_disk_space()
         const FileRecord &record = queued.record;
         QString leaf;
         OpenFolder::Status status;
-        const OpenFolder folder = game_folder.open_parent(record.name, leaf, status);
+        const OpenFolder &folder = target_folders->open_parent(record.name, leaf, status);
         const OpenFolder::EntryInfo old =
             folder.is_open() ? folder.entry_info(leaf) : OpenFolder::EntryInfo();
         DiskNeed::PlannedFile file;
@@ -289,7 +294,8 @@ void UpdateRun::start_next_download(const QueuedFile &file, bool in_memory)
                                      QFileInfo(record.name).fileName());
     } else {
         current_file_name = record.name;
-        whole = new WholeFileDownload(game_folder, request, record.name, true, prefetcher);
+        whole = new WholeFileDownload(game_folder, request, record.name, true, prefetcher,
+                                      target_folders.get());
         transfer = whole;
         current_in_memory = in_memory;
         disk_budget.hold(transfer, step_peak(record, in_memory));
@@ -301,6 +307,7 @@ void UpdateRun::start_next_download(const QueuedFile &file, bool in_memory)
     transfer->transfer().set_retry_delays(retry_delays_ms);
     connect(&transfer->transfer(), &Downloader::retrying, this, &UpdateRun::report_retry);
     downloader = transfer;
+    run_bytes_before_step += last_bytes_read;
     last_bytes_read = 0;
     last_bytes_total = -1;
     connect(transfer, &FileDownload::ended, this, &UpdateRun::step_ended);
@@ -489,7 +496,9 @@ void UpdateRun::transfer_progress(qint64 bytes_read, qint64 bytes_total)
         disk_budget.hold(downloader,
                          step_peak(queue.head().record, current_in_memory, bytes_total));
     const QString status = ProgressText::format(current_step, total_steps, bytes_read, bytes_total,
-                                                download_timer.elapsed(), current_file_name);
+                                                download_timer.elapsed(), current_file_name,
+                                                run_bytes_before_step + bytes_read,
+                                                run_timer.elapsed());
     emit download_progress(bytes_read, bytes_total, status);
 }
 

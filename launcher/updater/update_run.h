@@ -15,7 +15,10 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 class FileDownload;
+class FolderCursor;
 class WholeFileDownload;
 class ExtractionBacklog;
 class RequestPrefetcher;
@@ -169,6 +172,12 @@ private:
     QVector<int> retry_delays_ms = NETWORK_RETRY_DELAYS_MS;
     qint64 last_bytes_read = 0;
     qint64 last_bytes_total = -1;
+    // The run's own average speed, shown for a step too short to time.
+    QElapsedTimer run_timer;
+    qint64 run_bytes_before_step = 0;
+    // The folders of the run's whole files, each walked once for its run of
+    // files (the plan is in name order).
+    std::unique_ptr<FolderCursor> target_folders;
     // Limits the steps under way on a disk too small for all of them, with
     // the disk facts of each planned file (by name) and the scratch folder's
     // volume; the current step keeps its archive in memory or not.

@@ -6,6 +6,7 @@
 #include "updater/updater.h"
 #include "window/launcher_form.h"
 #include "window/news_view.h"
+#include "window/progress_display.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -35,6 +36,7 @@ LauncherWindow::LauncherWindow(QWidget *parent)
                                               &Updater::read_manifest, false, MANIFEST_NAME);
 
     form->setup_ui(this);
+    progress_display = new ProgressDisplay(form->label_status, form->progress_bar, this);
     apply_display_scaling();
 
     // Every link goes to link_clicked_webview, which opens only web and mail

@@ -12,6 +12,7 @@
 class LauncherForm;
 class LoginClient;
 class NewsDisplay;
+class ProgressDisplay;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -89,6 +90,8 @@ private:
     LoginClient *login_client;
     Updater *updater;
     NewsDisplay *news_display;
+    // The update's progress on the status label and the bar (a child).
+    ProgressDisplay *progress_display = nullptr;
     QString graphics_api;
     LoginResult login_result;
     float scale_factor = 1.0f;

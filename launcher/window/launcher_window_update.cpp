@@ -6,7 +6,7 @@
 #include "app/distribution_address.h"
 #include "updater/updater.h"
 #include "window/launcher_form.h"
-#include "window/progress_scale.h"
+#include "window/progress_display.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -102,21 +102,22 @@ void LauncherWindow::handle_manifest()
     std::_Exit(1);
 }
 
+// A small file's step reports many times a millisecond: the display shows
+// the reports at a human rate (ProgressDisplay).
 void LauncherWindow::download_progress(qint64 bytes_read, qint64 bytes_total, QString status)
 {
-    form->label_status->setText(status);
-    const ProgressBarRange range = progress_bar_range(bytes_read, bytes_total);
-    form->progress_bar->setMaximum(range.maximum);
-    form->progress_bar->setValue(range.value);
+    progress_display->report(bytes_read, bytes_total, status);
 }
 
 void LauncherWindow::download_error(int error_code, QString error_string)
 {
+    progress_display->flush();
     form->label_status->setText(QString::number(error_code) + QStringLiteral(": ") + error_string);
 }
 
 void LauncherWindow::update_finished(bool success)
 {
+    progress_display->flush();
     // After a failure the error stays on screen; the player can only close the launcher.
     if (success)
         start_game();

@@ -11,5 +11,5 @@ ExtractOutcome extract_archive(const QString &archive_path, const QString &targe
     if (!source.open())
         return {UpdateFault::CannotRead, archive_name, QString()};
     return extract_to_target(source,
-                             ExtractTarget {target_path, archive_name, ContentCheck(), QString()});
+                             ExtractTarget {target_path, archive_name, ContentCheck(), QString(), nullptr});
 }
