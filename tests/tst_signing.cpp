@@ -798,6 +798,25 @@ private slots:
         QCOMPARE(outcome.statuses.filter(", retrying in ").size(), blips.size());
     }
 
+    // The version-only read at start-up makes one attempt: a busy server
+    // does not hold the window's first play back.
+    void startup_read_makes_one_attempt()
+    {
+        QTemporaryDir install;
+        QVERIFY(QDir::setCurrent(install.path()));
+        const QByteArray manifest = read_file(tree("signed") + "/patcher.json");
+        fixture.route("GET", "/trees/signed/patcher.json", FixtureResponse {503, {}, "busy"});
+        fixture.clear_requests();
+        Updater updater(base("signed"));
+        updater.set_manifest_keys(read_file(path("a.pub")));
+        updater.set_retry_delays({20, 20});
+        QtConcurrent::run(&updater, &Updater::read_manifest, false, MANIFEST_NAME)
+            .waitForFinished();
+        fixture.route("GET", "/trees/signed/patcher.json", FixtureResponse {200, {}, manifest});
+        QCOMPARE(fixture.requests().size(), 1);
+        QCOMPARE(updater.get_launcher_version(), QString());
+    }
+
     // A signature the server is too busy to send is reported as that, not
     // as a signature that is not valid.
     void busy_signature_is_not_called_invalid()

@@ -73,7 +73,7 @@ ManifestReader::Fetched ManifestReader::fetch(const QUrl &url, qint64 limit, boo
     request.timeout_ms = network_timeout_ms;
     request.cache_bypass = past_caches ? 1 : 0;
     Downloader downloader(request, sink);
-    downloader.set_retry_delays(retry_delays_ms);
+    downloader.set_retry_delays(retrying ? retry_delays_ms : QVector<int>());
     if (retrying)
         QObject::connect(&downloader, &Downloader::retrying,
                          [&retrying](const QString &reason, int seconds, int attempt, int attempts) {

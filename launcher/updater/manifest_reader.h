@@ -40,8 +40,10 @@ public:
 
     // Fetches base + manifest_name, fetched for `distribution`; calls
     // `fetched` once the fetch has ended, whatever its outcome, before the
-    // signature is looked at, and `retrying` (when given) before each pause
-    // between attempts of the manifest's or the signature's fetch.
+    // signature is looked at. With `retrying` given, a fetch that fails is
+    // tried again as a file's transfer is, and `retrying` is told before
+    // each pause; without it, each document gets one attempt (a read that
+    // only fills in the versions must not keep the player waiting).
     Manifest read(const QUrl &base, const QString &manifest_name, const QString &distribution,
                   const std::function<void()> &fetched,
                   const RetryNotice &retrying = RetryNotice()) const;

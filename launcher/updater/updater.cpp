@@ -67,8 +67,8 @@ void Updater::read_manifest(bool check_files, const QString &manifest_name)
     exec_name = GAME_EXECUTABLE;
     refusal.clear();
 
-    // Before play the player reads why the read waits; the version-only read
-    // at start-up waits silently.
+    // Before play a read rides out blips and the player reads why it waits;
+    // the version-only read at start-up makes one attempt.
     const ManifestReader::RetryNotice retrying = [this](const QString &status) {
         emit download_progress(0, -1, status);
     };
