@@ -20,7 +20,9 @@
 #include <memory>
 #include <thread>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -175,6 +177,57 @@ private slots:
         QVERIFY(here.entry_info("planted2.dat").is_regular);
 #endif
     }
+    // A file is written over in place only when it is this user's own and
+    // has one name: one with a second name, or of another owner, is
+    // replaced by a new file and the other name keeps its bytes.
+    void rewritten_in_place_only_when_own_and_single_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("in_place");
+        QTest::newRow("own, one name") << "own" << true;
+        QTest::newRow("second name") << "hard link" << false;
+        QTest::newRow("another owner") << "foreign" << false;
+    }
+    void rewritten_in_place_only_when_own_and_single()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, in_place);
+        QVERIFY(write_file("kept.dat", "old"));
+#ifdef Q_OS_WIN
+        if (kind == "foreign")
+            QSKIP("a file of another owner cannot be made under Wine");
+        if (kind == "hard link")
+            QVERIFY(CreateHardLinkW(L"second.dat", L"kept.dat", nullptr));
+#else
+        if (kind == "foreign" && (::geteuid() != 0 || ::chown("kept.dat", 65534, 65534) != 0))
+            QSKIP("needs root to give the file another owner");
+        if (kind == "hard link")
+            QVERIFY(::link("kept.dat", "second.dat") == 0);
+#endif
+        OpenFolder::Status status;
+        const OpenFolder here = OpenFolder::open(QString(), false, status);
+        const FileIdentity before = here.entry_info("kept.dat").identity;
+        std::unique_ptr<QFile> file = here.reuse_or_create("kept.dat");
+        QVERIFY(file);
+        QVERIFY(write_all(*file, "new"));
+        file.reset();
+        QCOMPARE(read_file("kept.dat"), QByteArray("new"));
+        const quint64 inode = here.entry_info("kept.dat").identity.inode;
+        if (in_place) {
+            QCOMPARE(inode, before.inode);
+        } else if (kind == "hard link") {
+            QVERIFY(inode != before.inode);
+            QCOMPARE(read_file("second.dat"), QByteArray("old"));
+            QVERIFY(QFile::remove("second.dat"));
+        } else {
+#ifndef Q_OS_WIN
+            // A new file, now this user's (its number may be the old one's).
+            QCOMPARE(QFileInfo("kept.dat").ownerId(), uint(::geteuid()));
+#endif
+        }
+        QVERIFY(QFile::remove("kept.dat"));
+    }
+
     // Each game folder has a scratch area of its own, and every name given
     // to one is taken below its own folder, never the working directory's.
     void game_folders_keep_to_themselves()

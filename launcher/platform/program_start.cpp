@@ -41,22 +41,12 @@ QString resolve_program(const QString &name)
 #endif
 }
 
-QString find_local_program(const QString &name)
+QString find_local_program(const QString &folder, const QString &name)
 {
     if (name.isEmpty())
         return QString();
-    QStringList candidates;
-    if (has_directory_part(name) || QDir::isAbsolutePath(name)) {
-        candidates << QDir::current().absoluteFilePath(name);
-    } else {
-        if (QCoreApplication::instance())
-            candidates << QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
-        candidates << QDir::current().absoluteFilePath(name);
-    }
-    for (const QString &path : qAsConst(candidates))
-        if (is_file(path))
-            return QDir::cleanPath(path);
-    return QString();
+    const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(name));
+    return is_file(path) ? path : QString();
 }
 
 bool ensure_owner_executable(const QString &path)

@@ -468,12 +468,15 @@ UpdateRun::PatchOutcome UpdateRun::apply_patch(const QString &name, const QStrin
     const OpenFolder folder = game_folder.open_parent(name, leaf, status);
     PatchOutcome outcome = PatchOutcome::Refused;
     if (status != OpenFolder::Status::Refused && !folder.entry_info(leaf).is_link) {
+        // The target by its absolute path in the game folder, for the patch
+        // program and for the check: the working directory need not be it.
+        const QString target = game_folder.file_path(name);
         QProcess patcher;
-        start_program(patcher, PATCH_PROGRAM, {patch_path, name});
+        start_program(patcher, PATCH_PROGRAM, {patch_path, target});
         // Its output does not matter: the result hash decides, and the exit
         // status only tells a full disk from other failures.
         patcher.waitForFinished(-1);
-        if (content_matches(FileHasher::digest_text(name), result_hash, result_sha256))
+        if (content_matches(FileHasher::digest_text(target), result_hash, result_sha256))
             outcome = PatchOutcome::Applied;
         else if (patcher.error() == QProcess::FailedToStart)
             outcome = PatchOutcome::NotStarted;
