@@ -220,6 +220,8 @@ private slots:
         for (const char *key : {"CON", "nul.txt", "COM1.dat", "lpt9", "Aux.x.y", "prn .txt",
                                 "data/conout$/f.dat", "trail.", "trail ", "data./f.dat"})
             QTest::newRow(key) << QString(key) << "" << "" << true;
+        QTest::newRow("superscript port") << QString("COM") + QChar(0xb9) + ".dat" << "" << ""
+                                          << true;
         QTest::newRow("device folder in path") << "f.dat" << "made/nul" << "" << true;
         QTest::newRow("folder ends with a space") << "f.dat" << "made " << "" << true;
         QTest::newRow("device patch name")
