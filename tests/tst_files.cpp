@@ -8,11 +8,13 @@
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
 #include "support/test_files.h"
+#include "support/test_paths.h"
 
 #include "atomic_file.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -226,6 +228,60 @@ private slots:
 #endif
         }
         QVERIFY(QFile::remove("kept.dat"));
+    }
+
+    // A program with the launcher's entry, copied into a game folder of
+    // non-ASCII (and long) name and started from another folder with a
+    // non-ASCII argument: the argument arrives whole, and the game folder
+    // is where the launcher program lies on Windows (the working directory
+    // made it too, in its short form when long), the working directory
+    // elsewhere.
+    void entry_takes_wide_arguments_and_the_launcher_folder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("non-ASCII") << QStringLiteral(u"Spiele/Örvex ünïcødé/数据");
+        QTest::newRow("non-ASCII, longer than 260 characters")
+            << QStringLiteral(u"Spiele/Örvex/") + long_folder();
+    }
+    void entry_takes_wide_arguments_and_the_launcher_folder()
+    {
+        QFETCH(QString, folder);
+        const QString game = QDir::current().absoluteFilePath(folder);
+        QVERIFY(QDir().mkpath(game) && QDir().mkpath("elsewhere"));
+#ifdef Q_OS_WIN
+        const QString program = game + "/entry_probe.exe";
+        QVERIFY(QFile::copy(bin_dir() + "/entry_probe.exe", program));
+#else
+        const QString program = game + "/entry_probe";
+        QVERIFY(QFile::copy(bin_dir() + "/entry_probe", program));
+        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+#endif
+        const QString report = QDir::current().absoluteFilePath("report.txt");
+        const QString argument = QStringLiteral(u"Kaldvík Ørnebrú 数据 «x y»");
+        QProcess probe;
+        // The DLLs of the build stay where they are.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PATH", QDir::toNativeSeparators(bin_dir()) + QDir::listSeparator() +
+                                       environment.value("PATH"));
+        probe.setProcessEnvironment(environment);
+        probe.setWorkingDirectory(QDir::current().absoluteFilePath("elsewhere"));
+        probe.start(program, {report, argument});
+        QVERIFY2(probe.waitForFinished(120000), qPrintable(probe.errorString()));
+        QCOMPARE(probe.exitCode(), 3);
+        const QStringList lines = QString::fromUtf8(read_file(report)).split('\n');
+        QVERIFY(lines.size() >= 4);
+        QCOMPARE(lines.at(1), argument);
+#ifdef Q_OS_WIN
+        QCOMPARE(lines.at(2), QDir::cleanPath(game));
+        // Where the system takes it: the folder itself, or its short form.
+        QVERIFY2(QFileInfo(lines.at(3)).canonicalFilePath() ==
+                     QFileInfo(game).canonicalFilePath() ||
+                     lines.at(3) == QDir::cleanPath(game),
+                 qPrintable(lines.at(3)));
+#else
+        QCOMPARE(lines.at(2), QDir::current().absoluteFilePath("elsewhere"));
+#endif
+        QVERIFY(QFile::remove(report));
     }
 
     // Each game folder has a scratch area of its own, and every name given

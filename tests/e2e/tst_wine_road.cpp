@@ -78,11 +78,24 @@ private slots:
             run_wine(QStringLiteral("wineserver"), {QStringLiteral("-k")});
     }
 
+    void update_from_release_1_patches_and_starts_the_game_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain folder") << QStringLiteral("wine");
+        // The launcher, its programs and the game in a folder whose Windows
+        // path passes 260 characters, with non-ASCII names on the way.
+        QString deep = QStringLiteral(u"wine-Ørnebrú/Kaldvík 数据");
+        while (QDir::toNativeSeparators("Z:" + root + "/install-" + deep).size() <= 300)
+            deep += QStringLiteral(u"/a-longer-folder-of-the-saltmarch-game-ü");
+        QTest::newRow("non-ASCII, longer than 260 characters") << deep;
+    }
+
     // Release 1 installed: changed files come as patches that patcher.exe
     // applies, the added file whole, and the game gets the four variables.
     void update_from_release_1_patches_and_starts_the_game()
     {
-        const QString install = session.make_install(QStringLiteral("wine"), true);
+        QFETCH(QString, folder);
+        const QString install = session.make_install(folder, true);
         QVERIFY(!install.isEmpty());
         QStringList log;
         const QJsonObject record =
