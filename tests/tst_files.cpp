@@ -7,6 +7,9 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
+#ifdef Q_OS_WIN
+#include "files/short_path.h"
+#endif
 #include "support/test_files.h"
 #include "support/test_paths.h"
 
@@ -240,8 +243,14 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::newRow("non-ASCII") << QStringLiteral(u"Spiele/Örvex ünïcødé/数据");
+#ifndef Q_OS_WIN
+        // Wine's process start inside a Windows program finds no program in
+        // a folder this long, not even by its short form (the same start
+        // from outside Wine works): the long folder's road is shown by
+        // tst_wine_road.
         QTest::newRow("non-ASCII, longer than 260 characters")
             << QStringLiteral(u"Spiele/Örvex/") + long_folder();
+#endif
     }
     void entry_takes_wide_arguments_and_the_launcher_folder()
     {
@@ -265,19 +274,26 @@ private slots:
                                        environment.value("PATH"));
         probe.setProcessEnvironment(environment);
         probe.setWorkingDirectory(QDir::current().absoluteFilePath("elsewhere"));
+#ifdef Q_OS_WIN
+        // The system starts no program by a path of 260 characters or more:
+        // a long folder's program is started by its short form, as the
+        // launcher starts the game.
+        probe.start(short_path::usable(program), {report, argument});
+#else
         probe.start(program, {report, argument});
-        QVERIFY2(probe.waitForFinished(120000), qPrintable(probe.errorString()));
+#endif
+        QVERIFY2(probe.waitForFinished(120000),
+                 qPrintable(probe.program() + ": " + probe.errorString()));
         QCOMPARE(probe.exitCode(), 3);
         const QStringList lines = QString::fromUtf8(read_file(report)).split('\n');
         QVERIFY(lines.size() >= 4);
         QCOMPARE(lines.at(1), argument);
 #ifdef Q_OS_WIN
-        QCOMPARE(lines.at(2), QDir::cleanPath(game));
-        // Where the system takes it: the folder itself, or its short form.
-        QVERIFY2(QFileInfo(lines.at(3)).canonicalFilePath() ==
-                     QFileInfo(game).canonicalFilePath() ||
-                     lines.at(3) == QDir::cleanPath(game),
-                 qPrintable(lines.at(3)));
+        // The program's folder, in the form it was started by, and the
+        // working directory made it: both lead to the marker there.
+        QVERIFY(write_file(game + "/marker.txt", "here"));
+        QCOMPARE(read_file(lines.at(2) + "/marker.txt"), QByteArray("here"));
+        QCOMPARE(read_file(lines.at(3) + "/marker.txt"), QByteArray("here"));
 #else
         QCOMPARE(lines.at(2), QDir::current().absoluteFilePath("elsewhere"));
 #endif

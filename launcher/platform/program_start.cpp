@@ -8,11 +8,6 @@
 
 namespace {
 
-bool has_directory_part(const QString &name)
-{
-    return name.contains(QLatin1Char('/'));
-}
-
 // A regular file (or a link to one); a directory of the same name is no program.
 bool is_file(const QString &path)
 {
@@ -27,7 +22,7 @@ QString resolve_program(const QString &name)
 #ifdef Q_OS_WIN
     return name;
 #else
-    if (name.isEmpty() || has_directory_part(name))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
         return name;
     if (QCoreApplication::instance()) {
         const QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);

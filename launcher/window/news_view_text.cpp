@@ -23,6 +23,7 @@ NewsView *create(QWidget *parent)
     // The browser's own text colour stands in for the page's default one;
     // its scroll bar takes the window's colours.
     view->setStyleSheet(QString::fromLatin1(STYLE_NEWS_TEXT_VIEW));
+    view->verticalScrollBar()->setStyleSheet(QString::fromLatin1(STYLE_NEWS_SCROLL_BAR));
     view->viewport()->setAutoFillBackground(false);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The shipped font, for the page's sans-serif and for a page that names
