@@ -3,6 +3,7 @@
 #include "bz2_stream_encoder.h"
 
 #include <QThreadPool>
+#include <QThreadStorage>
 
 #include <condition_variable>
 #include <mutex>
@@ -30,10 +31,17 @@ constexpr int BLOCKS_PER_THREAD = 3;
 
 // The bzip2 blocks of one piece. Each pool thread keeps its encoder, and
 // with it the buffers of a block's sort.
+// Kept in Qt's storage rather than as a thread_local object: Qt deletes it
+// as the pool thread ends, while the thread still runs normally, whereas
+// MinGW's runtime destroys thread_local objects at thread exit in an order
+// with its own per-thread storage that has crashed and hung pool threads.
+QThreadStorage<Bz2StreamEncoder *> encoders;
+
 Bz2EncodedBlocks compress_piece(const QByteArray &data)
 {
-    thread_local Bz2StreamEncoder encoder;
-    return encoder.encode_blocks(data.constData(), size_t(data.size()));
+    if (!encoders.hasLocalData())
+        encoders.setLocalData(new Bz2StreamEncoder);
+    return encoders.localData()->encode_blocks(data.constData(), size_t(data.size()));
 }
 
 } // namespace

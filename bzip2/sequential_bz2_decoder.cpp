@@ -5,6 +5,8 @@
 #include "bz2_format.h"
 #include "bz2_limited_output.h"
 
+#include <QThreadStorage>
+
 #include <bzlib.h>
 
 #include <cstring>
@@ -12,6 +14,10 @@
 namespace {
 
 constexpr int OUTPUT_CHUNK = 64 * 1024;
+
+// Each thread's fast decoder, in Qt's storage rather than thread_local (see
+// compress_piece in bz2_parallel_encoder.cpp).
+QThreadStorage<Bz2FastBlockDecoder *> decoders;
 
 quint64 bits_at(const QByteArray &data, qint64 bit, int count)
 {
@@ -42,7 +48,9 @@ bool decode_one_block(const QByteArray &input, Bz2LimitedOutput &output)
     // One block: the stream's combined CRC is the block's own.
     if (end < 0 || bits_at(input, end + 48, 32) != bits_at(input, 32 + 48, 32))
         return false;
-    thread_local Bz2FastBlockDecoder decoder;
+    if (!decoders.hasLocalData())
+        decoders.setLocalData(new Bz2FastBlockDecoder);
+    Bz2FastBlockDecoder &decoder = *decoders.localData();
     const auto consume = [&](QByteArray &chunk) {
         return output.write(chunk.constData(), chunk.size());
     };

@@ -2,11 +2,20 @@
 #include "app/tls_setup.h"
 #include "window/launcher_window.h"
 
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <cstdlib>
 
+// On Windows the program's entry is Qt's WinMain adapter, which builds argc
+// and argv from the wide command line and calls this function under the
+// name qMain (launcher/CMakeLists.txt).
 int main(int argc, char **argv)
 {
+    // OpenSSL is set up before Qt's network layer loads it, without reading
+    // any configuration file: a file at the folder built into the library
+    // (on Windows one a user may create) could name a module to load.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     // Qt plug-ins beside the working directory are found too.
     LauncherApplication::addLibraryPath(QStringLiteral("./"));
     LauncherApplication app(argc, argv);
@@ -14,7 +23,7 @@ int main(int argc, char **argv)
 
     // The window lives for the whole run and is never deleted, so background
     // tasks still using its updater or news object stay safe after exec().
-    auto *window = new LauncherWindow();
+    auto *window = new LauncherWindow(GameFolder::of_launcher());
     window->set_full_verification(app.full_verification_requested());
     window->show();
     const int status = app.exec();

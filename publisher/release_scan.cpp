@@ -15,16 +15,6 @@
 
 namespace {
 
-bool is_device_name(const QString &segment)
-{
-    const QString stem = segment.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QStringList plain = {"CON", "PRN", "AUX", "NUL"};
-    if (plain.contains(stem))
-        return true;
-    return stem.size() == 4 && (stem.startsWith("COM") || stem.startsWith("LPT")) &&
-        stem[3] >= QLatin1Char('1') && stem[3] <= QLatin1Char('9');
-}
-
 QString windows_reason(const QString &segment)
 {
     for (const QChar c : segment) {
@@ -33,11 +23,8 @@ QString windows_reason(const QString &segment)
         if (QStringLiteral("<>\"|*?").contains(c))
             return QStringLiteral("contains \"%1\", which Windows does not allow").arg(c);
     }
-    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
-        return QStringLiteral("ends with a dot or a space, which Windows drops");
-    if (is_device_name(segment))
-        return QStringLiteral("is a Windows device name");
-    return QString();
+    // What the Windows launcher refuses, asked on every system.
+    return safe_path::windows_name_fault(segment);
 }
 
 // Raw bytes of a name, escaped where they are not printable ASCII, so a

@@ -12,11 +12,13 @@
 
 #include <QBuffer>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
 #include <bzlib.h>
 
+#include <memory>
 #include <string>
 
 Q_DECLARE_METATYPE(Bz2Status)
@@ -200,6 +202,7 @@ private slots:
     void encoder_handles_rotation_corner_cases();
     void parallel_encoder_joins_pieces_data();
     void parallel_encoder_joins_pieces();
+    void coders_on_threads_that_end();
 
 private:
     QByteArray small; // one block
@@ -497,6 +500,43 @@ void TestBzip2::parallel_encoder_joins_pieces()
     const Bz2Reference decoded = bz2_reference_decode(archive.data());
     QCOMPARE(decoded.code, 0);
     QVERIFY(decoded.output == data);
+}
+
+// Threads that code and then end, one after another, as a pool's idle
+// threads expire: each keeps its coder while it runs, and the coder goes
+// with the thread without harm (a thread-local object's destructor at
+// thread exit has crashed and hung MinGW's pool threads).
+void TestBzip2::coders_on_threads_that_end()
+{
+    QByteArray data;
+    for (int i = 0; i < 20000; ++i)
+        data += QByteArray::number(i * 7919 % 10007) + ' ';
+    const QByteArray archive = compress(data, 9);
+    for (int round = 0; round < 40; ++round) {
+        QThreadPool pool;
+        pool.setMaxThreadCount(2);
+        pool.setExpiryTimeout(0); // a thread ends as soon as it is idle
+        QByteArray encoded, decoded;
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            QBuffer out;
+            out.open(QIODevice::WriteOnly);
+            {
+                Bz2ParallelEncoder encoder(&out, &pool, data.size());
+                for (int at = 0; at < data.size(); at += encoder.piece_size())
+                    encoder.add(data.mid(at, encoder.piece_size()));
+                encoder.finish();
+            }
+            encoded = out.data();
+            MemorySink sink;
+            SequentialBz2Decoder::decode(archive, sink);
+            decoded = sink.bytes;
+        }));
+        thread->start();
+        QVERIFY2(thread->wait(60000), "a coding thread did not end");
+        QVERIFY(pool.waitForDone(60000));
+        QVERIFY(decoded == data);
+        QVERIFY(bz2_reference_decode(encoded).output == data);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBzip2)

@@ -7,12 +7,17 @@
 #include "files/open_folder.h"
 #include "files/safe_file.h"
 #include "files/scratch_area.h"
+#ifdef Q_OS_WIN
+#include "files/short_path.h"
+#endif
 #include "support/test_files.h"
+#include "support/test_paths.h"
 
 #include "atomic_file.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,7 +25,9 @@
 #include <memory>
 #include <thread>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -251,6 +258,124 @@ private slots:
         QVERIFY(here.entry_info("planted2.dat").is_regular);
 #endif
     }
+    // A file is written over in place only when it is this user's own and
+    // has one name: one with a second name, or of another owner, is
+    // replaced by a new file and the other name keeps its bytes.
+    void rewritten_in_place_only_when_own_and_single_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("in_place");
+        QTest::newRow("own, one name") << "own" << true;
+        QTest::newRow("second name") << "hard link" << false;
+        QTest::newRow("another owner") << "foreign" << false;
+    }
+    void rewritten_in_place_only_when_own_and_single()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, in_place);
+        QVERIFY(write_file("kept.dat", "old"));
+#ifdef Q_OS_WIN
+        if (kind == "foreign")
+            QSKIP("a file of another owner cannot be made under Wine");
+        if (kind == "hard link")
+            QVERIFY(CreateHardLinkW(L"second.dat", L"kept.dat", nullptr));
+#else
+        if (kind == "foreign" && (::geteuid() != 0 || ::chown("kept.dat", 65534, 65534) != 0))
+            QSKIP("needs root to give the file another owner");
+        if (kind == "hard link")
+            QVERIFY(::link("kept.dat", "second.dat") == 0);
+#endif
+        OpenFolder::Status status;
+        const OpenFolder here = OpenFolder::open(QString(), false, status);
+        const FileIdentity before = here.entry_info("kept.dat").identity;
+        std::unique_ptr<QFile> file = here.reuse_or_create("kept.dat");
+        QVERIFY(file);
+        QVERIFY(write_all(*file, "new"));
+        file.reset();
+        QCOMPARE(read_file("kept.dat"), QByteArray("new"));
+        const quint64 inode = here.entry_info("kept.dat").identity.inode;
+        if (in_place) {
+            QCOMPARE(inode, before.inode);
+        } else if (kind == "hard link") {
+            QVERIFY(inode != before.inode);
+            QCOMPARE(read_file("second.dat"), QByteArray("old"));
+            QVERIFY(QFile::remove("second.dat"));
+        } else {
+#ifndef Q_OS_WIN
+            // A new file, now this user's (its number may be the old one's).
+            QCOMPARE(QFileInfo("kept.dat").ownerId(), uint(::geteuid()));
+#endif
+        }
+        QVERIFY(QFile::remove("kept.dat"));
+    }
+
+    // A program with the launcher's entry, copied into a game folder of
+    // non-ASCII (and long) name and started from another folder with a
+    // non-ASCII argument: the argument arrives whole, and the game folder
+    // is where the launcher program lies on Windows (the working directory
+    // made it too, in its short form when long), the working directory
+    // elsewhere.
+    void entry_takes_wide_arguments_and_the_launcher_folder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("non-ASCII") << QStringLiteral(u"Spiele/Örvex ünïcødé/数据");
+#ifndef Q_OS_WIN
+        // Wine's process start inside a Windows program finds no program in
+        // a folder this long, not even by its short form (the same start
+        // from outside Wine works): the long folder's road is shown by
+        // tst_wine_road.
+        QTest::newRow("non-ASCII, longer than 260 characters")
+            << QStringLiteral(u"Spiele/Örvex/") + long_folder();
+#endif
+    }
+    void entry_takes_wide_arguments_and_the_launcher_folder()
+    {
+        QFETCH(QString, folder);
+        const QString game = QDir::current().absoluteFilePath(folder);
+        QVERIFY(QDir().mkpath(game) && QDir().mkpath("elsewhere"));
+#ifdef Q_OS_WIN
+        const QString program = game + "/entry_probe.exe";
+        QVERIFY(QFile::copy(bin_dir() + "/entry_probe.exe", program));
+#else
+        const QString program = game + "/entry_probe";
+        QVERIFY(QFile::copy(bin_dir() + "/entry_probe", program));
+        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+#endif
+        const QString report = QDir::current().absoluteFilePath("report.txt");
+        const QString argument = QStringLiteral(u"Kaldvík Ørnebrú 数据 «x y»");
+        QProcess probe;
+        // The DLLs of the build stay where they are.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PATH", QDir::toNativeSeparators(bin_dir()) + QDir::listSeparator() +
+                                       environment.value("PATH"));
+        probe.setProcessEnvironment(environment);
+        probe.setWorkingDirectory(QDir::current().absoluteFilePath("elsewhere"));
+#ifdef Q_OS_WIN
+        // The system starts no program by a path of 260 characters or more:
+        // a long folder's program is started by its short form, as the
+        // launcher starts the game.
+        probe.start(short_path::usable(program), {report, argument});
+#else
+        probe.start(program, {report, argument});
+#endif
+        QVERIFY2(probe.waitForFinished(120000),
+                 qPrintable(probe.program() + ": " + probe.errorString()));
+        QCOMPARE(probe.exitCode(), 3);
+        const QStringList lines = QString::fromUtf8(read_file(report)).split('\n');
+        QVERIFY(lines.size() >= 4);
+        QCOMPARE(lines.at(1), argument);
+#ifdef Q_OS_WIN
+        // The program's folder, in the form it was started by, and the
+        // working directory made it: both lead to the marker there.
+        QVERIFY(write_file(game + "/marker.txt", "here"));
+        QCOMPARE(read_file(lines.at(2) + "/marker.txt"), QByteArray("here"));
+        QCOMPARE(read_file(lines.at(3) + "/marker.txt"), QByteArray("here"));
+#else
+        QCOMPARE(lines.at(2), QDir::current().absoluteFilePath("elsewhere"));
+#endif
+        QVERIFY(QFile::remove(report));
+    }
+
     // Each game folder has a scratch area of its own, and every name given
     // to one is taken below its own folder, never the working directory's.
     void game_folders_keep_to_themselves()

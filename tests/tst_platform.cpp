@@ -48,29 +48,33 @@ private slots:
         QCOMPARE(args.readAll(), QByteArray("patch name\ntarget\n"));
     }
 
-    void local_program_is_never_looked_for_along_path()
+    // Only the game folder is looked in: a file of the name beside the
+    // launcher, in the working directory or along PATH is not the game.
+    void local_program_only_from_the_game_folder()
     {
         const QString beside_dir = QCoreApplication::applicationDirPath();
-        QVERIFY(write_file("here.exe", "x"));
-        QVERIFY(QDir().mkpath("sub"));
-        QVERIFY(write_file("sub/deep.exe", "x"));
-        QVERIFY(QDir().mkpath("folder.exe"));
+        const QString game = QDir::current().absoluteFilePath("game");
+        QVERIFY(QDir().mkpath("game/sub"));
+        QVERIFY(write_file("game/here.exe", "x"));
+        QVERIFY(write_file("game/sub/deep.exe", "x"));
+        QVERIFY(QDir().mkpath("game/folder.exe"));
+        QVERIFY(write_file("outside.exe", "x"));
         QVERIFY(write_file(beside_dir + "/tst_platform_beside.exe", "x"));
-        QVERIFY(write_file("tst_platform_beside.exe", "x"));
-        const QString beside = find_local_program("tst_platform_beside.exe");
+        const QString beside = find_local_program(game, "tst_platform_beside.exe");
         QFile::remove(beside_dir + "/tst_platform_beside.exe");
 
-        QCOMPARE(beside, beside_dir + "/tst_platform_beside.exe");
-        QCOMPARE(find_local_program("here.exe"), QDir::current().absoluteFilePath("here.exe"));
-        QCOMPARE(find_local_program("sub/deep.exe"),
-                 QDir::current().absoluteFilePath("sub/deep.exe"));
-        QCOMPARE(find_local_program("./here.exe"), QDir::current().absoluteFilePath("here.exe"));
-        // Found only along PATH, missing, or a folder: nothing to start.
+        QCOMPARE(beside, QString());
+        QCOMPARE(find_local_program(game, "here.exe"), game + "/here.exe");
+        QCOMPARE(find_local_program(game, "sub/deep.exe"), game + "/sub/deep.exe");
+        QCOMPARE(find_local_program(game, "./here.exe"), game + "/here.exe");
+        // In the working directory only, along PATH only, missing, or a
+        // folder: nothing to start.
+        QCOMPARE(find_local_program(game, "outside.exe"), QString());
         QVERIFY(!QStandardPaths::findExecutable("sh").isEmpty());
-        QCOMPARE(find_local_program("sh"), QString());
-        QCOMPARE(find_local_program("missing.exe"), QString());
-        QCOMPARE(find_local_program("folder.exe"), QString());
-        QCOMPARE(find_local_program(""), QString());
+        QCOMPARE(find_local_program(game, "sh"), QString());
+        QCOMPARE(find_local_program(game, "missing.exe"), QString());
+        QCOMPARE(find_local_program(game, "folder.exe"), QString());
+        QCOMPARE(find_local_program(game, ""), QString());
     }
 };
 

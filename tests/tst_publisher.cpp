@@ -403,6 +403,8 @@ void TestPublisher::hostile_release_name_refused_data()
     for (const char *device : {"CON", "prn.txt", "Aux.dat", "NUL", "COM1", "com9.x", "LPT1.dat"})
         QTest::newRow(device) << QString(device);
     QTest::newRow("device name as a folder") << "nul/x.dat";
+    QTest::newRow("console input") << "conin$.txt";
+    QTest::newRow("space before the extension") << "nul .txt";
 }
 
 void TestPublisher::hostile_release_name_refused()

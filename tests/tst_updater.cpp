@@ -207,6 +207,61 @@ private slots:
         plan.files << whole << patched << whole;
         QCOMPARE(plan.total_steps(), qint64(5));
     }
+
+    // Names Windows keeps for devices, cuts short or reads as a stream:
+    // refused there (908) before anything is made; plain names elsewhere.
+    void windows_device_and_cut_names_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("patch");
+        QTest::addColumn<bool>("refused_on_windows");
+        const QString h1 = "1111111", h2 = "2222222";
+        for (const char *key : {"CON", "nul.txt", "COM1.dat", "lpt9", "Aux.x.y", "prn .txt",
+                                "data/conout$/f.dat", "trail.", "trail ", "data./f.dat"})
+            QTest::newRow(key) << QString(key) << "" << "" << true;
+        QTest::newRow("superscript port") << QString("COM") + QChar(0xb9) + ".dat" << "" << ""
+                                          << true;
+        QTest::newRow("device folder in path") << "f.dat" << "made/nul" << "" << true;
+        QTest::newRow("folder ends with a space") << "f.dat" << "made " << "" << true;
+        QTest::newRow("device patch name")
+            << "f.dat" << "" << "NUL.x_" + h1 + "_" + h2 + ".patch" << true;
+        // Names that merely look alike are plain everywhere.
+        for (const char *key : {"CONSOLE", "com0.dat", "COM10", "lpt", "nul_x.txt", "x.con",
+                                "data/a.b/f.dat"})
+            QTest::newRow(key) << QString(key) << "" << "" << false;
+    }
+    void windows_device_and_cut_names()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, path);
+        QFETCH(QString, patch);
+        QFETCH(bool, refused_on_windows);
+#ifdef Q_OS_WIN
+        const bool refused = refused_on_windows;
+#else
+        Q_UNUSED(refused_on_windows);
+        const bool refused = false;
+#endif
+        QTemporaryDir game;
+        QVERIFY(QDir::setCurrent(game.path()));
+        QJsonObject entry {{"hash", "1234567"}};
+        if (!path.isEmpty())
+            entry.insert("path", path);
+        if (!patch.isEmpty())
+            entry.insert("patches", QJsonArray {patch});
+        {
+            Updater updater {QUrl(base())};
+            updater.verify_files(QJsonObject {{key, entry}}, QUrl(base()));
+            QCOMPARE(updater.get_refused_files(), refused ? QStringList {key} : QStringList());
+            QCOMPARE(updater.get_file_queue().size(), refused ? 0 : 1);
+        }
+        const QStringList made =
+            QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        QVERIFY(QDir::setCurrent(work.path()));
+        if (refused)
+            QVERIFY2(made.isEmpty(), qPrintable(made.join(", ")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUpdater)

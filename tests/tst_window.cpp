@@ -1,6 +1,8 @@
 // The launcher window: initial state, dragging, close, scaling, graphics
-// choice file, link buttons and web-view links.
+// choice file, link buttons and the news page's links, text and look, with
+// the web view on Linux and the text browser on Windows (news_probe).
 #include "app/constants.h"
+#include "news_probe.h"
 #include "widget_lookup.h"
 #include "window/display_scaling.h"
 #include "window/launcher_window.h"
@@ -15,9 +17,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
-#include <QWebElement>
-#include <QWebFrame>
-#include <QWebView>
+#include <QAbstractScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <memory>
@@ -361,36 +362,34 @@ private slots:
         QFETCH(bool, opened);
         LauncherWindow window;
         window.show();
-        auto *view = child<QWebView>(window, "webView");
+        auto *view = child<QWidget>(window, "webView");
         // The window's own news fetch reports first, so it cannot replace the page below.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
         QCoreApplication::sendPostedEvents();
-        QSignalSpy loaded(view, &QWebView::loadFinished);
-        const QString news = QStringLiteral("<a id=\"link\" href=\"%1\" style=\"display:block;"
-                                            "height:60px\">Tide tables</a>")
+        const QString news = QStringLiteral("<p><a id=\"link\" href=\"%1\" style=\"display:block;"
+                                            "height:60px\">Tide tables</a></p>")
                                  .arg(address);
-        QVERIFY(
-            QMetaObject::invokeMethod(&window, "display_news", Q_ARG(QByteArray, news.toUtf8())));
-        QTRY_VERIFY(!loaded.isEmpty());
-        QSignalSpy clicked(view, &QWebView::linkClicked);
-        const QRect link =
-            view->page()->mainFrame()->findFirstElement(QStringLiteral("#link")).geometry();
+        QVERIFY(news_probe::show(window, news.toUtf8()));
+        QSignalSpy clicked(view, news_probe::link_signal());
+        const QRect link = news_probe::link_rect(window, QStringLiteral("Tide tables"));
         QVERIFY(!link.isEmpty());
-        QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, link.center());
-        QTRY_COMPARE(clicked.size(), 1);
+        // The text browser takes its clicks on its viewport.
+        QWidget *target = view->findChild<QWidget *>(QStringLiteral("qt_scrollarea_viewport"));
+        QTest::mouseClick(target ? target : view, Qt::LeftButton, Qt::NoModifier,
+                          target ? link.center() - target->pos() : link.center());
+        QTRY_COMPARE_WITH_TIMEOUT(clicked.size(), 1, 10000);
         QTest::qWait(200); // a navigation would have begun by now
-        QCOMPARE(view->page()->mainFrame()->toPlainText().trimmed(), QStringLiteral("Tide tables"));
+        QCOMPARE(news_probe::text(window).trimmed(), QStringLiteral("Tide tables"));
         QCOMPARE(recorder.opened.size(), opened ? 1 : 0);
     }
 
     void news_text_ends_at_the_first_nul()
     {
         LauncherWindow window;
-        QVERIFY(QMetaObject::invokeMethod(
-            &window, "display_news",
-            Q_ARG(QByteArray, QByteArray("<p>K\xc3\xb8ge</p>\0<p>hidden</p>", 30))));
-        const QString text = child<QWebView>(window, "webView")->page()->mainFrame()->toPlainText();
-        QCOMPARE(text.trimmed(), QString::fromUtf8("K\xc3\xb8ge"));
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(news_probe::show(window, QByteArray("<p>K\xc3\xb8ge</p>\0<p>hidden</p>", 30)));
+        QCOMPARE(news_probe::text(window).trimmed(), QString::fromUtf8("K\xc3\xb8ge"));
     }
 
     void news_text_colour_data()
@@ -411,11 +410,65 @@ private slots:
         // The window's own news fetch reports first, so it cannot replace the page below.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
         QCoreApplication::sendPostedEvents();
-        QVERIFY(QMetaObject::invokeMethod(&window, "display_news", Q_ARG(QByteArray, page)));
-        QWebFrame *frame = child<QWebView>(window, "webView")->page()->mainFrame();
-        const QString script = QStringLiteral(
-            "getComputedStyle(document.body.lastElementChild || document.body).color");
-        QCOMPARE(frame->evaluateJavaScript(script).toString(), colour);
+        QVERIFY(news_probe::show(window, page));
+        QCOMPARE(news_probe::text_colour(window), colour);
+    }
+
+    // The shipped font draws the page's sans-serif on every system, at the
+    // page's line spacing: a one-line paragraph of 12 px is one line high.
+    void news_page_font_and_line_spacing()
+    {
+        LauncherWindow window;
+        window.show();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(news_probe::show(window, "<style>body { font-family: sans-serif }"
+                                         "p { font-size: 12px; margin: 0 }</style>"
+                                         "<p id=\"line\"><a name=\"line\">Tide</a> tables</p>"
+                                         "<p>Ferries</p>"));
+        QCOMPARE(news_probe::sans_family(window), QStringLiteral("DejaVu Sans"));
+        const int height = news_probe::element_height(window, QStringLiteral("line"));
+        QVERIFY2(height >= 12 && height <= 18, qPrintable(QString::number(height)));
+    }
+
+    // The page's scroll bar wears the window's colours, not the system's.
+    void news_scroll_bar_takes_the_window_style()
+    {
+        LauncherWindow window;
+        window.show();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::sendPostedEvents();
+        QByteArray page;
+        for (int i = 0; i < 80; ++i)
+            page += "<p>Tide tables</p>";
+        QVERIFY(news_probe::show(window, page));
+        auto *area = qobject_cast<QAbstractScrollArea *>(child<QWidget>(window, "webView"));
+        if (!area)
+            QSKIP("the web view draws its own scroll bar");
+        QScrollBar *bar = area->verticalScrollBar();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), 10000);
+        const QImage image = bar->grab().toImage();
+        QVERIFY(!image.isNull());
+        // The track's dark brown, and nowhere a system white.
+        bool track = false;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor colour = image.pixelColor(x, y);
+                track = track || colour == QColor(74, 46, 39);
+                QVERIFY2(colour.lightness() < 250,
+                         qPrintable(QString("%1,%2 %3").arg(x).arg(y).arg(colour.name())));
+            }
+        }
+        QVERIFY(track);
+    }
+
+    void shipped_font_and_its_licence_are_in_the_resources()
+    {
+        for (const char *name : {":/FONTS/DejaVuSans.ttf", ":/FONTS/DejaVuSans-Bold.ttf"})
+            QVERIFY2(QFile(QString::fromLatin1(name)).size() > 100000, name);
+        QFile licence(QStringLiteral(":/FONTS/LICENSE-DejaVu.txt"));
+        QVERIFY(licence.open(QIODevice::ReadOnly));
+        QVERIFY(licence.readAll().contains("Bitstream Vera"));
     }
 
     // The updater's reports as they reach the window: hundreds within one

@@ -13,6 +13,7 @@
 #endif
 
 #include <QFile>
+#include <QThreadStorage>
 
 #include <openssl/evp.h>
 
@@ -100,6 +101,21 @@ namespace {
 // cache between the read and the digest.
 constexpr qint64 READ_BLOCK_SIZE = 256 * 1024;
 
+// One read buffer per thread for all the files it hashes: a fresh block of
+// this size per file would cost a mapping and its page faults each time.
+// Kept in Qt's storage, not as a thread_local object: Qt deletes it as a
+// pool thread ends, while the thread still runs normally, whereas MinGW's
+// runtime destroys thread_local objects at thread exit in an order with its
+// own per-thread storage that has crashed and hung pool threads.
+QThreadStorage<std::vector<char> *> read_buffers;
+
+std::vector<char> &read_buffer()
+{
+    if (!read_buffers.hasLocalData())
+        read_buffers.setLocalData(new std::vector<char>(READ_BLOCK_SIZE));
+    return *read_buffers.localData();
+}
+
 } // namespace
 
 bool open_regular_file(QFile &file, const QString &path)
@@ -133,9 +149,7 @@ bool open_regular_file(QFile &file, const QString &path)
 QString read_digest_text(QFile &file)
 {
     HashTextDigest digest;
-    // One buffer per thread for all the files it hashes: a fresh block of
-    // this size per file would cost a mapping and its page faults each time.
-    thread_local std::vector<char> buffer(READ_BLOCK_SIZE);
+    std::vector<char> &buffer = read_buffer();
     for (;;) {
         const qint64 count = file.read(buffer.data(), READ_BLOCK_SIZE);
         if (count <= 0)
@@ -185,12 +199,17 @@ struct FileHashState
     bool started = false;
 };
 
+// Each thread's state, in Qt's storage as the read buffer above.
+QThreadStorage<FileHashState *> hash_states;
+
 // Hashes the file open at fd, then closes it.
 QString hash_open_file(int fd)
 {
     if (fd < 0)
         return QString();
-    thread_local FileHashState state;
+    if (!hash_states.hasLocalData())
+        hash_states.setLocalData(new FileHashState);
+    FileHashState &state = *hash_states.localData();
     struct stat st
     {
     };

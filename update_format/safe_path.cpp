@@ -94,6 +94,43 @@ bool is_safe_inside(const QDir &root, const QString &relative)
     return is_relative_path(relative) && stays_inside(root, relative);
 }
 
+QString windows_name_fault(const QString &segment)
+{
+    if (segment.contains(QLatin1Char(':')))
+        return QStringLiteral("contains a colon");
+    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("ends with a dot or a space, which Windows drops");
+    // The device part ends at the first dot; spaces before it do not count.
+    QString stem = segment.section(QLatin1Char('.'), 0, 0);
+    while (stem.endsWith(QLatin1Char(' ')))
+        stem.chop(1);
+    stem = stem.toUpper();
+    static const QStringList plain = {QStringLiteral("CON"), QStringLiteral("PRN"),
+                                      QStringLiteral("AUX"), QStringLiteral("NUL"),
+                                      QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    // COM and LPT with a digit 1-9, or the superscript 1, 2 or 3 that
+    // Windows takes for the same device.
+    const auto numbered = [&stem] {
+        if (stem.size() != 4 || !(stem.startsWith(QLatin1String("COM")) ||
+                                  stem.startsWith(QLatin1String("LPT"))))
+            return false;
+        const ushort digit = stem.at(3).unicode();
+        return (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 || digit == 0xb3;
+    };
+    if (plain.contains(stem) || numbered())
+        return QStringLiteral("is a Windows device name");
+    return QString();
+}
+
+QString windows_unsafe_segment(const QString &path)
+{
+    for (const QString &segment : path.split(QLatin1Char('/'))) {
+        if (!windows_name_fault(segment).isEmpty())
+            return segment;
+    }
+    return QString();
+}
+
 QString normalised_folder(const QString &path)
 {
     // Most folders are already in this form: they come back as they are.

@@ -24,6 +24,25 @@ bool is_plain_file_name(const QString &name);
 // refused, as its target could be created outside later.
 bool stays_inside(const QDir &root, const QString &relative);
 
+// Why Windows cannot hold `segment` (one part of a path) as the plain file
+// or folder it names, or "" when it can: a device name (CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9 and their superscript forms, in
+// any case, with or without an extension, spaces before the extension
+// included), a name that ends with a dot or a space (Windows drops them,
+// so two names would meet in one file), or one that holds a ":" (an
+// alternate data stream or a drive). Such a name would reach a device or
+// another file rather than the file named, so it is judged alike on every
+// system: the publisher asks it for every name it serves.
+QString windows_name_fault(const QString &segment);
+// The first segment of the "/"-separated `path` that windows_name_fault
+// finds fault with, or "" when none.
+QString windows_unsafe_segment(const QString &path);
+// Whether this system refuses `path` for its own files for the rule above:
+// on Windows a path with such a segment, elsewhere none (such names are
+// plain files there). Given on top of is_relative_path wherever a name from
+// the network becomes a local path (safe_path_win.cpp, safe_path_posix.cpp).
+bool refused_by_system(const QString &path);
+
 // Both checks above, against `root`.
 bool is_safe_inside(const QDir &root, const QString &relative);
 

@@ -16,6 +16,17 @@ class GameFolder
 public:
     // The folder at `path`, made absolute against the working directory.
     explicit GameFolder(const QString &path);
+    // The folder the launcher program updates and starts the game from,
+    // chosen once at start (after the application object exists): the
+    // working directory on POSIX systems (game_folder_posix.cpp). On
+    // Windows the launcher's own folder, where the installer puts it and the
+    // game: a working directory cannot hold a path of 260 characters or
+    // more there, and a start from elsewhere would otherwise update one
+    // folder and start the game from another. It is also made the working
+    // directory, in its short form when the long one is too long, so that
+    // programs started without a folder of their own run in it too
+    // (game_folder_win.cpp).
+    static GameFolder of_launcher();
 
     // Absolute, without a trailing "/" (but for a root of its own).
     const QString &path() const { return root; }

@@ -84,9 +84,10 @@ Handle open_path(const QString &path, ACCESS_MASK access, ULONG share, DWORD cre
 bool facts_of(HANDLE handle, Facts &facts);
 // A Windows file time (100 ns steps since 1601) in nanoseconds since 1970.
 qint64 unix_ns(qint64 ticks);
-// Whether the handle's owner is the user running the launcher, the system or
-// the administrators.
-bool trusted_owner(HANDLE handle);
+// Whose the handle's entry is: the user running the launcher (`user`), or
+// the system or the administrators (`system`); both false when its owner
+// cannot be read.
+void owner_of(HANDLE handle, bool &user, bool &system);
 // Renames the entry open at `handle` to `target` in `folder`, over whatever
 // stands there (a link there is replaced, never followed).
 bool rename_to(HANDLE handle, HANDLE folder, const QString &target);

@@ -90,29 +90,28 @@ bool facts_of(HANDLE handle, Facts &facts)
     return true;
 }
 
-bool trusted_owner(HANDLE handle)
+void owner_of(HANDLE handle, bool &user, bool &system)
 {
+    user = system = false;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const bool read = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                       nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
-    bool trusted = false;
     if (read && owner) {
-        trusted = IsWellKnownSid(owner, WinLocalSystemSid) ||
+        system = IsWellKnownSid(owner, WinLocalSystemSid) ||
             IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
         HANDLE token = nullptr;
-        if (!trusted && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
             DWORD size = 0;
             GetTokenInformation(token, TokenUser, nullptr, 0, &size);
             std::vector<char> buffer(size);
             if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
-                trusted = EqualSid(owner, reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid);
+                user = EqualSid(owner, reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid);
             CloseHandle(token);
         }
     }
     if (descriptor)
         LocalFree(descriptor);
-    return trusted;
 }
 
 bool rename_to(HANDLE handle, HANDLE folder, const QString &target)

@@ -4,6 +4,7 @@
 
 #include <QFileDevice>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -21,6 +22,8 @@ class QFile;
 // refused too. Every operation on an entry then works relative to the open
 // folder, never again through the path: a descriptor on POSIX systems
 // (open_folder_posix.cpp), a handle on Windows (open_folder_win.cpp).
+// The walk itself and the owner rules are one for both systems
+// (open_folder.cpp); each system's file holds only its calls.
 class OpenFolder
 {
 public:
@@ -96,6 +99,54 @@ public:
     bool replace(const QString &source, const QString &target) const;
 
 private:
+    // What stands at a name, links not followed.
+    enum class Kind { Missing, Folder, File, Link };
+    // Whose an entry is: the user running the launcher, or the system
+    // (root; on Windows also the administrators).
+    struct Owner
+    {
+        bool user = false;
+        bool system = false;
+    };
+    // Where a link leads, read from the very link whose owner was judged:
+    // `segments` below `root` ("/" or a volume's root), or below the link's
+    // own folder when root is "".
+    struct LinkRoute
+    {
+        Owner owner;
+        QString root;
+        QStringList segments;
+    };
+
+    // The shared walk (open_folder.cpp).
+    static bool trusted(const Owner &owner) { return owner.user || owner.system; }
+    OpenFolder walk_segment(const QString &name, bool create, int &links, Status &status) const;
+    std::unique_ptr<QFile> walk_file(const QString &name, int &links, Status &status) const;
+    // The folder a trusted link at `name` leads to, its route walked
+    // segment by segment; with `leaf` the folder that holds the route's last
+    // segment, which is handed back in leaf.
+    OpenFolder follow_link(const QString &name, int &links, Status &status,
+                           QString *leaf = nullptr) const;
+
+    // Each system's calls (open_folder_posix.cpp, open_folder_win.cpp).
+    static OpenFolder invalid();
+    // Where open_in begins: the folder at `relative` itself when that is
+    // absolute, else the one at `root` ("": the working directory).
+    static OpenFolder start_of(const QString &root, const QString &relative);
+    // Segment `name` as a folder, made first when `create` and nothing
+    // stands there; open only when kind is Folder.
+    OpenFolder open_child(const QString &name, bool create, Kind &kind) const;
+    // The plain file at `name`, open for reading; null unless kind is File.
+    std::unique_ptr<QFile> open_child_file(const QString &name, Kind &kind) const;
+    // The link at `name`: its owner and route; false when it is none or
+    // cannot be read.
+    bool read_link(const QString &name, LinkRoute &route) const;
+    // Where a route begins: the folder at `root`, or this one again for "".
+    OpenFolder route_start(const QString &root) const;
+    // The entry at `name` open for writing, links not followed, when it is
+    // a plain file of one name; its owner in `owner`. Null otherwise.
+    std::unique_ptr<QFile> open_single_file(const QString &name, Owner &owner) const;
+
 #ifdef Q_OS_WIN
     explicit OpenFolder(void *handle) : handle(handle) { }
     void *handle; // the folder's HANDLE, null when not open

@@ -15,11 +15,6 @@
 
 namespace {
 
-QStringList segments_of(const QString &relative)
-{
-    return relative.isEmpty() ? QStringList() : relative.split(QLatin1Char('/'));
-}
-
 QByteArray native(const QString &path)
 {
     // A name of ASCII characters has the same bytes in every encoding a
@@ -31,23 +26,11 @@ QByteArray native(const QString &path)
     return path.toLatin1();
 }
 
-bool trusted_owner(uid_t uid)
-{
-    return uid == ::geteuid() || uid == 0;
-}
-
-// Links followed on one walk at most: more is a loop.
-constexpr int MAX_LINK_DEPTH = 40;
-
-int open_segment(int at, const QByteArray &name, bool create, int depth,
-                 OpenFolder::Status &status);
-
-// The text of the link `name` in folder `at` when a trusted owner made it.
-// Where the system can open the link itself (O_PATH), its owner and its text
-// come from that very link; elsewhere the link is looked at again after
-// reading its text, which counts only if the same link still stands there.
-bool read_trusted_link(int at, const QByteArray &name, QByteArray &target,
-                       OpenFolder::Status &status)
+// The same look at a link by its owner and its text. Where the system can
+// open the link itself (O_PATH), both come from that very link; elsewhere
+// the link is looked at again after reading its text, which counts only if
+// the same link still stands there.
+bool read_link_at(int at, const QByteArray &name, uid_t &owner, QByteArray &target)
 {
     char text[PATH_MAX + 1];
     ssize_t length = -1;
@@ -59,14 +42,9 @@ bool read_trusted_link(int at, const QByteArray &name, QByteArray &target,
     if (link < 0 || ::fstat(link, &st) != 0 || !S_ISLNK(st.st_mode)) {
         if (link >= 0)
             ::close(link);
-        status = OpenFolder::Status::Missing;
         return false;
     }
-    if (!trusted_owner(st.st_uid)) {
-        ::close(link);
-        status = OpenFolder::Status::Refused;
-        return false;
-    }
+    owner = st.st_uid;
     length = ::readlinkat(link, "", text, PATH_MAX);
     ::close(link);
 #else
@@ -74,120 +52,22 @@ bool read_trusted_link(int at, const QByteArray &name, QByteArray &target,
     {
     };
     if (::fstatat(at, name.constData(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(before.st_mode)) {
-        status = OpenFolder::Status::Missing;
+        !S_ISLNK(before.st_mode))
         return false;
-    }
-    if (!trusted_owner(before.st_uid)) {
-        status = OpenFolder::Status::Refused;
-        return false;
-    }
     length = ::readlinkat(at, name.constData(), text, PATH_MAX);
     struct stat after
     {
     };
     if (::fstatat(at, name.constData(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino || after.st_dev != before.st_dev ||
-        !trusted_owner(after.st_uid)) {
-        status = OpenFolder::Status::Refused;
+        !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino ||
+        after.st_dev != before.st_dev || after.st_uid != before.st_uid)
         return false;
-    }
+    owner = after.st_uid;
 #endif
-    if (length <= 0) {
-        status = OpenFolder::Status::Missing;
+    if (length <= 0)
         return false;
-    }
     target = QByteArray(text, int(length));
     return true;
-}
-
-// A plain file `name` of folder `at`, opened for reading without waiting (a
-// FIFO never blocks); a link of a trusted owner is followed as its target
-// is walked. -1 with the reason in status.
-int open_file_entry(int at, const QByteArray &name, int depth, OpenFolder::Status &status);
-
-// Opens what a trusted link's text names, relative to the link's folder
-// `at`: one segment at a time, each a plain folder or again a trusted link,
-// never a path handed to the system whole, so a link of another owner
-// anywhere on the way is refused. `folder`: a folder is wanted, else a file.
-int open_link_target(int at, const QByteArray &target, bool folder, int depth,
-                     OpenFolder::Status &status)
-{
-    if (depth > MAX_LINK_DEPTH) {
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    int current = target.startsWith('/')
-        ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-        : ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    QList<QByteArray> segments = target.split('/');
-    segments.removeAll(QByteArray());
-    segments.removeAll(QByteArrayLiteral("."));
-    for (int i = 0; current >= 0 && i < segments.size(); ++i) {
-        const bool last = i == segments.size() - 1;
-        const int next = last && !folder
-            ? open_file_entry(current, segments[i], depth + 1, status)
-            : open_segment(current, segments[i], false, depth + 1, status);
-        ::close(current);
-        current = next;
-        if (current < 0)
-            return -1;
-    }
-    if (current < 0) {
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    if (!folder && segments.isEmpty()) {
-        ::close(current);
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    return current;
-}
-
-int open_file_entry(int at, const QByteArray &name, int depth, OpenFolder::Status &status)
-{
-    const int fd = ::openat(at, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat st
-        {
-        };
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-            return fd;
-        ::close(fd);
-        status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    QByteArray target;
-    if (errno != ELOOP || !read_trusted_link(at, name, target, status)) {
-        if (status != OpenFolder::Status::Refused)
-            status = OpenFolder::Status::Missing;
-        return -1;
-    }
-    return open_link_target(at, target, false, depth, status);
-}
-
-// Opens segment `name` of folder `at`: a plain folder without following
-// anything, else a link by its owner. -1 with the reason in status.
-int open_segment(int at, const QByteArray &name, bool create, int depth,
-                 OpenFolder::Status &status)
-{
-    for (bool made = false;; made = true) {
-        const int folder =
-            ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (folder >= 0)
-            return folder;
-        const int error = errno;
-        if (error == ENOENT && create && !made &&
-            (::mkdirat(at, name.constData(), 0777) == 0 || errno == EEXIST))
-            continue;
-        QByteArray target;
-        if ((error == ELOOP || error == ENOTDIR) && read_trusted_link(at, name, target, status))
-            return open_link_target(at, target, true, depth, status);
-        if (error != ELOOP && error != ENOTDIR)
-            status = OpenFolder::Status::Missing;
-        return -1;
-    }
 }
 
 } // namespace
@@ -221,27 +101,105 @@ bool OpenFolder::is_open() const
     return descriptor != -1;
 }
 
-OpenFolder OpenFolder::open_in(const QString &root, const QString &relative, bool create,
-                               Status &status)
+OpenFolder OpenFolder::invalid()
 {
-    status = Status::Open;
-    const bool absolute = QDir::isAbsolutePath(relative);
-    OpenFolder current; // the working directory
-    if (absolute || !root.isEmpty()) {
-        current = OpenFolder(::open(native(absolute ? relative : root).constData(),
-                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!current.is_open())
-            status = Status::Missing;
-        if (absolute || !current.is_open())
-            return current;
+    return OpenFolder(-1);
+}
+
+OpenFolder OpenFolder::start_of(const QString &root, const QString &relative)
+{
+    if (QDir::isAbsolutePath(relative))
+        return OpenFolder(::open(native(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.isEmpty())
+        return OpenFolder(::open(native(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return OpenFolder(); // the working directory
+}
+
+OpenFolder OpenFolder::open_child(const QString &name, bool create, Kind &kind) const
+{
+    const QByteArray bytes = native(name);
+    for (bool made = false;; made = true) {
+        const int folder =
+            ::openat(descriptor, bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder >= 0) {
+            kind = Kind::Folder;
+            return OpenFolder(folder);
+        }
+        const int error = errno;
+        if (error == ENOENT && create && !made &&
+            (::mkdirat(descriptor, bytes.constData(), 0777) == 0 || errno == EEXIST))
+            continue;
+        struct stat st
+        {
+        };
+        kind = (error == ELOOP || error == ENOTDIR) &&
+                ::fstatat(descriptor, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode)
+            ? Kind::Link
+            : Kind::Missing;
+        return invalid();
     }
-    for (const QString &segment : segments_of(relative)) {
-        const int next = open_segment(current.descriptor, native(segment), create, 0, status);
-        if (next < 0)
-            return OpenFolder(-1);
-        current = OpenFolder(next);
+}
+
+std::unique_ptr<QFile> OpenFolder::open_child_file(const QString &name, Kind &kind) const
+{
+    // Without waiting: a FIFO never blocks.
+    const int fd = ::openat(descriptor, native(name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        kind = errno == ELOOP ? Kind::Link : Kind::Missing;
+        return nullptr;
     }
-    return current;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        kind = Kind::Missing;
+        return nullptr;
+    }
+    kind = Kind::File;
+    return safe_file::wrap(fd, QIODevice::ReadOnly);
+}
+
+bool OpenFolder::read_link(const QString &name, LinkRoute &route) const
+{
+    uid_t owner = 0;
+    QByteArray target;
+    if (!read_link_at(descriptor, native(name), owner, target))
+        return false;
+    route.owner.user = owner == ::geteuid();
+    route.owner.system = owner == 0;
+    // A relative link is walked from its own folder, ".." as the system
+    // takes it: the folder above the one reached.
+    route.root = target.startsWith('/') ? QStringLiteral("/") : QString();
+    route.segments = QFile::decodeName(target).split(QLatin1Char('/'));
+    return true;
+}
+
+OpenFolder OpenFolder::route_start(const QString &root) const
+{
+    return OpenFolder(root.isEmpty()
+                          ? ::openat(descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                          : ::open(native(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+std::unique_ptr<QFile> OpenFolder::open_single_file(const QString &name, Owner &owner) const
+{
+    const int fd =
+        ::openat(descriptor, native(name).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        ::close(fd);
+        return nullptr;
+    }
+    owner.user = st.st_uid == ::geteuid();
+    owner.system = st.st_uid == 0;
+    return safe_file::wrap(fd, QIODevice::WriteOnly);
 }
 
 OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
@@ -255,7 +213,8 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
     entry.exists = true;
     entry.is_link = S_ISLNK(st.st_mode);
     entry.is_regular = S_ISREG(st.st_mode);
-    entry.trusted_link = entry.is_link && trusted_owner(st.st_uid);
+    const Owner owner {st.st_uid == ::geteuid(), st.st_uid == 0};
+    entry.trusted_link = entry.is_link && trusted(owner);
     if (entry.is_regular) {
         // Qt's flags: owner (and this user) in the top two digits, then group
         // and others, one hexadecimal digit per set of bits.
@@ -265,15 +224,6 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         entry.identity = identity_of(st);
     }
     return entry;
-}
-
-std::unique_ptr<QFile> OpenFolder::open_for_reading(const QString &name, Status &status) const
-{
-    status = Status::Open;
-    const int fd = open_file_entry(descriptor, native(name), 0, status);
-    if (fd < 0)
-        return nullptr;
-    return safe_file::wrap(fd, QIODevice::ReadOnly);
 }
 
 bool OpenFolder::remove_entry(const QString &name) const
@@ -316,22 +266,6 @@ OpenFolder OpenFolder::duplicate() const
     if (descriptor == AT_FDCWD)
         return OpenFolder();
     return OpenFolder(descriptor < 0 ? -1 : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
-}
-
-std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
-{
-    const int fd =
-        ::openat(descriptor, native(name).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat st
-        {
-        };
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-            st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0)
-            return safe_file::wrap(fd, QIODevice::WriteOnly);
-        ::close(fd);
-    }
-    return create_new(name);
 }
 
 bool OpenFolder::replace(const QString &source, const QString &target) const

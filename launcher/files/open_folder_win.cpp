@@ -15,9 +15,6 @@ namespace {
 
 constexpr ACCESS_MASK FOLDER_ACCESS =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
-// Links followed within one walk before it gives up, as POSIX systems do.
-constexpr int MAX_LINKS = 40;
-
 // The part of a reparse point's data that names a link's target.
 struct LinkData
 {
@@ -31,11 +28,6 @@ struct LinkData
     // Symbolic links have a flags word here; junctions begin their names.
 };
 constexpr ULONG SYMLINK_RELATIVE = 1;
-
-QStringList segments_of(const QString &path)
-{
-    return QDir::fromNativeSeparators(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-}
 
 // The target a link names, as a system path ("\\??\\C:\\...") or, for a
 // relative link, as written. Empty when it cannot be read.
@@ -79,123 +71,12 @@ QString system_path_of(HANDLE folder)
     return QStringLiteral("\\??\\") + text;
 }
 
-Handle open_segment(HANDLE parent, const QString &name, bool create, OpenFolder::Status &status,
-                    int &links);
-
-// Walks `target`, a system path, from its volume's root, each segment by
-// the same rule as the game folder's own.
-Handle walk_system_path(const QString &target, OpenFolder::Status &status, int &links)
+// One name of a folder: no "..", no stream (":") and no further separator,
+// so the walk judges every segment itself.
+bool is_segment(const QString &name)
 {
-    // The root: "\??\C:\", "\??\Volume{...}\" or "\??\UNC\server\share\".
-    const QString prefix = QStringLiteral("\\??\\");
-    if (!target.startsWith(prefix)) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    QStringList parts = target.mid(prefix.size()).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    const int root_parts = !parts.isEmpty() && parts.first() == QLatin1String("UNC") ? 3 : 1;
-    if (parts.size() < root_parts) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    const QString root = prefix + QStringList(parts.mid(0, root_parts)).join(QLatin1Char('\\')) +
-        QLatin1Char('\\');
-    Handle current =
-        nt_file::open_at(nullptr, root, FOLDER_ACCESS, nt_file::SHARE_ALL, FILE_OPEN,
-                         FILE_DIRECTORY_FILE);
-    for (int i = root_parts; current.valid() && i < parts.size(); ++i) {
-        if (parts[i] == QLatin1String("."))
-            continue;
-        current = open_segment(current.get(), parts[i], false, status, links);
-    }
-    if (!current.valid() && status == OpenFolder::Status::Open)
-        status = OpenFolder::Status::Missing;
-    return current;
-}
-
-// Where a link of a trusted owner that is open at `link` (in `parent`)
-// leads, as a system path; "" (status Missing) when it cannot be read or the
-// walk has followed too many links. The target is read from the very link
-// judged: the link's name is never resolved again.
-QString link_destination(HANDLE parent, HANDLE link, OpenFolder::Status &status, int &links)
-{
-    bool relative = false;
-    QString target = link_target(link, relative);
-    if (!target.isEmpty() && relative) {
-        const QString base = system_path_of(parent);
-        // ".." is resolved in the text, as the system resolves a relative link.
-        const QString prefix = QStringLiteral("\\??\\");
-        target = base.isEmpty()
-            ? QString()
-            : prefix +
-                QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(
-                    base.mid(prefix.size()) + QLatin1Char('\\') + target)));
-    }
-    if (target.isEmpty() || ++links > MAX_LINKS)
-        status = OpenFolder::Status::Missing;
-    return status == OpenFolder::Status::Open ? target : QString();
-}
-
-// Follows a link of a trusted owner to a folder, its target walked by the
-// same rule as the game folder's own.
-Handle follow_link(HANDLE parent, HANDLE link, OpenFolder::Status &status, int &links)
-{
-    const QString target = link_destination(parent, link, status, links);
-    return target.isEmpty() ? Handle() : walk_system_path(target, status, links);
-}
-
-// A plain file `name` of `folder`, open for reading; a link of a trusted
-// owner is followed as its target's folders are walked, then its leaf.
-Handle open_file_entry(HANDLE folder, const QString &name, OpenFolder::Status &status, int &links)
-{
-    Handle file = nt_file::open_at(folder, name, GENERIC_READ | READ_CONTROL, nt_file::SHARE_ALL,
-                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
-    nt_file::Facts facts;
-    if (!file.valid() || !nt_file::facts_of(file.get(), facts) || facts.is_directory()) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    if (!facts.is_link())
-        return GetFileType(file.get()) == FILE_TYPE_DISK ? std::move(file) : Handle();
-    if (!nt_file::trusted_owner(file.get())) {
-        status = OpenFolder::Status::Refused;
-        return Handle();
-    }
-    const QString target = link_destination(folder, file.get(), status, links);
-    const int slash = target.lastIndexOf(QLatin1Char('\\'));
-    if (target.isEmpty() || slash < 0) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    Handle parent = walk_system_path(target.left(slash), status, links);
-    return parent.valid() ? open_file_entry(parent.get(), target.mid(slash + 1), status, links)
-                          : Handle();
-}
-
-// Opens segment `name` of `parent`: a plain folder as it is, a link by its
-// owner; anything else (a file, nothing) as missing.
-Handle open_segment(HANDLE parent, const QString &name, bool create, OpenFolder::Status &status,
-                    int &links)
-{
-    if (name == QLatin1String("..") || name.contains(QLatin1Char(':'))) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    Handle folder = nt_file::open_at(parent, name, FOLDER_ACCESS, nt_file::SHARE_ALL,
-                                     create ? FILE_OPEN_IF : FILE_OPEN,
-                                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
-    nt_file::Facts facts;
-    if (!folder.valid() || !nt_file::facts_of(folder.get(), facts)) {
-        status = OpenFolder::Status::Missing;
-        return Handle();
-    }
-    if (!facts.is_link())
-        return folder;
-    if (!nt_file::trusted_owner(folder.get())) {
-        status = OpenFolder::Status::Refused;
-        return Handle();
-    }
-    return follow_link(parent, folder.get(), status, links);
+    return !name.isEmpty() && name != QLatin1String("..") && !name.contains(QLatin1Char(':')) &&
+        !name.contains(QLatin1Char('\\')) && !name.contains(QLatin1Char('/'));
 }
 
 // The folder at a path of the process, as it is given (links followed).
@@ -253,26 +134,109 @@ bool OpenFolder::is_open() const
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-OpenFolder OpenFolder::open_in(const QString &root, const QString &relative, bool create,
-                               Status &status)
+OpenFolder OpenFolder::invalid()
 {
-    status = Status::Open;
-    if (QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char('/'))) {
-        Handle folder = open_folder_path(relative);
-        if (!folder.valid())
-            status = Status::Missing;
-        return OpenFolder(folder.release());
+    return OpenFolder(nullptr);
+}
+
+OpenFolder OpenFolder::start_of(const QString &root, const QString &relative)
+{
+    if (QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char('/')))
+        return OpenFolder(open_folder_path(relative).release());
+    return OpenFolder((root.isEmpty() ? open_working_directory() : open_folder_path(root)).release());
+}
+
+OpenFolder OpenFolder::open_child(const QString &name, bool create, Kind &kind) const
+{
+    kind = Kind::Missing;
+    if (!is_segment(name))
+        return invalid();
+    Handle folder = nt_file::open_at(handle, name, FOLDER_ACCESS, nt_file::SHARE_ALL,
+                                     create ? FILE_OPEN_IF : FILE_OPEN,
+                                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    nt_file::Facts facts;
+    if (!folder.valid() || !nt_file::facts_of(folder.get(), facts))
+        return invalid();
+    if (facts.is_link()) {
+        kind = Kind::Link;
+        return invalid();
     }
-    Handle current = root.isEmpty() ? open_working_directory() : open_folder_path(root);
-    int links = 0;
-    for (const QString &segment : segments_of(relative)) {
-        if (!current.valid())
-            break;
-        current = open_segment(current.get(), segment, create, status, links);
+    kind = Kind::Folder;
+    return OpenFolder(folder.release());
+}
+
+std::unique_ptr<QFile> OpenFolder::open_child_file(const QString &name, Kind &kind) const
+{
+    kind = Kind::Missing;
+    if (!is_segment(name))
+        return nullptr;
+    Handle file = nt_file::open_at(handle, name, GENERIC_READ | READ_CONTROL, nt_file::SHARE_ALL,
+                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    nt_file::Facts facts;
+    if (!file.valid() || !nt_file::facts_of(file.get(), facts) || facts.is_directory())
+        return nullptr;
+    if (facts.is_link()) {
+        kind = Kind::Link;
+        return nullptr;
     }
-    if (!current.valid() && status == Status::Open)
-        status = Status::Missing;
-    return OpenFolder(current.release());
+    // A file on a disk, not a console, pipe or other device.
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        return nullptr;
+    kind = Kind::File;
+    return nt_file::wrap(std::move(file), QIODevice::ReadOnly);
+}
+
+bool OpenFolder::read_link(const QString &name, LinkRoute &route) const
+{
+    if (!is_segment(name))
+        return false;
+    Handle link = open_entry(handle, name, GENERIC_READ | READ_CONTROL);
+    nt_file::Facts facts;
+    if (!link.valid() || !nt_file::facts_of(link.get(), facts) || !facts.is_link())
+        return false;
+    nt_file::owner_of(link.get(), route.owner.user, route.owner.system);
+    bool relative = false;
+    QString target = link_target(link.get(), relative);
+    const QString prefix = QStringLiteral("\\??\\");
+    if (!target.isEmpty() && relative) {
+        // ".." is resolved in the text, as the system resolves a relative link.
+        const QString base = system_path_of(handle);
+        target = base.isEmpty()
+            ? QString()
+            : prefix +
+                QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(
+                    base.mid(prefix.size()) + QLatin1Char('\\') + target)));
+    }
+    // The root: "\??\C:\", "\??\Volume{...}\" or "\??\UNC\server\share\".
+    if (!target.startsWith(prefix))
+        return false;
+    const QStringList parts = target.mid(prefix.size()).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    const int root_parts = !parts.isEmpty() && parts.first() == QLatin1String("UNC") ? 3 : 1;
+    if (parts.size() < root_parts)
+        return false;
+    route.root = prefix + QStringList(parts.mid(0, root_parts)).join(QLatin1Char('\\')) +
+        QLatin1Char('\\');
+    route.segments = parts.mid(root_parts);
+    return true;
+}
+
+OpenFolder OpenFolder::route_start(const QString &root) const
+{
+    // An empty name relative to a folder's handle opens that folder again.
+    return OpenFolder(nt_file::open_at(root.isEmpty() ? handle : nullptr, root, FOLDER_ACCESS,
+                                       nt_file::SHARE_ALL, FILE_OPEN, FILE_DIRECTORY_FILE)
+                          .release());
+}
+
+std::unique_ptr<QFile> OpenFolder::open_single_file(const QString &name, Owner &owner) const
+{
+    Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL);
+    nt_file::Facts facts;
+    if (!at.valid() || !nt_file::facts_of(at.get(), facts) || !facts.is_plain_file() ||
+        facts.links != 1)
+        return nullptr;
+    nt_file::owner_of(at.get(), owner.user, owner.system);
+    return nt_file::wrap(std::move(at), QIODevice::WriteOnly);
 }
 
 OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
@@ -291,7 +255,10 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
     entry.exists = true;
     entry.is_link = facts.is_link();
     entry.is_regular = !entry.is_link && !facts.is_directory();
-    entry.trusted_link = entry.is_link && nt_file::trusted_owner(at.get());
+    Owner owner;
+    if (entry.is_link)
+        nt_file::owner_of(at.get(), owner.user, owner.system);
+    entry.trusted_link = entry.is_link && trusted(owner);
     if (entry.is_regular) {
         const bool read_only = facts.attributes & FILE_ATTRIBUTE_READONLY;
         QFileDevice::Permissions read = QFileDevice::ReadOwner | QFileDevice::ReadUser |
@@ -302,19 +269,6 @@ OpenFolder::EntryInfo OpenFolder::entry_info(const QString &name) const
         entry.identity = facts.identity;
     }
     return entry;
-}
-
-std::unique_ptr<QFile> OpenFolder::open_for_reading(const QString &name, Status &status) const
-{
-    status = Status::Open;
-    int links = 0;
-    Handle file = open_file_entry(handle, name, status, links);
-    if (!file.valid()) {
-        if (status == Status::Open)
-            status = Status::Missing;
-        return nullptr;
-    }
-    return nt_file::wrap(std::move(file), QIODevice::ReadOnly);
 }
 
 bool OpenFolder::remove_entry(const QString &name) const
@@ -358,20 +312,6 @@ OpenFolder OpenFolder::duplicate() const
                            ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return OpenFolder(static_cast<void *>(nullptr));
     return OpenFolder(static_cast<void *>(copy));
-}
-
-std::unique_ptr<QFile> OpenFolder::reuse_or_create(const QString &name) const
-{
-    Handle at = open_entry(handle, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
-    nt_file::Facts facts;
-    if (at.valid() && nt_file::facts_of(at.get(), facts) && facts.is_plain_file() &&
-        facts.links == 1) {
-        FILE_END_OF_FILE_INFO end {};
-        if (SetFileInformationByHandle(at.get(), FileEndOfFileInfo, &end, sizeof end))
-            return nt_file::wrap(std::move(at), QIODevice::WriteOnly);
-    }
-    at.reset();
-    return create_new(name);
 }
 
 bool OpenFolder::replace(const QString &source, const QString &target) const

@@ -1,6 +1,7 @@
 #include "platform/game_process.h"
 
 #include "atomic_file.h"
+#include "files/short_path.h"
 
 #include <QDir>
 
@@ -19,7 +20,13 @@ GameProcess::~GameProcess()
 
 bool GameProcess::start(const QString &program)
 {
-    const std::wstring path = atomic_file::windows_path(program);
+    // A program path of 260 characters or more is started by its short form
+    // where the volume has one: the system looks a program up within that
+    // limit.
+    const QString usable = short_path::usable(program);
+    const std::wstring path = usable.size() < short_path::LIMIT
+        ? usable.toStdWString()
+        : atomic_file::windows_path(program);
     // The command line holds the program's own name, quoted, and nothing else.
     std::wstring command =
         L"\"" + QDir::toNativeSeparators(program).toStdWString() + L"\"";

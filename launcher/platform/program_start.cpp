@@ -8,11 +8,6 @@
 
 namespace {
 
-bool has_directory_part(const QString &name)
-{
-    return name.contains(QLatin1Char('/'));
-}
-
 // A regular file (or a link to one); a directory of the same name is no program.
 bool is_file(const QString &path)
 {
@@ -27,7 +22,7 @@ QString resolve_program(const QString &name)
 #ifdef Q_OS_WIN
     return name;
 #else
-    if (name.isEmpty() || has_directory_part(name))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
         return name;
     if (QCoreApplication::instance()) {
         const QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
@@ -41,22 +36,12 @@ QString resolve_program(const QString &name)
 #endif
 }
 
-QString find_local_program(const QString &name)
+QString find_local_program(const QString &folder, const QString &name)
 {
     if (name.isEmpty())
         return QString();
-    QStringList candidates;
-    if (has_directory_part(name) || QDir::isAbsolutePath(name)) {
-        candidates << QDir::current().absoluteFilePath(name);
-    } else {
-        if (QCoreApplication::instance())
-            candidates << QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
-        candidates << QDir::current().absoluteFilePath(name);
-    }
-    for (const QString &path : qAsConst(candidates))
-        if (is_file(path))
-            return QDir::cleanPath(path);
-    return QString();
+    const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(name));
+    return is_file(path) ? path : QString();
 }
 
 bool ensure_owner_executable(const QString &path)

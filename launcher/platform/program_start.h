@@ -17,13 +17,13 @@ class QProcess;
 // two folders first.
 QString resolve_program(const QString &name);
 
-// The program file `name` names, looked up only where the launcher keeps its
-// own programs: a bare name in the launcher's folder, then in the working
-// directory; a name with a directory part relative to the working directory.
+// The program file `name` names inside `folder` (absolute; the game folder,
+// where the update put it), a name with a directory part relative to it.
 // Returns the absolute path of that regular file, or "" when there is none:
 // unlike resolve_program, never a bare name that the system would then look
-// for along PATH. The same on every platform.
-QString find_local_program(const QString &name);
+// for along PATH, nor a file of that name beside the launcher. The same on
+// every platform.
+QString find_local_program(const QString &folder, const QString &name);
 
 // Gives the file's owner the permission to execute it when it lacks it, as a
 // file fetched over the network arrives without. Returns whether the owner

@@ -29,7 +29,7 @@ std::optional<QString> exec_name_of(const GameFolder &game, const QJsonObject &m
     if (!manifest.contains(KEY_EXEC))
         return std::nullopt;
     const QString name = manifest.value(KEY_EXEC).toString();
-    if (!safe_path::is_relative_path(name))
+    if (!safe_path::is_relative_path(name) || safe_path::refused_by_system(name))
         return std::nullopt;
     // Folders on the way as for the game files; the program itself may be a
     // link of the player's own.

@@ -201,7 +201,7 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
     const qint64 checked_ns = FileIdentity::now_ns();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
         const QString key = it.key();
-        if (!safe_path::is_relative_path(key)) {
+        if (!safe_path::is_relative_path(key) || safe_path::refused_by_system(key)) {
             refuse(key);
             continue;
         }
@@ -226,9 +226,16 @@ void PlanBuilder::add_files(UpdatePlan &plan, const QJsonObject &files, const QU
             }
         }
         const ManifestEntry entry = ManifestEntry::read(it.value());
+        // A patch is stored under its own name while it is applied.
+        if (std::any_of(entry.patches.begin(), entry.patches.end(), [](const QJsonValue &patch) {
+                return safe_path::refused_by_system(patch.toString());
+            })) {
+            refuse(key);
+            continue;
+        }
         if (!entry.path.isEmpty()) {
             const QString folder = safe_path::normalised_folder(entry.path);
-            if (!safe_path::is_relative_path(folder)) {
+            if (!safe_path::is_relative_path(folder) || safe_path::refused_by_system(folder)) {
                 refuse(key);
                 continue;
             }

@@ -5,9 +5,11 @@
 
 #include <QDir>
 
-Updater::Updater(const QUrl &base_url)
+Updater::Updater(const QUrl &base_url) : Updater(base_url, GameFolder(QDir::currentPath())) { }
+
+Updater::Updater(const QUrl &base_url, const GameFolder &game)
     : base_url(base_url)
-    , game_folder(QDir::currentPath())
+    , game_folder(game)
     , reader(game_folder)
     , planner(game_folder)
     , run(new UpdateRun(game_folder, this))

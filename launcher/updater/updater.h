@@ -31,7 +31,10 @@ class Updater : public QObject
     Q_OBJECT
 
 public:
+    // Works on the working directory.
     explicit Updater(const QUrl &base_url);
+    // Works on `game`, the folder the game is installed in and started from.
+    Updater(const QUrl &base_url, const GameFolder &game);
     ~Updater() override;
 
     QString get_launcher_version() const;

@@ -25,6 +25,12 @@ QString image_button_style(const QString &object_name, const QString &image,
 // yields to the page's own rules, so a page that sets its colours keeps them.
 extern const char STYLE_NEWS_PAGE_DEFAULTS[];
 
+// The text news view: transparent on the panel, its default text colour;
+// its scroll bar slim and in the progress bar's colours (dark track, light
+// handle) rather than the system's white one, set on the bar itself.
+extern const char STYLE_NEWS_TEXT_VIEW[];
+extern const char STYLE_NEWS_SCROLL_BAR[];
+
 extern const char STYLE_LAUNCHER_WINDOW[];
 extern const char STYLE_LABEL_STATUS[];
 extern const char STYLE_PROGRESS_BAR[];

@@ -9,6 +9,7 @@
 #include "window/progress_display.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -20,10 +21,16 @@
 #include <cstdlib>
 
 LauncherWindow::LauncherWindow(QWidget *parent)
+    : LauncherWindow(GameFolder(QDir::currentPath()), parent)
+{
+}
+
+LauncherWindow::LauncherWindow(const GameFolder &game, QWidget *parent)
     : DraggableWindow(parent)
+    , game_folder(game)
     , form(new LauncherForm)
     , login_client(new LoginClient(QUrl(URL_LOGIN_API, QUrl::TolerantMode)))
-    , updater(new Updater(QUrl(URL_DOWNLOAD, QUrl::TolerantMode)))
+    , updater(new Updater(QUrl(URL_DOWNLOAD, QUrl::TolerantMode), game))
     , news_display(new NewsDisplay(QUrl(URL_LAUNCHER_API, QUrl::TolerantMode)))
 {
     // Connect before starting each task, so no result is missed.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/game_folder.h"
 #include "login/login_result.h"
 #include "window/draggable_window.h"
 
@@ -25,7 +26,10 @@ class LauncherWindow : public DraggableWindow
     Q_OBJECT
 
 public:
+    // Works on the working directory.
     explicit LauncherWindow(QWidget *parent = nullptr);
+    // Updates `game` and starts the game from it; "game_api.txt" lies there.
+    explicit LauncherWindow(const GameFolder &game, QWidget *parent = nullptr);
     ~LauncherWindow() override;
 
     void show_login_panel();
@@ -86,6 +90,8 @@ private:
     // Blocks until the background tasks that still use the updater have ended.
     void wait_for_updater_tasks();
 
+    // The one folder the update works on and the game starts from.
+    const GameFolder game_folder;
     LauncherForm *form;
     LoginClient *login_client;
     Updater *updater;

@@ -18,9 +18,9 @@ void LauncherWindow::start_game()
 
     GameProcess game;
     const QString exec_name = updater->get_exec_name();
-    // Only a file beside the launcher or in the game folder is started, never
-    // a program the system would find along PATH.
-    const QString program = find_local_program(exec_name);
+    // Only a file in the game folder, the one just updated, is started,
+    // never a program the system would find along PATH.
+    const QString program = find_local_program(game_folder.path(), exec_name);
     bool started = false;
     if (!program.isEmpty()) {
         // A program fetched over the network arrives without execute permission.

@@ -11,7 +11,7 @@
 
 void LauncherWindow::load_graphics_choice()
 {
-    QFile file(GAME_API_FILE);
+    QFile file(game_folder.file_path(GAME_API_FILE));
     if (!file.exists()) {
         graphics_api = GAME_API_OPENGL;
         save_graphics_choice();
@@ -33,7 +33,7 @@ void LauncherWindow::load_graphics_choice()
 
 void LauncherWindow::save_graphics_choice()
 {
-    QFile file(GAME_API_FILE);
+    QFile file(game_folder.file_path(GAME_API_FILE));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
     file.write(graphics_api.toUtf8());

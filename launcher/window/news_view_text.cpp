@@ -1,6 +1,10 @@
 #include "window/news_view.h"
 
 #include "window/form_style.h"
+#include "window/news_fonts.h"
+
+#include <QFont>
+#include <QScrollBar>
 
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -16,9 +20,22 @@ NewsView *create(QWidget *parent)
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->setAcceptDrops(false);
     view->setFrameShape(QFrame::NoFrame);
-    // The browser's own text colour stands in for the page's default one.
-    view->setStyleSheet(QStringLiteral("background: transparent; color: rgb(235, 230, 215);"));
+    // The browser's own text colour stands in for the page's default one;
+    // its scroll bar takes the window's colours.
+    view->setStyleSheet(QString::fromLatin1(STYLE_NEWS_TEXT_VIEW));
+    view->verticalScrollBar()->setStyleSheet(QString::fromLatin1(STYLE_NEWS_SCROLL_BAR));
     view->viewport()->setAutoFillBackground(false);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The shipped font, for the page's sans-serif and for a page that names
+    // no font, as the web view uses it: no system fallback face.
+    const QString family = news_fonts::install();
+    if (!family.isEmpty()) {
+        for (const char *generic : {"sans-serif", "sans", "helvetica", "arial", "verdana"})
+            QFont::insertSubstitution(QString::fromLatin1(generic), family);
+        QFont font(family);
+        font.setPixelSize(16);
+        view->document()->setDefaultFont(font);
+    }
     // The browser resolves nothing itself: no page, image or file is ever
     // loaded from a link or a reference in the news.
     view->setOpenLinks(false);

@@ -2,6 +2,7 @@
 
 #include "app/network_access.h"
 #include "window/form_style.h"
+#include "window/news_fonts.h"
 
 #include <QWebPage>
 #include <QWebFrame>
@@ -20,6 +21,13 @@ NewsView *create(QWidget *parent)
     view->settings()->setUserStyleSheetUrl(
         QUrl(QStringLiteral("data:text/css;charset=utf-8;base64,") +
              QString::fromLatin1(QByteArray(STYLE_NEWS_PAGE_DEFAULTS).toBase64())));
+    // The shipped font for the page's sans-serif and for a page that names
+    // no font, as the text view uses it.
+    const QString family = news_fonts::install();
+    if (!family.isEmpty()) {
+        view->settings()->setFontFamily(QWebSettings::StandardFont, family);
+        view->settings()->setFontFamily(QWebSettings::SansSerifFont, family);
+    }
     view->setUrl(QUrl(QStringLiteral("about:blank")));
     return view;
 }
