@@ -277,6 +277,12 @@ bool OpenFolder::remove_entry(const QString &name) const
     Handle at = open_entry(handle, name, DELETE | FILE_READ_ATTRIBUTES, &error);
     if (!at.valid())
         return nt_file::is_missing(error);
+    // A folder is no entry to remove here (a junction, a link, is): as on
+    // POSIX systems, something then still stands at the name.
+    nt_file::Facts facts;
+    if (!nt_file::facts_of(at.get(), facts) ||
+        (facts.is_directory() && !(facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
     return nt_file::remove_open(at.get());
 }
 
