@@ -8,6 +8,8 @@
 #include "patch_apply.h"
 #include "system_file.h"
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,10 @@
 
 int main(int argc, char **argv)
 {
+    // The hashes go through OpenSSL, which is told never to read a
+    // configuration file: one at the folder built into the library could
+    // name a module to load.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     const std::vector<std::string> arguments = system_file::program_arguments(argc, argv);
     PatchBounds bounds;
     std::vector<std::string> files;
