@@ -46,6 +46,8 @@ public:
     static qint64 interim_bound(qint64 source_size, qint64 final_size);
 
 private:
+    Outcome run_step(const QString &patch_path, const QString &result_hash, bool from_result,
+                     bool last) const;
     Outcome install_result() const;
 
     const GameFolder game;

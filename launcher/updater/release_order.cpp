@@ -38,14 +38,9 @@ bool is_digest_hex(const QByteArray &text)
            });
 }
 
-// What this process accepted, by game folder (its absolute path): the
-// manifest reads of a run happen on pool threads.
+// Guards what this process accepted: the manifest reads of a run happen on
+// pool threads.
 QMutex memory_lock;
-QHash<QString, QHash<QString, QByteArray>> &remembered_lines()
-{
-    static QHash<QString, QHash<QString, QByteArray>> lines;
-    return lines;
-}
 
 QString folder_key(const QString &folder)
 {
@@ -87,11 +82,15 @@ void ReleaseOrder::load(const QString &folder)
         }
     }
     QMutexLocker locker(&memory_lock);
-    const QHash<QString, QByteArray> remembered = remembered_lines().value(folder_key(folder));
-    for (auto it = remembered.cbegin(); it != remembered.cend(); ++it) {
-        const QList<QByteArray> fields = it.value().split(' ');
-        merge(accepted, it.key(), {fields.value(0).toLongLong(), fields.value(1)});
-    }
+    const QHash<QString, Accepted> known = remembered().value(folder_key(folder));
+    for (auto it = known.cbegin(); it != known.cend(); ++it)
+        merge(accepted, it.key(), it.value());
+}
+
+QHash<QString, QHash<QString, ReleaseOrder::Accepted>> &ReleaseOrder::remembered()
+{
+    static QHash<QString, QHash<QString, Accepted>> by_folder;
+    return by_folder;
 }
 
 qint64 ReleaseOrder::highest(const QString &distribution) const
@@ -120,8 +119,7 @@ bool ReleaseOrder::accept(const QString &folder, const QString &distribution, qi
     const Accepted now = accepted.value(name);
     {
         QMutexLocker locker(&memory_lock);
-        remembered_lines()[folder_key(folder)].insert(
-            name, QByteArray::number(now.sequence) + ' ' + now.digest);
+        remembered()[folder_key(folder)].insert(name, now);
     }
     if (now.sequence == before.sequence && now.digest == before.digest)
         return true;

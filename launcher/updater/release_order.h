@@ -54,6 +54,8 @@ private:
     };
     static void merge(QHash<QString, Accepted> &into, const QString &name,
                       const Accepted &accepted);
+    // What this process accepted, by game folder (its absolute path).
+    static QHash<QString, QHash<QString, Accepted>> &remembered();
     bool write(const QString &folder) const;
 
     QHash<QString, Accepted> accepted;
